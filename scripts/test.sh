@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Sets everything up, builds every configuration and runs every test. Fails on any test failure
+# or sanitizer report.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+bash scripts/setup.sh
+export WINE_PREFIX_BASE="${WINE_PREFIX_BASE:-$HOME/.cache/project-wine}"
+jobs="$(nproc)"
+status=0
+
+run_ctest() {
+  local dir="$1"; shift
+  echo "== tests: $dir"
+  if ! ctest --test-dir "$root/$dir" --output-on-failure -j "$jobs" "$@"; then status=1; fi
+}
+
+for kind in native asan tsan i686 x86_64; do
+  echo "== build: $kind"
+  bash scripts/build.sh "$kind"
+done
+
+run_ctest build
+# Sanitizer reports abort the process (halt_on_error), so a report fails its test.
+ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 run_ctest build-asan
+TSAN_OPTIONS=halt_on_error=1 run_ctest build-tsan -L threaded
+run_ctest build-i686
+run_ctest build-x86_64
+
+if [ "$status" != 0 ]; then
+  echo "SOME TESTS FAILED"
+  exit 1
+fi
+echo "ALL TESTS PASSED"
