@@ -1,0 +1,29 @@
+#pragma once
+
+// One model, two directions. Every modelling routine is a template over a direction:
+//   Unpacking: each decision comes from the range decoder; `known` is ignored.
+//   Packing:   each decision is known (read from the original Ogg data) and goes into the encoder.
+// Both return the decision, so the routine after the call is the same code either way.
+
+#include "coder/range_decoder.h"
+#include "coder/range_encoder.h"
+
+struct Unpacking {
+    static constexpr bool packing = false;
+    RangeDecoder* rc;
+    int bit(uint16_t& prob, int /*known*/) { return decode_bit(*rc, prob); }
+    uint32_t tree(uint16_t* probs, int n, uint32_t /*known*/) { return decode_tree(*rc, probs, n); }
+};
+
+struct Packing {
+    static constexpr bool packing = true;
+    RangeEncoder* rc;
+    int bit(uint16_t& prob, int known) {
+        encode_bit(*rc, prob, known);
+        return known;
+    }
+    uint32_t tree(uint16_t* probs, int n, uint32_t known) {
+        encode_tree(*rc, probs, n, known);
+        return known;
+    }
+};

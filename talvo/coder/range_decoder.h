@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+
+// Where a streamed sub-stream takes its further bytes from (the archive reader). Kept as two plain
+// callbacks so the coder does not depend on the reader's threading.
+struct ByteSource {
+    void* context;
+    bool (*is_exhausted)(void* context);
+    int32_t (*read_bytes)(void* context, uint8_t* dst, int32_t n); // bytes copied
+};
+
+// Probability that the next bit is 0, in units of 1/65536. Every model entry starts here.
+constexpr uint16_t kProbInit = 0x8000;
+constexpr int kProbShift = 6;
+
+struct RangeDecoder {
+    uint32_t code = 0;
+    uint32_t range = 0;
+    const uint8_t* cursor = nullptr;
+    uint8_t* buffer_start = nullptr;
+    const uint8_t* buffer_end = nullptr;
+    ByteSource* source = nullptr; // none for an in-memory sub-stream
+    int32_t remaining = 0;        // bytes of the sub-stream not yet consumed, buffer included
+    bool used_up = false;         // the last byte has been shifted in
+    int32_t overrun = 0;          // bytes shifted in again after that (a valid archive needs none)
+};
+
+// In-memory sub-stream of `length` bytes; the bytes must outlive the decoder.
+void init_decoder(RangeDecoder& dec, const uint8_t* bytes, int32_t length);
+
+// Streamed sub-stream of `length` bytes taken from `source` through `buffer` (`buffer_size` bytes).
+void init_streamed_decoder(RangeDecoder& dec, ByteSource* source, uint8_t* buffer, int32_t buffer_size,
+                           int32_t length);
+
+// Buffer used up: advances to the next chunk, or stays on the last byte when the sub-stream is over.
+void advance_decoder_buffer(RangeDecoder& dec);
+
+inline void decoder_shift_in(RangeDecoder& dec) {
+    dec.code = (dec.code << 8) | *dec.cursor;
+    dec.range <<= 8;
+    if (dec.cursor + 1 < dec.buffer_end)
+        ++dec.cursor;
+    else
+        advance_decoder_buffer(dec);
+}
+
+inline int decode_bit(RangeDecoder& dec, uint16_t& prob) {
+    while (dec.range < (1u << 24))
+        decoder_shift_in(dec);
+    const uint32_t bound = (dec.range >> 16) * prob;
+    if (dec.code < bound) {
+        dec.range = bound;
+        prob = static_cast<uint16_t>(prob + ((0xFFFFu - prob) >> kProbShift));
+        return 0;
+    }
+    dec.code -= bound;
+    dec.range -= bound;
+    prob = static_cast<uint16_t>(prob - (prob >> kProbShift));
+    return 1;
+}
+
+// Bit tree over probs[1 .. 2^n - 1], most significant bit first.
+inline uint32_t decode_tree(RangeDecoder& dec, uint16_t* probs, int n) {
+    uint32_t node = 1;
+    for (int i = 0; i < n; ++i)
+        node = 2 * node + decode_bit(dec, probs[node]);
+    return node - (1u << n);
+}
