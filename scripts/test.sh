@@ -24,7 +24,12 @@ run_ctest build
 # Sanitizer reports abort the process (halt_on_error), so a report fails its test.
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 run_ctest build-asan
 TSAN_OPTIONS=halt_on_error=1 run_ctest build-tsan -L threaded
-run_ctest build-i686
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  run_ctest build-i686
+else
+  echo "== tests: build-i686 SKIPPED: this kernel cannot run 32-bit programs, so 32-bit wine cannot start"
+  echo "   (the i686 build is still compiled; the same sources are tested under 64-bit wine)"
+fi
 run_ctest build-x86_64
 
 if [ "$status" != 0 ]; then
