@@ -6,6 +6,10 @@
 #include <cstdio>
 #include <string>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 using namespace Marvane;
 
 namespace {
