@@ -12,7 +12,8 @@ namespace Marvane::String {
 
 // Copies at most capacity - 1 units of `source` and a NUL into `destination`; returns the number of units
 // copied (without the NUL). A capacity of 0 writes nothing; a null source copies an empty string.
-MARVANE_API std::uint64_t CopyStringTruncate(wchar_t* destination, std::uint64_t capacity, const wchar_t* source);
+MARVANE_API std::uint64_t CopyStringTruncate(wchar_t* destination, std::uint64_t capacity,
+                                             const wchar_t* source);
 
 // Wide printf into `destination`, keeping at most capacity - 1 characters; the element at capacity - 1 is
 // always NUL, and the output ends with a NUL. The same format means the same on every platform:
@@ -22,7 +23,8 @@ MARVANE_API std::uint64_t CopyStringTruncate(wchar_t* destination, std::uint64_t
 // with L for long double), %p and %% follow the C rules. %n is not supported and writes nothing.
 // A capacity below 1 writes nothing.
 MARVANE_API void FormatStringTrunc(wchar_t* destination, int capacity, const wchar_t* format, ...);
-MARVANE_API void FormatStringTruncVA(wchar_t* destination, int capacity, const wchar_t* format, va_list arguments);
+MARVANE_API void FormatStringTruncVA(wchar_t* destination, int capacity, const wchar_t* format,
+                                     va_list arguments);
 
 // Bounded byte-string comparison: at most `count` bytes, compared as unsigned values, stopping at a NUL.
 // Negative, 0 or positive.

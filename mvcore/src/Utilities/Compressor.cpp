@@ -12,8 +12,7 @@ std::uint64_t Compressor::CalculateBufferSize(std::uint64_t size) {
 // Sizes stay 64-bit all the way: the block formats hold only lengths and distances, so inputs of 2 GiB
 // and more compress like any other instead of being cut to a 32-bit count.
 std::uint64_t Compressor::Compress_level(int level, const void* input, std::uint64_t size, void* output) {
-    if (input == nullptr || output == nullptr || size == 0)
-        return 0;
+    if (input == nullptr || output == nullptr || size == 0) return 0;
     const auto* in = static_cast<const unsigned char*>(input);
     auto* out = static_cast<unsigned char*>(output);
     switch (level) {
@@ -26,9 +25,9 @@ std::uint64_t Compressor::Compress_level(int level, const void* input, std::uint
     }
 }
 
-std::uint64_t Compressor::Decompress(const void* input, std::uint64_t size, void* output, std::uint64_t capacity) {
-    if (input == nullptr || output == nullptr || size == 0)
-        return 0;
+std::uint64_t Compressor::Decompress(const void* input, std::uint64_t size, void* output,
+                                     std::uint64_t capacity) {
+    if (input == nullptr || output == nullptr || size == 0) return 0;
     const auto* in = static_cast<const unsigned char*>(input);
     auto* out = static_cast<unsigned char*>(output);
     switch (in[0] >> 5) {

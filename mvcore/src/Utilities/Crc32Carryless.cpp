@@ -25,7 +25,7 @@ __attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i lane, __m128i
 }
 
 __attribute__((target("pclmul,sse2"))) std::uint32_t FoldBlocks(std::uint32_t reg, const unsigned char*& data,
-                                                                  std::uint64_t& size) {
+                                                                std::uint64_t& size) {
     const auto load = [](const unsigned char* p) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     };
@@ -71,8 +71,7 @@ bool ProcessorHasCarryless() {
 } // namespace
 
 bool UpdateCarryless(std::uint32_t& reg, const unsigned char* data, std::uint64_t size) {
-    if (size < 256 || !ProcessorHasCarryless())
-        return false;
+    if (size < 256 || !ProcessorHasCarryless()) return false;
     std::uint32_t r = FoldBlocks(reg, data, size);
     reg = UpdateSlicing16(r, data, size);
     return true;
@@ -80,7 +79,9 @@ bool UpdateCarryless(std::uint32_t& reg, const unsigned char* data, std::uint64_
 
 #else
 
-bool UpdateCarryless(std::uint32_t&, const unsigned char*, std::uint64_t) { return false; }
+bool UpdateCarryless(std::uint32_t&, const unsigned char*, std::uint64_t) {
+    return false;
+}
 
 #endif
 

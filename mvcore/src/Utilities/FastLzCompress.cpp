@@ -20,7 +20,9 @@ inline std::uint32_t Read24(const unsigned char* p) {
            static_cast<std::uint32_t>(p[2]) << 16;
 }
 
-inline std::uint32_t Hash(std::uint32_t v) { return ((v * 2654435769u) >> (32 - kHashLog)) & (kHashSize - 1); }
+inline std::uint32_t Hash(std::uint32_t v) {
+    return ((v * 2654435769u) >> (32 - kHashLog)) & (kHashSize - 1);
+}
 
 inline std::uint64_t Load64(const unsigned char* p) {
     std::uint64_t v;
@@ -36,15 +38,13 @@ inline std::uint32_t MatchExtent(const unsigned char* p, const unsigned char* q,
     if constexpr (std::endian::native == std::endian::little) {
         while (end - q >= 8) {
             const std::uint64_t diff = Load64(p) ^ Load64(q);
-            if (diff != 0)
-                return static_cast<std::uint32_t>(q - start) + (std::countr_zero(diff) >> 3) + 1;
+            if (diff != 0) return static_cast<std::uint32_t>(q - start) + (std::countr_zero(diff) >> 3) + 1;
             p += 8;
             q += 8;
         }
     }
     while (q < end)
-        if (*p++ != *q++)
-            break;
+        if (*p++ != *q++) break;
     return static_cast<std::uint32_t>(q - start);
 }
 
@@ -147,14 +147,11 @@ std::uint64_t Compress(const unsigned char* input, std::uint64_t size, unsigned 
                 const bool reachable = distance - 1 < maxDistance - 1;
                 ref = ip - distance;
                 const bool found = reachable && Read24(ref) == seq;
-                if (ip >= searchEnd)
-                    break;
+                if (ip >= searchEnd) break;
                 ++ip;
-                if (found)
-                    break;
+                if (found) break;
             }
-            if (ip >= searchEnd)
-                break;
+            if (ip >= searchEnd) break;
             --ip;
 
             // A far match costs two more bytes: take it only when at least five bytes agree.
@@ -163,8 +160,7 @@ std::uint64_t Compress(const unsigned char* input, std::uint64_t size, unsigned 
                 continue;
             }
 
-            if (ip > anchor)
-                op = EmitLiterals(static_cast<std::uint64_t>(ip - anchor), anchor, op);
+            if (ip > anchor) op = EmitLiterals(static_cast<std::uint64_t>(ip - anchor), anchor, op);
 
             const std::uint32_t length = MatchExtent(ref + 3, ip + 3, compareEnd);
             op = Level == 1 ? EmitMatchLevel1(length, distance, op) : EmitMatchLevel2(length, distance, op);
@@ -180,8 +176,7 @@ std::uint64_t Compress(const unsigned char* input, std::uint64_t size, unsigned 
     }
 
     op = EmitLiterals(static_cast<std::uint64_t>(input + size - anchor), anchor, op);
-    if (Level == 2)
-        output[0] |= 1 << 5;
+    if (Level == 2) output[0] |= 1 << 5;
     return static_cast<std::uint64_t>(op - output);
 }
 

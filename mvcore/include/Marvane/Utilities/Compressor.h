@@ -10,7 +10,7 @@ namespace Marvane::Utilities {
 // decoder and the other way round; the level of a block is recorded in the top three bits of its first
 // byte, so Decompress needs no level.
 class MARVANE_API Compressor {
-public:
+  public:
     // The output buffer size Compress_level needs for `size` input bytes, whatever the bytes are.
     static std::uint64_t CalculateBufferSize(std::uint64_t size);
 
@@ -22,7 +22,8 @@ public:
     // Restores a block into `output`. Returns the restored size, or 0 when the block is damaged, does not
     // fit `capacity` or has an unknown level. Never reads past `size` input bytes nor writes past
     // `capacity` output bytes, whatever the input holds.
-    static std::uint64_t Decompress(const void* input, std::uint64_t size, void* output, std::uint64_t capacity);
+    static std::uint64_t Decompress(const void* input, std::uint64_t size, void* output,
+                                    std::uint64_t capacity);
 };
 
 } // namespace Marvane::Utilities

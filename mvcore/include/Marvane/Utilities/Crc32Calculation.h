@@ -13,7 +13,7 @@ namespace Marvane::Utilities {
 // The object is a plain aggregate so that client code decides where the register starts; the default
 // start of all ones makes the first result the standard CRC-32 of the data.
 class MARVANE_API Crc32Calculation {
-public:
+  public:
     // The complement of the checksum of every byte added so far.
     unsigned int RunningRegister = 0xFFFFFFFFu;
     // What the last AddBytes returned.
