@@ -109,6 +109,9 @@ TEST(FormatStringTrunc, NumbersMatchThePlatformPrintf) {
 
 TEST(FormatStringTrunc, OtherConversions) {
     EXPECT_EQ(Format(L"100%% sure"), L"100% sure");
+    // The alternate octal form always shows a leading zero, even for 0 with no digits asked for (some
+    // run-time libraries print nothing here).
+    EXPECT_EQ(Format(L"%#.0o|%#o|%.0o|", 0, 8, 0), L"0|010||");
     EXPECT_EQ(Format(L"%y and %"), L"%y and %");
     int untouched = 17;
     EXPECT_EQ(Format(L"a%nb%d", &untouched, 5), L"ab5");

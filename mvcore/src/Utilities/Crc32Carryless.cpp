@@ -1,4 +1,4 @@
-#include "Utilities/Crc32Tables.h"
+#include "Crc32Tables.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
