@@ -71,7 +71,7 @@ bool ProcessorHasCarryless() {
 } // namespace
 
 bool UpdateCarryless(std::uint32_t& reg, const unsigned char* data, std::uint64_t size) {
-    if (size < 256 || !ProcessorHasCarryless()) return false;
+    if (size < 64 || !ProcessorHasCarryless()) return false;
     std::uint32_t r = FoldBlocks(reg, data, size);
     reg = UpdateSlicing16(r, data, size);
     return true;
