@@ -1,6 +1,7 @@
 #include "Marvane/Allocator.h"
 #include "Marvane/Core.h"
 #include "Marvane/JobSystem.h"
+#include "Marvane/Performance/PerformanceMonitor.h"
 #include "support/CountingAllocator.h"
 
 #include <cstdint>
@@ -232,4 +233,73 @@ TEST(CoreTest, CategoryNames) {
     EXPECT_STREQ(AllocationCategory::ToString(AllocationCategory::TileSetBackwardsCompatibility),
                  L"TileSet Backwards compatibility");
     EXPECT_STREQ(AllocationCategory::ToString(static_cast<AllocationCategory::Enum>(9)), L"Unknown");
+}
+
+namespace {
+
+using Performance::GetPerformanceMonitor;
+using Performance::StatisticValueMethod::Value;
+
+std::uint32_t MemoryStatistic(const wchar_t* name) {
+    unsigned int id = 0xFFFFFFFFu;
+    EXPECT_TRUE(GetPerformanceMonitor()->FindStatistic(L"Memory", name, id)) << "no statistic";
+    return id;
+}
+
+// Bytes the statistic currently reads (its MiB figure scaled back).
+double Bytes(std::uint32_t id) {
+    return GetPerformanceMonitor()->GetStatisticValue(id, Value) * 1048576.0;
+}
+
+} // namespace
+
+TEST_F(AllocatorTest, CategoryStatisticsAreRegisteredInCategoryOrderAfterTheLoadTimeOnes) {
+    GetAllocator()->Free(GetAllocator()->Alloc(1, AllocationCategory::Generic, context), context);
+    const std::uint32_t first = MemoryStatistic(L"Generic");
+    EXPECT_EQ(first, 9u);
+    for (unsigned category = 0; category < AllocationCategory::Count; ++category) {
+        const wchar_t* name = AllocationCategory::ToString(static_cast<AllocationCategory::Enum>(category));
+        EXPECT_EQ(MemoryStatistic(name), first + category) << category;
+        EXPECT_STREQ(GetPerformanceMonitor()->GetStatisticUnit(first + category, Value), L"MiB");
+    }
+    EXPECT_EQ(MemoryStatistic(L"Total"), 0u);
+    EXPECT_STREQ(GetPerformanceMonitor()->GetStatisticDescription(first + 5),
+                 L"Allocations by the transcoder(s)");
+}
+
+TEST_F(AllocatorTest, EveryAllocationAndReleaseMovesItsCategoryAndTheTotal) {
+    GetAllocator()->Free(GetAllocator()->Alloc(1, AllocationCategory::Generic, context), context);
+    const std::uint32_t cache = MemoryStatistic(L"Cache");
+    const std::uint32_t buffer = MemoryStatistic(L"Buffer");
+    const std::uint32_t total = MemoryStatistic(L"Total");
+    const double cache0 = Bytes(cache), buffer0 = Bytes(buffer), total0 = Bytes(total);
+
+    void* p = GetAllocator()->Alloc(100, AllocationCategory::Cache, context);
+    EXPECT_DOUBLE_EQ(Bytes(cache) - cache0, 100.0);
+    EXPECT_DOUBLE_EQ(Bytes(total) - total0, 100.0);
+    void* q = GetAllocator()->AllocAligned(1000, 64, AllocationCategory::Buffer, context);
+    EXPECT_DOUBLE_EQ(Bytes(buffer) - buffer0, 1000.0) << "the requested size, not header or padding";
+    EXPECT_DOUBLE_EQ(Bytes(total) - total0, 1100.0);
+    GetAllocator()->Free(p, context);
+    GetAllocator()->FreeAligned(q, context);
+    EXPECT_DOUBLE_EQ(Bytes(cache), cache0);
+    EXPECT_DOUBLE_EQ(Bytes(buffer), buffer0);
+    EXPECT_DOUBLE_EQ(Bytes(total), total0);
+}
+
+TEST_F(AllocatorTest, RefusedAllocationsKeepTheirAccountingAndHugeSizesWrap) {
+    GetAllocator()->Free(GetAllocator()->Alloc(1, AllocationCategory::Generic, context), context);
+    const std::uint32_t temporary = MemoryStatistic(L"Temporary");
+    const std::uint32_t total = MemoryStatistic(L"Total");
+    const double temporary0 = Bytes(temporary), total0 = Bytes(total);
+    counting.refuse = [](std::uint64_t) { return true; };
+    EXPECT_EQ(GetAllocator()->Alloc(300, AllocationCategory::Temporary, context), nullptr);
+    EXPECT_DOUBLE_EQ(Bytes(temporary) - temporary0, 300.0) << "the amount added is not taken back";
+    // 4 GiB + 5 bytes counts as +5: the counters take signed 32-bit amounts.
+    EXPECT_EQ(GetAllocator()->Alloc((1ull << 32) + 5, AllocationCategory::Temporary, context), nullptr);
+    EXPECT_DOUBLE_EQ(Bytes(temporary) - temporary0, 305.0);
+    EXPECT_DOUBLE_EQ(Bytes(total) - total0, 305.0);
+    // Restore the figures for tests that run after this one in the same process.
+    GetPerformanceMonitor()->CounterSub(temporary, 305);
+    GetPerformanceMonitor()->CounterSub(total, 305);
 }

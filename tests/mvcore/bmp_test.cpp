@@ -1,5 +1,6 @@
 #include "Marvane/Utilities/BmpFile.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -124,3 +125,38 @@ TEST(BmpTest, FfmpegDecodesTheWrittenPixels) {
     std::filesystem::remove_all(dir);
 }
 #endif
+
+namespace {
+
+std::filesystem::path TempFile(const char* name) {
+    return std::filesystem::temp_directory_path() /
+           (std::string("mvcore_bmp_") + name + "_" +
+            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".bmp");
+}
+
+} // namespace
+
+TEST(BmpTest, PathWriterWritesExactlyTheInMemoryFile) {
+    auto pixels = Pattern(7 * 5 * 4);
+    Array<unsigned char> expected;
+    ASSERT_EQ(BmpFile::WriteBitmap(pixels.data(), 7, 5, 4, expected), Error::Ok);
+    const auto path = TempFile("path");
+    ASSERT_EQ(BmpFile::WriteBitmap(pixels.data(), 7, 5, 4, path.wstring().c_str()), Error::Ok);
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<unsigned char> written{std::istreambuf_iterator<char>(in), {}};
+    in.close();
+    EXPECT_EQ(written,
+              std::vector<unsigned char>(expected.GetData(), expected.GetData() + expected.GetCount()));
+    std::filesystem::remove(path);
+}
+
+TEST(BmpTest, PathWriterReportsBadArgumentsAndUnopenablePaths) {
+    auto pixels = Pattern(16);
+    const auto missingDirectory = TempFile("missing") / "image.bmp";
+    EXPECT_EQ(BmpFile::WriteBitmap(pixels.data(), 2, 2, 4, missingDirectory.wstring().c_str()), Error::IO);
+    EXPECT_EQ(BmpFile::WriteBitmap(pixels.data(), 2, 2, 4, static_cast<const wchar_t*>(nullptr)),
+              Error::InvalidParameter);
+    const auto path = TempFile("invalid");
+    EXPECT_EQ(BmpFile::WriteBitmap(pixels.data(), 2, 2, 9, path.wstring().c_str()), Error::InvalidParameter);
+    EXPECT_FALSE(std::filesystem::exists(path)) << "nothing is created for an invalid bitmap";
+}

@@ -1,10 +1,17 @@
 #include "Marvane/JobSystem.h"
 
+#include "Marvane/Performance/PerformanceMonitor.h"
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -206,4 +213,37 @@ TEST(JobSystemLifetime, DestructionStopsTheWorker) {
         delete system;
     }
     EXPECT_EQ(journal.order.size(), 50u);
+}
+
+TEST(JobSystemMonitor, WorkerIsRegisteredUnderTheSystemName) {
+    journal.Reset();
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("mvcore_jobs_" +
+                       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".mplg");
+    auto* monitor = Performance::GetPerformanceMonitor();
+    ASSERT_EQ(monitor->StartRecord(path.wstring().c_str()), Error::Ok);
+    {
+        JobSystem system;
+        ASSERT_EQ(system.Init(L"Texture loader", Execute, nullptr, Priority), Error::Ok);
+        Job job;
+        ASSERT_TRUE(system.Schedule(&job));
+        ASSERT_EQ(system.Stop(), Error::Ok);
+    }
+    ASSERT_EQ(monitor->StopRecord(), Error::Ok);
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<unsigned char> log{std::istreambuf_iterator<char>(in), {}};
+    in.close();
+    std::filesystem::remove(path);
+
+    // A ThreadCreate record: word with type 7, then the name as a counted UTF-16LE string.
+    const std::wstring name = L"Texture loader";
+    std::vector<unsigned char> record{static_cast<unsigned char>(name.size()), 0};
+    for (wchar_t unit : name) {
+        record.push_back(static_cast<unsigned char>(unit));
+        record.push_back(0);
+    }
+    bool found = false;
+    for (std::size_t at = 4; at + record.size() <= log.size() && !found; ++at)
+        found = log[at - 4] == 7 && std::equal(record.begin(), record.end(), log.begin() + at);
+    EXPECT_TRUE(found) << "no thread record named after the job system";
 }
