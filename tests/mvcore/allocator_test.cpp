@@ -224,6 +224,8 @@ TEST(CoreTest, DefaultAllocatorServesWhenNothingIsRegistered) {
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(aligned) % 128, 0u);
     std::memset(aligned, 0xCD, 256);
     GetAllocator()->FreeAligned(aligned, context);
+    EXPECT_EQ(GetAllocator()->AllocAligned(16, 24, AllocationCategory::Generic, context), nullptr)
+        << "the run-time heap only aligns to powers of two";
     EXPECT_TRUE(ReleaseCore());
 }
 

@@ -17,11 +17,13 @@ void DefaultAllocator::Free(void* block, const ContextInfo&) {
 
 void* DefaultAllocator::AllocAligned(std::uint64_t size, std::uint32_t alignment, AllocationCategory::Enum,
                                      const ContextInfo&) {
+    // Both run-time functions reject other alignments, the Windows one through the invalid-parameter
+    // handler, which may end the process.
+    if (alignment == 0 || (alignment & (alignment - 1)) != 0) return nullptr;
 #if defined(_WIN32)
     return _aligned_malloc(static_cast<std::size_t>(size), alignment);
 #else
     // posix_memalign wants at least pointer alignment; a smaller power of two is met by it anyway.
-    if (alignment == 0 || (alignment & (alignment - 1)) != 0) return nullptr;
     void* block = nullptr;
     const std::size_t effective = alignment < sizeof(void*) ? sizeof(void*) : alignment;
     return posix_memalign(&block, effective, static_cast<std::size_t>(size)) == 0 ? block : nullptr;
