@@ -1,10 +1,10 @@
 #pragma once
 
 #include "Marvane/Allocator.h"
-#include "Marvane/Detail/PendingCriticalSection.h"
 #include "Marvane/Dictionary.h"
 #include "Marvane/Error.h"
 #include "Marvane/Export.h"
+#include "Marvane/Platform/CriticalSection.h"
 
 #include <cstdint>
 
@@ -81,7 +81,7 @@ class MARVANE_API LogManager : public ILogManager {
     ILogger* m_loggers[MaxLoggers];
     std::uint32_t m_loggerCount;
     Dictionary<unsigned int, bool, DefaultTypeHelper<unsigned int>> m_mutedWarnings;
-    Detail::PendingCriticalSection m_lock;
+    Platform::CriticalSection m_lock;
 };
 
 // The process-wide log manager, created on first use and destroyed at process exit.

@@ -2,9 +2,9 @@
 
 #include "Marvane/Allocator.h"
 #include "Marvane/Array.h"
-#include "Marvane/Detail/PendingCriticalSection.h"
 #include "Marvane/Error.h"
 #include "Marvane/LinkedList.h"
+#include "Marvane/Platform/CriticalSection.h"
 
 #include <cstdint>
 
@@ -85,7 +85,7 @@ template <class T> class Queue {
     std::uint32_t GetCapacity() const { return m_capacity; }
 
   private:
-    using Lock = Detail::PendingCriticalSection;
+    using Lock = Platform::CriticalSection;
 
     class Held {
       public:

@@ -39,7 +39,7 @@ bool LogManager::HasLoggers() {
 
 Error::Enum LogManager::AddLogger(ILogger* logger) {
     if (logger == nullptr) return Error::InvalidParameter;
-    Held<Detail::PendingCriticalSection> held(m_lock);
+    Held<Platform::CriticalSection> held(m_lock);
     if (m_loggerCount >= MaxLoggers) return Error::OutOfMemory;
     m_loggers[m_loggerCount] = logger;
     std::atomic_ref<std::uint32_t>(m_loggerCount).store(m_loggerCount + 1, std::memory_order_relaxed);
@@ -47,7 +47,7 @@ Error::Enum LogManager::AddLogger(ILogger* logger) {
 }
 
 Error::Enum LogManager::RemoveLogger(ILogger* logger) {
-    Held<Detail::PendingCriticalSection> held(m_lock);
+    Held<Platform::CriticalSection> held(m_lock);
     for (std::uint32_t i = 0; i < m_loggerCount; ++i) {
         if (m_loggers[i] != logger) continue;
         for (std::uint32_t j = i + 1; j < m_loggerCount; ++j)
@@ -62,36 +62,36 @@ Error::Enum LogManager::RemoveLogger(ILogger* logger) {
 
 // An insertion that finds no memory is dropped: the warning simply stays audible.
 void LogManager::MuteWarning(unsigned int id) {
-    Held<Detail::PendingCriticalSection> held(m_lock);
+    Held<Platform::CriticalSection> held(m_lock);
     m_mutedWarnings.Insert(id, true);
 }
 
 void LogManager::UnMuteWarning(unsigned int id) {
-    Held<Detail::PendingCriticalSection> held(m_lock);
+    Held<Platform::CriticalSection> held(m_lock);
     m_mutedWarnings.Remove(id);
 }
 
 bool LogManager::IsWarningMuted(unsigned int id) {
-    Held<Detail::PendingCriticalSection> held(m_lock);
+    Held<Platform::CriticalSection> held(m_lock);
     return m_mutedWarnings.Contains(id);
 }
 
 // Loggers may call back into the manager on the same thread: the lock is re-entrant, and the loop
 // re-reads the count so a logger removing itself cannot push the walk past the table.
 void LogManager::DispatchError(Error::Enum code, const wchar_t* text, const ContextInfo& context) {
-    Held<Detail::PendingCriticalSection> held(m_lock);
+    Held<Platform::CriticalSection> held(m_lock);
     for (std::uint32_t i = 0; i < m_loggerCount; ++i)
         m_loggers[i]->LogError(code, text, context);
 }
 
 void LogManager::DispatchWarning(const wchar_t* text) {
-    Held<Detail::PendingCriticalSection> held(m_lock);
+    Held<Platform::CriticalSection> held(m_lock);
     for (std::uint32_t i = 0; i < m_loggerCount; ++i)
         m_loggers[i]->LogWarning(text);
 }
 
 void LogManager::DispatchMessage(const wchar_t* text) {
-    Held<Detail::PendingCriticalSection> held(m_lock);
+    Held<Platform::CriticalSection> held(m_lock);
     for (std::uint32_t i = 0; i < m_loggerCount; ++i)
         m_loggers[i]->LogMessage(text);
 }
