@@ -1,5 +1,6 @@
 // What the library registers while it loads, and in which order. This program makes no allocation
 // through the library before the checks, so the nine allocation-category statistics are not there yet.
+#include "Marvane/Allocator.h"
 #include "Marvane/Performance/PerformanceMonitor.h"
 
 #include <gtest/gtest.h>
@@ -62,6 +63,27 @@ TEST(MonitorLoadOrder, OptionsOfTheLoadTimeStatistics) {
     const unsigned before = monitor->GetNumStatistics();
     EXPECT_EQ(monitor->RegisterStatistic(L"Total", StatisticType::Counter, options), 0u);
     EXPECT_EQ(monitor->GetNumStatistics(), before);
+}
+
+// Last in this file: the first allocation of the process adds the category statistics.
+TEST(MonitorLoadOrder, TheFirstAllocationRegistersTheNineCategoryStatistics) {
+    PerformanceMonitor* monitor = GetPerformanceMonitor();
+    ASSERT_EQ(monitor->GetNumStatistics(), 9u);
+    const Marvane::ContextInfo context{__FILE__, __LINE__, "test"};
+    void* block = Marvane::GetAllocator()->Alloc(100, Marvane::AllocationCategory::Enum(3), context);
+    ASSERT_NE(block, nullptr);
+    ASSERT_EQ(monitor->GetNumStatistics(), 18u);
+    for (unsigned category = 0; category < 9; ++category) {
+        EXPECT_EQ(std::wstring(monitor->GetStatisticName(9 + category)),
+                  Marvane::AllocationCategory::ToString(Marvane::AllocationCategory::Enum(category)));
+        unsigned int id = 0;
+        ASSERT_TRUE(monitor->FindStatistic(L"Memory", monitor->GetStatisticName(9 + category), id));
+        EXPECT_EQ(id, 9 + category);
+    }
+    EXPECT_EQ(monitor->GetStatisticValue(12, StatisticValueMethod::Value), 100.0 / 1048576.0);
+    EXPECT_EQ(monitor->GetStatisticValue(0, StatisticValueMethod::Value), 100.0 / 1048576.0);
+    Marvane::GetAllocator()->Free(block, context);
+    EXPECT_EQ(monitor->GetStatisticValue(12, StatisticValueMethod::Value), 0.0);
 }
 
 } // namespace
