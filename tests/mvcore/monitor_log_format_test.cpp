@@ -217,7 +217,8 @@ TEST_F(MonitorLog, CharactersOutsideTheBasicPlaneBecomeSurrogatePairs) {
 TEST_F(MonitorLog, TheFirstDiskWriteIsOneFullBufferAndComesWithTheNextByte) {
     ASSERT_EQ(monitor->StartLogging(path.wstring().c_str()), Error::Ok);
     monitor->Flush();
-    monitor->Flush(); // waits for the first write to finish before handing over an empty buffer
+    // Flushing an empty buffer hands nothing over and keeps the buffer under the disk write untouched.
+    monitor->Flush();
     const std::uintmax_t snapshot = WaitForFileSize(path, 1);
     ASSERT_GT(snapshot, 0u);
     const std::vector<unsigned char> fill(PerformanceMonitor::LogBufferSize, 0x5A);

@@ -88,6 +88,9 @@ Error::Enum PerformanceMonitor::StopLoggingLocked() {
 }
 
 void PerformanceMonitor::Flush() {
+    // An empty buffer is not handed over: the writer would not wait for the write still running from the
+    // other buffer, and the swap would make that buffer the filling one while the disk still reads it.
+    if (usedBytes == 0) return;
     unsigned char* const full = fillingBuffer;
     const std::uint64_t size = usedBytes;
     fillingBuffer = otherBuffer;
