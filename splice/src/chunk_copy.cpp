@@ -5,8 +5,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <new>
 #include <string>
-#include <vector>
 
 namespace splice_tool {
 namespace {
@@ -36,11 +37,27 @@ void write_chunk(std::FILE* target, const char* buffer, std::size_t size) {
     if (std::fwrite(buffer, 1, size, target) != size) fail("cannot write target", errno);
 }
 
+// The copy buffer, page aligned like dd's so the kernel copies whole pages to and from it.
+class ChunkBuffer {
+  public:
+    static constexpr std::align_val_t alignment{4096};
+    ChunkBuffer() : data_(static_cast<char*>(::operator new(chunk_size, alignment))) {
+        std::memset(data_, 0, chunk_size);
+    }
+    ~ChunkBuffer() { ::operator delete(data_, alignment); }
+    ChunkBuffer(const ChunkBuffer&) = delete;
+    ChunkBuffer& operator=(const ChunkBuffer&) = delete;
+    char* data() const { return data_; }
+
+  private:
+    char* data_;
+};
+
 } // namespace
 
 void copy_chunks(std::FILE* source, std::FILE* target, std::uint64_t offset, std::uint64_t length,
                  CopyOrder order) {
-    std::vector<char> buffer(chunk_size, 0);
+    const ChunkBuffer buffer;
     const std::uint64_t chunk_count = (length + chunk_size - 1) / chunk_size;
 
     if (order == CopyOrder::front_to_back) {
