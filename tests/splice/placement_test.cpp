@@ -73,33 +73,17 @@ TEST_F(PlacementTest, OffsetPastTheEndFillsTheGapWithZeros) {
     EXPECT_EQ(read_file(file("target")), overlaid(target, source, 0x30000));
 }
 
-// Every spelling of one offset that "%I64X" accepts lands at the same place; "len" is the only keyword.
-TEST_F(PlacementTest, OffsetSpellingsAgree) {
-    const Bytes target = pattern_bytes(256, 11);
-    const Bytes source = pattern_bytes(40, 12);
-    write_file(file("source"), source);
-    const Bytes expected = overlaid(target, source, 0x2a);
-    for (const char* where :
-         {"2A", "2a", "0x2a", "0X2A", "002A", "  0x2A", "\t2A", "2Ag", "2A trailing", "0x2A,9"}) {
-        SCOPED_TRACE(where);
-        write_file(file("target"), target);
-        expect_silent_success(splice({file("target"), file("source"), where}));
-        EXPECT_EQ(read_file(file("target")), expected);
-    }
-}
-
+// The spellings "%I64X" accepts for one offset all land at the same place.
 TEST_F(PlacementTest, PrefixedAndBareHexAreTheSameOffset) {
     const Bytes target = pattern_bytes(100, 13);
     const Bytes source = pattern_bytes(10, 14);
     write_file(file("source"), source);
-    write_file(file("prefixed"), target);
-    write_file(file("bare"), target);
-
-    expect_silent_success(splice({file("prefixed"), file("source"), "0x20"}));
-    expect_silent_success(splice({file("bare"), file("source"), "20"}));
-
-    EXPECT_EQ(read_file(file("prefixed")), read_file(file("bare")));
-    EXPECT_EQ(read_file(file("bare")), overlaid(target, source, 32));
+    for (const char* where : {"0x20", "20", "0X20", " \t0x20 and more", "20g"}) {
+        SCOPED_TRACE(where);
+        write_file(file("target"), target);
+        expect_silent_success(splice({file("target"), file("source"), where}));
+        EXPECT_EQ(read_file(file("target")), overlaid(target, source, 32));
+    }
 }
 
 TEST_F(PlacementTest, EmptySourceLeavesAnExistingTargetAlone) {
@@ -161,7 +145,7 @@ TEST_P(ChunkBoundaryTest, SourceArrivesWholeWhenAppended) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ChunkBoundaryTest,
-                         ::testing::Values(1, MiB - 1, MiB, MiB + 1, 2 * MiB, 2 * MiB + 1, 3 * MiB - 7));
+                         ::testing::Values(1, MiB - 1, MiB, MiB + 1, 2 * MiB, 2 * MiB + 1));
 
 } // namespace
 } // namespace splice_test
