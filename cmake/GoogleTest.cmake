@@ -12,10 +12,10 @@ else()
   find_package(GTest REQUIRED)
 endif()
 
-# add_project_test(name SOURCES ... LIBS ... [LABELS ...]): one GoogleTest executable, registered with
-# ctest. Cross builds run it through CMAKE_CROSSCOMPILING_EMULATOR (wine).
+# add_project_test(name SOURCES ... LIBS ...): one GoogleTest executable, registered with ctest.
+# Cross builds run it through CMAKE_CROSSCOMPILING_EMULATOR (wine).
 function(add_project_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main project_warnings)
   set(env "PROJECT_SOURCE_DIR=${PROJECT_SOURCE_DIR};PROJECT_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
@@ -23,12 +23,6 @@ function(add_project_test name)
     # Under wine every process start is expensive: run each test program once, whole.
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 900)
-    if(T_LABELS)
-      set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
-    endif()
-  elseif(T_LABELS)
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                         PROPERTIES ENVIRONMENT "${env}" LABELS "${T_LABELS}")
   else()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES ENVIRONMENT "${env}")
   endif()
