@@ -48,8 +48,7 @@ void init_streamed_decoder(RangeDecoder& dec, ByteSource* source, uint8_t* buffe
     if (first > 0 && !source->is_exhausted(source->context))
         filled = std::max(0, source->read_bytes(source->context, buffer, first));
     // An archive that ends early must not leave the decoder reading uninitialised memory.
-    if (filled < first)
-        std::memset(buffer + filled, 0, static_cast<size_t>(first - filled));
+    if (filled < first) std::memset(buffer + filled, 0, static_cast<size_t>(first - filled));
     start_code(dec, first);
 }
 
