@@ -86,6 +86,12 @@ inline ProgramRun run_program(const std::string& program, const std::vector<std:
     CloseHandle(process.hThread);
     run.started = true;
     run.exit_code = static_cast<int>(code);
+    // Console text is written in text mode here: compare lines, not line endings.
+    std::string lines;
+    for (size_t i = 0; i < run.output.size(); ++i)
+        if (!(run.output[i] == '\r' && i + 1 < run.output.size() && run.output[i + 1] == '\n'))
+            lines += run.output[i];
+    run.output = lines;
     return run;
 }
 #else
