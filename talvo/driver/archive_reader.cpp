@@ -238,6 +238,9 @@ void reader_set_position(ArchiveReader& reader, int32_t saved) {
         return;
     reader.slot_pos -= back;
     reader.taken = saved;
+    // A look ahead that ran into the end of the input must not cost the bytes before it: the end is
+    // checked again at every read, so the step back makes them readable again.
+    if (back > 0) reader.exhausted = 0;
     normalise(reader);
 }
 

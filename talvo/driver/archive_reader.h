@@ -61,7 +61,8 @@ uint32_t read_length(ArchiveReader& reader);
 uint8_t* read_block(ArchiveReader& reader, uint32_t& length);
 
 int32_t reader_position(const ArchiveReader& reader);
-// Returns to a position taken at most one slot earlier; other positions are ignored.
+// Returns to a position taken at most one slot earlier; other positions are ignored. Bytes before the
+// end of the input are readable again after a look ahead that ran into the end.
 void reader_set_position(ArchiveReader& reader, int32_t saved);
 bool reader_is_exhausted(const ArchiveReader& reader);
 

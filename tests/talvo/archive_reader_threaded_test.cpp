@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -136,6 +137,25 @@ TEST(ArchiveReaderEnd, AllOneBytesAndTheFixedLengthAfterTheEnd) {
     uint8_t dst[4] = {9, 9, 9, 9};
     EXPECT_EQ(read_bytes(m.reader, dst, 4), 0);
     EXPECT_EQ(dst[0], 9);
+    EXPECT_TRUE(reader_is_exhausted(m.reader));
+}
+
+TEST(ArchiveReaderEnd, LookAheadPastTheEndThenStepBackKeepsTheRestReadable) {
+    const auto source = pattern(kReaderSlotSize + 100, 11);
+    MemoryReader m(source);
+    std::vector<uint8_t> sink(static_cast<size_t>(kReaderSlotSize) - 20);
+    ASSERT_EQ(read_bytes(m.reader, sink.data(), static_cast<int32_t>(sink.size())),
+              static_cast<int32_t>(sink.size()));
+    const int32_t saved = reader_position(m.reader);
+    std::vector<uint8_t> page(1000);
+    EXPECT_EQ(read_bytes(m.reader, page.data(), 1000), 120);
+    EXPECT_TRUE(reader_is_exhausted(m.reader));
+    reader_set_position(m.reader, saved);
+    EXPECT_FALSE(reader_is_exhausted(m.reader));
+    EXPECT_EQ(read_bytes(m.reader, page.data(), 120), 120);
+    EXPECT_TRUE(std::equal(page.begin(), page.begin() + 120, source.end() - 120));
+    EXPECT_FALSE(reader_is_exhausted(m.reader));
+    EXPECT_EQ(read_byte(m.reader), -1);
     EXPECT_TRUE(reader_is_exhausted(m.reader));
 }
 

@@ -245,10 +245,11 @@ TEST(Failures, ArchiveCutAtEveryByteFailsAndKeepsAPrefix) {
 
 TEST(Failures, BogusHugeRawLengthEndsAsUnexpectedEnd) {
     const auto first = random_bytes(20, 9);
-    auto archive = raw_archive({first, random_bytes(4194304, 10)});
+    const auto full = raw_archive({first, random_bytes(4194304, 10)});
     // Keep the header, control block and first item, then claim a 1 GiB item followed by 10 bytes.
-    const size_t second_code = archive.size() - 1 - 4194304 - 4;
-    archive.resize(second_code);
+    const size_t tail = 4 + 4194304 + 1; // the second item's length code and bytes, the end marker
+    ASSERT_GT(full.size(), tail);
+    std::vector<uint8_t> archive(full.begin(), full.end() - static_cast<std::ptrdiff_t>(tail));
     for (uint8_t b : {0xFF, 0xFF, 0xFF, 0xFF})
         archive.push_back(b);
     for (int i = 0; i < 10; ++i)
