@@ -29,6 +29,26 @@ bool stop_requested(const ArchiveReader& reader) {
     return reader.stop.load(std::memory_order_acquire) != 0;
 }
 
+// Fills every requested slot, in slot order. False when the thread is to end: stop requested, or the
+// input has ended (the slot that came back short is the final one).
+bool fill_requested_slots(ArchiveReader& reader) {
+    for (int i = 0; i < kReaderSlotCount; ++i) {
+        if (stop_requested(reader)) return false;
+        if (reader.slot_state[i].load(std::memory_order_acquire) != kSlotRequested) continue;
+        const size_t got = fill_slot(reader, reader.slots[i]);
+        if (stop_requested(reader)) return false;
+        if (got < static_cast<size_t>(kReaderSlotSize)) {
+            reader.final_length.store(static_cast<int32_t>(got), std::memory_order_release);
+            reader.finished.store(1, std::memory_order_release);
+            reader.slot_state[i].store(kSlotFinal, std::memory_order_release);
+            return false;
+        }
+        reader.slot_state[i].store(kSlotFilled, std::memory_order_release);
+        signal_data_ready(reader.handles);
+    }
+    return true;
+}
+
 // Moves into the next slot, waits until the reader thread has filled it and asks for the one after.
 // The slot just left is not requested again before the main thread has moved two slots further, so a
 // step back of one slot always finds its bytes intact.
@@ -111,24 +131,8 @@ bool start(ArchiveReader& reader) {
 } // namespace
 
 void reader_thread_main(ArchiveReader& reader) {
-    while (!stop_requested(reader)) {
-        for (int i = 0; i < kReaderSlotCount; ++i) {
-            if (stop_requested(reader)) goto done;
-            if (reader.slot_state[i].load(std::memory_order_acquire) != kSlotRequested) continue;
-            const size_t got = fill_slot(reader, reader.slots[i]);
-            if (stop_requested(reader)) goto done;
-            if (got < static_cast<size_t>(kReaderSlotSize)) {
-                reader.final_length.store(static_cast<int32_t>(got), std::memory_order_release);
-                reader.finished.store(1, std::memory_order_release);
-                reader.slot_state[i].store(kSlotFinal, std::memory_order_release);
-                goto done;
-            }
-            reader.slot_state[i].store(kSlotFilled, std::memory_order_release);
-            signal_data_ready(reader.handles);
-        }
+    while (!stop_requested(reader) && fill_requested_slots(reader))
         wait_slot_free(reader.handles);
-    }
-done:
     signal_data_ready(reader.handles);
 }
 

@@ -200,6 +200,29 @@ TEST_F(CommandLine, FailedOutputWriteIsReported) {
     EXPECT_EQ(run.output, kBanner + "Can't write output file!\n");
     EXPECT_EQ(run.exit_code, 1);
 }
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TALVO_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TALVO_TEST_SANITIZED 1
+#endif
+#endif
+
+TEST_F(CommandLine, FailedAllocationIsReported) {
+#ifdef TALVO_TEST_SANITIZED
+    GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
+#else
+    // One 64 MiB raw item under a 48 MiB address-space limit.
+    const std::vector<uint8_t> item(size_t{64} << 20, 0x5A);
+    const std::string in = write_file("big.tlv", raw_archive({item}));
+    const std::string out = path("out.bin");
+    const ProgramRun run = run_program(
+        "/bin/sh", {"-c", "ulimit -v 49152 && exec \"$0\" \"$1\" \"$2\"", program_path("talvo"), in, out});
+    EXPECT_EQ(run.output, kBanner + "Out of memory!\n");
+    EXPECT_EQ(run.exit_code, 1);
+#endif
+}
 #endif
 
 TEST_F(CommandLine, PackerUsageHelpAndVersion) {
