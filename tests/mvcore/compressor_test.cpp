@@ -200,6 +200,17 @@ TEST(Compressor, FarRepeatsUseLevel2sLongDistances) {
     }
 }
 
+TEST(Compressor, UnknownRoomMayBeGivenAsTheLargestCapacity) {
+    const Bytes input = TextLike(5000, 6);
+    for (int level : {1, 2}) {
+        const Bytes block = Compress(level, input);
+        Bytes restored(input.size() + 64);
+        EXPECT_EQ(Compressor::Decompress(block.data(), block.size(), restored.data(), UINT64_MAX),
+                  input.size());
+        EXPECT_TRUE(std::equal(input.begin(), input.end(), restored.begin()));
+    }
+}
+
 TEST(Compressor, TooSmallCapacityFailsWithoutWritingPastIt) {
     const Bytes input = TextLike(20000, 8);
     for (int level : {1, 2}) {

@@ -1,4 +1,5 @@
 #include "PerformanceMonitor/MonitorDiagnostics.h"
+#include "Marvane/LogManager.h"
 #include "PerformanceMonitor/WideText.h"
 
 #include <atomic>
@@ -7,7 +8,7 @@ namespace Marvane::Performance::Detail {
 
 namespace {
 
-constexpr wchar_t ConstructorName[] = L"Marvane::Performance::PerformanceMonitor::PerformanceMonitor";
+constexpr char ConstructorName[] = "Marvane::Performance::PerformanceMonitor::PerformanceMonitor";
 
 std::atomic<bool> holding{false};
 bool held = false;
@@ -15,10 +16,8 @@ Error::Enum heldCode = Error::Ok;
 wchar_t heldText[4200];
 
 void Deliver(Error::Enum code, const wchar_t* text) {
-    // The log manager is connected here; until it is part of the library there is nobody to tell.
-    (void)code;
-    (void)text;
-    (void)ConstructorName;
+    const ContextInfo context{__FILE__, __LINE__, ConstructorName};
+    GetLogManagerPrivate()->LogError(code, text, context);
 }
 
 } // namespace

@@ -285,7 +285,8 @@ void PerformanceMonitor::PopRange() {
     if (stack.depth > 0) {
         const RangeStack::Entry entry = stack.entries[--stack.depth];
         id = entry.id;
-        statistics[id].value += Now() - entry.start;
+        // Timed to the same instant the record carries, so that a reader of the log replays the value.
+        statistics[id].value += now - entry.start;
     }
     LogTimedRecord(MessageType::PopRange, id, Detail::CurrentThreadId(), false, now);
 }

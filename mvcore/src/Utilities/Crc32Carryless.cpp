@@ -1,4 +1,4 @@
-#include "Utilities/Crc32Tables.h"
+#include "Crc32Tables.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -71,7 +71,7 @@ bool ProcessorHasCarryless() {
 } // namespace
 
 bool UpdateCarryless(std::uint32_t& reg, const unsigned char* data, std::uint64_t size) {
-    if (size < 256 || !ProcessorHasCarryless()) return false;
+    if (size < 64 || !ProcessorHasCarryless()) return false;
     std::uint32_t r = FoldBlocks(reg, data, size);
     reg = UpdateSlicing16(r, data, size);
     return true;

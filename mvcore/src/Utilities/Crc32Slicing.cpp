@@ -1,4 +1,4 @@
-#include "Utilities/Crc32Tables.h"
+#include "Crc32Tables.h"
 
 namespace Marvane::Utilities::Crc32Detail {
 

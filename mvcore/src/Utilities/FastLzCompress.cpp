@@ -146,7 +146,9 @@ std::uint64_t Compress(const unsigned char* input, std::uint64_t size, unsigned 
                 table[hash] = position;
                 const bool reachable = distance - 1 < maxDistance - 1;
                 ref = ip - distance;
-                const bool found = reachable && Read24(ref) == seq;
+                // The reference always lies inside the input, so it is read whether or not it is in reach:
+                // one predictable test instead of a branch on the distance.
+                const bool found = (Read24(ref) == seq) & reachable;
                 if (ip >= searchEnd) break;
                 ++ip;
                 if (found) break;

@@ -6,22 +6,32 @@ namespace Marvane::Utilities::FastLz {
 
 namespace {
 
-// Copies a match that may overlap its own output. Wide copies are used only where they stay inside the
-// output buffer; they may write a few bytes past the match, which later instructions overwrite.
-inline void CopyMatch(unsigned char* op, std::uint64_t distance, std::uint64_t length,
-                      const unsigned char* opEnd) {
+// Copies a match that may overlap its own output, eight bytes at a time where it can, never past the
+// match's own end.
+inline void CopyMatch(unsigned char* op, std::uint64_t distance, std::uint64_t length) {
     const unsigned char* ref = op - distance;
     if (distance == 1) {
         std::memset(op, *ref, length);
         return;
     }
-    if (distance >= 8 && static_cast<std::uint64_t>(opEnd - op) >= length + 8) {
-        for (std::uint64_t i = 0; i < length; i += 8)
-            std::memcpy(op + i, ref + i, 8);
-        return;
+    std::uint64_t i = 0;
+    std::uint64_t step = distance;
+    if (distance < 8) {
+        if (length < 16) {
+            for (; i < length; ++i)
+                op[i] = ref[i];
+            return;
+        }
+        // A short period: lay down the first eight bytes one by one, then copy from a whole number of
+        // periods back, at least eight bytes behind, where the pattern is already in place.
+        for (; i < 8; ++i)
+            op[i] = ref[i];
+        step = distance * ((8 + distance - 1) / distance);
     }
-    for (std::uint64_t i = 0; i < length; ++i)
-        op[i] = ref[i];
+    for (; i + 8 <= length; i += 8)
+        std::memcpy(op + i, op + i - step, 8);
+    for (; i < length; ++i)
+        op[i] = op[i - step];
 }
 
 // Every read is checked against the end of the block and every write against `capacity`: a damaged or
@@ -67,14 +77,23 @@ std::uint64_t Decompress(const unsigned char* ip, std::uint64_t size, unsigned c
             if (distance > static_cast<std::uint64_t>(op - output) ||
                 length > static_cast<std::uint64_t>(opEnd - op))
                 return 0;
-            CopyMatch(op, distance, length, opEnd);
+            if (length <= 16 && distance >= 8 && opEnd - op >= 16) {
+                // Most matches are short: two fixed copies, spilling into space later output overwrites.
+                std::memcpy(op, op - distance, 8);
+                std::memcpy(op + 8, op + 8 - distance, 8);
+            } else {
+                CopyMatch(op, distance, length);
+            }
             op += length;
         } else {
             const std::uint64_t count = control + 1;
-            if (count > static_cast<std::uint64_t>(ipEnd - ip) ||
-                count > static_cast<std::uint64_t>(opEnd - op))
-                return 0;
-            std::memcpy(op, ip, count);
+            const auto inputLeft = static_cast<std::uint64_t>(ipEnd - ip);
+            const auto outputLeft = static_cast<std::uint64_t>(opEnd - op);
+            if (count > inputLeft || count > outputLeft) return 0;
+            if (inputLeft >= 32 && outputLeft >= 32)
+                std::memcpy(op, ip, 32); // one fixed-size copy of the longest run is cheaper than a sized one
+            else
+                std::memcpy(op, ip, count);
             ip += count;
             op += count;
         }

@@ -35,13 +35,17 @@ class MARVANE_API IPerformanceManager {
 // log while a capture runs.
 class MARVANE_API PerformanceMonitor : public IPerformanceManager {
   public:
-    static constexpr unsigned MaxStatistics = 1024;
-    static constexpr unsigned MaxGroups = 256;
-    static constexpr unsigned MaxThreads = 256;
-    static constexpr unsigned NameLength = 64;
-    static constexpr unsigned LogBufferSize = 16384;
-    static constexpr unsigned MaxRangeDepth = 64;
-    static constexpr std::uint64_t FirstRangeHandle = 0x10000000000ull;
+    // Enumerators rather than static data members: a DLL-imported class would otherwise have clients
+    // look for the members in the DLL.
+    enum : unsigned {
+        MaxStatistics = 1024,
+        MaxGroups = 256,
+        MaxThreads = 256,
+        NameLength = 64,
+        LogBufferSize = 16384,
+        MaxRangeDepth = 64,
+    };
+    enum : std::uint64_t { FirstRangeHandle = 0x10000000000ull };
 
     // Reads MARVANE_DEBUGGER and MARVANE_DEBUG_LOG and may start capturing at once.
     PerformanceMonitor();
