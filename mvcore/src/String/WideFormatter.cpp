@@ -246,32 +246,33 @@ void PutFloating(BoundedOutput& out, const Conversion& c, va_list* arguments) {
     const bool isLong = c.size == Size::LongDouble;
     long double value = isLong ? va_arg(*arguments, long double) : va_arg(*arguments, double);
 
-    char spec[16];
+    char narrowFormat[16];
     int s = 0;
-    spec[s++] = '%';
-    if (c.plus) spec[s++] = '+';
-    if (c.space) spec[s++] = ' ';
-    if (c.alternate) spec[s++] = '#';
+    narrowFormat[s++] = '%';
+    if (c.plus) narrowFormat[s++] = '+';
+    if (c.space) narrowFormat[s++] = ' ';
+    if (c.alternate) narrowFormat[s++] = '#';
     // Without a precision the C library's default applies (6 digits, or all of them for %a).
     const bool hasPrecision = c.precision >= 0;
     if (hasPrecision) {
-        spec[s++] = '.';
-        spec[s++] = '*';
+        narrowFormat[s++] = '.';
+        narrowFormat[s++] = '*';
     }
-    if (isLong) spec[s++] = 'L';
-    spec[s++] = static_cast<char>(c.kind);
-    spec[s] = '\0';
+    if (isLong) narrowFormat[s++] = 'L';
+    narrowFormat[s++] = static_cast<char>(c.kind);
+    narrowFormat[s] = '\0';
 
     // Enough for every double in %f with up to 700 digits after the point; longer texts are cut.
     char text[1100];
     const int precision = c.precision > 700 ? 700 : c.precision;
     int length;
     if (hasPrecision)
-        length = isLong ? std::snprintf(text, sizeof text, spec, precision, value)
-                        : std::snprintf(text, sizeof text, spec, precision, static_cast<double>(value));
+        length = isLong
+                     ? std::snprintf(text, sizeof text, narrowFormat, precision, value)
+                     : std::snprintf(text, sizeof text, narrowFormat, precision, static_cast<double>(value));
     else
-        length = isLong ? std::snprintf(text, sizeof text, spec, value)
-                        : std::snprintf(text, sizeof text, spec, static_cast<double>(value));
+        length = isLong ? std::snprintf(text, sizeof text, narrowFormat, value)
+                        : std::snprintf(text, sizeof text, narrowFormat, static_cast<double>(value));
     if (length < 0) length = 0;
     if (length >= static_cast<int>(sizeof text)) length = sizeof text - 1;
 

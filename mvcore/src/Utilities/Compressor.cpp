@@ -2,8 +2,6 @@
 
 #include "Utilities/FastLz.h"
 
-#include <cstdint>
-
 namespace Marvane::Utilities {
 
 std::uint64_t Compressor::CalculateBufferSize(std::uint64_t size) {
@@ -32,9 +30,6 @@ std::uint64_t Compressor::Decompress(const void* input, std::uint64_t size, void
     if (input == nullptr || output == nullptr || size == 0) return 0;
     const auto* in = static_cast<const unsigned char*>(input);
     auto* out = static_cast<unsigned char*>(output);
-    // Callers that do not know the room pass huge capacities; keep the end of the buffer addressable.
-    const std::uint64_t addressable = UINTPTR_MAX - reinterpret_cast<std::uintptr_t>(out);
-    capacity = capacity < addressable ? capacity : addressable;
     switch (in[0] >> 5) {
     case 0:
         return FastLz::DecompressLevel1(in, size, out, capacity);

@@ -15,10 +15,13 @@ inline std::uint32_t Step16(std::uint32_t reg, const unsigned char* p) {
     const std::uint32_t b = LoadLittle32(p + 4);
     const std::uint32_t c = LoadLittle32(p + 8);
     const std::uint32_t d = LoadLittle32(p + 12);
-    return t[15][a & 0xFF] ^ t[14][(a >> 8) & 0xFF] ^ t[13][(a >> 16) & 0xFF] ^ t[12][a >> 24] ^
-           t[11][b & 0xFF] ^ t[10][(b >> 8) & 0xFF] ^ t[9][(b >> 16) & 0xFF] ^ t[8][b >> 24] ^
-           t[7][c & 0xFF] ^ t[6][(c >> 8) & 0xFF] ^ t[5][(c >> 16) & 0xFF] ^ t[4][c >> 24] ^ t[3][d & 0xFF] ^
-           t[2][(d >> 8) & 0xFF] ^ t[1][(d >> 16) & 0xFF] ^ t[0][d >> 24];
+    // Only the first word depends on the register; the other twelve lookups are summed apart so the
+    // processor can finish them before the register arrives.
+    const std::uint32_t rest =
+        ((t[11][b & 0xFF] ^ t[10][(b >> 8) & 0xFF]) ^ (t[9][(b >> 16) & 0xFF] ^ t[8][b >> 24])) ^
+        ((t[7][c & 0xFF] ^ t[6][(c >> 8) & 0xFF]) ^ (t[5][(c >> 16) & 0xFF] ^ t[4][c >> 24])) ^
+        ((t[3][d & 0xFF] ^ t[2][(d >> 8) & 0xFF]) ^ (t[1][(d >> 16) & 0xFF] ^ t[0][d >> 24]));
+    return ((t[15][a & 0xFF] ^ t[14][(a >> 8) & 0xFF]) ^ (t[13][(a >> 16) & 0xFF] ^ t[12][a >> 24])) ^ rest;
 }
 
 } // namespace

@@ -33,19 +33,21 @@ inline std::uint64_t Load64(const unsigned char* p) {
 // How far the bytes at p and q agree, q running up to `end`: the number of equal bytes plus the first
 // different one, or the distance to `end` when they agree all the way. (Lengths in the formats count
 // from this value.)
-inline std::uint32_t MatchExtent(const unsigned char* p, const unsigned char* q, const unsigned char* end) {
+inline std::uint64_t MatchExtent(const unsigned char* p, const unsigned char* q, const unsigned char* end) {
     const unsigned char* start = q;
     if constexpr (std::endian::native == std::endian::little) {
         while (end - q >= 8) {
             const std::uint64_t diff = Load64(p) ^ Load64(q);
-            if (diff != 0) return static_cast<std::uint32_t>(q - start) + (std::countr_zero(diff) >> 3) + 1;
+            if (diff != 0)
+                return static_cast<std::uint64_t>(q - start) +
+                       static_cast<std::uint64_t>(std::countr_zero(diff) >> 3) + 1;
             p += 8;
             q += 8;
         }
     }
     while (q < end)
         if (*p++ != *q++) break;
-    return static_cast<std::uint32_t>(q - start);
+    return static_cast<std::uint64_t>(q - start);
 }
 
 unsigned char* EmitLiterals(std::uint64_t count, const unsigned char* source, unsigned char* op) {
@@ -65,7 +67,7 @@ unsigned char* EmitLiterals(std::uint64_t count, const unsigned char* source, un
 }
 
 // `length` is the match length minus 2, `distance` at least 1.
-unsigned char* EmitMatchLevel1(std::uint32_t length, std::uint32_t distance, unsigned char* op) {
+unsigned char* EmitMatchLevel1(std::uint64_t length, std::uint32_t distance, unsigned char* op) {
     --distance;
     const auto high = static_cast<unsigned char>(distance >> 8);
     const auto low = static_cast<unsigned char>(distance & 255);
@@ -86,14 +88,14 @@ unsigned char* EmitMatchLevel1(std::uint32_t length, std::uint32_t distance, uns
     return op;
 }
 
-unsigned char* EmitLengthTail(std::uint32_t length, unsigned char* op) {
+unsigned char* EmitLengthTail(std::uint64_t length, unsigned char* op) {
     for (length -= 7; length >= 255; length -= 255)
         *op++ = 255;
     *op++ = static_cast<unsigned char>(length);
     return op;
 }
 
-unsigned char* EmitMatchLevel2(std::uint32_t length, std::uint32_t distance, unsigned char* op) {
+unsigned char* EmitMatchLevel2(std::uint64_t length, std::uint32_t distance, unsigned char* op) {
     --distance;
     if (distance < kMaxLevel2Distance) {
         if (length < 7) {
@@ -164,7 +166,7 @@ std::uint64_t Compress(const unsigned char* input, std::uint64_t size, unsigned 
 
             if (ip > anchor) op = EmitLiterals(static_cast<std::uint64_t>(ip - anchor), anchor, op);
 
-            const std::uint32_t length = MatchExtent(ref + 3, ip + 3, compareEnd);
+            const std::uint64_t length = MatchExtent(ref + 3, ip + 3, compareEnd);
             op = Level == 1 ? EmitMatchLevel1(length, distance, op) : EmitMatchLevel2(length, distance, op);
 
             // Seed the table at the end of the match, where the next search resumes.

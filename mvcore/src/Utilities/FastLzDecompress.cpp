@@ -35,14 +35,14 @@ inline void CopyMatch(unsigned char* op, std::uint64_t distance, std::uint64_t l
 }
 
 // Every read is checked against the end of the block and every write against `capacity`: a damaged or
-// hostile block ends with 0, never with an access outside the two buffers.
+// hostile block ends with 0, never with an access outside the two buffers. Room is counted, never turned
+// into an end pointer, so any capacity a caller passes is safe to hold.
 template <int Level>
 std::uint64_t Decompress(const unsigned char* ip, std::uint64_t size, unsigned char* output,
                          std::uint64_t capacity) {
     if (size == 0) return 0;
     const unsigned char* const ipEnd = ip + size;
     unsigned char* op = output;
-    unsigned char* const opEnd = output + capacity;
 
     std::uint32_t control = *ip++ & 31;
     for (;;) {
@@ -74,10 +74,9 @@ std::uint64_t Decompress(const unsigned char* ip, std::uint64_t size, unsigned c
                 }
             }
             ++distance;
-            if (distance > static_cast<std::uint64_t>(op - output) ||
-                length > static_cast<std::uint64_t>(opEnd - op))
-                return 0;
-            if (length <= 16 && distance >= 8 && opEnd - op >= 16) {
+            const auto produced = static_cast<std::uint64_t>(op - output);
+            if (distance > produced || length > capacity - produced) return 0;
+            if (length <= 16 && distance >= 8 && capacity - produced >= 16) {
                 // Most matches are short: two fixed copies, spilling into space later output overwrites.
                 std::memcpy(op, op - distance, 8);
                 std::memcpy(op + 8, op + 8 - distance, 8);
@@ -88,7 +87,7 @@ std::uint64_t Decompress(const unsigned char* ip, std::uint64_t size, unsigned c
         } else {
             const std::uint64_t count = control + 1;
             const auto inputLeft = static_cast<std::uint64_t>(ipEnd - ip);
-            const auto outputLeft = static_cast<std::uint64_t>(opEnd - op);
+            const std::uint64_t outputLeft = capacity - static_cast<std::uint64_t>(op - output);
             if (count > inputLeft || count > outputLeft) return 0;
             if (inputLeft >= 32 && outputLeft >= 32)
                 std::memcpy(op, ip, 32); // one fixed-size copy of the longest run is cheaper than a sized one
