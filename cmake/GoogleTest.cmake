@@ -11,12 +11,11 @@ else()
   find_package(GTest REQUIRED)
 endif()
 
-# add_project_test(name SOURCES ... LIBS ... [LABELS ...]): one GoogleTest executable, registered with
-# ctest (LABELS: ctest labels such as "threaded"). Cross builds run it through
-# CMAKE_CROSSCOMPILING_EMULATOR (wine).
-# Extra ctest properties can be set on the test named `name` afterwards.
+# add_project_test(name SOURCES ... LIBS ...): one GoogleTest executable, registered with ctest.
+# Cross builds run it through CMAKE_CROSSCOMPILING_EMULATOR (wine).
+# Extra ctest properties (a LABELS threaded, say) can be set on the test named `name` afterwards.
 function(add_project_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main project_warnings)
   # Each test program is one ctest test: under wine every process start is expensive, and one
@@ -26,7 +25,4 @@ function(add_project_test name)
     ENVIRONMENT "PROJECT_SOURCE_DIR=${PROJECT_SOURCE_DIR};PROJECT_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY};TEST_SAMPLES_DIR=${TEST_SAMPLES_DIR}"
     TIMEOUT 900
     FIXTURES_REQUIRED samples)
-  if(T_LABELS)
-    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
-  endif()
 endfunction()

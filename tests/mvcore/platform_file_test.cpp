@@ -241,3 +241,15 @@ TEST(PlatformFileTest, UnbufferedTransfersWithSectorAlignment) {
     Platform::CloseFile(handle);
     Platform::AlignedFree(buffer);
 }
+
+#if !defined(_WIN32)
+// POSIX file names are UTF-8; a wide name holding no Unicode text has no such name.
+TEST(PlatformFileTest, NameWithALoneSurrogateCannotBeOpened) {
+    TempDir dir;
+    const std::wstring name = dir.File(std::wstring{L'a', static_cast<wchar_t>(0xDC00), L'b'});
+    void* handle = nullptr;
+    EXPECT_EQ(Platform::OpenFile(name.c_str(), false, true, handle), Error::IO);
+    EXPECT_EQ(handle, InvalidFileHandle());
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+}
+#endif

@@ -96,3 +96,15 @@ TEST(PlatformLibraryTest, NonAsciiLibraryPath) {
     ExpectAnswer(library);
     EXPECT_EQ(Platform::UnloadDynamicLibrary(library), Error::Ok);
 }
+
+#if !defined(_WIN32)
+TEST(PlatformLibraryTest, UnconvertibleSymbolNameIsNotFound) {
+    void* library = nullptr;
+    ASSERT_EQ(Platform::LoadDynamicLibrary(PluginPath.c_str(), library), Error::Ok);
+    const wchar_t name[] = {L'M', static_cast<wchar_t>(0xD800), 0};
+    void (*address)() = reinterpret_cast<void (*)()>(&ExpectAnswer);
+    EXPECT_EQ(Platform::GetDynamicLibraryProcAddress(library, name, &address), Error::Unknown);
+    EXPECT_EQ(address, nullptr);
+    EXPECT_EQ(Platform::UnloadDynamicLibrary(library), Error::Ok);
+}
+#endif
