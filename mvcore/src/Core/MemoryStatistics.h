@@ -11,8 +11,8 @@ void AccountAllocation(unsigned category, std::uint64_t size);
 // Takes `size` bytes back from the statistic of `category` and from "Total".
 void AccountRelease(unsigned category, std::uint64_t size);
 
-// Registers the group "Memory" and its statistic "Total"; returns the identifier of "Total". The
-// monitor calls this at load so that "Total" gets its fixed identifier; later calls find it again.
+// Finds (registering it if need be) the statistic "Total" of the group "Memory". The monitor registers
+// it while the library loads, so this normally returns that load-time identifier.
 std::uint32_t RegisterTotalMemoryStatistic();
 
 } // namespace Marvane::Detail
