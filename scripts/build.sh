@@ -10,7 +10,7 @@ case "$kind" in
   native) dir=build; args=(-DCMAKE_BUILD_TYPE=Release) ;;
   asan)   dir=build-asan; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE_ADDRESS=ON -DBUILD_BENCHMARKS=OFF) ;;
   tsan)   dir=build-tsan; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE_THREAD=ON -DBUILD_BENCHMARKS=OFF) ;;
-  i686)   dir=build-i686; args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-i686.cmake" -DBUILD_BENCHMARKS=OFF) ;;
+  i686)   dir=build-i686; args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-i686.cmake" -DBUILD_BENCHMARKS=OFF -DBUILD_MVCORE=OFF -DBUILD_SPLICE=OFF) ;;
   x86_64) dir=build-x86_64; args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-x86_64.cmake" -DBUILD_BENCHMARKS=OFF) ;;
   *) echo "unknown build kind: $kind" >&2; exit 2 ;;
 esac
