@@ -7,8 +7,7 @@ namespace {
 
 TEST(OggFilesTest, EveryPageHeaderAndLacingTableRoundTrips) {
     const auto& files = test_ogg_files();
-    if (files.empty())
-        GTEST_SKIP() << "oggenc and ffmpeg are not available";
+    if (files.empty()) GTEST_SKIP() << "oggenc and ffmpeg are not available";
     EXPECT_GE(files.size(), 8u);
     for (const TestOggFile& file : files) {
         SCOPED_TRACE(file.name);
@@ -22,8 +21,28 @@ TEST(OggFilesTest, EveryPageHeaderAndLacingTableRoundTrips) {
         for (const auto& stream : streams) {
             reset_models(*packer.models, 7);
             reset_models(*unpacker.models, 7);
-            StreamLinks pl{nullptr, nullptr, nullptr, packer.models.get(), nullptr, nullptr, packer.probs.data(), nullptr, &packer.header_store, &packer.stream_store, {}};
-            StreamLinks ul{nullptr, nullptr, nullptr, unpacker.models.get(), nullptr, nullptr, unpacker.probs.data(), nullptr, &unpacker.header_store, &unpacker.stream_store, {}};
+            StreamLinks pl{nullptr,
+                           nullptr,
+                           nullptr,
+                           packer.models.get(),
+                           nullptr,
+                           nullptr,
+                           packer.probs.data(),
+                           nullptr,
+                           &packer.header_store,
+                           &packer.stream_store,
+                           {}};
+            StreamLinks ul{nullptr,
+                           nullptr,
+                           nullptr,
+                           unpacker.models.get(),
+                           nullptr,
+                           nullptr,
+                           unpacker.probs.data(),
+                           nullptr,
+                           &unpacker.header_store,
+                           &unpacker.stream_store,
+                           {}};
             init_stream_context(packer.ctx, pl);
             init_stream_context(unpacker.ctx, ul);
             const PackedStream packed = pack_pages(packer, stream, true);
@@ -48,8 +67,7 @@ TEST(OggFilesTest, EveryPageHeaderAndLacingTableRoundTrips) {
 TEST(OggFilesTest, OneBytePacketsOccur) {
     // The silent passage must give the page layer its one-byte packets (a byte entered past the packet).
     const auto& files = test_ogg_files();
-    if (files.empty())
-        GTEST_SKIP() << "oggenc and ffmpeg are not available";
+    if (files.empty()) GTEST_SKIP() << "oggenc and ffmpeg are not available";
     std::vector<OggPageRef> pages;
     split_ogg_pages(files[0].bytes.data(), files[0].bytes.size(), pages);
     int one_byte = 0;

@@ -31,17 +31,17 @@ inline const std::vector<TestOggFile>& test_ogg_files() {
             return out;
         char dir_template[] = "/tmp/talvo-ogg-XXXXXX";
         const char* dir = mkdtemp(dir_template);
-        if (!dir)
-            return out;
+        if (!dir) return out;
         const std::string d = dir;
         const std::string ff = "ffmpeg -nostdin -loglevel error -y ";
         const std::string mix = d + "/mix.wav";
         // Tone, then silence, then noise, stereo 44.1 kHz; a mono 8 kHz and a 5.1 48 kHz variant.
-        const std::string source = ff + "-f lavfi -i sine=frequency=440:duration=1.5 -f lavfi -i "
-                                        "anullsrc=r=44100:cl=stereo -f lavfi -i anoisesrc=d=1.5:c=pink:a=0.2 "
-                                        "-filter_complex \"[0]aformat=sample_rates=44100:channel_layouts=stereo[a];"
-                                        "[1]atrim=duration=2[b];[2]aformat=sample_rates=44100:channel_layouts=stereo[c];"
-                                        "[a][b][c]concat=n=3:v=0:a=1\" ";
+        const std::string source =
+            ff + "-f lavfi -i sine=frequency=440:duration=1.5 -f lavfi -i "
+                 "anullsrc=r=44100:cl=stereo -f lavfi -i anoisesrc=d=1.5:c=pink:a=0.2 "
+                 "-filter_complex \"[0]aformat=sample_rates=44100:channel_layouts=stereo[a];"
+                 "[1]atrim=duration=2[b];[2]aformat=sample_rates=44100:channel_layouts=stereo[c];"
+                 "[a][b][c]concat=n=3:v=0:a=1\" ";
         struct Job {
             std::string name, command;
         };
@@ -52,15 +52,18 @@ inline const std::vector<TestOggFile>& test_ogg_files() {
             {"oggenc-q-1.ogg", "oggenc -Q 2>/dev/null -q -1 -o " + d + "/oggenc-q-1.ogg " + mix},
             {"oggenc-q5.ogg", "oggenc -Q 2>/dev/null -q 5 -o " + d + "/oggenc-q5.ogg " + mix},
             {"oggenc-q10.ogg", "oggenc -Q 2>/dev/null -q 10 -o " + d + "/oggenc-q10.ogg " + mix},
-            {"oggenc-managed.ogg", "oggenc -Q 2>/dev/null --managed -b 64 -o " + d + "/oggenc-managed.ogg " + mix},
-            {"oggenc-mono8k.ogg", "oggenc -Q 2>/dev/null -q 2 -o " + d + "/oggenc-mono8k.ogg " + d + "/mono8k.wav"},
-            {"oggenc-surround.ogg", "oggenc -Q 2>/dev/null -q 4 -o " + d + "/oggenc-surround.ogg " + d + "/surround.wav"},
-            {"ffmpeg-libvorbis.ogg", ff + "-i " + mix + " -c:a libvorbis -q:a 3 " + d + "/ffmpeg-libvorbis.ogg"},
+            {"oggenc-managed.ogg",
+             "oggenc -Q 2>/dev/null --managed -b 64 -o " + d + "/oggenc-managed.ogg " + mix},
+            {"oggenc-mono8k.ogg",
+             "oggenc -Q 2>/dev/null -q 2 -o " + d + "/oggenc-mono8k.ogg " + d + "/mono8k.wav"},
+            {"oggenc-surround.ogg",
+             "oggenc -Q 2>/dev/null -q 4 -o " + d + "/oggenc-surround.ogg " + d + "/surround.wav"},
+            {"ffmpeg-libvorbis.ogg",
+             ff + "-i " + mix + " -c:a libvorbis -q:a 3 " + d + "/ffmpeg-libvorbis.ogg"},
             {"ffmpeg-vorbis.ogg", ff + "-i " + mix + " -c:a vorbis -strict -2 " + d + "/ffmpeg-vorbis.ogg"},
         };
         for (const Job& job : jobs) {
-            if (std::system(job.command.c_str()) != 0)
-                continue;
+            if (std::system(job.command.c_str()) != 0) continue;
             if (job.name.size() > 4 && job.name.substr(job.name.size() - 4) == ".ogg")
                 out.push_back({job.name, read_whole_file(d + "/" + job.name)});
         }
