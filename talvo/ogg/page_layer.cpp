@@ -169,6 +169,18 @@ bool skip_original_pages(StreamContext& ctx, int32_t n) {
     return true;
 }
 
+int32_t count_record_pages(const uint8_t* bytes, int32_t length) {
+    int32_t pages = 0;
+    size_t pos = 0;
+    while (pos < static_cast<size_t>(length)) {
+        const uint32_t size = ogg_page_size(bytes + pos, static_cast<size_t>(length) - pos);
+        if (size == 0) return -1;
+        pos += size;
+        ++pages;
+    }
+    return pages;
+}
+
 uint32_t restamp_page(uint8_t* page, uint32_t serial) {
     static const uint8_t kPrefix[5] = {'O', 'g', 'g', 'S', 0};
     write_le32(page + 14, serial);

@@ -30,7 +30,7 @@ inline std::vector<uint8_t> build_page(const PageSpec& spec, std::mt19937& rng) 
     write_le32(&page[14], spec.serial);
     write_le32(&page[18], spec.sequence);
     page[26] = static_cast<uint8_t>(spec.lacing.size());
-    std::memcpy(&page[27], spec.lacing.data(), spec.lacing.size());
+    if (!spec.lacing.empty()) std::memcpy(&page[27], spec.lacing.data(), spec.lacing.size());
     for (uint8_t v : spec.lacing)
         for (int i = 0; i < v; ++i)
             page.push_back(static_cast<uint8_t>(rng()));
