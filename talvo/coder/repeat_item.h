@@ -18,7 +18,7 @@
 
 #include "coder/bit_direction.h"
 #include "coder/page_store.h"
-#include "driver/output_sink.h"
+#include "ogg/output_sink.h"
 #include "fields/value_model.h"
 
 #include <cstdint>

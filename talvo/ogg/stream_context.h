@@ -22,7 +22,7 @@
 
 #include "coder/range_decoder.h"
 #include "coder/range_encoder.h"
-#include "driver/output_sink.h"
+#include "ogg/output_sink.h"
 #include "fields/value_model.h"
 
 #include <cstdint>
@@ -150,11 +150,6 @@ bool set_original_pages(StreamContext& ctx, const OggPageRef* pages, int32_t cou
 
 // Copies n stored bytes into the replay buffer; the replay readers read them next.
 void load_replay(StreamContext& ctx, const uint8_t* bytes, int32_t n);
-
-// Writes to the output (pages, repeated records); an output without a writer takes nothing.
-inline bool sink_write(const OutputSink& sink, const uint8_t* bytes, size_t n) {
-    return sink.write ? sink.write(sink.context, bytes, n) : true;
-}
 
 // Packing: marks the stream as one the model cannot express. Returns false, for `return fail(ctx);`.
 inline bool mark_inexpressible(StreamContext& ctx) {
