@@ -18,8 +18,8 @@
 
 #include "coder/bit_direction.h"
 #include "coder/page_store.h"
-#include "ogg/output_sink.h"
 #include "fields/value_model.h"
+#include "ogg/output_sink.h"
 
 #include <cstdint>
 
