@@ -51,6 +51,25 @@ TEST(PageStoreTest, ByteBufferDoublesAndRecordsSurviveTheMove) {
     }
 }
 
+TEST(PageStoreTest, ByteBufferGrowsByHalfTheLargestPowerOfTwoFrom16MiB) {
+    Store st(16777216, 4);
+    std::vector<uint8_t> chunk(1 << 20, 0x5A);
+    for (int i = 0; i < 17; ++i)
+        ASSERT_TRUE(store_append(st.s, chunk.data(), chunk.size()));
+    EXPECT_EQ(st.s.capacity_end - st.s.buffer, 16777216 + 8388608);
+    for (int i = 0; i < 8; ++i)
+        ASSERT_TRUE(store_append(st.s, chunk.data(), chunk.size()));
+    EXPECT_EQ(st.s.capacity_end - st.s.buffer, 33554432);
+    EXPECT_EQ(st.s.buffer[store_size(st.s) - 1], 0x5A);
+}
+
+TEST(PageStoreTest, RecordPagesAreCountedWhole) {
+    const auto bytes = build_stream({{2, 0, 1, 0, {30}}, {0, 0, 1, 1, {255, 10}}, {4, 0, 1, 2, {}}});
+    EXPECT_EQ(count_record_pages(bytes.data(), static_cast<int32_t>(bytes.size())), 3);
+    EXPECT_EQ(count_record_pages(bytes.data(), static_cast<int32_t>(bytes.size()) - 1), -1);
+    EXPECT_EQ(count_record_pages(bytes.data(), 0), 0);
+}
+
 TEST(PageStoreTest, LookupNewestOldestAndBeyond) {
     Store st;
     const uint8_t data[3] = {1, 2, 3};
