@@ -46,15 +46,15 @@ TEST(OggCrcTest, AgreesWithLiboggOnEveryPage) {
     std::mt19937 rng(9);
     int checked = 0;
     for (int i = 0; i < 200; ++i) {
-        PageSpec spec{static_cast<uint8_t>(rng() & 7),
+        PageSpec layout{static_cast<uint8_t>(rng() & 7),
                       rng(),
                       static_cast<uint32_t>(rng()),
                       static_cast<uint32_t>(i),
                       {}};
         const int s = static_cast<int>(rng() % 256);
         for (int j = 0; j < s; ++j)
-            spec.lacing.push_back(static_cast<uint8_t>(rng() % 3 == 0 ? 255 : rng() & 0xFF));
-        const auto page = build_page(spec, rng);
+            layout.lacing.push_back(static_cast<uint8_t>(rng() % 3 == 0 ? 255 : rng() & 0xFF));
+        const auto page = build_page(layout, rng);
         ASSERT_EQ(ogg_page_crc(page.data(), page.size()), libogg_crc(page.data(), page.size()));
         ++checked;
     }

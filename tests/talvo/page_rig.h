@@ -21,17 +21,17 @@ struct PageSpec {
     std::vector<uint8_t> lacing;
 };
 
-inline std::vector<uint8_t> build_page(const PageSpec& spec, std::mt19937& rng) {
-    std::vector<uint8_t> page(27 + spec.lacing.size(), 0);
+inline std::vector<uint8_t> build_page(const PageSpec& layout, std::mt19937& rng) {
+    std::vector<uint8_t> page(27 + layout.lacing.size(), 0);
     std::memcpy(page.data(), "OggS", 4);
-    page[5] = spec.type;
-    write_le32(&page[6], static_cast<uint32_t>(spec.granule));
-    write_le32(&page[10], static_cast<uint32_t>(spec.granule >> 32));
-    write_le32(&page[14], spec.serial);
-    write_le32(&page[18], spec.sequence);
-    page[26] = static_cast<uint8_t>(spec.lacing.size());
-    if (!spec.lacing.empty()) std::memcpy(&page[27], spec.lacing.data(), spec.lacing.size());
-    for (uint8_t v : spec.lacing)
+    page[5] = layout.type;
+    write_le32(&page[6], static_cast<uint32_t>(layout.granule));
+    write_le32(&page[10], static_cast<uint32_t>(layout.granule >> 32));
+    write_le32(&page[14], layout.serial);
+    write_le32(&page[18], layout.sequence);
+    page[26] = static_cast<uint8_t>(layout.lacing.size());
+    if (!layout.lacing.empty()) std::memcpy(&page[27], layout.lacing.data(), layout.lacing.size());
+    for (uint8_t v : layout.lacing)
         for (int i = 0; i < v; ++i)
             page.push_back(static_cast<uint8_t>(rng()));
     write_le32(&page[22], ogg_page_crc(page.data(), page.size()));
