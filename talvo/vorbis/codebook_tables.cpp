@@ -165,6 +165,7 @@ bool build_value_table(Codebook& book, const std::vector<int16_t>& stored) {
         book.has_entry_table = false;
         return true;
     }
+    book.stored_values = stored;
     int32_t largest = 0;
     for (int16_t v : stored)
         largest = std::max<int32_t>(largest, v);

@@ -50,6 +50,9 @@ struct Codebook {
     // are not cut.
     std::vector<int32_t> value_table;
     bool has_entry_table = false; // value_table is a value-to-entry table (coded lookup type 1)
+    // The stored lookup values of a coded type-1 book, kept so that packing can turn an entry back into
+    // its tuple of values.
+    std::vector<int16_t> stored_values;
     // Codeword per entry in emission order (LSB first); empty for a sparse book.
     std::vector<uint32_t> codewords;
     // Sparse book only: sorted codewords (emission order) + terminator 0xFFFFFFFF, and the entry number
@@ -107,9 +110,25 @@ struct Mode {
     uint16_t transform_type = 0;
 };
 
+// State of the residue value models that carries from value to value and packet to packet.
+struct ResidueState {
+    uint8_t last_nonzero = 0;
+    std::array<uint8_t, 4> sign_history{};
+    uint8_t last_class = 0;
+    uint8_t last_slot = 0;
+};
+
+// Binary decoding tree of one book (packing reads codewords with it): node n has children child[2n] and
+// child[2n + 1]; a child below 0 is the leaf of index -(child + 1), 0 is no codeword.
+struct CodewordDecoder {
+    std::vector<int32_t> child;
+    bool built = false;
+};
+
 struct VorbisSetup {
     int8_t channels = 0;
-    std::array<int32_t, 2> blocksize{}; // short, long; published when the setup header is complete
+    std::array<int32_t, 2> blocksize{};         // short, long; published when the setup header is complete
+    std::array<int32_t, 2> pending_blocksize{}; // from the identification header until then
     int32_t codebook_count = 0;
     std::vector<Codebook> codebooks;
     int32_t floor_count = 0;
@@ -130,6 +149,16 @@ struct VorbisSetup {
     std::array<std::vector<int16_t>, kMaxChannels> channel_floor_y;
     int32_t longest_floor_values = 0;
     std::vector<uint8_t> packet_scratch;
+    ResidueState residue_state;
+    // Packing, per audio packet: where the original packet ends inside the residue has been found, and
+    // truncated_bits / truncated_code of the stream context hold it.
+    bool packet_cut_decided = false;
+    // Packing: the header-store record (recency index) whose pages equal this stream's comment and setup
+    // pages, and how many original pages they are; 0 pages when the header set is coded field by field.
+    uint32_t packing_header_record = 0;
+    int32_t packing_header_pages = 0;
+    // Packing only: a decoding tree per codebook, built on first use.
+    std::vector<CodewordDecoder> decoders;
 };
 
 // Number of significant bits of v (0 for 0), as Vorbis I defines it.

@@ -324,6 +324,22 @@ std::vector<long> libvorbis_packet_blocksizes(const LogicalStream&) {
 
 #endif
 
+std::vector<std::pair<size_t, size_t>> page_spans(const std::vector<uint8_t>& file) {
+    std::vector<std::pair<size_t, size_t>> spans;
+    size_t at = 0;
+    while (at + 27 <= file.size() && std::memcmp(file.data() + at, "OggS", 4) == 0) {
+        const size_t segments = file[at + 26];
+        if (at + 27 + segments > file.size()) break;
+        size_t size = 27 + segments;
+        for (size_t i = 0; i < segments; ++i)
+            size += file[at + 27 + i];
+        if (at + size > file.size()) break;
+        spans.push_back({at, size});
+        at += size;
+    }
+    return spans;
+}
+
 bool parse_headers(const LogicalStream& stream, StreamSetup& s) {
     if (stream.packets.size() < 3) return false;
     const std::vector<uint8_t>& id = stream.packets[0];

@@ -7,6 +7,7 @@
 // walk that ends exactly at each packet's last byte is strong evidence that the table is right.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <unordered_map>
 #include <utility>
@@ -76,6 +77,10 @@ struct StreamSetup {
     std::vector<Mapping> mappings;
     std::vector<Mode> modes;
 };
+
+// The pages of a file as {offset, size}, read from their headers (no CRC check); stops at the first
+// byte that does not start a whole page.
+std::vector<std::pair<size_t, size_t>> page_spans(const std::vector<uint8_t>& file);
 
 // Parses packets 0 and 2 of a stream. False if they are not valid Vorbis I headers.
 bool parse_headers(const LogicalStream& stream, StreamSetup& setup);
