@@ -1,5 +1,4 @@
 # Native builds use the system GoogleTest; cross builds compile the sources Debian ships.
-include(GoogleTest)
 if(CMAKE_CROSSCOMPILING)
   set(GTEST_SRC /usr/src/googletest/googletest)
   add_library(gtest STATIC ${GTEST_SRC}/src/gtest-all.cc)
@@ -14,16 +13,16 @@ endif()
 
 # add_project_test(name SOURCES ... LIBS ...): one GoogleTest executable, registered with ctest.
 # Cross builds run it through CMAKE_CROSSCOMPILING_EMULATOR (wine).
+# Extra ctest properties (a LABELS threaded, say) can be set on the test named `name` afterwards.
 function(add_project_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main project_warnings)
-  set(env "PROJECT_SOURCE_DIR=${PROJECT_SOURCE_DIR};PROJECT_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
-  if(CMAKE_CROSSCOMPILING)
-    # Under wine every process start is expensive: run each test program once, whole.
-    add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 900)
-  else()
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES ENVIRONMENT "${env}")
-  endif()
+  # Each test program is one ctest test: under wine every process start is expensive, and one
+  # registration for all builds keeps the environment below intact.
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "PROJECT_SOURCE_DIR=${PROJECT_SOURCE_DIR};PROJECT_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY};TEST_SAMPLES_DIR=${TEST_SAMPLES_DIR}"
+    TIMEOUT 900
+    FIXTURES_REQUIRED samples)
 endfunction()

@@ -1,6 +1,7 @@
 #include "coder/range_decoder.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -43,8 +44,11 @@ void init_streamed_decoder(RangeDecoder& dec, ByteSource* source, uint8_t* buffe
     dec.buffer_end = buffer + first;
     dec.used_up = false;
     dec.overrun = 0;
+    int32_t filled = 0;
     if (first > 0 && !source->is_exhausted(source->context))
-        source->read_bytes(source->context, buffer, first);
+        filled = std::max(0, source->read_bytes(source->context, buffer, first));
+    // An archive that ends early must not leave the decoder reading uninitialised memory.
+    if (filled < first) std::memset(buffer + filled, 0, static_cast<size_t>(first - filled));
     start_code(dec, first);
 }
 

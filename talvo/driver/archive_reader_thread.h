@@ -1,0 +1,27 @@
+#pragma once
+
+// The seam between the archive reader and the platform: one worker thread, two auto-reset wake-up
+// signals and the ring memory. archive_reader_thread_posix.cpp and archive_reader_thread_win32.cpp
+// implement it.
+
+#include <cstddef>
+#include <cstdint>
+
+struct ArchiveReader;
+struct ReaderThreadHandles;
+
+// One read-write block for the ring, allocated once per archive; nullptr on failure.
+uint8_t* reader_ring_allocate(size_t size);
+void reader_ring_release(uint8_t* ring, size_t size);
+
+// Creates both signals (non-signalled), then starts a thread that runs reader_thread_main(reader).
+// Returns nullptr, with everything released, on failure.
+ReaderThreadHandles* reader_thread_create(ArchiveReader& reader);
+
+void signal_data_ready(ReaderThreadHandles* handles);
+void wait_data_ready(ReaderThreadHandles* handles);
+void signal_slot_free(ReaderThreadHandles* handles);
+void wait_slot_free(ReaderThreadHandles* handles);
+
+// Waits until the thread has exited, then releases the signals and the thread.
+void reader_thread_join_and_release(ReaderThreadHandles* handles);

@@ -1,0 +1,35 @@
+#pragma once
+
+// What the driver keeps for the whole archive and offers to the item handlers: the reader, the
+// control decoder and its probabilities, the output and the archive settings.
+
+#include "coder/archive_format.h"
+#include "coder/range_decoder.h"
+#include "driver/archive_reader.h"
+#include "driver/output_sink.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// Taken from the flags byte.
+struct ArchiveSettings {
+    uint8_t slot_selector = 0; // codebook slot table of 2^(s+4) slots
+    bool carry_over = false;   // statistics adapt across logical streams
+};
+
+// Whatever the stream item driver keeps across stream items (models, tables, stores).
+struct StreamDriver;
+
+struct DriverState {
+    ArchiveReader reader;
+    RangeDecoder control_decoder;
+    uint16_t control_probs[kControlProbCount]{};
+    int previous_special = 0;
+    uint8_t* control_block = nullptr;
+    uint32_t control_length = 0;
+    OutputSink* output = nullptr;
+    ArchiveSettings settings;
+    uint8_t* raw_buffer = nullptr; // grows in multiples of 256 bytes, never shrinks
+    size_t raw_capacity = 0;
+    StreamDriver* stream_driver = nullptr;
+};

@@ -1,0 +1,10 @@
+#pragma once
+
+// Repeat items: a logical stream that repeats one restored earlier, taken from the stream store.
+
+#include "driver/driver_state.h"
+#include "driver/unpack_status.h"
+
+// Restores one repeat item, called after its announcement has been decoded. Ok when the item is
+// over; any other status ends the run.
+UnpackStatus run_repeat_item(DriverState& state);

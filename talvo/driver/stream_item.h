@@ -1,0 +1,15 @@
+#pragma once
+
+// Stream items: one Ogg Vorbis logical stream each, restored from three range-coded sub-streams.
+
+#include "driver/driver_state.h"
+#include "driver/unpack_status.h"
+
+// Builds what outlives single stream items (state.stream_driver), once, after the flags byte has been
+// accepted. False when memory runs out.
+bool stream_driver_setup(DriverState& state);
+void stream_driver_release(DriverState& state);
+
+// Restores one stream item, called after its announcement has been decoded. Ok when the item is over,
+// restored or failed (a failed stream item ends that item only); any other status ends the run.
+UnpackStatus run_stream_item(DriverState& state);

@@ -1,0 +1,127 @@
+#include "pack/ogg_scan.h"
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+std::array<uint32_t, 256> make_crc_table() {
+    std::array<uint32_t, 256> table{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t r = i << 24;
+        for (int k = 0; k < 8; ++k)
+            r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : (r << 1);
+        table[i] = r;
+    }
+    return table;
+}
+
+const std::array<uint32_t, 256> kCrcTable = make_crc_table();
+
+uint32_t read_le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// The identification header of a Vorbis stream opens its first page.
+bool starts_vorbis_stream(const uint8_t* data, const ScannedPage& page) {
+    if (!(page.header_type & 2) || page.segment_count == 0) return false;
+    const uint8_t* payload = data + page.offset + 27 + page.segment_count;
+    const size_t payload_size = page.size - 27 - page.segment_count;
+    return payload_size >= 7 && payload[0] == 1 && std::memcmp(payload + 1, "vorbis", 6) == 0;
+}
+
+void add_raw(std::vector<ScanRun>& runs, size_t begin, size_t end) {
+    if (begin == end) return;
+    if (!runs.empty() && !runs.back().vorbis && runs.back().end == begin) {
+        runs.back().end = end;
+        return;
+    }
+    ScanRun run;
+    run.begin = begin;
+    run.end = end;
+    runs.push_back(run);
+}
+
+} // namespace
+
+uint32_t ogg_page_checksum(const uint8_t* page, size_t size) {
+    uint32_t crc = 0;
+    for (size_t i = 0; i < size; ++i) {
+        const uint8_t b = (i >= 22 && i < 26) ? 0 : page[i];
+        crc = (crc << 8) ^ kCrcTable[(crc >> 24) ^ b];
+    }
+    return crc;
+}
+
+size_t parse_ogg_page(const uint8_t* data, size_t size, size_t offset, ScannedPage& page) {
+    if (offset > size || size - offset < 27) return 0;
+    const uint8_t* p = data + offset;
+    if (std::memcmp(p, "OggS", 4) != 0 || p[4] != 0) return 0;
+    const size_t segments = p[26];
+    if (size - offset < 27 + segments) return 0;
+    size_t payload = 0;
+    for (size_t i = 0; i < segments; ++i)
+        payload += p[27 + i];
+    const size_t total = 27 + segments + payload;
+    if (size - offset < total) return 0;
+    if (ogg_page_checksum(p, total) != read_le32(p + 22)) return 0;
+    page.offset = offset;
+    page.size = total;
+    page.header_type = p[5];
+    page.granule = uint64_t(read_le32(p + 6)) | uint64_t(read_le32(p + 10)) << 32;
+    page.serial = read_le32(p + 14);
+    page.sequence = read_le32(p + 18);
+    page.segment_count = static_cast<uint8_t>(segments);
+    return total;
+}
+
+OggScan scan_ogg(const uint8_t* data, size_t size) {
+    OggScan scan;
+    // Pages first: anything that does not parse as a page is skipped up to the next capture pattern.
+    for (size_t pos = 0; pos < size;) {
+        ScannedPage page;
+        if (const size_t n = parse_ogg_page(data, size, pos, page)) {
+            scan.pages.push_back(page);
+            pos += n;
+            continue;
+        }
+        const void* next = size - pos > 1 ? std::memchr(data + pos + 1, 'O', size - pos - 1) : nullptr;
+        pos = next ? static_cast<size_t>(static_cast<const uint8_t*>(next) - data) : size;
+    }
+
+    // Runs: a Vorbis stream's pages from its first page on, as long as each page follows the previous
+    // one directly and belongs to the same stream, up to its last page.
+    size_t raw_begin = 0;
+    for (size_t i = 0; i < scan.pages.size();) {
+        const ScannedPage& first = scan.pages[i];
+        if (!starts_vorbis_stream(data, first)) {
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        bool complete = (first.header_type & 4) != 0;
+        while (!complete && j < scan.pages.size()) {
+            const ScannedPage& prev = scan.pages[j - 1];
+            const ScannedPage& next = scan.pages[j];
+            if (next.offset != prev.offset + prev.size || next.serial != first.serial ||
+                (next.header_type & 2))
+                break;
+            complete = (next.header_type & 4) != 0;
+            ++j;
+        }
+        add_raw(scan.runs, raw_begin, first.offset);
+        ScanRun run;
+        run.vorbis = true;
+        run.begin = first.offset;
+        run.end = scan.pages[j - 1].offset + scan.pages[j - 1].size;
+        run.serial = first.serial;
+        run.complete = complete;
+        run.first_page = i;
+        run.page_count = j - i;
+        scan.runs.push_back(run);
+        raw_begin = run.end;
+        i = j;
+    }
+    add_raw(scan.runs, raw_begin, size);
+    return scan;
+}

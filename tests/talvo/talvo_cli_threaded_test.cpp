@@ -1,0 +1,250 @@
+// The talvo and talvo-pack programs as a user runs them: messages, exit statuses and files.
+
+#include "coder/archive_writer.h"
+#include "run_program.h"
+#include "sample_files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kBanner = "TALVO v0.1.1\n";
+
+std::vector<uint8_t> random_bytes(size_t size, uint32_t seed) {
+    std::vector<uint8_t> bytes(size);
+    std::mt19937 rng(seed);
+    for (auto& b : bytes)
+        b = static_cast<uint8_t>(rng());
+    return bytes;
+}
+
+std::vector<uint8_t> raw_archive(const std::vector<std::vector<uint8_t>>& items, uint8_t flags = 0) {
+    ArchiveWriter writer;
+    writer_init(writer, flags);
+    for (const auto& item : items)
+        writer_add_raw_item(writer, item.data(), item.size());
+    return writer_finish(writer);
+}
+
+std::vector<uint8_t> concat(const std::vector<std::vector<uint8_t>>& items) {
+    std::vector<uint8_t> all;
+    for (const auto& item : items)
+        all.insert(all.end(), item.begin(), item.end());
+    return all;
+}
+
+class CommandLine : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() /
+               (std::string("talvo_cli_") + std::to_string(current_process_id()) + "_" + info->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+    std::string write_file(const std::string& name, const std::vector<uint8_t>& bytes) const {
+        std::ofstream out(path(name), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path(name);
+    }
+
+    std::vector<uint8_t> read_file(const std::string& full_path) const {
+        std::ifstream in(full_path, std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    }
+
+    static ProgramRun talvo(const std::vector<std::string>& args) {
+        return run_program(program_path("talvo"), args);
+    }
+    static ProgramRun pack(const std::vector<std::string>& args) {
+        return run_program(program_path("talvo-pack"), args);
+    }
+
+    // Runs talvo on `archive` and checks the message, the status and the output file.
+    void expect_unpack(const std::vector<uint8_t>& archive, const std::string& message, int exit_code,
+                       const std::vector<uint8_t>* expected_output) {
+        const std::string in = write_file("archive.tlv", archive);
+        const std::string out = path("out.bin");
+        fs::remove(out);
+        const ProgramRun run = talvo({in, out});
+        ASSERT_TRUE(run.started);
+        EXPECT_EQ(run.output, kBanner + message);
+        EXPECT_EQ(run.exit_code, exit_code);
+        if (expected_output) {
+            ASSERT_TRUE(fs::exists(out));
+            EXPECT_EQ(read_file(out), *expected_output);
+        } else {
+            EXPECT_FALSE(fs::exists(out)) << "the output is created only for an accepted header";
+        }
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(CommandLine, WrongArgumentCountPrintsOnlyTheBanner) {
+    const std::string a = path("a"), b = path("b"), c = path("c");
+    for (const auto& args : std::vector<std::vector<std::string>>{{}, {a}, {a, b, c}}) {
+        const ProgramRun run = talvo(args);
+        ASSERT_TRUE(run.started);
+        EXPECT_EQ(run.output, kBanner);
+        EXPECT_EQ(run.exit_code, kExitMinusOne);
+    }
+    EXPECT_FALSE(fs::exists(b));
+}
+
+TEST_F(CommandLine, MissingInputLeavesTheOutputPathUntouched) {
+    const std::string out = path("out.bin");
+    const ProgramRun run = talvo({path("missing.tlv"), out});
+    EXPECT_EQ(run.output, kBanner + "Can't open/create input/output file!\n");
+    EXPECT_EQ(run.exit_code, kExitMinusOne);
+    EXPECT_FALSE(fs::exists(out));
+    // An existing file at the output path keeps its content.
+    write_file("keep.bin", {1, 2, 3});
+    talvo({path("missing.tlv"), path("keep.bin")});
+    EXPECT_EQ(read_file(path("keep.bin")), std::vector<uint8_t>({1, 2, 3}));
+}
+
+TEST_F(CommandLine, OutputThatCannotBeCreated) {
+    const std::string in = write_file("archive.tlv", raw_archive({{1}}));
+    const ProgramRun run = talvo({in, path("no/such/dir/out.bin")});
+    EXPECT_EQ(run.output, kBanner + "Can't open/create input/output file!\n");
+    EXPECT_EQ(run.exit_code, kExitMinusOne);
+}
+
+TEST_F(CommandLine, InvalidHeaderAndFormatFailWithoutCreatingTheOutput) {
+    expect_unpack({'T', 'A', 'L', 'V', 'O', 'X', 0, 0}, "Invalid archive header!\n", 1, nullptr);
+    expect_unpack({'T', 'A', 'L'}, "Invalid archive header!\n", 1, nullptr);
+    expect_unpack({}, "Invalid archive header!\n", 1, nullptr);
+    expect_unpack(raw_archive({{1, 2}}, 0x04), "Invalid archive format!\n", 1, nullptr);
+    expect_unpack(raw_archive({{1, 2}}, 0x07), "Invalid archive format!\n", 1, nullptr);
+}
+
+TEST_F(CommandLine, ValidFlagsAndTheEmptyArchive) {
+    const auto item = random_bytes(1000, 1);
+    expect_unpack(raw_archive({item}, 0x03), "", 0, &item);
+    expect_unpack(raw_archive({item}, 0xF3), "", 0, &item);
+    const std::vector<uint8_t> empty;
+    expect_unpack(raw_archive({}), "", 0, &empty);
+}
+
+TEST_F(CommandLine, RawItemsOfEveryLengthCodeWidth) {
+    std::vector<std::vector<uint8_t>> items;
+    uint32_t seed = 20;
+    for (size_t size : {63, 64, 16383, 16384, 4194303, 4194304, 1000000})
+        items.push_back(random_bytes(size, seed++));
+    const auto expected = concat(items);
+    expect_unpack(raw_archive(items), "", 0, &expected);
+}
+
+TEST_F(CommandLine, ArchiveCutAtEveryByteFailsAndKeepsWhatWasWritten) {
+    const std::vector<std::vector<uint8_t>> items = {random_bytes(1, 2), random_bytes(20, 3),
+                                                     random_bytes(5, 4)};
+    const auto archive = raw_archive(items);
+    const auto expected = concat(items);
+    const std::string in = path("cut.tlv"), out = path("out.bin");
+    for (size_t cut = 0; cut < archive.size(); ++cut) {
+        write_file("cut.tlv",
+                   std::vector<uint8_t>(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(cut)));
+        fs::remove(out);
+        const ProgramRun run = talvo({in, out});
+        ASSERT_TRUE(run.started);
+        EXPECT_EQ(run.exit_code, 1) << cut;
+        if (cut < static_cast<size_t>(kArchiveHeaderSize)) {
+            EXPECT_EQ(run.output, kBanner + "Invalid archive header!\n") << cut;
+            continue;
+        }
+        EXPECT_EQ(run.output, kBanner + "Unexpected end of archive!\n") << cut;
+        const auto written = read_file(out);
+        ASSERT_LE(written.size(), expected.size());
+        EXPECT_TRUE(std::equal(written.begin(), written.end(), expected.begin())) << cut;
+    }
+}
+
+TEST_F(CommandLine, FailedStreamItemsAreSkippedAndRepeatItemsReportedAsUnsupported) {
+    const auto before = random_bytes(30, 5);
+    ArchiveWriter writer;
+    writer_init(writer, 0);
+    writer_add_raw_item(writer, before.data(), before.size());
+    writer_begin_stream_item(writer, true);
+    RangeEncoder aux, page, data;
+    writer_end_stream_item(writer, aux, page, data);
+    expect_unpack(writer_finish(writer), "", 0, &before);
+
+    writer_init(writer, 0);
+    writer_add_raw_item(writer, before.data(), before.size());
+    writer_begin_repeat_item(writer);
+    expect_unpack(writer_finish(writer), "Stream repeat items are not supported by this version!\n", 1,
+                  &before);
+}
+
+#ifndef _WIN32
+TEST_F(CommandLine, FailedOutputWriteIsReported) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    const std::string in = write_file("archive.tlv", raw_archive({random_bytes(100000, 6)}));
+    const ProgramRun run = talvo({in, "/dev/full"});
+    EXPECT_EQ(run.output, kBanner + "Can't write output file!\n");
+    EXPECT_EQ(run.exit_code, 1);
+}
+#endif
+
+TEST_F(CommandLine, PackerUsageHelpAndVersion) {
+    ProgramRun run = pack({"--help"});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.output.rfind("Usage: talvo-pack", 0), 0u) << run.output;
+    run = pack({"--version"});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.output, "talvo-pack 0.1.1\n");
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{}, {"a"}, {"a", "b", "c"}, {"-x", "a", "b"}}) {
+        run = pack(args);
+        EXPECT_EQ(run.exit_code, 2);
+        EXPECT_EQ(run.output, "");
+    }
+    EXPECT_EQ(pack({path("missing"), path("out.tlv")}).exit_code, 1);
+    EXPECT_FALSE(fs::exists(path("out.tlv")));
+}
+
+TEST_F(CommandLine, PackerRefusesToOverwriteUnlessForced) {
+    const auto input = random_bytes(5000, 7);
+    const std::string in = write_file("in.bin", input);
+    const std::string archive = write_file("archive.tlv", {9, 9, 9});
+    EXPECT_EQ(pack({in, archive}).exit_code, 1);
+    EXPECT_EQ(read_file(archive), std::vector<uint8_t>({9, 9, 9}));
+    EXPECT_EQ(pack({"-f", in, archive}).exit_code, 0);
+    const std::string out = path("out.bin");
+    const ProgramRun run = talvo({archive, out});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(read_file(out), input);
+}
+
+TEST_F(CommandLine, PackThenUnpackRestoresRealFilesExactly) {
+    std::vector<std::string> inputs = {write_file("random.bin", random_bytes(3 << 20, 8)),
+                                       write_file("empty.bin", {})};
+    for (const char* name : {"oggenc_q3.ogg", "ffmpeg_libvorbis.ogg", "chained.ogg", "theora_vorbis.ogg"})
+        if (fs::exists(sample_path(name))) inputs.push_back(sample_path(name));
+    for (const auto& input : inputs) {
+        const std::string archive = path("packed.tlv"), out = path("restored.bin");
+        fs::remove(archive);
+        ASSERT_EQ(pack({input, archive}).exit_code, 0) << input;
+        const ProgramRun run = talvo({archive, out});
+        EXPECT_EQ(run.output, kBanner);
+        EXPECT_EQ(run.exit_code, 0);
+        EXPECT_EQ(read_file(out), read_file(input)) << input;
+    }
+}
+
+} // namespace

@@ -1,0 +1,338 @@
+// The unpack run in memory: archives made by the archive writer, cut, damaged or refused.
+
+#include "coder/archive_writer.h"
+#include "driver/archive_reader.h"
+#include "driver/unpacker.h"
+#include "pack/packer.h"
+#include "sample_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+namespace {
+
+std::vector<uint8_t> random_bytes(size_t size, uint32_t seed) {
+    std::vector<uint8_t> bytes(size);
+    std::mt19937 rng(seed);
+    for (auto& b : bytes)
+        b = static_cast<uint8_t>(rng());
+    return bytes;
+}
+
+// Records what the unpacker does with its output.
+struct RecordingOutput {
+    std::vector<uint8_t> bytes;
+    std::vector<size_t> writes;
+    int begins = 0;
+    bool refuse_begin = false;
+    bool refuse_write = false;
+    OutputSink sink{this, begin, write};
+
+    static bool begin(void* context) {
+        auto* self = static_cast<RecordingOutput*>(context);
+        ++self->begins;
+        return !self->refuse_begin;
+    }
+    static bool write(void* context, const uint8_t* data, size_t size) {
+        auto* self = static_cast<RecordingOutput*>(context);
+        if (self->refuse_write) return false;
+        self->writes.push_back(size);
+        self->bytes.insert(self->bytes.end(), data, data + size);
+        return true;
+    }
+};
+
+UnpackStatus unpack(const std::vector<uint8_t>& archive, RecordingOutput& output) {
+    return unpack_archive(ArchiveInput{nullptr, archive.data(), archive.size()}, output.sink);
+}
+
+std::vector<uint8_t> raw_archive(const std::vector<std::vector<uint8_t>>& items, uint8_t flags = 0) {
+    ArchiveWriter writer;
+    writer_init(writer, flags);
+    for (const auto& item : items)
+        writer_add_raw_item(writer, item.data(), item.size());
+    return writer_finish(writer);
+}
+
+std::vector<uint8_t> concat(const std::vector<std::vector<uint8_t>>& items) {
+    std::vector<uint8_t> all;
+    for (const auto& item : items)
+        all.insert(all.end(), item.begin(), item.end());
+    return all;
+}
+
+TEST(LengthCode, EveryWidthIsTheShortestAndReadsBack) {
+    const std::vector<std::pair<uint32_t, size_t>> cases = {
+        {0, 1},       {63, 1},      {64, 2},        {16383, 2},          {16384, 3},
+        {4194303, 3}, {4194304, 4}, {123456789, 4}, {kMaxLengthCode, 4},
+    };
+    std::vector<uint8_t> codes;
+    for (const auto& [value, width] : cases) {
+        const size_t before = codes.size();
+        append_length_code(codes, value);
+        EXPECT_EQ(codes.size() - before, width) << value;
+    }
+    ArchiveReader reader;
+    ASSERT_TRUE(reader_start_memory(reader, codes.data(), codes.size()));
+    for (const auto& [value, width] : cases)
+        EXPECT_EQ(read_length(reader), value);
+    EXPECT_FALSE(reader_is_exhausted(reader));
+    reader_stop(reader);
+}
+
+TEST(LengthCode, HandWrittenCodesRead) {
+    const std::vector<uint8_t> codes = {0xFC, 0xFD, 0xFF, 0x03, 0x00, 0x00, 0x00, 0x01};
+    ArchiveReader reader;
+    ASSERT_TRUE(reader_start_memory(reader, codes.data(), codes.size()));
+    EXPECT_EQ(read_length(reader), 63u);
+    EXPECT_EQ(read_length(reader), 16383u);
+    EXPECT_EQ(read_length(reader), 0u); // a four-byte code of zero: exactly three more bytes are taken
+    EXPECT_EQ(read_byte(reader), 0x01);
+    reader_stop(reader);
+}
+
+TEST(ControlDecisions, ItemKindsDecodeInTheOrderTheyWereCoded) {
+    std::mt19937 rng(5);
+    std::vector<ItemKind> kinds;
+    std::vector<bool> remembers;
+    ArchiveWriter writer;
+    writer_init(writer, 0);
+    for (int i = 0; i < 2000; ++i) {
+        const auto kind = static_cast<ItemKind>(rng() % 3);
+        kinds.push_back(kind);
+        if (kind == ItemKind::Raw) {
+            const uint8_t byte = static_cast<uint8_t>(i);
+            writer_add_raw_item(writer, &byte, 1);
+        } else if (kind == ItemKind::Repeat) {
+            writer_begin_repeat_item(writer);
+        } else {
+            remembers.push_back(rng() % 2);
+            writer_begin_stream_item(writer, remembers.back());
+            RangeEncoder aux, page, data;
+            ASSERT_TRUE(writer_end_stream_item(writer, aux, page, data));
+        }
+    }
+    const auto archive = writer_finish(writer);
+
+    ArchiveReader reader;
+    ASSERT_TRUE(reader_start_memory(reader, archive.data() + kArchiveHeaderSize,
+                                    archive.size() - kArchiveHeaderSize));
+    uint32_t length = 0;
+    uint8_t* control = read_block(reader, length);
+    ASSERT_NE(control, nullptr);
+    RangeDecoder dec;
+    init_decoder(dec, control, static_cast<int32_t>(length));
+    Unpacking dir{&dec};
+    uint16_t probs[kControlProbCount];
+    std::fill(std::begin(probs), std::end(probs), kProbInit);
+    int previous = 0;
+    size_t remember_index = 0;
+    for (size_t i = 0; i < kinds.size(); ++i) {
+        ASSERT_EQ(code_item_kind(dir, probs, previous, ItemKind::Raw), kinds[i]) << i;
+        if (kinds[i] == ItemKind::Stream) {
+            ASSERT_EQ(code_remember_bit(dir, probs, false), remembers[remember_index++]);
+        }
+    }
+    EXPECT_EQ(code_item_kind(dir, probs, previous, ItemKind::Stream), ItemKind::Raw) << "the end marker";
+    EXPECT_TRUE(std::equal(std::begin(probs), std::end(probs), std::begin(writer.control_probs)));
+    std::free(control);
+    reader_stop(reader);
+}
+
+TEST(ControlDecisions, RollbackForgetsAnItemEntirely) {
+    const auto first = random_bytes(100, 1), second = random_bytes(50, 2);
+    ArchiveWriter writer;
+    writer_init(writer, 0);
+    writer_add_raw_item(writer, first.data(), first.size());
+    const ArchiveWriterMark mark = writer_mark(writer);
+    writer_begin_stream_item(writer, true);
+    RangeEncoder aux, page, data;
+    writer_end_stream_item(writer, aux, page, data);
+    writer_rollback(writer, mark);
+    writer_add_raw_item(writer, second.data(), second.size());
+    RecordingOutput out;
+    EXPECT_EQ(unpack(writer_finish(writer), out), UnpackStatus::Ok);
+    EXPECT_EQ(out.bytes, concat({first, second}));
+}
+
+TEST(RawItems, EveryLengthCodeWidthRoundTrips) {
+    std::vector<std::vector<uint8_t>> items;
+    uint32_t seed = 10;
+    for (size_t size : {1, 63, 64, 16383, 16384, 4194303, 4194304, 7})
+        items.push_back(random_bytes(size, seed++));
+    RecordingOutput out;
+    EXPECT_EQ(unpack(raw_archive(items), out), UnpackStatus::Ok);
+    EXPECT_EQ(out.bytes, concat(items));
+    EXPECT_EQ(out.begins, 1);
+    ASSERT_EQ(out.writes.size(), items.size()) << "one write per raw item";
+}
+
+TEST(RawItems, OneMillionBytesGoOutInOneWrite) {
+    const auto item = random_bytes(1000000, 3);
+    RecordingOutput out;
+    EXPECT_EQ(unpack(raw_archive({item}), out), UnpackStatus::Ok);
+    EXPECT_EQ(out.writes, std::vector<size_t>({1000000}));
+    EXPECT_EQ(out.bytes, item);
+}
+
+TEST(RawItems, EndMarkerFirstGivesEmptyOutput) {
+    RecordingOutput out;
+    EXPECT_EQ(unpack(raw_archive({}), out), UnpackStatus::Ok);
+    EXPECT_EQ(out.begins, 1);
+    EXPECT_TRUE(out.writes.empty());
+}
+
+TEST(Header, ValidFlagsIncludingIgnoredHighBits) {
+    const auto item = random_bytes(300, 4);
+    for (uint8_t flags : {0x00, 0x03, 0x08, 0xF3, 0xF0}) {
+        RecordingOutput out;
+        EXPECT_EQ(unpack(raw_archive({item}, flags), out), UnpackStatus::Ok) << int(flags);
+        EXPECT_EQ(out.bytes, item);
+    }
+}
+
+TEST(Header, SlotSelectorsAboveThreeAreRefusedBeforeTheOutputIsCreated) {
+    for (uint8_t flags : {0x04, 0x05, 0x07, 0xFC}) {
+        RecordingOutput out;
+        EXPECT_EQ(unpack(raw_archive({{1, 2, 3}}, flags), out), UnpackStatus::InvalidFormat) << int(flags);
+        EXPECT_EQ(out.begins, 0);
+    }
+}
+
+TEST(Header, BadOrShortMagicIsRefusedBeforeTheOutputIsCreated) {
+    const auto good = raw_archive({{1, 2, 3}});
+    std::vector<std::vector<uint8_t>> bad = {{'T', 'A', 'L', 'V', 'O', 'X', 0, 0},
+                                             {'t', 'A', 'L', 'V', 'O', 0, 0, 0}};
+    for (size_t n = 0; n < static_cast<size_t>(kArchiveHeaderSize); ++n)
+        bad.emplace_back(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n));
+    for (const auto& archive : bad) {
+        RecordingOutput out;
+        EXPECT_EQ(unpack(archive, out), UnpackStatus::InvalidHeader) << archive.size();
+        EXPECT_EQ(out.begins, 0);
+    }
+}
+
+TEST(Failures, OutputThatCannotBeCreatedOrWritten) {
+    const auto archive = raw_archive({{1, 2, 3}});
+    RecordingOutput no_create;
+    no_create.refuse_begin = true;
+    EXPECT_EQ(unpack(archive, no_create), UnpackStatus::CannotCreate);
+    RecordingOutput no_write;
+    no_write.refuse_write = true;
+    EXPECT_EQ(unpack(archive, no_write), UnpackStatus::WriteFailed);
+}
+
+TEST(Failures, ArchiveCutAtEveryByteFailsAndKeepsAPrefix) {
+    const std::vector<std::vector<uint8_t>> items = {random_bytes(1, 5), random_bytes(70, 6),
+                                                     random_bytes(300, 7), random_bytes(5, 8)};
+    const auto archive = raw_archive(items);
+    const auto expected = concat(items);
+    for (size_t cut = 0; cut < archive.size(); ++cut) {
+        const std::vector<uint8_t> head(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(cut));
+        RecordingOutput out;
+        const UnpackStatus status = unpack(head, out);
+        if (cut < static_cast<size_t>(kArchiveHeaderSize))
+            EXPECT_EQ(status, UnpackStatus::InvalidHeader) << cut;
+        else
+            EXPECT_EQ(status, UnpackStatus::UnexpectedEnd) << cut;
+        ASSERT_LE(out.bytes.size(), expected.size());
+        EXPECT_TRUE(std::equal(out.bytes.begin(), out.bytes.end(), expected.begin())) << cut;
+    }
+}
+
+TEST(Failures, BogusHugeRawLengthEndsAsUnexpectedEnd) {
+    const auto first = random_bytes(20, 9);
+    const auto full = raw_archive({first, random_bytes(4194304, 10)});
+    // Keep the header, control block and first item, then claim a 1 GiB item followed by 10 bytes.
+    const size_t tail = 4 + 4194304 + 1; // the second item's length code and bytes, the end marker
+    ASSERT_GT(full.size(), tail);
+    std::vector<uint8_t> archive(full.begin(), full.end() - static_cast<std::ptrdiff_t>(tail));
+    for (uint8_t b : {0xFF, 0xFF, 0xFF, 0xFF})
+        archive.push_back(b);
+    for (int i = 0; i < 10; ++i)
+        archive.push_back(static_cast<uint8_t>(i));
+    RecordingOutput out;
+    EXPECT_EQ(unpack(archive, out), UnpackStatus::UnexpectedEnd);
+    EXPECT_EQ(out.bytes, first);
+}
+
+TEST(Failures, RepeatItemsAreRefusedNotSkipped) {
+    const auto before = random_bytes(40, 11);
+    ArchiveWriter writer;
+    writer_init(writer, 0);
+    writer_add_raw_item(writer, before.data(), before.size());
+    writer_begin_repeat_item(writer);
+    writer_add_raw_item(writer, before.data(), before.size());
+    RecordingOutput out;
+    EXPECT_EQ(unpack(writer_finish(writer), out), UnpackStatus::UnsupportedRepeat);
+    EXPECT_EQ(out.bytes, before);
+}
+
+TEST(Failures, AStreamItemThatFailsEndsThatItemOnly) {
+    // Empty sub-streams: the first page is no identification page, so the stream fails at once and the
+    // items after it are restored as usual.
+    const auto before = random_bytes(40, 11);
+    ArchiveWriter writer;
+    writer_init(writer, 0);
+    writer_add_raw_item(writer, before.data(), before.size());
+    writer_begin_stream_item(writer, false);
+    RangeEncoder aux, page, data;
+    writer_end_stream_item(writer, aux, page, data);
+    writer_add_raw_item(writer, before.data(), before.size());
+    RecordingOutput out;
+    EXPECT_EQ(unpack(writer_finish(writer), out), UnpackStatus::Ok);
+    std::vector<uint8_t> twice = before;
+    twice.insert(twice.end(), before.begin(), before.end());
+    EXPECT_EQ(out.bytes, twice);
+}
+
+TEST(Packer, RandomInputsOfManySizesVerify) {
+    std::mt19937 rng(12);
+    for (size_t size : {0, 1, 63, 64, 5000, 1 << 20, (1 << 20) + 1, 3 << 20}) {
+        const auto input = random_bytes(size, static_cast<uint32_t>(rng()));
+        for (size_t max_item : {size_t{1} << 22, size_t{1000}, size_t{64}}) {
+            if (size > 5000 && max_item < 1000) continue;
+            std::vector<uint8_t> archive;
+            PackOptions options;
+            options.max_raw_item = max_item;
+            ASSERT_EQ(pack_archive(input.data(), input.size(), archive, options), PackStatus::Ok) << size;
+            RecordingOutput out;
+            EXPECT_EQ(unpack(archive, out), UnpackStatus::Ok);
+            EXPECT_EQ(out.bytes, input);
+        }
+    }
+}
+
+TEST(Packer, VerificationCatchesADamagedArchive) {
+    const auto input = random_bytes(1000, 13);
+    std::vector<uint8_t> archive;
+    ASSERT_EQ(pack_archive(input.data(), input.size(), archive), PackStatus::Ok);
+    EXPECT_TRUE(verify_archive(archive, input.data(), input.size()));
+    auto damaged = archive;
+    damaged[damaged.size() / 2] ^= 0x40;
+    EXPECT_FALSE(verify_archive(damaged, input.data(), input.size()));
+    EXPECT_FALSE(verify_archive(archive, input.data(), input.size() - 1));
+}
+
+TEST(Packer, RealEncoderFilesRoundTrip) {
+    auto names = vorbis_sample_names();
+    for (const char* extra : {"opus.ogg", "flac.ogg", "theora_vorbis.ogg", "chained.ogg"})
+        names.push_back(extra);
+    int tried = 0;
+    for (const auto& name : names) {
+        const auto input = load_sample(name);
+        if (input.empty()) continue;
+        ++tried;
+        std::vector<uint8_t> archive;
+        ASSERT_EQ(pack_archive(input.data(), input.size(), archive), PackStatus::Ok) << name;
+        RecordingOutput out;
+        EXPECT_EQ(unpack(archive, out), UnpackStatus::Ok) << name;
+        EXPECT_EQ(out.bytes, input) << name;
+    }
+    if (tried == 0) GTEST_SKIP() << "no sample files in " << sample_path("");
+}
+
+} // namespace
