@@ -86,6 +86,19 @@ TEST(HeaderCopyTest, AnEarlierStreamsHeaderSetIsCopiedInsteadOfCoded) {
     EXPECT_LT(chained.size() + 1000, 2 * single.size());
 }
 
+TEST(HeaderCopyTest, ReplayedSetupTailBeyondTheScratchAreaIsRefused) {
+    if (!vorbis_reference::available()) GTEST_SKIP() << "libogg not available in this build";
+    auto s = vorbis_writer::small_stream(1, 2, 1);
+    s.setup_tail = 40000; // coded as one bit when decoded, but a copy replays it into 32,768 bytes
+    const auto one = vorbis_writer::ogg_file(s, 10, 1);
+    std::vector<uint8_t> two = one;
+    two.insert(two.end(), one.begin(), one.end());
+    const auto single = pack_and_restore(one, 0);
+    EXPECT_LT(single.size() + 30000, one.size());
+    const auto chained = pack_and_restore(two, 0);
+    EXPECT_GT(chained.size(), single.size() + one.size()) << "the second stream is stored raw";
+}
+
 TEST(InexpressibleStreamTest, IsStoredRawAndStillRestored) {
     if (!vorbis_reference::available()) GTEST_SKIP() << "libogg not available in this build";
     auto s = vorbis_writer::small_stream(2, 2, 2);
