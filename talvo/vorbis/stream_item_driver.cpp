@@ -140,7 +140,9 @@ void destroy_stream_driver(StreamDriver* driver) {
 StreamItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, RangeDecoder& control,
                                     uint16_t* control_probs, const StreamOutput& output) {
     StreamContext& ctx = *driver.ctx;
-    const OutputSink sink{const_cast<StreamOutput*>(&output), write_to};
+    OutputSink sink;
+    sink.context = const_cast<StreamOutput*>(&output);
+    sink.write = write_to;
     link_context(driver, &control, control_probs, sink);
     ctx.reader = &reader;
     ctx.remember_stream = static_cast<uint8_t>(decode_bit(control, control_probs[kControlRemember]));
