@@ -24,7 +24,7 @@ bool add_stream_item(ArchiveWriter& writer, StreamDriver& driver, const uint8_t*
     init_encoder(page);
     init_encoder(body);
     if (pack_stream_item(driver, pages.data(), pages.size(), false, writer.control, writer.control_probs, aux,
-                         page, body) &&
+                         page, body, run.end - run.begin) &&
         writer_end_stream_item(writer, aux, page, body))
         return true;
     writer_rollback(writer, mark);

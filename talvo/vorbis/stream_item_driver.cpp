@@ -181,7 +181,7 @@ StreamItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader,
 
 bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t count, bool remember,
                       RangeEncoder& control, uint16_t* control_probs, RangeEncoder& aux, RangeEncoder& page,
-                      RangeEncoder& data) {
+                      RangeEncoder& data, size_t budget) {
     Snapshot snap;
     if (!take_snapshot(driver, snap)) return false;
     std::vector<OggPageRef> refs;
@@ -200,6 +200,9 @@ bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t co
         ok = code_vorbis_stream(d, p, a, c, ctx);
     }
     release_vorbis_setup(driver.setup);
+    // What flushing and the three length codes add at most.
+    constexpr size_t kSubStreamOverhead = 3 * (5 + 4);
+    if (ok && aux.out.size() + page.out.size() + data.out.size() + kSubStreamOverhead > budget) ok = false;
     if (ok && remember) store_add_record(driver.stream_store, start, store_size(driver.stream_store) - start);
     link_context(driver, nullptr, nullptr, OutputSink{});
     if (!ok) restore_snapshot(driver, snap);

@@ -49,6 +49,15 @@ TEST_P(FlagsTest, RealStreamsAreModelledAndRestored) {
     }
 }
 
+TEST_P(FlagsTest, StreamsThatModelLargerThanTheyAreAreStoredRaw) {
+    // A second of high-quality audio: too short for the models to adapt, so the coded stream would be
+    // larger than the stream itself.
+    const auto input = sample("q10_stereo_44k");
+    ASSERT_FALSE(input.empty());
+    const auto archive = pack_and_restore(input, GetParam());
+    EXPECT_LE(archive.size(), input.size() + 64);
+}
+
 TEST_P(FlagsTest, ChainedStreamsAmongOtherBytesAreRestored) {
     std::vector<uint8_t> input = {'j', 'u', 'n', 'k'};
     for (const char* name :
