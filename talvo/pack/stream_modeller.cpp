@@ -19,6 +19,14 @@ bool stream_modelling_available() {
     return false;
 }
 
+bool repeat_items_available() {
+    return false;
+}
+
+bool header_copies_available() {
+    return false;
+}
+
 bool model_stream_item(StreamModeller&, ArchiveWriter&, const PageSpan*, size_t, const StreamChoices&,
                        StreamOutcome& outcome, std::string& why) {
     outcome = {};

@@ -36,8 +36,11 @@ struct StreamModeller;
 StreamModeller* create_stream_modeller(uint8_t flags);
 void destroy_stream_modeller(StreamModeller* modeller);
 
-// False when this build cannot code Vorbis streams at all (every stream is then stored raw).
+// What this build can code: Vorbis streams at all (else every stream is stored raw), repeat items,
+// and header sets copied from the header store.
 bool stream_modelling_available();
+bool repeat_items_available();
+bool header_copies_available();
 
 // Codes the pages of one Vorbis logical stream as a stream item. When the stream cannot be expressed,
 // returns false with the reason in `why`, and the writer and the modeller are as before the call.

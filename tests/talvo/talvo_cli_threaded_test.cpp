@@ -233,7 +233,7 @@ TEST_F(CommandLine, PackerUsageHelpAndVersion) {
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.output, "talvo-pack 0.1.1\n");
     for (const auto& args :
-         std::vector<std::vector<std::string>>{{}, {"a"}, {"a", "b", "c"}, {"-x", "a", "b"}}) {
+         std::vector<std::vector<std::string>>{{}, {"-s", "4", "a"}, {"-x", "a", "b"}}) {
         run = pack(args);
         EXPECT_EQ(run.exit_code, 2);
         EXPECT_EQ(run.output, "");
