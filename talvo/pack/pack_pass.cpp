@@ -57,6 +57,13 @@ int32_t find_record(const uint8_t* data, const OggScan& scan, const StoreRecords
     return -1;
 }
 
+// A stream item can be left out after it was modelled only when the unpacker's state after it does
+// not matter to later items: statistics start afresh for every stream, and no later item refers back
+// to the stores by index.
+bool can_drop_modelled_stream(uint8_t flags) {
+    return !(flags & kFlagsCarryOver) && !repeat_items_available() && !header_copies_available();
+}
+
 } // namespace
 
 std::vector<RunPlan> plan_runs(const uint8_t* data, const OggScan& scan) {
@@ -148,7 +155,7 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
             spans.push_back(PageSpan{data + page.offset, static_cast<uint32_t>(page.size)});
         }
         StreamChoices choices;
-        choices.remember = plan.later_repeat;
+        choices.remember = plan.later_repeat && repeat_items_available();
         choices.capture_headers = plan.later_copy;
         if (plan.headers.count > 0) {
             choices.header_copy = find_record(data, scan, header_records, plans, plan.headers, true);
@@ -157,6 +164,7 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
         }
         StreamOutcome outcome;
         std::string why;
+        const ArchiveWriterMark before = writer_mark(writer);
         bool modelled =
             model_stream_item(*modeller, writer, spans.data(), spans.size(), choices, outcome, why);
         if (!modelled && choices.header_copy >= 0) {
@@ -171,8 +179,14 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
             store_raw(why);
             continue;
         }
-        out.kind = choices.header_copy >= 0 ? ItemChoice::HeaderCopy : ItemChoice::Stream;
         out.out_bytes = writer.items.size() - items_before;
+        if (out.out_bytes >= run.end - run.begin && can_drop_modelled_stream(settings.flags)) {
+            writer_rollback(writer, before);
+            raw.begin = raw.end = run.begin;
+            store_raw("modelled form larger than the stream itself");
+            continue;
+        }
+        out.kind = choices.header_copy >= 0 ? ItemChoice::HeaderCopy : ItemChoice::Stream;
         if (outcome.remembered) stream_records.push_back(r);
         if (outcome.captured) header_records.push_back(r);
         raw.begin = raw.end = run.end;

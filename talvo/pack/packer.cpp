@@ -77,15 +77,20 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
         settings.max_raw_item = options.max_raw_item;
         settings.forced_raw = &forced_raw;
 
-        // Settings: the smallest archive wins.
+        // Settings: the smallest archive wins. Slot counts are tried upwards per carry-over setting and
+        // no further once more slots stop helping (each doubling costs time and memory).
         const std::vector<uint8_t> candidates = candidate_flags(options, vorbis_runs);
+        size_t previous_size = 0;
         for (size_t c = 0; c < candidates.size(); ++c) {
             settings.flags = candidates[c];
-            const bool last = c + 1 == candidates.size();
-            settings.progress = candidates.size() == 1 || last ? options.progress : nullptr;
+            const bool same_carry =
+                c > 0 && (candidates[c] & kFlagsCarryOver) == (candidates[c - 1] & kFlagsCarryOver);
+            if (same_carry && previous_size == 0) continue; // more slots stopped helping
+            settings.progress = candidates.size() == 1 ? options.progress : nullptr;
             settings.progress_context = options.progress_context;
             std::vector<PackedRun> runs;
             std::vector<uint8_t> archive = pack_pass(data, size, scan, plans, settings, runs);
+            previous_size = same_carry && archive.size() >= previous_size ? 0 : archive.size();
             if (c == 0 || archive.size() < result.archive.size()) {
                 result.archive = std::move(archive);
                 result.runs = std::move(runs);
