@@ -59,9 +59,9 @@ int32_t find_record(const uint8_t* data, const OggScan& scan, const StoreRecords
 
 // A stream item can be left out after it was modelled only when the unpacker's state after it does
 // not matter to later items: statistics start afresh for every stream, and no later item refers back
-// to the stores by index.
-bool can_drop_modelled_stream(uint8_t flags) {
-    return !(flags & kFlagsCarryOver) && !repeat_items_available() && !header_copies_available();
+// to what the stream left in the stores.
+bool can_drop_modelled_stream(uint8_t flags, const StreamOutcome& outcome) {
+    return !(flags & kFlagsCarryOver) && !outcome.remembered && !header_copies_available();
 }
 
 } // namespace
@@ -180,7 +180,7 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
             continue;
         }
         out.out_bytes = writer.items.size() - items_before;
-        if (out.out_bytes >= run.end - run.begin && can_drop_modelled_stream(settings.flags)) {
+        if (out.out_bytes >= run.end - run.begin && can_drop_modelled_stream(settings.flags, outcome)) {
             writer_rollback(writer, before);
             raw.begin = raw.end = run.begin;
             store_raw("modelled form larger than the stream itself");

@@ -29,10 +29,11 @@ bool stream_modelling_available() {
     return true;
 }
 
-// The unpacker has no repeat item yet, and the header codec always codes a stream's own headers.
 bool repeat_items_available() {
-    return false;
+    return true;
 }
+
+// The header codec always codes a stream's own headers.
 
 bool header_copies_available() {
     return false;
@@ -69,6 +70,10 @@ bool model_stream_item(StreamModeller& modeller, ArchiveWriter& writer, const Pa
     return true;
 }
 
-bool model_repeat_item(StreamModeller&, ArchiveWriter&, uint32_t, uint32_t) {
+bool model_repeat_item(StreamModeller& modeller, ArchiveWriter& writer, uint32_t index, uint32_t serial) {
+    const ArchiveWriterMark mark = writer_mark(writer);
+    writer_begin_repeat_item(writer);
+    if (pack_repeat_stream(*modeller.driver, writer.control, index, serial)) return true;
+    writer_rollback(writer, mark);
     return false;
 }

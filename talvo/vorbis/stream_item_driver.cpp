@@ -2,6 +2,7 @@
 
 #include "coder/bit_direction.h"
 #include "coder/page_store.h"
+#include "coder/repeat_item.h"
 #include "driver/archive_reader.h"
 #include "fields/value_model.h"
 #include "ogg/ogg_crc.h"
@@ -202,4 +203,32 @@ bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t co
     link_context(driver, nullptr, nullptr, OutputSink{});
     if (!ok) restore_snapshot(driver, snap);
     return ok;
+}
+
+namespace {
+
+// Tells a refused write apart from a missing record, which ends the repeat item the same way.
+struct WatchedOutput {
+    const StreamOutput* output;
+    bool failed = false;
+};
+
+bool watched_write(void* context, const uint8_t* bytes, size_t n) {
+    auto* watched = static_cast<WatchedOutput*>(context);
+    if (watched->output->write && !watched->output->write(watched->output->context, bytes, n))
+        watched->failed = true;
+    return !watched->failed;
+}
+
+} // namespace
+
+StreamItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const StreamOutput& output) {
+    WatchedOutput watched{&output};
+    run_repeat_item(control, *driver.models, driver.stream_store, OutputSink{&watched, watched_write});
+    return watched.failed ? StreamItemResult::WriteFailed : StreamItemResult::Done;
+}
+
+bool pack_repeat_stream(StreamDriver& driver, RangeEncoder& control, uint32_t index, uint32_t serial) {
+    if (index >= static_cast<uint32_t>(driver.stream_store.record_count)) return false;
+    return pack_repeat_item(control, *driver.models, driver.stream_store, index, serial);
 }

@@ -49,3 +49,12 @@ struct OriginalPage {
 bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t count, bool remember,
                       RangeEncoder& control, uint16_t* control_probs, RangeEncoder& aux, RangeEncoder& page,
                       RangeEncoder& data);
+
+// Repeat items, which re-emit a stream from the stream store kept here. Unpacking, after the item's
+// announcement: Done also when the index names no stored stream ("frame list position error!" has
+// been printed, nothing is written and the next item follows).
+StreamItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const StreamOutput& output);
+
+// Packing: codes the stream store's record `index` (0 = newest) under `serial`, and restamps the
+// packer's copy of the record as the unpacker will restamp its own. False when there is no such record.
+bool pack_repeat_stream(StreamDriver& driver, RangeEncoder& control, uint32_t index, uint32_t serial);
