@@ -157,7 +157,8 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
         StreamChoices choices;
         choices.remember = plan.later_repeat && repeat_items_available();
         choices.capture_headers = plan.later_copy;
-        if (plan.headers.count > 0) {
+        if (plan.headers.count > 0 && header_copies_available() &&
+            !(settings.no_copy && (*settings.no_copy)[r])) {
             choices.header_copy = find_record(data, scan, header_records, plans, plan.headers, true);
             if (choices.header_copy >= 0)
                 choices.header_copy_pages = static_cast<int32_t>(plan.headers.count);

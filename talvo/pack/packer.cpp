@@ -72,10 +72,11 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
         const std::vector<RunPlan> plans = plan_runs(data, scan);
         const size_t vorbis_runs = static_cast<size_t>(
             std::count_if(scan.runs.begin(), scan.runs.end(), [](const ScanRun& r) { return r.vorbis; }));
-        std::vector<bool> forced_raw(scan.runs.size(), false);
+        std::vector<bool> forced_raw(scan.runs.size(), false), no_copy(scan.runs.size(), false);
         PassSettings settings;
         settings.max_raw_item = options.max_raw_item;
         settings.forced_raw = &forced_raw;
+        settings.no_copy = &no_copy;
 
         // Settings: the smallest archive wins. Slot counts are tried upwards per carry-over setting and
         // no further once more slots stop helping (each doubling costs time and memory).
@@ -123,6 +124,8 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
                     result.status = PackStatus::VerifyFailed;
                     return result;
                 }
+            } else if (result.runs[culprit].kind == ItemChoice::HeaderCopy) {
+                no_copy[culprit] = true; // the stream may still come back with its headers coded
             } else {
                 forced_raw[culprit] = true;
             }

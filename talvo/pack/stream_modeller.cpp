@@ -47,6 +47,10 @@ bool model_stream_item(StreamModeller& modeller, ArchiveWriter& writer, const Pa
     for (size_t i = 0; i < count; ++i)
         originals.push_back(OriginalPage{pages[i].data, pages[i].size});
 
+    const bool copy = choices.header_copy >= 0;
+    if (copy)
+        set_packing_header_copy(*modeller.driver, static_cast<uint32_t>(choices.header_copy),
+                                choices.header_copy_pages);
     const ArchiveWriterMark mark = writer_mark(writer);
     writer_begin_stream_item(writer, choices.remember);
     RangeEncoder aux, page, data;
@@ -66,7 +70,7 @@ bool model_stream_item(StreamModeller& modeller, ArchiveWriter& writer, const Pa
     }
     // The header codec captures every header set it codes itself.
     outcome.remembered = choices.remember;
-    outcome.captured = true;
+    outcome.captured = !copy;
     return true;
 }
 

@@ -39,6 +39,9 @@ struct StreamDriver {
     int32_t capacity = 16;
     int32_t age_shift = 4;
     bool carry_over = false;
+    // Packing: the header set the next packed stream copies (see set_packing_header_copy).
+    uint32_t next_header_record = 0;
+    int32_t next_header_pages = 0;
 };
 
 namespace {
@@ -194,6 +197,10 @@ bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t co
     bool ok = set_original_pages(ctx, refs.data(), static_cast<int32_t>(refs.size()), &page) &&
               reset_for_stream(driver);
     prepare_vorbis_stream(ctx, driver.setup);
+    driver.setup.packing_header_record = driver.next_header_record;
+    driver.setup.packing_header_pages = driver.next_header_pages;
+    driver.next_header_record = 0;
+    driver.next_header_pages = 0;
     if (ok) {
         Packing d{&data}, p{&page}, a{&aux}, c{&control};
         ok = code_vorbis_stream(d, p, a, c, ctx);
@@ -231,4 +238,9 @@ StreamItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control,
 bool pack_repeat_stream(StreamDriver& driver, RangeEncoder& control, uint32_t index, uint32_t serial) {
     if (index >= static_cast<uint32_t>(driver.stream_store.record_count)) return false;
     return pack_repeat_item(control, *driver.models, driver.stream_store, index, serial);
+}
+
+void set_packing_header_copy(StreamDriver& driver, uint32_t record, int32_t pages) {
+    driver.next_header_record = record;
+    driver.next_header_pages = pages;
 }

@@ -58,3 +58,7 @@ StreamItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control,
 // Packing: codes the stream store's record `index` (0 = newest) under `serial`, and restamps the
 // packer's copy of the record as the unpacker will restamp its own. False when there is no such record.
 bool pack_repeat_stream(StreamDriver& driver, RangeEncoder& control, uint32_t index, uint32_t serial);
+
+// Packing: the next pack_stream_item copies its comment and setup pages (`pages` original pages after
+// the first) from the header store's record `record` (0 = newest) instead of coding them.
+void set_packing_header_copy(StreamDriver& driver, uint32_t record, int32_t pages);
