@@ -105,7 +105,9 @@ OggScan scan_ogg(const uint8_t* data, size_t size) {
             const ScannedPage& prev = scan.pages[j - 1];
             const size_t prev_end = prev.offset + prev.size;
             if (j == scan.pages.size()) {
-                reason = prev_end == size ? RunEnd::InputEnds : RunEnd::Damaged;
+                // A last page cut off by the end of the file counts as the stream being cut short.
+                const bool cut_page = size - prev_end >= 4 && std::memcmp(data + prev_end, "OggS", 4) == 0;
+                reason = prev_end == size || cut_page ? RunEnd::InputEnds : RunEnd::Damaged;
                 break;
             }
             const ScannedPage& next = scan.pages[j];

@@ -95,7 +95,11 @@ void report_runs(const PackResult& result) {
         if (run.vorbis) {
             std::fprintf(stderr, "  Vorbis stream %08x: %-22s %10zu -> %10zu bytes", run.serial,
                          item_choice_name(run.kind), in, run.out_bytes);
-            if (run.kind == ItemChoice::Raw) std::fprintf(stderr, " (%s)", run.why.c_str());
+            if (run.kind == ItemChoice::Raw)
+                std::fprintf(stderr, " (%s)", run.why.c_str());
+            else if (run.modelled_end < run.end)
+                std::fprintf(stderr, " (%zu bytes modelled, the rest raw: %s)", run.modelled_end - run.begin,
+                             run.why.c_str());
             std::fputc('\n', stderr);
         } else {
             std::fprintf(stderr, "  other bytes at %zu: raw %10zu bytes\n", run.begin, in);

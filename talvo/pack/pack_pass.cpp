@@ -3,11 +3,14 @@
 #include "coder/archive_writer.h"
 #include "pack/stream_modeller.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 #include <unordered_map>
 
 namespace {
+
+using Bytes = std::vector<uint8_t>;
 
 const char* end_reason_text(RunEnd reason) {
     switch (reason) {
@@ -62,6 +65,59 @@ int32_t find_record(const uint8_t* data, const OggScan& scan, const StoreRecords
 // to what the stream left in the stores.
 bool can_drop_modelled_stream(uint8_t flags, const StreamOutcome& outcome) {
     return !(flags & kFlagsCarryOver) && !outcome.remembered && !header_copies_available();
+}
+
+// A page that claims to continue a packet where a new packet must begin: the unpacker's page start
+// fails on it and ends the stream item without writing it.
+Bytes failing_page(const ScannedPage& last, const uint8_t* last_bytes) {
+    Bytes page(27, 0);
+    std::memcpy(page.data(), last_bytes, 27);
+    page[5] = 1; // continued packet, not first, not last
+    const uint32_t sequence = last.sequence + 1;
+    for (int i = 0; i < 4; ++i)
+        page[18 + i] = static_cast<uint8_t>(sequence >> (8 * i));
+    page[26] = 0; // no segments
+    const uint32_t crc = ogg_page_checksum(page.data(), page.size());
+    for (int i = 0; i < 4; ++i)
+        page[22 + i] = static_cast<uint8_t>(crc >> (8 * i));
+    return page;
+}
+
+// A Vorbis stream without its last page: its leading pages, up to the last one that ends a packet, as a
+// stream item that ends on a failing page start; the rest stays raw. False when nothing was modelled.
+bool model_leading_part(const uint8_t* data, const OggScan& scan, const ScanRun& run, const RunPlan& plan,
+                        ArchiveWriter& writer, RawQueue& raw, StreamModeller& modeller,
+                        const PassSettings& settings, PackedRun& out) {
+    size_t keep = run.page_count;
+    while (keep > 0) {
+        const ScannedPage& page = scan.pages[run.first_page + keep - 1];
+        if (page.segment_count > 0 && data[page.offset + 27 + page.segment_count - 1] < 255) break;
+        --keep;
+    }
+    if (plan.headers.count == 0 || keep <= plan.headers.first + plan.headers.count - run.first_page)
+        return false;
+    std::vector<PageSpan> spans;
+    for (size_t p = 0; p < keep; ++p) {
+        const ScannedPage& page = scan.pages[run.first_page + p];
+        spans.push_back(PageSpan{data + page.offset, static_cast<uint32_t>(page.size)});
+    }
+    const ScannedPage& last = scan.pages[run.first_page + keep - 1];
+    const Bytes failing = failing_page(last, data + last.offset);
+    spans.push_back(PageSpan{failing.data(), static_cast<uint32_t>(failing.size())});
+
+    flush_raw(writer, raw, settings.max_raw_item);
+    const size_t items_before = writer.items.size();
+    StreamOutcome outcome;
+    std::string why;
+    if (!model_stream_item(modeller, writer, spans.data(), spans.size(), StreamChoices{}, outcome, why))
+        return false;
+    out.kind = ItemChoice::Stream;
+    out.modelled_end = last.offset + last.size;
+    out.out_bytes = writer.items.size() - items_before + (run.end - out.modelled_end);
+    out.why = end_reason_text(run.end_reason);
+    raw.begin = out.modelled_end;
+    raw.end = run.end;
+    return true;
 }
 
 } // namespace
@@ -130,12 +186,13 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
             store_raw("did not restore exactly in verification");
             continue;
         }
-        if (!run.complete) {
-            store_raw(end_reason_text(run.end_reason));
-            continue;
-        }
         if (!stream_modelling_available()) {
             store_raw("this build cannot model Vorbis streams");
+            continue;
+        }
+        if (!run.complete) {
+            if (!model_leading_part(data, scan, run, plan, writer, raw, *modeller, settings, out))
+                store_raw(end_reason_text(run.end_reason));
             continue;
         }
 
@@ -188,6 +245,7 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
             continue;
         }
         out.kind = choices.header_copy >= 0 ? ItemChoice::HeaderCopy : ItemChoice::Stream;
+        out.modelled_end = run.end;
         if (outcome.remembered) stream_records.push_back(r);
         if (outcome.captured) header_records.push_back(r);
         raw.begin = raw.end = run.end;
