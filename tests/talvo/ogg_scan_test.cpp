@@ -94,7 +94,9 @@ TEST_F(OggScanTest, InterleavedStreamsStayRaw) {
     const OggScan scan = scan_ogg(file.data(), file.size());
     for (const ScanRun& run : scan.runs) {
         EXPECT_FALSE(run.vorbis && run.complete);
-        if (run.vorbis) EXPECT_EQ(run.end_reason, RunEnd::Interleaved);
+        if (run.vorbis) {
+            EXPECT_EQ(run.end_reason, RunEnd::Interleaved);
+        }
     }
 }
 
