@@ -63,8 +63,8 @@ int32_t find_record(const uint8_t* data, const OggScan& scan, const StoreRecords
 // A stream item can be left out after it was modelled only when the unpacker's state after it does
 // not matter to later items: statistics start afresh for every stream, and no later item refers back
 // to what the stream left in the stores.
-bool can_drop_modelled_stream(uint8_t flags, const StreamOutcome& outcome) {
-    return !(flags & kFlagsCarryOver) && !outcome.remembered && !header_copies_available();
+bool can_drop_modelled_stream(uint8_t flags, const StreamOutcome& outcome, const StreamChoices& choices) {
+    return !(flags & kFlagsCarryOver) && !outcome.remembered && !outcome.captured && choices.header_copy < 0;
 }
 
 // A page that claims to continue a packet where a new packet must begin: the unpacker's page start
@@ -238,7 +238,8 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
             continue;
         }
         out.out_bytes = writer.items.size() - items_before;
-        if (out.out_bytes >= run.end - run.begin && can_drop_modelled_stream(settings.flags, outcome)) {
+        if (out.out_bytes >= run.end - run.begin &&
+            can_drop_modelled_stream(settings.flags, outcome, choices)) {
             writer_rollback(writer, before);
             raw.begin = raw.end = run.begin;
             store_raw("modelled form larger than the stream itself");

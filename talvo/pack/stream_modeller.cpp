@@ -33,10 +33,8 @@ bool repeat_items_available() {
     return true;
 }
 
-// The header codec always codes a stream's own headers.
-
 bool header_copies_available() {
-    return false;
+    return true;
 }
 
 bool model_stream_item(StreamModeller& modeller, ArchiveWriter& writer, const PageSpan* pages, size_t count,
@@ -51,6 +49,7 @@ bool model_stream_item(StreamModeller& modeller, ArchiveWriter& writer, const Pa
     if (copy)
         set_packing_header_copy(*modeller.driver, static_cast<uint32_t>(choices.header_copy),
                                 choices.header_copy_pages);
+    set_packing_capture(*modeller.driver, choices.capture_headers);
     const ArchiveWriterMark mark = writer_mark(writer);
     writer_begin_stream_item(writer, choices.remember);
     RangeEncoder aux, page, data;
@@ -68,9 +67,8 @@ bool model_stream_item(StreamModeller& modeller, ArchiveWriter& writer, const Pa
         why = "a sub-stream is too long for the archive";
         return false;
     }
-    // The header codec captures every header set it codes itself.
     outcome.remembered = choices.remember;
-    outcome.captured = !copy;
+    outcome.captured = !copy && choices.capture_headers;
     return true;
 }
 

@@ -42,6 +42,7 @@ struct StreamDriver {
     // Packing: the header set the next packed stream copies (see set_packing_header_copy).
     uint32_t next_header_record = 0;
     int32_t next_header_pages = 0;
+    bool next_capture = true;
 };
 
 namespace {
@@ -199,8 +200,10 @@ bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t co
     prepare_vorbis_stream(ctx, driver.setup);
     driver.setup.packing_header_record = driver.next_header_record;
     driver.setup.packing_header_pages = driver.next_header_pages;
+    driver.setup.packing_capture = driver.next_capture;
     driver.next_header_record = 0;
     driver.next_header_pages = 0;
+    driver.next_capture = true;
     if (ok) {
         Packing d{&data}, p{&page}, a{&aux}, c{&control};
         ok = code_vorbis_stream(d, p, a, c, ctx);
@@ -243,4 +246,8 @@ bool pack_repeat_stream(StreamDriver& driver, RangeEncoder& control, uint32_t in
 void set_packing_header_copy(StreamDriver& driver, uint32_t record, int32_t pages) {
     driver.next_header_record = record;
     driver.next_header_pages = pages;
+}
+
+void set_packing_capture(StreamDriver& driver, bool capture) {
+    driver.next_capture = capture;
 }

@@ -62,3 +62,7 @@ bool pack_repeat_stream(StreamDriver& driver, RangeEncoder& control, uint32_t in
 // Packing: the next pack_stream_item copies its comment and setup pages (`pages` original pages after
 // the first) from the header store's record `record` (0 = newest) instead of coding them.
 void set_packing_header_copy(StreamDriver& driver, uint32_t record, int32_t pages);
+
+// Packing: whether the next pack_stream_item that codes its headers captures them into the header store
+// for later copies (the default is to capture).
+void set_packing_capture(StreamDriver& driver, bool capture);
