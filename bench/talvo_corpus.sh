@@ -19,6 +19,7 @@ signals=(
   "anoisesrc=c=pink:a=0.2:s=44100"
 )
 for i in "${!signals[@]}"; do
+  [ -f "$corpus/.complete" ] && break
   wav="$corpus/signal$i.wav"
   [ -f "$wav" ] || ff -f lavfi -i "${signals[$i]}" -t 60 -ac 2 -c:a pcm_s16le "$wav"
   for q in 0 3 6 10; do
@@ -31,55 +32,57 @@ for i in "${!signals[@]}"; do
   [ -f "$corpus/s${i}_ffmpeg_vorbis.ogg" ] ||
     ff -i "$wav" -c:a vorbis -strict -2 -fflags +bitexact -flags:a +bitexact "$corpus/s${i}_ffmpeg_vorbis.ogg"
 done
+touch "$corpus/.complete"
 files=("$corpus"/*.ogg)
 total=$(cat "${files[@]}" | wc -c)
 
-# Runs a command under /usr/bin/time -v; prints "seconds peak_kb".
+# Runs a command under /usr/bin/time -v; prints "seconds peak_kb cpu_seconds" (wall time, peak resident
+# set, user + system time: on a busy machine the CPU time is the steadier measure).
 measure() {
   /usr/bin/time -v "$@" 2> "$work/time.txt" > /dev/null
   awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0; for (i = 1; i <= n; ++i) s = s * 60 + p[i] }
-              /Maximum resident/ { kb = $2 } END { print s, kb }' "$work/time.txt"
+              /User time|System time/ { cpu += $2 }
+              /Maximum resident/ { kb = $2 } END { print s, kb, cpu }' "$work/time.txt"
 }
 
-row() { # name bytes pack_s pack_kb unpack_s unpack_kb
-  awk -v n="$1" -v b="$2" -v t="$total" -v ps="$3" -v pk="$4" -v us="$5" -v uk="$6" 'BEGIN {
+row() { # name bytes pack_s pack_kb unpack_s unpack_kb pack_cpu unpack_cpu
+  awk -v n="$1" -v b="$2" -v t="$total" -v ps="$3" -v pk="$4" -v us="$5" -v uk="$6" -v pc="$7" -v uc="$8" 'BEGIN {
     mb = t / 1e6
-    printf "| %-22s | %11d | %6.1f%% | %8.2f | %8.2f | %7.0f | %7.0f |\n", n, b, 100 * b / t,
-      mb / ps, mb / us, pk / 1024, uk / 1024 }'
+    printf "| %-18s | %11d | %6.1f%% | %6.2f (%6.2f) | %6.2f (%6.2f) | %6.0f | %6.0f |\n", n, b, 100 * b / t,
+      mb / ps, mb / pc, mb / us, mb / uc, pk / 1024, uk / 1024 }'
 }
 
 echo "corpus: ${#files[@]} files, $total bytes"
-echo "| tool                   | total bytes | of input | pack MB/s | unpack MB/s | pack MiB | unpack MiB |"
-echo "|------------------------|-------------|----------|-----------|-------------|----------|------------|"
+echo "| tool               | total bytes | of input | pack MB/s wall (CPU) | unpack MB/s wall (CPU) | pack MiB | unpack MiB |"
+echo "|--------------------|-------------|----------|----------------------|------------------------|----------|------------|"
 
 # talvo: one archive per file, packed with default settings (verification included) and restored.
-pack_s=0 pack_kb=0 unpack_s=0 unpack_kb=0 bytes=0 modelled=0 streams=0
+pack_s=0 pack_kb=0 unpack_s=0 unpack_kb=0 pack_cpu=0 unpack_cpu=0 bytes=0 modelled=0 streams=0
 for f in "${files[@]}"; do
   name=$(basename "$f")
-  read -r s kb < <(measure "$bin/talvo-pack" -q -f "$f" "$work/$name.talvo")
-  pack_s=$(echo "$pack_s + $s" | bc); [ "$kb" -gt "$pack_kb" ] && pack_kb=$kb
-  read -r s kb < <(measure "$bin/talvo" "$work/$name.talvo" "$work/$name.out")
-  unpack_s=$(echo "$unpack_s + $s" | bc); [ "$kb" -gt "$unpack_kb" ] && unpack_kb=$kb
+  read -r s kb cpu < <(measure "$bin/talvo-pack" -v -f "$f" "$work/$name.talvo")
+  cp "$work/time.txt" "$work/v.txt"
+  pack_s=$(echo "$pack_s + $s" | bc); pack_cpu=$(echo "$pack_cpu + $cpu" | bc); [ "$kb" -gt "$pack_kb" ] && pack_kb=$kb
+  read -r s kb cpu < <(measure "$bin/talvo" "$work/$name.talvo" "$work/$name.out")
+  unpack_s=$(echo "$unpack_s + $s" | bc); unpack_cpu=$(echo "$unpack_cpu + $cpu" | bc); [ "$kb" -gt "$unpack_kb" ] && unpack_kb=$kb
   cmp -s "$f" "$work/$name.out" || { echo "talvo restored $name differently" >&2; exit 1; }
   bytes=$((bytes + $(wc -c < "$work/$name.talvo")))
-  "$bin/talvo-pack" -q -f -v "$f" "$work/v.talvo" 2> "$work/v.txt" || true
   streams=$((streams + $(grep -c 'Vorbis stream' "$work/v.txt" || true)))
   modelled=$((modelled + $(grep 'Vorbis stream' "$work/v.txt" | grep -vc ': raw' || true)))
-  rm -f "$work/$name.out" "$work/v.talvo"
+  rm -f "$work/$name.out"
 done
-row "talvo (per file)" "$bytes" "$pack_s" "$pack_kb" "$unpack_s" "$unpack_kb"
+row "talvo (per file)" "$bytes" "$pack_s" "$pack_kb" "$unpack_s" "$unpack_kb" "$pack_cpu" "$unpack_cpu"
 
 # xz and zstd over the same files, one compressed file per input.
 for tool in "xz -9e" "zstd -19 --long"; do
-  pack_s=0 pack_kb=0 unpack_s=0 unpack_kb=0 bytes=0
+  pack_s=0 pack_kb=0 unpack_s=0 unpack_kb=0 pack_cpu=0 unpack_cpu=0 bytes=0
   for f in "${files[@]}"; do
-    read -r s kb < <(measure sh -c "$tool -q -c '$f' > '$work/c'")
-    pack_s=$(echo "$pack_s + $s" | bc); [ "$kb" -gt "$pack_kb" ] && pack_kb=$kb
-    read -r s kb < <(measure sh -c "${tool%% *} -q -d -c ${tool#* } '$work/c' > '$work/d'" 2>/dev/null ||
-                     measure sh -c "${tool%% *} -q -d -c '$work/c' > '$work/d'")
-    unpack_s=$(echo "$unpack_s + $s" | bc); [ "$kb" -gt "$unpack_kb" ] && unpack_kb=$kb
+    read -r s kb cpu < <(measure sh -c "$tool -q -c '$f' > '$work/c'")
+    pack_s=$(echo "$pack_s + $s" | bc); pack_cpu=$(echo "$pack_cpu + $cpu" | bc); [ "$kb" -gt "$pack_kb" ] && pack_kb=$kb
+    read -r s kb cpu < <(measure sh -c "${tool%% *} -q -d -c '$work/c' > '$work/d'")
+    unpack_s=$(echo "$unpack_s + $s" | bc); unpack_cpu=$(echo "$unpack_cpu + $cpu" | bc); [ "$kb" -gt "$unpack_kb" ] && unpack_kb=$kb
     bytes=$((bytes + $(wc -c < "$work/c")))
   done
-  row "$tool" "$bytes" "$pack_s" "$pack_kb" "$unpack_s" "$unpack_kb"
+  row "$tool" "$bytes" "$pack_s" "$pack_kb" "$unpack_s" "$unpack_kb" "$pack_cpu" "$unpack_cpu"
 done
 echo "Vorbis streams modelled: $modelled of $streams"
