@@ -3,6 +3,7 @@
 #include "coder/archive_writer.h"
 #include "pack/stream_modeller.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -83,12 +84,14 @@ Bytes failing_page(const ScannedPage& last, const uint8_t* last_bytes) {
     return page;
 }
 
-// A Vorbis stream without its last page: its leading pages, up to the last one that ends a packet, as a
-// stream item that ends on a failing page start; the rest stays raw. False when nothing was modelled.
+// The leading pages of a Vorbis stream (at most `limit`, up to the last one that ends a packet) as a
+// stream item that ends on a failing page start; the rest stays raw, for the reason `why`. False when
+// nothing was modelled.
 bool model_leading_part(const uint8_t* data, const OggScan& scan, const ScanRun& run, const RunPlan& plan,
                         ArchiveWriter& writer, RawQueue& raw, StreamModeller& modeller,
-                        const PassSettings& settings, PackedRun& out) {
-    size_t keep = run.page_count;
+                        const PassSettings& settings, size_t limit, const std::string& why_rest,
+                        PackedRun& out) {
+    size_t keep = std::min(limit, run.page_count);
     while (keep > 0) {
         const ScannedPage& page = scan.pages[run.first_page + keep - 1];
         if (page.segment_count > 0 && data[page.offset + 27 + page.segment_count - 1] < 255) break;
@@ -114,7 +117,7 @@ bool model_leading_part(const uint8_t* data, const OggScan& scan, const ScanRun&
     out.kind = ItemChoice::Stream;
     out.modelled_end = last.offset + last.size;
     out.out_bytes = writer.items.size() - items_before + (run.end - out.modelled_end);
-    out.why = end_reason_text(run.end_reason);
+    out.why = why_rest;
     raw.begin = out.modelled_end;
     raw.end = run.end;
     return true;
@@ -191,7 +194,8 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
             continue;
         }
         if (!run.complete) {
-            if (!model_leading_part(data, scan, run, plan, writer, raw, *modeller, settings, out))
+            if (!model_leading_part(data, scan, run, plan, writer, raw, *modeller, settings, run.page_count,
+                                    end_reason_text(run.end_reason), out))
                 store_raw(end_reason_text(run.end_reason));
             continue;
         }
@@ -233,8 +237,16 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
                 model_stream_item(*modeller, writer, spans.data(), spans.size(), choices, outcome, why);
         }
         if (!modelled) {
+            // Something part way through may be what the model cannot express: keep the longest leading
+            // part that it can, trying shorter and shorter ones (a cut that still covers the culprit
+            // fails where the whole stream failed, so the misses cost little).
             raw.begin = raw.end = run.begin;
-            store_raw(why);
+            const std::string rest = "part way through: " + why;
+            bool partly = false;
+            for (size_t cut = 1; cut <= run.page_count / 2 && !partly; cut *= 2)
+                partly = model_leading_part(data, scan, run, plan, writer, raw, *modeller, settings,
+                                            run.page_count - cut, rest, out);
+            if (!partly) store_raw(why);
             continue;
         }
         out.out_bytes = writer.items.size() - items_before;

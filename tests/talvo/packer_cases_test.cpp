@@ -133,6 +133,32 @@ TEST_F(PackerCases, FlippedPayloadByte) {
     }
 }
 
+TEST_F(PackerCases, UnparseablePacketPartWayKeepsTheLeadingPagesModelled) {
+    Bytes ogg = sample("oggenc_q6.ogg");
+    const OggScan scan = scan_ogg(ogg.data(), ogg.size());
+    ASSERT_GE(scan.pages.size(), 6u);
+    // An audio packet at the start of a page in the second half that claims to be no audio packet (its
+    // first bit set), under a correct CRC: the page is valid Ogg, the packet is not valid Vorbis.
+    size_t victim = scan.pages.size() * 3 / 4;
+    while (victim + 1 < scan.pages.size() && (scan.pages[victim].header_type & 1))
+        ++victim;
+    const ScannedPage& page = scan.pages[victim];
+    ogg[page.offset + 27 + page.segment_count] |= 1;
+    const uint32_t crc = ogg_page_checksum(ogg.data() + page.offset, page.size);
+    for (int i = 0; i < 4; ++i)
+        ogg[page.offset + 22 + i] = static_cast<uint8_t>(crc >> (8 * i));
+
+    const PackResult result = pack_round_trip(ogg);
+    const auto runs = vorbis_runs(result);
+    ASSERT_EQ(runs.size(), 1u);
+    if (stream_modelling_available()) {
+        EXPECT_EQ(runs[0]->kind, ItemChoice::Stream) << runs[0]->why;
+        EXPECT_GT(runs[0]->modelled_end, scan.pages[3].offset);
+        EXPECT_LE(runs[0]->modelled_end, page.offset);
+        EXPECT_NE(runs[0]->why.find("part way"), std::string::npos) << runs[0]->why;
+    }
+}
+
 TEST_F(PackerCases, EmptyFileAndAFileThatIsNotOgg) {
     const PackResult empty = pack_round_trip({});
     EXPECT_TRUE(empty.runs.empty());
