@@ -27,8 +27,8 @@ template bool code_repeat_item<Unpacking>(Unpacking&, ModelArea&, PageStore&, co
 template bool code_repeat_item<Packing>(Packing&, ModelArea&, PageStore&, const OutputSink*, uint32_t,
                                         uint32_t);
 
-bool run_repeat_item(RangeDecoder& control_decoder, ModelArea& models, PageStore& stream_store,
-                     const OutputSink& output) {
+bool restore_repeat_item(RangeDecoder& control_decoder, ModelArea& models, PageStore& stream_store,
+                         const OutputSink& output) {
     Unpacking d{&control_decoder};
     return code_repeat_item(d, models, stream_store, &output);
 }

@@ -73,7 +73,14 @@ inline bool stream_complete(const StreamContext& ctx) {
 }
 
 // Packing: skips the next n original pages (the pages a header copy replays instead of modelling).
+// A header copy in the packing direction: find the comment and setup pages in the header store
+// (store_find_match), code the copy decision and the index, load_replay() the stored record, set
+// mode 1, skip_original_pages(count_record_pages(...)), and run the header codec in replay mode; the
+// first start_audio_packet then takes the next original page in rebuild mode.
 bool skip_original_pages(StreamContext& ctx, int32_t n);
+
+// The number of whole pages in a stored record (-1 when it does not end on a page boundary).
+int32_t count_record_pages(const uint8_t* bytes, int32_t length);
 
 // Sets the serial number at offset 14, recomputes the CRC; returns the page's size from its lacing table.
 uint32_t restamp_page(uint8_t* page, uint32_t serial);

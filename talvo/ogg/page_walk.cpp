@@ -4,6 +4,9 @@
 #include "ogg/ogg_crc.h"
 #include "ogg/page_layer.h"
 
+#include <algorithm>
+#include <cstring>
+
 size_t split_ogg_pages(const uint8_t* data, size_t size, std::vector<OggPageRef>& pages) {
     size_t pos = 0;
     while (pos < size) {
@@ -43,15 +46,29 @@ std::vector<uint8_t> concat_payloads(const std::vector<OggPageRef>& pages) {
 
 namespace {
 
-// One packet, byte by byte: the first byte is in place before the packet's first lacing value is taken,
-// every later byte is entered through the bit I/O's move. A byte entered past the packet (a one-byte
-// packet's second byte) is not part of the output and takes no payload byte.
+// One packet: the first byte is in place before the packet's first lacing value is taken; every later
+// byte is entered through the bit I/O's move, a segment's bytes after its first one in one step. A byte
+// entered past the packet (a one-byte packet's second byte) is not part of the output and takes no
+// payload byte.
 void move_packet(StreamContext& ctx, const uint8_t* payload, size_t payload_size, size_t& pos) {
     auto take = [&]() -> uint8_t { return pos < payload_size ? payload[pos++] : 0; };
     if (!ctx.packing) *ctx.out_cursor = ctx.packet_first_byte ? take() : 0;
     while (enter_next_byte(ctx)) {
-        const bool inside = ctx.out_cursor < ctx.segment_end;
-        if (!ctx.packing) *ctx.out_cursor = inside ? take() : 0;
+        if (ctx.out_cursor >= ctx.segment_end) {
+            if (!ctx.packing) *ctx.out_cursor = 0;
+            continue;
+        }
+        // The entered byte and the rest of its segment.
+        const auto n = static_cast<size_t>(ctx.segment_end - ctx.out_cursor);
+        if (!ctx.packing) {
+            const size_t avail = pos < payload_size ? std::min(n, payload_size - pos) : 0;
+            std::memcpy(ctx.out_cursor, payload + pos, avail);
+            std::memset(ctx.out_cursor + avail, 0, n - avail);
+            pos += avail;
+        }
+        ctx.out_cursor += n - 1;
+        ctx.segment_remaining -= static_cast<int32_t>(n - 1);
+        ctx.packet_remaining -= static_cast<int32_t>(n - 1);
     }
     ctx.bit_pos = 0;
 }

@@ -22,8 +22,8 @@
 
 #include "coder/range_decoder.h"
 #include "coder/range_encoder.h"
-#include "fields/value_model.h"
 #include "ogg/output_sink.h"
+#include "fields/value_model.h"
 
 #include <cstdint>
 #include <vector>

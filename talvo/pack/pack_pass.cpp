@@ -185,6 +185,10 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
             store_raw("");
             continue;
         }
+        if (settings.larger && (*settings.larger)[r]) {
+            store_raw("modelled form larger than the stream itself");
+            continue;
+        }
         if (settings.forced_raw && (*settings.forced_raw)[r]) {
             store_raw("did not restore exactly in verification");
             continue;
@@ -257,6 +261,8 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
             store_raw("modelled form larger than the stream itself");
             continue;
         }
+        // Kept (later items depend on what it left behind), but the next pass stores it raw.
+        out.larger_than_raw = out.out_bytes >= run.end - run.begin;
         out.kind = choices.header_copy >= 0 ? ItemChoice::HeaderCopy : ItemChoice::Stream;
         out.modelled_end = run.end;
         if (outcome.remembered) stream_records.push_back(r);

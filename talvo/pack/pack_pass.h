@@ -26,6 +26,7 @@ struct PassSettings {
     uint8_t flags = 0;
     size_t max_raw_item = size_t{4} << 20;
     const std::vector<bool>* forced_raw = nullptr; // per run: store raw whatever else would be possible
+    const std::vector<bool>* larger = nullptr;     // per run: store raw, its modelled form was larger
     const std::vector<bool>* no_copy = nullptr;    // per run: code the headers even where a copy is possible
     void (*progress)(void* context, size_t done, size_t total) = nullptr;
     void* progress_context = nullptr;

@@ -73,10 +73,12 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
         const size_t vorbis_runs = static_cast<size_t>(
             std::count_if(scan.runs.begin(), scan.runs.end(), [](const ScanRun& r) { return r.vorbis; }));
         std::vector<bool> forced_raw(scan.runs.size(), false), no_copy(scan.runs.size(), false);
+        std::vector<bool> larger(scan.runs.size(), false), best_larger = larger;
         PassSettings settings;
         settings.max_raw_item = options.max_raw_item;
         settings.forced_raw = &forced_raw;
         settings.no_copy = &no_copy;
+        settings.larger = &larger;
 
         // Settings: the smallest archive wins. Slot counts are tried upwards per carry-over setting and
         // no further once more slots stop helping (each doubling costs time and memory).
@@ -90,12 +92,20 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
             settings.progress = candidates.size() == 1 ? options.progress : nullptr;
             settings.progress_context = options.progress_context;
             std::vector<PackedRun> runs;
+            std::fill(larger.begin(), larger.end(), false);
             std::vector<uint8_t> archive = pack_pass(data, size, scan, plans, settings, runs);
+            // Streams whose modelled form came out larger than they are go raw, in a pass of their own
+            // (what follows them was coded against the state they left behind).
+            bool any_larger = false;
+            for (size_t r = 0; r < runs.size(); ++r)
+                if (runs[r].larger_than_raw) larger[r] = any_larger = true;
+            if (any_larger) archive = pack_pass(data, size, scan, plans, settings, runs);
             previous_size = same_carry && archive.size() >= previous_size ? 0 : archive.size();
             if (c == 0 || archive.size() < result.archive.size()) {
                 result.archive = std::move(archive);
                 result.runs = std::move(runs);
                 result.flags = candidates[c];
+                best_larger = larger;
             }
             // Nothing modelled: no other setting can change the archive.
             if (std::none_of(result.runs.begin(), result.runs.end(),
@@ -104,6 +114,7 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
         }
         if (!options.verify) return result;
 
+        larger = best_larger;
         // Proof: a stream that does not come back exactly is stored raw, until everything does.
         settings.flags = result.flags;
         settings.progress = nullptr;

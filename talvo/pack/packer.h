@@ -41,9 +41,10 @@ struct PackedRun {
     bool vorbis = false; // a Vorbis logical stream (or the start of one)
     uint32_t serial = 0;
     ItemChoice kind = ItemChoice::Raw;
-    std::string why;         // for Vorbis streams stored raw, or for the raw tail of a partial one
-    size_t modelled_end = 0; // modelled streams: where the modelled pages end (the rest is raw)
-    size_t out_bytes = 0;    // archive bytes outside the control block
+    std::string why;              // for Vorbis streams stored raw, or for the raw tail of a partial one
+    size_t modelled_end = 0;      // modelled streams: where the modelled pages end (the rest is raw)
+    bool larger_than_raw = false; // modelled, but larger than the stream: store it raw next time
+    size_t out_bytes = 0;         // archive bytes outside the control block
 };
 
 struct PackResult {

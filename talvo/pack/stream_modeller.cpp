@@ -3,6 +3,7 @@
 #include "coder/archive_format.h"
 #include "vorbis/stream_item_driver.h"
 
+#include <cstdint>
 #include <vector>
 
 // The packer keeps its own stream item driver, the mirror of the one the unpacker builds from the same
@@ -57,7 +58,7 @@ bool model_stream_item(StreamModeller& modeller, ArchiveWriter& writer, const Pa
     init_encoder(page);
     init_encoder(data);
     if (!pack_stream_item(*modeller.driver, originals.data(), originals.size(), choices.remember,
-                          writer.control, writer.control_probs, aux, page, data)) {
+                          writer.control, writer.control_probs, aux, page, data, SIZE_MAX)) {
         writer_rollback(writer, mark);
         why = "the encoder made a choice the model cannot express";
         return false;

@@ -82,6 +82,8 @@ template <class Dir> bool rebuild_audio_packet(Dir& data, Dir& aux, StreamContex
         ctx.truncation_seen = 0;
     } else {
         code_truncation(aux, ctx, decision_applies);
+        // A cut codeword is at most 32 bits long (packing finds at most 24).
+        if (ctx.truncated_bits > kMaxCodewordLength) return false;
     }
 
     const Mapping& mapping = setup.mappings[mode.mapping];

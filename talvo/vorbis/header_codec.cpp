@@ -493,13 +493,48 @@ template <class Dir> bool setup_header(Dir& data, StreamContext& ctx) {
     return !ctx.inexpressible;
 }
 
+// Packing: the number of original pages, from the next one, that hold the comment and setup packets
+// and nothing else; 0 when the setup packet does not end its page.
+int32_t header_page_count(const StreamContext& ctx) {
+    int packets = 0;
+    for (int32_t i = ctx.original_page_next; i < ctx.original_page_count; ++i) {
+        const uint8_t* page = ctx.original_pages[i].data;
+        const int segments = page[26];
+        for (int j = 0; j < segments; ++j)
+            if (page[27 + j] < 255 && ++packets == 2)
+                return j == segments - 1 ? i - ctx.original_page_next + 1 : 0;
+    }
+    return 0;
+}
+
+// Packing: whether an earlier stream's captured header pages equal this stream's (but for the serial
+// number and CRC); if so the header set is copied from the store instead of coded.
+void find_header_copy(StreamContext& ctx) {
+    VorbisSetup& setup = *ctx.setup;
+    setup.packing_header_pages = 0;
+    const int32_t pages = header_page_count(ctx);
+    if (pages == 0 || ctx.header_store->record_count == 0) return;
+    std::vector<uint8_t> bytes;
+    for (int32_t i = 0; i < pages; ++i) {
+        const OggPageRef& page = ctx.original_pages[ctx.original_page_next + i];
+        bytes.insert(bytes.end(), page.data, page.data + page.size);
+    }
+    const int32_t k = store_find_match(*ctx.header_store, bytes.data(), bytes.size());
+    if (k < 0) return;
+    setup.packing_header_record = static_cast<uint32_t>(k);
+    setup.packing_header_pages = pages;
+}
+
 } // namespace
 
 template <class Dir> bool rebuild_vorbis_headers(Dir& data, Dir& control, StreamContext& ctx) {
     if (!identification_header(data, ctx)) return false;
     uint16_t* const decisions = ctx.control_probs;
     int copy = 0;
-    if constexpr (Dir::packing) copy = ctx.setup->packing_header_pages > 0 ? 1 : 0;
+    if constexpr (Dir::packing) {
+        find_header_copy(ctx);
+        copy = ctx.setup->packing_header_pages > 0 ? 1 : 0;
+    }
     copy = control.bit(decisions[kControlHeaderCopy], copy);
     if (copy) {
         if (!copy_header_set(control, ctx)) return false;

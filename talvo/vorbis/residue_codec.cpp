@@ -27,6 +27,13 @@ struct ValueSite {
 
 constexpr int kMaxVectorValues = 64;
 
+// Tuple codes and class words of long vectors are kept from overflowing: anything beyond every table
+// is refused alike.
+int64_t saturate(int64_t v) {
+    constexpr int64_t kLimit = int64_t{1} << 30; // times a radix of at most 2^24 still fits
+    return v > kLimit ? kLimit : (v < -kLimit ? -kLimit : v);
+}
+
 // Before each vector: a packet cut short ends here, with the bits of its cut final codeword. The
 // unpacker writes those bits and stops; packing finds the cut where the original's remaining bits hold
 // no whole codeword of the vector's book, and records the cut bits for the packet's auxiliary fields.
@@ -90,11 +97,12 @@ int code_vector(Dir& d, StreamContext& ctx, int book_number, int r4, int pass, i
             if (sites[i].coded && magnitude_of_value(known) > kMaxResidueMagnitude)
                 return mark_inexpressible(ctx), kResidueRefused;
         }
-        code *= radix;
+        code = saturate(code * radix);
         if (sites[i].coded)
-            code += code_residue_value(d, ctx, r4, book.model_slot, pass, sites[i].position, sites[i].lane,
-                                       known) +
-                    radix / 2;
+            code = saturate(code +
+                            code_residue_value(d, ctx, r4, book.model_slot, pass, sites[i].position,
+                                               sites[i].lane, known) +
+                            radix / 2);
     }
     if (code < 0 || code >= book.tuple_count) {
         if constexpr (!Dir::packing) std::printf("res_value overflow!\n");
@@ -131,8 +139,10 @@ bool code_class_word(Dir& d, StreamContext& ctx, const Residue& residue, int r4,
         const int32_t v = first + i;
         uint16_t* tree = ctx.packet_probs + kResidueClassProbs + 32 * v + 16 * r4;
         const int cls = static_cast<int>(d.tree(tree, 4, known));
+        // A class beyond the residue's classifications names no book list.
+        if (cls >= classifications) return Dir::packing ? mark_inexpressible(ctx) : false;
         classes[v] = cls;
-        word = word * classifications + cls;
+        word = saturate(word * classifications + cls);
     }
     if constexpr (Dir::packing) {
         if (word != original) return mark_inexpressible(ctx);

@@ -145,7 +145,9 @@ void destroy_stream_driver(StreamDriver* driver) {
 StreamItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, RangeDecoder& control,
                                     uint16_t* control_probs, const StreamOutput& output) {
     StreamContext& ctx = *driver.ctx;
-    const OutputSink sink{const_cast<StreamOutput*>(&output), write_to};
+    OutputSink sink;
+    sink.context = const_cast<StreamOutput*>(&output);
+    sink.write = write_to;
     link_context(driver, &control, control_probs, sink);
     ctx.reader = &reader;
     ctx.remember_stream = static_cast<uint8_t>(decode_bit(control, control_probs[kControlRemember]));
@@ -184,7 +186,7 @@ StreamItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader,
 
 bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t count, bool remember,
                       RangeEncoder& control, uint16_t* control_probs, RangeEncoder& aux, RangeEncoder& page,
-                      RangeEncoder& data) {
+                      RangeEncoder& data, size_t budget) {
     Snapshot snap;
     if (!take_snapshot(driver, snap)) return false;
     std::vector<OggPageRef> refs;
@@ -209,6 +211,9 @@ bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t co
         ok = code_vorbis_stream(d, p, a, c, ctx);
     }
     release_vorbis_setup(driver.setup);
+    // What flushing and the three length codes add at most.
+    constexpr size_t kSubStreamOverhead = 3 * (5 + 4);
+    if (ok && aux.out.size() + page.out.size() + data.out.size() + kSubStreamOverhead > budget) ok = false;
     if (ok && remember) store_add_record(driver.stream_store, start, store_size(driver.stream_store) - start);
     link_context(driver, nullptr, nullptr, OutputSink{});
     if (!ok) restore_snapshot(driver, snap);
@@ -234,7 +239,10 @@ bool watched_write(void* context, const uint8_t* bytes, size_t n) {
 
 StreamItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const StreamOutput& output) {
     WatchedOutput watched{&output};
-    run_repeat_item(control, *driver.models, driver.stream_store, OutputSink{&watched, watched_write});
+    OutputSink sink;
+    sink.context = &watched;
+    sink.write = watched_write;
+    restore_repeat_item(control, *driver.models, driver.stream_store, sink);
     return watched.failed ? StreamItemResult::WriteFailed : StreamItemResult::Done;
 }
 

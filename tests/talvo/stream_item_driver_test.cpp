@@ -49,6 +49,15 @@ TEST_P(FlagsTest, RealStreamsAreModelledAndRestored) {
     }
 }
 
+TEST_P(FlagsTest, StreamsThatModelLargerThanTheyAreAreStoredRaw) {
+    // A second of high-quality audio: too short for the models to adapt, so the coded stream would be
+    // larger than the stream itself.
+    const auto input = sample("q10_stereo_44k");
+    ASSERT_FALSE(input.empty());
+    const auto archive = pack_and_restore(input, GetParam());
+    EXPECT_LE(archive.size(), input.size() + 64);
+}
+
 TEST_P(FlagsTest, ChainedStreamsAmongOtherBytesAreRestored) {
     std::vector<uint8_t> input = {'j', 'u', 'n', 'k'};
     for (const char* name :
@@ -73,6 +82,33 @@ TEST(CarryOverTest, LaterStreamsStartFromAdaptedStatistics) {
     const auto fresh = pack_and_restore(input, 0);
     const auto carried = pack_and_restore(input, 8);
     EXPECT_LT(carried.size(), fresh.size());
+}
+
+TEST(HeaderCopyTest, AnEarlierStreamsHeaderSetIsCopiedInsteadOfCoded) {
+    if (!ogg_samples::encoders_available()) GTEST_SKIP() << "encoders not available in this build";
+    const auto one = sample("q0_stereo_44k");
+    std::vector<uint8_t> two = one;
+    two.insert(two.end(), one.begin(), one.end());
+    const auto single = pack_and_restore(one, 0);
+    const auto chained = pack_and_restore(two, 0);
+    // Models restart with each stream, so the second stream costs what the first did, less its header
+    // set (comment and setup, a few kilobytes coded field by field).
+    EXPECT_LT(chained.size() + 1000, 2 * single.size());
+}
+
+TEST(HeaderCopyTest, ReplayedSetupTailBeyondTheScratchAreaIsRefused) {
+    if (!vorbis_reference::available()) GTEST_SKIP() << "libogg not available in this build";
+    auto s = vorbis_writer::small_stream(1, 2, 1);
+    s.setup_tail = 40000; // coded as one bit when decoded, but a copy replays it into 32,768 bytes
+    const auto one = vorbis_writer::ogg_file(s, 10, 1);
+    // Other audio under the same setup: the same file twice would be a repeat item instead.
+    const auto other = vorbis_writer::ogg_file(s, 10, 2);
+    std::vector<uint8_t> two = one;
+    two.insert(two.end(), other.begin(), other.end());
+    const auto single = pack_and_restore(one, 0);
+    EXPECT_LT(single.size() + 30000, one.size());
+    const auto chained = pack_and_restore(two, 0);
+    EXPECT_GT(chained.size(), single.size() + other.size()) << "the second stream is stored raw";
 }
 
 TEST(InexpressibleStreamTest, IsStoredRawAndStillRestored) {

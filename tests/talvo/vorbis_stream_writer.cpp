@@ -301,6 +301,7 @@ std::vector<uint8_t> setup_packet(const Stream& s) {
         w.put(static_cast<uint32_t>(m.mapping), 8);
     }
     w.put(1, 1);
+    w.bytes.resize(w.bytes.size() + s.setup_tail, 0);
     return w.bytes;
 }
 

@@ -6,6 +6,7 @@
 // residues written with the codewords the Vorbis I assignment gives; libogg lays out the pages.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -68,6 +69,7 @@ struct Stream {
     std::vector<Residue> residues;
     std::vector<Mapping> mappings;
     std::vector<Mode> modes;
+    size_t setup_tail = 0; // zero bytes after the setup header's framing bit
 };
 
 // A small valid stream: one floor (multiplier as given) with a 128-entry Y book, one residue of the given

@@ -1,0 +1,121 @@
+#pragma once
+
+// Shared by the page-layer tests: hand-built Ogg pages, and one logical stream moved through the page
+// layer in both directions.
+
+#include "coder/page_store.h"
+#include "ogg/ogg_crc.h"
+#include "ogg/page_layer.h"
+#include "ogg/page_walk.h"
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+struct PageSpec {
+    uint8_t type = 0;
+    uint64_t granule = 0;
+    uint32_t serial = 0x1234;
+    uint32_t sequence = 0;
+    std::vector<uint8_t> lacing;
+};
+
+inline std::vector<uint8_t> build_page(const PageSpec& spec, std::mt19937& rng) {
+    std::vector<uint8_t> page(27 + spec.lacing.size(), 0);
+    std::memcpy(page.data(), "OggS", 4);
+    page[5] = spec.type;
+    write_le32(&page[6], static_cast<uint32_t>(spec.granule));
+    write_le32(&page[10], static_cast<uint32_t>(spec.granule >> 32));
+    write_le32(&page[14], spec.serial);
+    write_le32(&page[18], spec.sequence);
+    page[26] = static_cast<uint8_t>(spec.lacing.size());
+    if (!spec.lacing.empty()) std::memcpy(&page[27], spec.lacing.data(), spec.lacing.size());
+    for (uint8_t v : spec.lacing)
+        for (int i = 0; i < v; ++i)
+            page.push_back(static_cast<uint8_t>(rng()));
+    write_le32(&page[22], ogg_page_crc(page.data(), page.size()));
+    return page;
+}
+
+inline std::vector<uint8_t> build_stream(const std::vector<PageSpec>& specs, uint32_t seed = 1) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> out;
+    for (const PageSpec& s : specs) {
+        const std::vector<uint8_t> page = build_page(s, rng);
+        out.insert(out.end(), page.begin(), page.end());
+    }
+    return out;
+}
+
+// The long-lived state of both directions: models, probabilities and stores.
+struct PageRig {
+    std::unique_ptr<ModelArea> models = std::make_unique<ModelArea>();
+    std::vector<uint16_t> probs = std::vector<uint16_t>(9000, kProbInit);
+    PageStore header_store, stream_store;
+    StreamContext ctx;
+
+    PageRig() {
+        reset_models(*models, kModelAreaRecords);
+        store_create(header_store, kHeaderStoreBytes, kStoreRecords);
+        store_create(stream_store, kStreamStoreBytes, kStoreRecords);
+        StreamLinks links;
+        links.models = models.get();
+        links.packet_probs = probs.data();
+        links.header_store = &header_store;
+        links.stream_store = &stream_store;
+        init_stream_context(ctx, links);
+    }
+    ~PageRig() {
+        store_release(header_store);
+        store_release(stream_store);
+    }
+    PageRig(const PageRig&) = delete;
+    PageRig& operator=(const PageRig&) = delete;
+};
+
+struct PackedStream {
+    std::vector<uint8_t> archive; // the page sub-stream
+    bool complete = false;
+    bool inexpressible = false;
+    int32_t pages_left = 0;
+};
+
+inline PackedStream pack_pages(PageRig& rig, const std::vector<OggPageRef>& pages, bool remember = false) {
+    PackedStream out;
+    RangeEncoder enc;
+    set_original_pages(rig.ctx, pages.data(), static_cast<int32_t>(pages.size()), &enc);
+    rig.ctx.remember_stream = remember ? 1 : 0;
+    out.complete = walk_stream_pages(rig.ctx, nullptr, 0);
+    out.inexpressible = rig.ctx.inexpressible;
+    out.pages_left = rig.ctx.original_page_count - rig.ctx.original_page_next;
+    flush_encoder(enc);
+    out.archive = enc.out;
+    return out;
+}
+
+inline std::vector<uint8_t> unpack_pages(PageRig& rig, const std::vector<uint8_t>& archive,
+                                         const std::vector<uint8_t>& payload, bool remember = false,
+                                         bool* complete = nullptr) {
+    std::vector<uint8_t> output;
+    rig.ctx.output = vector_output_sink(output);
+    open_page_buffer(rig.ctx);
+    init_decoder(rig.ctx.page_decoder, archive.data(), static_cast<int32_t>(archive.size()));
+    rig.ctx.remember_stream = remember ? 1 : 0;
+    const bool done = walk_stream_pages(rig.ctx, payload.data(), payload.size());
+    if (complete) *complete = done;
+    return output;
+}
+
+// Packs the stream held in `bytes` (one logical stream) and restores it with fresh state.
+inline std::vector<uint8_t> page_round_trip(const std::vector<uint8_t>& bytes,
+                                            PackedStream* packed_out = nullptr) {
+    std::vector<OggPageRef> pages;
+    split_ogg_pages(bytes.data(), bytes.size(), pages);
+    PageRig packer;
+    PackedStream packed = pack_pages(packer, pages);
+    PageRig unpacker;
+    std::vector<uint8_t> out = unpack_pages(unpacker, packed.archive, concat_payloads(pages));
+    if (packed_out) *packed_out = packed;
+    return out;
+}
