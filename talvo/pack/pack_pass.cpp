@@ -210,6 +210,7 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
         if (repeat_index >= 0 &&
             model_repeat_item(*modeller, writer, static_cast<uint32_t>(repeat_index), run.serial)) {
             out.kind = ItemChoice::Repeat;
+            out.modelled_end = run.end;
             raw.begin = raw.end = run.end;
             continue;
         }

@@ -51,6 +51,8 @@ TEST_F(PackerCases, TheSameStreamThreeTimesIsRepeated) {
         EXPECT_EQ(runs[0]->kind, ItemChoice::Stream);
         EXPECT_EQ(runs[1]->kind, ItemChoice::Repeat);
         EXPECT_EQ(runs[2]->kind, ItemChoice::Repeat);
+        for (const PackedRun* run : runs)
+            EXPECT_EQ(run->modelled_end, run->end) << "the whole stream is modelled or repeated";
         EXPECT_LT(result.archive.size(), load_sample("same_101.ogg").size());
     }
 }
