@@ -8,6 +8,32 @@ bash scripts/build.sh native
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
+# The main job: an Ogg Vorbis file made with oggenc from a synthesized signal, packed by talvo-pack,
+# restored by talvo, compared byte for byte.
+echo "== talvo: Ogg Vorbis packed into a talvo archive and restored byte for byte"
+bin="$root/build/bin"
+ffmpeg -nostdin -loglevel error -y -f lavfi -t 20 -i \
+  "aevalsrc=0.3*sin(2*PI*220*t)*(0.6+0.4*sin(2*PI*3*t))+0.2*sin(2*PI*330*t)+0.15*sin(2*PI*440*t+sin(2*PI*5*t))+0.05*(random(0)-0.5):s=44100" \
+  -ac 2 -c:a pcm_s16le -fflags +bitexact "$work/music.wav"
+oggenc -Q -q 4 -s 4242 -o "$work/music.ogg" "$work/music.wav"
+now() { date +%s.%N; }
+t0=$(now)
+"$bin/talvo-pack" -v "$work/music.ogg"
+t1=$(now)
+"$bin/talvo" "$work/music.ogg.talvo" "$work/restored.ogg" > /dev/null
+t2=$(now)
+cmp "$work/music.ogg" "$work/restored.ogg" && echo "   restored.ogg is identical to music.ogg"
+awk -v a="$(wc -c < "$work/music.ogg")" -v b="$(wc -c < "$work/music.ogg.talvo")" \
+    -v p="$(echo "$t1 - $t0" | bc)" -v u="$(echo "$t2 - $t1" | bc)" 'BEGIN {
+  printf "   music.ogg %d bytes -> music.ogg.talvo %d bytes (%.1f%% of the input)\n", a, b, 100 * b / a
+  printf "   packing %.2f s (%.1f MB/s, verification included), unpacking %.2f s (%.1f MB/s)\n",
+    p, a / p / 1e6, u, a / u / 1e6 }'
+for other in xz zstd; do
+  command -v "$other" > /dev/null || continue
+  printf '   %s -9 for comparison: %d bytes\n' "$other" "$("$other" -9 -c "$work/music.ogg" | wc -c)"
+done
+echo
+
 echo "== splice: write one file into another at a hexadecimal offset, or append it"
 splice="$root/build/bin/splice"
 show() { printf '   %-42s |%s|\n' "$1" "$(tr '\0' '.' < "$2")"; }

@@ -1,8 +1,20 @@
 #include "driver/repeat_item.h"
 
-// This build keeps no stream store: an archive that repeats a stream is refused loudly rather than
-// restored with a gap.
+#include "vorbis/stream_item_driver.h"
 
-UnpackStatus run_repeat_item(DriverState& /*state*/) {
-    return UnpackStatus::UnsupportedRepeat;
+// The stream store lives with the stream item driver; this side hands it the control decoder and the
+// output.
+
+UnpackStatus run_repeat_item(DriverState& state) {
+    OutputSink* sink = state.output;
+    const StreamOutput output{sink->context, sink->write};
+    switch (unpack_repeat_item(*state.stream_driver, state.control_decoder, output)) {
+    case StreamItemResult::Done:
+        return UnpackStatus::Ok;
+    case StreamItemResult::InputEnded:
+        return UnpackStatus::UnexpectedEnd;
+    case StreamItemResult::WriteFailed:
+        return UnpackStatus::WriteFailed;
+    }
+    return UnpackStatus::Ok;
 }

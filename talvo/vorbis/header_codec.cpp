@@ -540,8 +540,10 @@ template <class Dir> bool rebuild_vorbis_headers(Dir& data, Dir& control, Stream
         if (!copy_header_set(control, ctx)) return false;
     } else {
         if (!open_page(ctx, 0)) return false;
-        // The packer always captures: later streams with the same header set can then copy it.
-        ctx.capture_headers = static_cast<uint8_t>(control.bit(decisions[kControlHeaderCapture], 1));
+        // The packer captures where a later stream copies this header set.
+        int capture = 0;
+        if constexpr (Dir::packing) capture = ctx.setup->packing_capture ? 1 : 0;
+        ctx.capture_headers = static_cast<uint8_t>(control.bit(decisions[kControlHeaderCapture], capture));
         ctx.capture_offset = store_size(*ctx.header_store);
     }
     return comment_header(data, ctx) && setup_header(data, ctx);

@@ -2,6 +2,7 @@
 
 #include "coder/bit_direction.h"
 #include "coder/page_store.h"
+#include "coder/repeat_item.h"
 #include "driver/archive_reader.h"
 #include "fields/value_model.h"
 #include "ogg/ogg_crc.h"
@@ -38,6 +39,10 @@ struct StreamDriver {
     int32_t capacity = 16;
     int32_t age_shift = 4;
     bool carry_over = false;
+    // Packing: the header set the next packed stream copies (see set_packing_header_copy).
+    uint32_t next_header_record = 0;
+    int32_t next_header_pages = 0;
+    bool next_capture = true;
 };
 
 namespace {
@@ -195,6 +200,12 @@ bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t co
     bool ok = set_original_pages(ctx, refs.data(), static_cast<int32_t>(refs.size()), &page) &&
               reset_for_stream(driver);
     prepare_vorbis_stream(ctx, driver.setup);
+    driver.setup.packing_header_record = driver.next_header_record;
+    driver.setup.packing_header_pages = driver.next_header_pages;
+    driver.setup.packing_capture = driver.next_capture;
+    driver.next_header_record = 0;
+    driver.next_header_pages = 0;
+    driver.next_capture = true;
     if (ok) {
         Packing d{&data}, p{&page}, a{&aux}, c{&control};
         ok = code_vorbis_stream(d, p, a, c, ctx);
@@ -207,4 +218,44 @@ bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t co
     link_context(driver, nullptr, nullptr, OutputSink{});
     if (!ok) restore_snapshot(driver, snap);
     return ok;
+}
+
+namespace {
+
+// Tells a refused write apart from a missing record, which ends the repeat item the same way.
+struct WatchedOutput {
+    const StreamOutput* output;
+    bool failed = false;
+};
+
+bool watched_write(void* context, const uint8_t* bytes, size_t n) {
+    auto* watched = static_cast<WatchedOutput*>(context);
+    if (watched->output->write && !watched->output->write(watched->output->context, bytes, n))
+        watched->failed = true;
+    return !watched->failed;
+}
+
+} // namespace
+
+StreamItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const StreamOutput& output) {
+    WatchedOutput watched{&output};
+    OutputSink sink;
+    sink.context = &watched;
+    sink.write = watched_write;
+    restore_repeat_item(control, *driver.models, driver.stream_store, sink);
+    return watched.failed ? StreamItemResult::WriteFailed : StreamItemResult::Done;
+}
+
+bool pack_repeat_stream(StreamDriver& driver, RangeEncoder& control, uint32_t index, uint32_t serial) {
+    if (index >= static_cast<uint32_t>(driver.stream_store.record_count)) return false;
+    return pack_repeat_item(control, *driver.models, driver.stream_store, index, serial);
+}
+
+void set_packing_header_copy(StreamDriver& driver, uint32_t record, int32_t pages) {
+    driver.next_header_record = record;
+    driver.next_header_pages = pages;
+}
+
+void set_packing_capture(StreamDriver& driver, bool capture) {
+    driver.next_capture = capture;
 }

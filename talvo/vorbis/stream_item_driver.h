@@ -50,3 +50,20 @@ struct OriginalPage {
 bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t count, bool remember,
                       RangeEncoder& control, uint16_t* control_probs, RangeEncoder& aux, RangeEncoder& page,
                       RangeEncoder& data, size_t budget);
+
+// Repeat items, which re-emit a stream from the stream store kept here. Unpacking, after the item's
+// announcement: Done also when the index names no stored stream ("frame list position error!" has
+// been printed, nothing is written and the next item follows).
+StreamItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const StreamOutput& output);
+
+// Packing: codes the stream store's record `index` (0 = newest) under `serial`, and restamps the
+// packer's copy of the record as the unpacker will restamp its own. False when there is no such record.
+bool pack_repeat_stream(StreamDriver& driver, RangeEncoder& control, uint32_t index, uint32_t serial);
+
+// Packing: the next pack_stream_item copies its comment and setup pages (`pages` original pages after
+// the first) from the header store's record `record` (0 = newest) instead of coding them.
+void set_packing_header_copy(StreamDriver& driver, uint32_t record, int32_t pages);
+
+// Packing: whether the next pack_stream_item that codes its headers captures them into the header store
+// for later copies (the default is to capture).
+void set_packing_capture(StreamDriver& driver, bool capture);

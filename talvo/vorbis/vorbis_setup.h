@@ -157,6 +157,8 @@ struct VorbisSetup {
     // pages, and how many original pages they are; 0 pages when the header set is coded field by field.
     uint32_t packing_header_record = 0;
     int32_t packing_header_pages = 0;
+    // Packing: whether a header set coded field by field is captured into the header store.
+    bool packing_capture = true;
     // Packing only: a decoding tree per codebook, built on first use.
     std::vector<CodewordDecoder> decoders;
 };

@@ -26,7 +26,11 @@ bool code_vorbis_stream(Dir& data, Dir& page, Dir& aux, Dir& control, StreamCont
         ok = mode >= 0 && rebuild_audio_packet(data, aux, ctx, ctx.setup->modes[static_cast<size_t>(mode)]);
     }
     age_slot_table(*ctx.slot_table);
-    ok = ok && stream_complete(ctx) && !ctx.inexpressible;
+    // A stream may also end on a page start that fails because the page claims to continue a packet:
+    // the unpacker stops there without writing that page, which is how a stream cut short (or damaged
+    // part way through) keeps its good leading pages modelled.
+    const bool ended_on_failed_start = !ctx.stream_ended && (ctx.header_type & 1) != 0;
+    ok = ok && (stream_complete(ctx) || ended_on_failed_start) && !ctx.inexpressible;
     if (ok && ctx.packing) ok = ctx.original_page_next == ctx.original_page_count;
     return ok;
 }

@@ -58,6 +58,7 @@ TEST_F(OggScanTest, DamagedPageEndsTheStreamRunAndStaysRaw) {
     ASSERT_GE(scan.runs.size(), 2u);
     EXPECT_TRUE(scan.runs[0].vorbis);
     EXPECT_FALSE(scan.runs[0].complete);
+    EXPECT_EQ(scan.runs[0].end_reason, RunEnd::Damaged);
     EXPECT_EQ(scan.runs[0].page_count, 2u);
     EXPECT_EQ(scan.runs[0].end, victim.offset);
     EXPECT_FALSE(scan.runs[1].vorbis);
@@ -91,8 +92,30 @@ TEST_F(OggScanTest, InterleavedStreamsStayRaw) {
                         b_.begin() + sb.pages[i].offset + sb.pages[i].size);
     }
     const OggScan scan = scan_ogg(file.data(), file.size());
-    for (const ScanRun& run : scan.runs)
+    for (const ScanRun& run : scan.runs) {
         EXPECT_FALSE(run.vorbis && run.complete);
+        if (run.vorbis) {
+            EXPECT_EQ(run.end_reason, RunEnd::Interleaved);
+        }
+    }
+}
+
+TEST_F(OggScanTest, AStreamCutShortSaysSo) {
+    const OggScan whole = scan_ogg(a_.data(), a_.size());
+    ASSERT_GE(whole.pages.size(), 3u);
+    EXPECT_EQ(whole.runs[0].end_reason, RunEnd::LastPage);
+    const ScannedPage& page = whole.pages[2];
+    for (size_t cut : {page.offset, page.offset + 10, page.offset + page.size - 1}) {
+        const OggScan scan = scan_ogg(a_.data(), cut);
+        ASSERT_FALSE(scan.runs.empty());
+        EXPECT_TRUE(scan.runs[0].vorbis);
+        EXPECT_EQ(scan.runs[0].end_reason, RunEnd::InputEnds) << cut;
+        EXPECT_EQ(scan.runs[0].page_count, 2u);
+    }
+    Bytes restarted = a_;
+    restarted.insert(restarted.begin() + static_cast<std::ptrdiff_t>(page.offset), a_.begin(),
+                     a_.begin() + static_cast<std::ptrdiff_t>(whole.pages[0].size));
+    EXPECT_EQ(scan_ogg(restarted.data(), restarted.size()).runs[0].end_reason, RunEnd::Restarted);
 }
 
 TEST(OggScanSamples, EveryVorbisSampleIsOneCompleteStreamAndForeignStreamsStayRaw) {

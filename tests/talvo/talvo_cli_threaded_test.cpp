@@ -1,6 +1,7 @@
 // The talvo and talvo-pack programs as a user runs them: messages, exit statuses and files.
 
 #include "coder/archive_writer.h"
+#include "coder/repeat_item.h"
 #include "run_program.h"
 #include "sample_files.h"
 
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 
 namespace fs = std::filesystem;
@@ -174,7 +176,7 @@ TEST_F(CommandLine, ArchiveCutAtEveryByteFailsAndKeepsWhatWasWritten) {
     }
 }
 
-TEST_F(CommandLine, FailedStreamItemsAreSkippedAndRepeatItemsReportedAsUnsupported) {
+TEST_F(CommandLine, FailedStreamItemsAndRepeatsOfNothingAreSkipped) {
     const auto before = random_bytes(30, 5);
     ArchiveWriter writer;
     writer_init(writer, 0);
@@ -184,11 +186,19 @@ TEST_F(CommandLine, FailedStreamItemsAreSkippedAndRepeatItemsReportedAsUnsupport
     writer_end_stream_item(writer, aux, page, data);
     expect_unpack(writer_finish(writer), "", 0, &before);
 
+    // A repeat of a stream that was never stored: reported, nothing written, the next item follows.
     writer_init(writer, 0);
     writer_add_raw_item(writer, before.data(), before.size());
     writer_begin_repeat_item(writer);
-    expect_unpack(writer_finish(writer), "Stream repeat items are not supported by this version!\n", 1,
-                  &before);
+    auto models = std::make_unique<ModelArea>();
+    reset_models(*models, kModelAreaRecords);
+    PageStore store;
+    store_create(store, 1024, 4);
+    EXPECT_FALSE(pack_repeat_item(writer.control, *models, store, 0, 5));
+    store_release(store);
+    writer_add_raw_item(writer, before.data(), before.size());
+    const auto twice = concat({before, before});
+    expect_unpack(writer_finish(writer), "frame list position error!\n", 0, &twice);
 }
 
 #ifndef _WIN32
@@ -231,8 +241,7 @@ TEST_F(CommandLine, PackerUsageHelpAndVersion) {
     run = pack({"--version"});
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.output, "talvo-pack 0.1.1\n");
-    for (const auto& args :
-         std::vector<std::vector<std::string>>{{}, {"a"}, {"a", "b", "c"}, {"-x", "a", "b"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"-s", "4", "a"}, {"-x", "a", "b"}}) {
         run = pack(args);
         EXPECT_EQ(run.exit_code, 2);
         EXPECT_EQ(run.output, "");
