@@ -120,9 +120,11 @@ std::string command_for(const Recipe& r, const std::string& wav, const std::stri
     return {};
 }
 
+#ifndef _WIN32
 bool tool_exists(const char* name) {
     return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
 }
+#endif
 
 } // namespace
 
