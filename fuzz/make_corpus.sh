@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Seed corpora for the fuzz targets, made from the test files: the sample Ogg files and archives packed
 # from them, the shared FastLZ vectors, MPLG logs, and a few hand-made strings.
-# Usage: fuzz/make_corpus.sh BUILD_DIR (a build with BUILD_FUZZERS=ON); seeds go to BUILD_DIR/fuzz-seeds.
+# Usage: fuzz/make_corpus.sh BUILD_DIR (a build with BUILD_FUZZERS=ON); seeds go to BUILD_DIR/fuzz-seeds,
+# made afresh each time.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "$1" && pwd)"
@@ -50,6 +51,16 @@ put("utf16_to_utf32", "lone_low", bytes([8]) + struct.pack("<2H", 0xDC00, 0x41))
 for i, pattern in enumerate([b"\x00" * 64, b"\xff" * 64, bytes(range(64)), bytes(range(255, 0, -3))]):
     put("format_string_trunc", f"pattern_{i}", pattern)
 PY
+
+# Every input a fuzzer once broke something with, so each campaign and smoke run retries it under the
+# fuzz build's sanitizers (clang's checks see some faults the GCC sanitizer build does not).
+for f in "$root"/tests/reliability/inputs/*; do
+  [ -f "$f" ] || continue
+  name="$(basename "$f")"
+  for t in talvo_unpack talvo_pack fastlz_decompress utf16_to_utf32 format_string_trunc mplg_reader; do
+    case "$name" in "$t"_*) cp "$f" "$seeds/$t/" ;; esac
+  done
+done
 
 # MPLG logs written by the monitor's own writer, when this build has the helper that writes them.
 if [ -x "$build/bin/fuzz_mplg_seed_writer" ]; then

@@ -21,7 +21,7 @@ if ! clang++ -fsanitize=fuzzer,address,undefined "$probe/p.cpp" -o "$probe/p" >/
 fi
 
 JOBS="${JOBS:-2}" nice -n 19 bash "$root/scripts/build.sh" fuzz >/dev/null
-[ -d "$build/fuzz-seeds" ] || nice -n 19 bash "$root/fuzz/make_corpus.sh" "$build" >/dev/null
+nice -n 19 bash "$root/fuzz/make_corpus.sh" "$build" >/dev/null
 
 if [ "$target" = all ]; then targets=("${all_targets[@]}"); else targets=("$target"); fi
 failed=0
