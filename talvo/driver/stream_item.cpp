@@ -1,17 +1,33 @@
 #include "driver/stream_item.h"
 
-// This build restores no Vorbis stream: an archive that holds one is refused loudly rather than
-// restored with a gap.
+#include "vorbis/stream_item_driver.h"
+
+// The stream item driver proper lives with the Vorbis codecs (vorbis/stream_item_driver.h); this side
+// only hands it the driver's reader, control decoder and output.
+
+struct StreamDriver;
 
 bool stream_driver_setup(DriverState& state) {
-    state.stream_driver = nullptr;
-    return true;
+    state.stream_driver = create_stream_driver(state.settings.slot_selector, state.settings.carry_over);
+    return state.stream_driver != nullptr;
 }
 
 void stream_driver_release(DriverState& state) {
+    destroy_stream_driver(state.stream_driver);
     state.stream_driver = nullptr;
 }
 
-UnpackStatus run_stream_item(DriverState& /*state*/) {
-    return UnpackStatus::UnsupportedStream;
+UnpackStatus run_stream_item(DriverState& state) {
+    OutputSink* sink = state.output;
+    const StreamOutput output{sink->context, sink->write};
+    switch (unpack_stream_item(*state.stream_driver, state.reader, state.control_decoder, state.control_probs,
+                               output)) {
+    case StreamItemResult::Done:
+        return UnpackStatus::Ok;
+    case StreamItemResult::InputEnded:
+        return UnpackStatus::UnexpectedEnd;
+    case StreamItemResult::WriteFailed:
+        return UnpackStatus::WriteFailed;
+    }
+    return UnpackStatus::Ok;
 }

@@ -100,15 +100,31 @@ OggScan scan_ogg(const uint8_t* data, size_t size) {
         }
         size_t j = i + 1;
         bool complete = (first.header_type & 4) != 0;
-        while (!complete && j < scan.pages.size()) {
+        RunEnd reason = complete ? RunEnd::LastPage : RunEnd::InputEnds;
+        while (!complete) {
             const ScannedPage& prev = scan.pages[j - 1];
-            const ScannedPage& next = scan.pages[j];
-            if (next.offset != prev.offset + prev.size || next.serial != first.serial ||
-                (next.header_type & 2))
+            const size_t prev_end = prev.offset + prev.size;
+            if (j == scan.pages.size()) {
+                reason = prev_end == size ? RunEnd::InputEnds : RunEnd::Damaged;
                 break;
+            }
+            const ScannedPage& next = scan.pages[j];
+            if (next.offset != prev_end) {
+                reason = RunEnd::Damaged;
+                break;
+            }
+            if (next.serial != first.serial) {
+                reason = RunEnd::Interleaved;
+                break;
+            }
+            if (next.header_type & 2) {
+                reason = RunEnd::Restarted;
+                break;
+            }
             complete = (next.header_type & 4) != 0;
             ++j;
         }
+        if (complete) reason = RunEnd::LastPage;
         add_raw(scan.runs, raw_begin, first.offset);
         ScanRun run;
         run.vorbis = true;
@@ -116,6 +132,7 @@ OggScan scan_ogg(const uint8_t* data, size_t size) {
         run.end = scan.pages[j - 1].offset + scan.pages[j - 1].size;
         run.serial = first.serial;
         run.complete = complete;
+        run.end_reason = reason;
         run.first_page = i;
         run.page_count = j - i;
         scan.runs.push_back(run);

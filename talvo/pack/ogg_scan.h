@@ -18,6 +18,15 @@ struct ScannedPage {
     uint8_t segment_count = 0;
 };
 
+// Why a Vorbis run stops before its stream's last page.
+enum class RunEnd : uint8_t {
+    LastPage,    // complete: the run holds the stream's last page
+    InputEnds,   // the file ends after the run: the stream was cut short
+    Damaged,     // bytes that are no valid page follow (a damaged page, a cut page, foreign data)
+    Interleaved, // a page of another logical stream follows
+    Restarted,   // a new stream with the same serial number begins
+};
+
 // A run of consecutive bytes of the input: either raw bytes or the pages of one Vorbis stream.
 struct ScanRun {
     bool vorbis = false;
@@ -25,6 +34,7 @@ struct ScanRun {
     size_t end = 0;
     uint32_t serial = 0;
     bool complete = false; // starts with the first page of the stream and ends with its last page
+    RunEnd end_reason = RunEnd::LastPage;
     size_t first_page = 0; // index into OggScan::pages (vorbis runs only)
     size_t page_count = 0;
 };

@@ -1,38 +1,38 @@
-// talvo-pack [-f] INPUT ARCHIVE: packs INPUT into an archive that talvo restores byte for byte.
+// talvo-pack: packs each input into an archive that talvo restores byte for byte (see --help).
 
+#include "pack/pack_command.h"
 #include "pack/packer.h"
 
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
+#include <random>
 #include <string>
+#include <system_error>
 #include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#define stderr_is_terminal() (_isatty(_fileno(stderr)) != 0)
+#else
+#include <unistd.h>
+#define stderr_is_terminal() (isatty(fileno(stderr)) != 0)
+#endif
 
 #ifndef TALVO_VERSION
 #define TALVO_VERSION "0.1.1"
 #endif
+
+namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr size_t kProgressThreshold = size_t{4} << 20;
 
-const char kUsage[] = "Usage: talvo-pack [-f] INPUT ARCHIVE\n";
-
-void print_help() {
-    std::fputs(kUsage, stdout);
-    std::fputs("Packs INPUT (normally an Ogg file) into ARCHIVE, which `talvo ARCHIVE OUTPUT` restores\n"
-               "byte for byte. Every archive is unpacked in memory and compared with INPUT before it is\n"
-               "written. This version stores all bytes verbatim (raw items).\n"
-               "\n"
-               "  -f, --force   overwrite ARCHIVE if it exists\n"
-               "  -h, --help    show this help\n"
-               "  --version     show the version\n",
-               stdout);
-}
-
-bool read_whole_file(const char* path, std::vector<uint8_t>& bytes) {
-    FILE* file = std::fopen(path, "rb");
+bool read_whole_file(const std::string& path, std::vector<uint8_t>& bytes) {
+    FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) return false;
     uint8_t chunk[1 << 16];
     size_t n = 0;
@@ -43,68 +43,95 @@ bool read_whole_file(const char* path, std::vector<uint8_t>& bytes) {
     return ok;
 }
 
-bool file_exists(const char* path) {
-    FILE* file = std::fopen(path, "rb");
-    if (!file) return false;
-    std::fclose(file);
+// Writes next to `path` under a name of its own and renames it into place, so a failure never leaves
+// a partial archive and never touches an archive that was there before.
+bool write_archive(const std::string& path, const std::vector<uint8_t>& bytes, bool force,
+                   std::string& error) {
+    std::random_device random;
+    std::string temp;
+    std::error_code ec;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = path + ".tmp" + std::to_string(random() % 1000000);
+        if (!fs::exists(temp, ec)) break;
+    }
+    FILE* file = std::fopen(temp.c_str(), "wb");
+    if (!file) {
+        error = "cannot create " + temp;
+        return false;
+    }
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    ok = std::fclose(file) == 0 && ok;
+    if (ok && !force && fs::exists(path, ec)) {
+        std::remove(temp.c_str());
+        error = path + " exists (use -f to overwrite it)";
+        return false;
+    }
+    if (ok) fs::rename(temp, path, ec);
+    if (!ok || ec) {
+        std::remove(temp.c_str());
+        error = "cannot write " + path;
+        return false;
+    }
     return true;
 }
 
-bool write_whole_file(const char* path, const std::vector<uint8_t>& bytes) {
-    FILE* file = std::fopen(path, "wb");
-    if (!file) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok) std::remove(path); // no half-written archive left behind
-    return ok;
+struct Progress {
+    std::string name;
+    int last_percent = -1;
+};
+
+void show_progress(void* context, size_t done, size_t total) {
+    auto* progress = static_cast<Progress*>(context);
+    const int percent = total ? static_cast<int>(done * 100 / total) : 100;
+    if (percent == progress->last_percent) return;
+    progress->last_percent = percent;
+    std::fprintf(stderr, "\r%s: %3d%%", progress->name.c_str(), percent);
+    std::fflush(stderr);
 }
 
-int fail(const std::string& message) {
-    std::fprintf(stderr, "talvo-pack: %s\n", message.c_str());
-    return kExitFailure;
-}
-
-} // namespace
-
-int main(int argc, char** argv) {
-    bool force = false;
-    bool options_done = false;
-    std::vector<const char*> paths;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (!options_done && arg[0] == '-' && arg[1] != '\0') {
-            if (!std::strcmp(arg, "--")) {
-                options_done = true;
-            } else if (!std::strcmp(arg, "-f") || !std::strcmp(arg, "--force")) {
-                force = true;
-            } else if (!std::strcmp(arg, "-h") || !std::strcmp(arg, "--help")) {
-                print_help();
-                return kExitOk;
-            } else if (!std::strcmp(arg, "--version")) {
-                std::fputs("talvo-pack " TALVO_VERSION "\n", stdout);
-                return kExitOk;
-            } else {
-                std::fprintf(stderr, "talvo-pack: unknown option %s\n%s", arg, kUsage);
-                return kExitUsage;
-            }
+void report_runs(const PackResult& result) {
+    for (const PackedRun& run : result.runs) {
+        const size_t in = run.end - run.begin;
+        if (run.vorbis) {
+            std::fprintf(stderr, "  Vorbis stream %08x: %-22s %10zu -> %10zu bytes", run.serial,
+                         item_choice_name(run.kind), in, run.out_bytes);
+            if (run.kind == ItemChoice::Raw) std::fprintf(stderr, " (%s)", run.why.c_str());
+            std::fputc('\n', stderr);
         } else {
-            paths.push_back(arg);
+            std::fprintf(stderr, "  other bytes at %zu: raw %10zu bytes\n", run.begin, in);
         }
     }
-    if (paths.size() != 2) {
-        std::fputs(kUsage, stderr);
-        return kExitUsage;
-    }
-    const char* input_path = paths[0];
-    const char* archive_path = paths[1];
+    std::fprintf(stderr, "  settings: %d codebook slots, statistics %s\n", 16 << (result.flags & 7),
+                 (result.flags & 8) ? "carried over" : "fresh per stream");
+    if (result.verify_fallbacks > 0)
+        std::fprintf(stderr, "  %d stream(s) stored raw because they did not restore exactly\n",
+                     result.verify_fallbacks);
+}
 
+bool pack_one(const PackCommand& command, const PackJob& job) {
+    std::error_code ec;
+    auto fail = [&job](const std::string& message) {
+        std::fprintf(stderr, "talvo-pack: %s: %s\n", job.input.c_str(), message.c_str());
+        return false;
+    };
     std::vector<uint8_t> input;
-    if (!read_whole_file(input_path, input)) return fail(std::string("cannot read ") + input_path);
-    if (!force && file_exists(archive_path))
-        return fail(std::string(archive_path) + " exists (use -f to overwrite it)");
+    if (fs::is_directory(job.input, ec)) return fail("is a directory");
+    if (!read_whole_file(job.input, input)) return fail("cannot read it");
+    if (fs::exists(job.archive, ec)) {
+        if (fs::equivalent(job.input, job.archive, ec)) return fail("the archive would replace the input");
+        if (!command.force) return fail(job.archive + " exists (use -f to overwrite it)");
+    }
 
-    std::vector<uint8_t> archive;
-    switch (pack_archive(input.data(), input.size(), archive)) {
+    PackOptions options = command.options;
+    Progress progress{job.input};
+    const bool show = !command.quiet && input.size() > kProgressThreshold && stderr_is_terminal();
+    if (show) {
+        options.progress = show_progress;
+        options.progress_context = &progress;
+    }
+    const PackResult result = pack_file(input.data(), input.size(), options);
+    if (show) std::fputs("\r\033[K", stderr);
+    switch (result.status) {
     case PackStatus::Ok:
         break;
     case PackStatus::OutOfMemory:
@@ -112,7 +139,39 @@ int main(int argc, char** argv) {
     case PackStatus::VerifyFailed:
         return fail("the archive did not unpack to the input; nothing written");
     }
-    if (!write_whole_file(archive_path, archive)) return fail(std::string("cannot write ") + archive_path);
-    std::printf("%s: %zu bytes -> %s: %zu bytes\n", input_path, input.size(), archive_path, archive.size());
-    return kExitOk;
+    std::string error;
+    if (!write_archive(job.archive, result.archive, command.force, error)) return fail(error);
+    if (!command.quiet) {
+        const double ratio = input.empty() ? 0.0
+                                           : 100.0 * static_cast<double>(result.archive.size()) /
+                                                 static_cast<double>(input.size());
+        std::fprintf(stderr, "%s: %zu -> %zu bytes (%.1f%%) -> %s\n", job.input.c_str(), input.size(),
+                     result.archive.size(), ratio, job.archive.c_str());
+    }
+    if (command.verbose) report_runs(result);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const PackCommand command = parse_pack_command(std::vector<std::string>(argv + 1, argv + argc));
+    switch (command.action) {
+    case PackCommand::Action::Help:
+        std::fputs(kPackUsage, stdout);
+        std::fputs(kPackHelp, stdout);
+        return kExitOk;
+    case PackCommand::Action::Version:
+        std::fputs("talvo-pack " TALVO_VERSION "\n", stdout);
+        return kExitOk;
+    case PackCommand::Action::Usage:
+        std::fprintf(stderr, "talvo-pack: %s\n%s", command.error.c_str(), kPackUsage);
+        return kExitUsage;
+    case PackCommand::Action::Pack:
+        break;
+    }
+    bool all_ok = true;
+    for (const PackJob& job : command.jobs)
+        all_ok = pack_one(command, job) && all_ok;
+    return all_ok ? kExitOk : kExitFailure;
 }

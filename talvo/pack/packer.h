@@ -1,25 +1,69 @@
 #pragma once
 
 // Turns any file into an archive that the unpacker restores exactly, and proves it before saying so.
+// Vorbis logical streams become stream items (or repeat items, or stream items that copy an earlier
+// header set); every other byte is stored verbatim in raw items.
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct PackOptions {
-    uint8_t flags = 0;                     // the archive's flags byte
+    uint8_t flags = 0;                     // the archive's flags byte, when settings are forced
+    bool choose_settings = false;          // try the slot counts and carry-over, keep the smallest
+    int slot_selector = -1;                // with choose_settings: -1 tries 0-3, else only this one
+    int carry_over = -1;                   // with choose_settings: -1 tries both, else 0 or 1
+    bool verify = true;                    // unpack in memory and compare before succeeding
     size_t max_raw_item = size_t{4} << 20; // bytes per raw item; the unpacker holds one item whole
+    // Called now and then with the bytes packed so far (of the last pass).
+    void (*progress)(void* context, size_t done, size_t total) = nullptr;
+    void* progress_context = nullptr;
 };
 
 enum class PackStatus : uint8_t {
     Ok,
-    VerifyFailed, // the archive did not unpack to the input (a defect of the packer)
+    VerifyFailed, // the archive did not unpack to the input even with every byte raw (a defect)
     OutOfMemory,
 };
 
-// Packs `size` bytes into `archive` and verifies it by unpacking it in memory.
+enum class ItemChoice : uint8_t {
+    Raw,        // bytes stored verbatim
+    Stream,     // a Vorbis stream modelled field by field
+    HeaderCopy, // modelled, with its comment and setup pages copied from an earlier stream
+    Repeat,     // an earlier stream again under another serial number
+};
+
+// One stretch of the input and how it went into the archive.
+struct PackedRun {
+    size_t begin = 0;
+    size_t end = 0;
+    bool vorbis = false; // a Vorbis logical stream (or the start of one)
+    uint32_t serial = 0;
+    ItemChoice kind = ItemChoice::Raw;
+    std::string why;      // for Vorbis streams stored raw
+    size_t out_bytes = 0; // archive bytes outside the control block
+};
+
+struct PackResult {
+    PackStatus status = PackStatus::Ok;
+    std::vector<uint8_t> archive;
+    std::vector<PackedRun> runs;
+    uint8_t flags = 0;
+    int verify_fallbacks = 0; // streams stored raw because they did not restore exactly
+};
+
+PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& options = {});
+
+// Packs with the forced settings of `options` and verifies (when asked); the archive only.
 PackStatus pack_archive(const uint8_t* data, size_t size, std::vector<uint8_t>& archive,
                         const PackOptions& options = {});
 
+// Where the archive's output first differs from the `size` bytes at `data` (`size` or beyond when the
+// output is too short or too long), or SIZE_MAX when it restores them exactly.
+size_t first_difference(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size);
+
 // True when `archive` unpacks, in memory, to exactly the `size` bytes at `data`.
 bool verify_archive(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size);
+
+const char* item_choice_name(ItemChoice kind);

@@ -48,6 +48,14 @@ enc oggenc_longcomment.ogg music44m.wav -q 1 -c "LONG=$long_comment" -c "TITLE=t
 [ -f flac.ogg ] || ff -i music44m.wav -c:a flac flac.ogg
 [ -f theora_vorbis.ogg ] || ff -f lavfi -i testsrc=size=160x120:rate=10 -i music44s.wav -t 2 \
   -c:v libtheora -q:v 3 -c:a libvorbis -q:a 2 theora_vorbis.ogg
+# The same stream three times under three serial numbers (repeat items), and two streams with the same
+# header set but different audio (header copies).
+for serial in 101 102 103; do enc "same_$serial.ogg" music44m.wav -q 0 -s "$serial"; done
+[ -f repeated3.ogg ] || cat same_101.ogg same_102.ogg same_103.ogg > repeated3.ogg
+make_wav tone44m 1 44100 1 "aevalsrc=0.4*sin(2*PI*523*t)*exp(-2*t)+0.1*sin(2*PI*1046*t):s=44100"
+enc tone_q1.ogg tone44m.wav -q 1 -s 7
+enc music_q1.ogg music44m.wav -q 1 -s 8
+[ -f same_setup.ogg ] || cat tone_q1.ogg music_q1.ogg > same_setup.ogg
 [ -f chained.ogg ] || cat oggenc_q0.ogg oggenc_mono.ogg oggenc_q0.ogg > chained.ogg
 rm -f ./*.wav.tmp
 ls > MANIFEST.tmp && mv MANIFEST.tmp MANIFEST

@@ -1,0 +1,70 @@
+#include "ogg/bit_io.h"
+
+#include "ogg/page_layer.h"
+
+bool enter_next_byte_slow(StreamContext& ctx) {
+    const int v = ctx.packet_done ? 0 : next_lacing(ctx);
+    if (v == 0) {
+        // Not one byte further on every later call: the cursor rests one past the packet.
+        ctx.out_cursor = ctx.segment_end;
+        return false;
+    }
+    ctx.segment_end += v;
+    --ctx.segment_remaining;
+    --ctx.packet_remaining;
+    return true;
+}
+
+uint8_t next_replay_byte(StreamContext& ctx) {
+    if (ctx.replay_cursor < ctx.replay_end || refill_replay_from_archive(ctx)) return *ctx.replay_cursor++;
+    ctx.input_ended = 1;
+    return 0;
+}
+
+namespace {
+
+// One byte step of the replay reader; false at the packet's end.
+bool replay_take_byte(StreamContext& ctx, uint8_t& byte) {
+    if (ctx.segment_remaining == 0) {
+        const int v = ctx.packet_done ? 0 : next_lacing(ctx);
+        if (v == 0) return false;
+    }
+    --ctx.segment_remaining;
+    ++ctx.packet_remaining;
+    byte = next_replay_byte(ctx);
+    return true;
+}
+
+} // namespace
+
+uint32_t read_bits(StreamContext& ctx, int n) {
+    if (ctx.bit_count < 0) return 0;
+    if (ctx.bit_count < n) {
+        if (n > 24) {
+            const uint32_t low = read_bits(ctx, 24);
+            const uint32_t high = read_bits(ctx, n - 24);
+            return low + (high << 24);
+        }
+        if (ctx.bit_count == 0) ctx.bit_buffer = 0;
+        do {
+            uint8_t byte = 0;
+            if (!replay_take_byte(ctx, byte)) {
+                ctx.bit_count = -1;
+                return 0;
+            }
+            ctx.bit_buffer += static_cast<uint32_t>(byte) << ctx.bit_count;
+            ctx.bit_count += 8;
+        } while (ctx.bit_count < n);
+    }
+    const uint32_t value = ctx.bit_buffer & low_bits_mask(n);
+    ctx.bit_buffer = n >= 32 ? 0 : ctx.bit_buffer >> n;
+    ctx.bit_count -= n;
+    return value;
+}
+
+int32_t read_aligned_byte(StreamContext& ctx) {
+    uint8_t byte = 0;
+    if (!replay_take_byte(ctx, byte)) return -1;
+    ctx.bit_count = 0;
+    return byte;
+}

@@ -1,0 +1,68 @@
+#include "ogg/page_walk.h"
+
+#include "ogg/bit_io.h"
+#include "ogg/ogg_crc.h"
+#include "ogg/page_layer.h"
+
+size_t split_ogg_pages(const uint8_t* data, size_t size, std::vector<OggPageRef>& pages) {
+    size_t pos = 0;
+    while (pos < size) {
+        const uint32_t page = ogg_page_size(data + pos, size - pos);
+        if (page == 0) break;
+        pages.push_back(OggPageRef{data + pos, page});
+        pos += page;
+    }
+    return pos;
+}
+
+std::vector<std::vector<OggPageRef>> group_pages_by_serial(const std::vector<OggPageRef>& pages) {
+    std::vector<std::vector<OggPageRef>> streams;
+    std::vector<uint32_t> serials;
+    for (const OggPageRef& page : pages) {
+        const uint32_t serial = read_le32(page.data + 14);
+        size_t i = 0;
+        while (i < serials.size() && serials[i] != serial)
+            ++i;
+        if (i == serials.size()) {
+            serials.push_back(serial);
+            streams.emplace_back();
+        }
+        streams[i].push_back(page);
+    }
+    return streams;
+}
+
+std::vector<uint8_t> concat_payloads(const std::vector<OggPageRef>& pages) {
+    std::vector<uint8_t> out;
+    for (const OggPageRef& page : pages) {
+        const uint32_t header = 27u + page.data[26];
+        out.insert(out.end(), page.data + header, page.data + page.size);
+    }
+    return out;
+}
+
+namespace {
+
+// One packet, byte by byte: the first byte is in place before the packet's first lacing value is taken,
+// every later byte is entered through the bit I/O's move. A byte entered past the packet (a one-byte
+// packet's second byte) is not part of the output and takes no payload byte.
+void move_packet(StreamContext& ctx, const uint8_t* payload, size_t payload_size, size_t& pos) {
+    auto take = [&]() -> uint8_t { return pos < payload_size ? payload[pos++] : 0; };
+    if (!ctx.packing) *ctx.out_cursor = ctx.packet_first_byte ? take() : 0;
+    while (enter_next_byte(ctx)) {
+        const bool inside = ctx.out_cursor < ctx.segment_end;
+        if (!ctx.packing) *ctx.out_cursor = inside ? take() : 0;
+    }
+    ctx.bit_pos = 0;
+}
+
+} // namespace
+
+bool walk_stream_pages(StreamContext& ctx, const uint8_t* payload, size_t payload_size) {
+    size_t pos = 0;
+    if (!open_page(ctx, 2) || !begin_packet(ctx)) return false;
+    move_packet(ctx, payload, payload_size, pos);
+    while (start_audio_packet(ctx))
+        move_packet(ctx, payload, payload_size, pos);
+    return stream_complete(ctx);
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+// One packing pass over a scanned file with fixed archive settings: every run becomes raw items, a
+// stream item or a repeat item, in file order.
+
+#include "pack/ogg_scan.h"
+#include "pack/packer.h"
+#include "pack/stream_match.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// What the packer knows about each run before packing: the ranges the archive could refer back to,
+// and whether a later run could refer back to this one (which is what makes storing it worth while).
+struct RunPlan {
+    PageRange pages;           // the whole run (Vorbis runs)
+    PageRange headers;         // comment and setup pages, or empty
+    bool later_repeat = false; // a later complete run equals this one but for its serial number
+    bool later_copy = false;   // a later run has the same comment and setup pages
+};
+
+std::vector<RunPlan> plan_runs(const uint8_t* data, const OggScan& scan);
+
+struct PassSettings {
+    uint8_t flags = 0;
+    size_t max_raw_item = size_t{4} << 20;
+    const std::vector<bool>* forced_raw = nullptr; // per run: store raw whatever else would be possible
+    void (*progress)(void* context, size_t done, size_t total) = nullptr;
+    void* progress_context = nullptr;
+};
+
+// The archive of one pass and what became of each run. Throws std::bad_alloc when memory runs out.
+std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& scan,
+                               const std::vector<RunPlan>& plans, const PassSettings& settings,
+                               std::vector<PackedRun>& runs);

@@ -1,0 +1,126 @@
+#include "vorbis/codebook_slots.h"
+
+#include "coder/range_decoder.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+bool init_slot_table(CodebookSlotTable& table, int32_t capacity, int32_t age_shift) {
+    table.used_count = 0;
+    table.capacity = capacity;
+    table.age_shift = age_shift;
+    if (!allocate_table(table.used_in_stream, static_cast<size_t>(capacity), uint8_t{0})) return false;
+    try {
+        table.slots.clear();
+        table.slots.resize(static_cast<size_t>(capacity));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const size_t size = packet_probs_size(capacity);
+    if (table.packet_probs.size() != size) return allocate_table(table.packet_probs, size, kProbInit);
+    std::fill(table.packet_probs.begin(), table.packet_probs.end(), kProbInit);
+    return true;
+}
+
+void clear_slot_stream_flags(CodebookSlotTable& table) {
+    std::fill(table.used_in_stream.begin(), table.used_in_stream.end(), uint8_t{0});
+}
+
+void age_slot_table(CodebookSlotTable& table) {
+    for (int32_t k = 0; k < table.capacity; ++k) {
+        CodebookSlot& slot = table.slots[k];
+        if (!table.used_in_stream[k] && slot.usage != 0) --slot.usage;
+    }
+}
+
+namespace {
+
+// The book's codeword length per entry. A sparse book's absent entries are given its longest length,
+// so that books differing only in which rare entries they omit still compare as close.
+bool entry_lengths(const Codebook& book, std::vector<uint8_t>& rebuilt, const uint8_t*& lengths) {
+    if (!book.sparse) {
+        lengths = book.codeword_lengths.data();
+        return true;
+    }
+    uint8_t longest = 0;
+    for (int32_t x = 0; x < book.sorted_entries; ++x)
+        longest = std::max(longest, book.codeword_lengths[x]);
+    if (!allocate_table(rebuilt, static_cast<size_t>(book.entries), longest)) return false;
+    for (int32_t x = 0; x < book.sorted_entries; ++x)
+        rebuilt[static_cast<size_t>(book.sorted_values[x])] = book.codeword_lengths[x];
+    lengths = rebuilt.data();
+    return true;
+}
+
+uint32_t length_distance(const uint8_t* a, const uint8_t* b, int32_t count) {
+    uint32_t distance = 0;
+    for (int32_t i = 0; i < count; ++i)
+        distance += static_cast<uint32_t>(std::abs(int{a[i]} - int{b[i]}));
+    return distance;
+}
+
+} // namespace
+
+int32_t match_codebook_model(CodebookSlotTable& table, const Codebook& book) {
+    std::vector<uint8_t> rebuilt;
+    const uint8_t* lengths = nullptr;
+    if (!entry_lengths(book, rebuilt, lengths)) return -1;
+
+    uint32_t best_distance = 0xFFFFFFFFu;
+    int32_t best = 0;
+    for (int32_t r = 0; r < table.used_count; ++r) {
+        const CodebookSlot& slot = table.slots[r];
+        if (slot.lookup_values != book.lookup_values || slot.delta_value != book.delta_value ||
+            slot.entries != book.entries)
+            continue;
+        const uint32_t distance = length_distance(lengths, slot.lengths.data(), book.entries);
+        if (distance < best_distance) {
+            best_distance = distance;
+            best = r;
+            if (distance == 0) break;
+        }
+    }
+    const uint32_t score = (best_distance * 256u) / static_cast<uint32_t>(book.entries);
+    if (score <= kSlotReuseScore) {
+        table.slots[best].usage += 1;
+        table.used_in_stream[best] = 1;
+        return best;
+    }
+
+    int32_t r = 0;
+    if (table.used_count < table.capacity) {
+        r = table.used_count++;
+    } else {
+        if (score >= kSlotRecycleScore) {
+            uint32_t least = 0xFFFFFFFFu;
+            for (int32_t k = 0; k < table.capacity; ++k) {
+                if (table.slots[k].usage < least) {
+                    least = table.slots[k].usage;
+                    r = k;
+                    if (least == 0) break;
+                }
+            }
+            uint16_t* block = slot_block(table, r);
+            const int32_t spare = r == table.capacity - 1 ? kSlotBlockSpareProbs : 0;
+            std::fill(block, block + kSlotBlockProbs + spare, kProbInit);
+        } else {
+            r = best;
+        }
+        uint32_t others = 0;
+        for (int32_t k = 0; k < table.capacity; ++k)
+            if (k != r) others += table.slots[k].usage;
+        table.slots[r].usage = others >> table.age_shift;
+    }
+
+    CodebookSlot& slot = table.slots[r];
+    if (slot.lengths_capacity < static_cast<uint32_t>(book.entries)) {
+        if (!allocate_table(slot.lengths, static_cast<size_t>(book.entries), uint8_t{0})) return -1;
+        slot.lengths_capacity = static_cast<uint32_t>(book.entries);
+    }
+    slot.entries = book.entries;
+    slot.delta_value = book.delta_value;
+    slot.lookup_values = book.lookup_values;
+    std::copy(lengths, lengths + book.entries, slot.lengths.begin());
+    table.used_in_stream[r] = 1;
+    return r;
+}

@@ -1,0 +1,69 @@
+#include "vorbis/codeword_io.h"
+
+bool build_codeword_decoder(const Codebook& book, CodewordDecoder& decoder) {
+    decoder.child.assign(4, 0);
+    const int32_t count = book.sparse ? book.sorted_entries : book.entries;
+    for (int32_t index = 0; index < count; ++index) {
+        const int length = book.codeword_lengths[index];
+        if (length == kAbsentEntry) continue;
+        const uint32_t code = codeword_of(book, index);
+        int32_t node = 1;
+        for (int i = 0; i < length; ++i) {
+            const size_t slot = 2 * static_cast<size_t>(node) + ((code >> i) & 1);
+            if (i == length - 1) {
+                if (decoder.child[slot] != 0) return false; // not a prefix code
+                decoder.child[slot] = -(index + 1);
+                break;
+            }
+            if (decoder.child[slot] < 0) return false;
+            if (decoder.child[slot] == 0) {
+                decoder.child[slot] = static_cast<int32_t>(decoder.child.size() / 2);
+                decoder.child.push_back(0);
+                decoder.child.push_back(0);
+            }
+            node = decoder.child[slot];
+        }
+    }
+    decoder.built = true;
+    return true;
+}
+
+int32_t take_codeword(StreamContext& ctx, const CodewordDecoder& decoder) {
+    int32_t node = 1;
+    for (int i = 0; i < kMaxCodewordLength; ++i) {
+        const int32_t next = decoder.child[2 * static_cast<size_t>(node) + take_bits(ctx, 1)];
+        if (next < 0) return -(next + 1);
+        if (next == 0) return -1;
+        node = next;
+    }
+    return -1;
+}
+
+const CodewordDecoder* decoder_for(VorbisSetup& setup, int number) {
+    if (setup.decoders.size() != setup.codebooks.size())
+        setup.decoders.assign(setup.codebooks.size(), CodewordDecoder{});
+    CodewordDecoder& decoder = setup.decoders[static_cast<size_t>(number)];
+    if (!decoder.built && !build_codeword_decoder(setup.codebooks[static_cast<size_t>(number)], decoder))
+        return nullptr;
+    return &decoder;
+}
+
+int peek_codeword_length(const StreamContext& ctx, const CodewordDecoder& decoder, int32_t bits_left) {
+    if (packet_overrun(ctx)) return 0;
+    const uint8_t* p = ctx.out_cursor;
+    int bit = ctx.bit_pos;
+    int32_t node = 1;
+    for (int length = 1; length <= bits_left && length <= kMaxCodewordLength; ++length) {
+        if (bit == 8) {
+            ++p;
+            bit = 0;
+        }
+        if (p >= ctx.original_page_end) return 0;
+        const int32_t next = decoder.child[2 * static_cast<size_t>(node) + ((*p >> bit) & 1)];
+        ++bit;
+        if (next < 0) return length;
+        if (next == 0) return 0;
+        node = next;
+    }
+    return 0;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+// Stream items: what outlives single logical streams (models, codebook slot table, page stores, scratch
+// areas) and the run of one stream item in either direction. Unpacking reads the item's three
+// sub-streams from the archive reader and writes the restored pages; packing models a logical stream's
+// original pages into three encoders and the control encoder, and can take the attempt back.
+
+#include "coder/range_decoder.h"
+#include "coder/range_encoder.h"
+
+#include <cstddef>
+#include <cstdint>
+
+struct ArchiveReader;
+struct StreamDriver;
+
+// Where restored pages go.
+struct StreamOutput {
+    void* context = nullptr;
+    bool (*write)(void* context, const uint8_t* bytes, size_t n) = nullptr;
+};
+
+// Created once per archive: 2^(slot_selector + 4) codebook slots; `carry_over` keeps the adapted
+// statistics from one logical stream to the next. Null when memory runs out.
+StreamDriver* create_stream_driver(int slot_selector, bool carry_over);
+void destroy_stream_driver(StreamDriver* driver);
+
+enum class StreamItemResult : uint8_t {
+    Done,        // the item is over, restored or failed (a failed item ends that item only)
+    InputEnded,  // the archive ended inside the item's sub-stream blocks
+    WriteFailed, // the output refused bytes
+};
+
+// Unpacking, after the item's announcement: the remember bit on `control`, the three sub-streams from
+// `reader`, the stream restored to `output`.
+StreamItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, RangeDecoder& control,
+                                    uint16_t* control_probs, const StreamOutput& output);
+
+// One original page of a logical stream (packing).
+struct OriginalPage {
+    const uint8_t* data;
+    uint32_t size;
+};
+
+// Packing, after the item's announcement and remember bit (`remember` as coded): models the pages of one
+// logical stream. Its decisions go to `control` under `control_probs`, its sub-streams to the three
+// encoders. False when the stream cannot be expressed; the driver's state is then as before the call
+// (the caller rolls back the control encoder and stores the bytes raw).
+bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t count, bool remember,
+                      RangeEncoder& control, uint16_t* control_probs, RangeEncoder& aux, RangeEncoder& page,
+                      RangeEncoder& data);

@@ -1,0 +1,35 @@
+#include "vorbis/vorbis_stream.h"
+
+#include "coder/bit_direction.h"
+#include "ogg/page_layer.h"
+#include "vorbis/audio_packet.h"
+#include "vorbis/codebook_slots.h"
+#include "vorbis/header_codec.h"
+
+#include <cstring>
+
+void prepare_vorbis_stream(StreamContext& ctx, VorbisSetup& setup) {
+    release_vorbis_setup(setup);
+    ctx.setup = &setup;
+    std::memset(ctx.scratch_large, 0, kResidueMemoryBytes);
+    std::memset(ctx.scratch_small, 0, kFloorClassMemoryBytes);
+    ctx.mode = 0;
+    clear_slot_stream_flags(*ctx.slot_table);
+}
+
+template <class Dir>
+bool code_vorbis_stream(Dir& data, Dir& page, Dir& aux, Dir& control, StreamContext& ctx) {
+    if (!rebuild_vorbis_headers(data, control, ctx)) return false;
+    bool ok = true;
+    while (ok && start_audio_packet(ctx)) {
+        const int mode = code_mode_number(page, ctx);
+        ok = mode >= 0 && rebuild_audio_packet(data, aux, ctx, ctx.setup->modes[static_cast<size_t>(mode)]);
+    }
+    age_slot_table(*ctx.slot_table);
+    ok = ok && stream_complete(ctx) && !ctx.inexpressible;
+    if (ok && ctx.packing) ok = ctx.original_page_next == ctx.original_page_count;
+    return ok;
+}
+
+template bool code_vorbis_stream<Unpacking>(Unpacking&, Unpacking&, Unpacking&, Unpacking&, StreamContext&);
+template bool code_vorbis_stream<Packing>(Packing&, Packing&, Packing&, Packing&, StreamContext&);
