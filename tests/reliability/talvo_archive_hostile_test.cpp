@@ -74,12 +74,11 @@ std::vector<PackedFile> packed_files() {
 
 // Where the first item starts: after the header and the control block's length code and bytes.
 size_t first_item_offset(const std::vector<uint8_t>& archive) {
-    size_t pos = kArchiveHeaderSize;
-    const uint8_t b0 = archive[pos];
+    const uint8_t b0 = archive[kArchiveHeaderSize];
     uint32_t value = b0;
     for (int i = 1; i <= (b0 & 3); ++i)
-        value += static_cast<uint32_t>(archive[pos + static_cast<size_t>(i)]) << (8 * i);
-    return pos + 1 + (b0 & 3) + (value >> 2);
+        value += static_cast<uint32_t>(archive[kArchiveHeaderSize + static_cast<size_t>(i)]) << (8 * i);
+    return kArchiveHeaderSize + 1 + (b0 & 3) + (value >> 2);
 }
 
 // Replaces the length code at `pos` by the largest four-byte code.
@@ -205,6 +204,45 @@ TEST(ArchiveHostile, ControlBlockThatRunsOutIsCorrupt) {
     EXPECT_STREQ(unpack_status_message(out.status), "Archive is corrupt!\n");
     EXPECT_LT(out.bytes.size(), payload.size());
     EXPECT_TRUE(is_prefix(out.bytes, payload));
+}
+
+// Reads the length code at `pos`; `size` gets its byte count.
+uint32_t length_code_at(const std::vector<uint8_t>& archive, size_t pos, size_t& size) {
+    const uint8_t b0 = archive[pos];
+    uint32_t value = b0;
+    for (int i = 1; i <= (b0 & 3); ++i)
+        value += static_cast<uint32_t>(archive[pos + static_cast<size_t>(i)]) << (8 * i);
+    size = 1 + (b0 & 3);
+    return value >> 2;
+}
+
+TEST(ArchiveHostile, DataSubStreamThatRunsOutIsCorruptAndKeepsItsPages) {
+    const auto original = load_sample("oggenc_8k.ogg");
+    if (original.empty()) GTEST_SKIP() << "samples not made";
+    std::vector<uint8_t> archive;
+    ASSERT_EQ(pack_archive(original.data(), original.size(), archive), PackStatus::Ok);
+    // A single Vorbis stream packs to one stream item: aux block, page block, then the data length.
+    size_t pos = first_item_offset(archive);
+    for (int block = 0; block < 2; ++block) {
+        size_t code_size = 0;
+        pos += length_code_at(archive, pos, code_size);
+        pos += code_size;
+    }
+    size_t code_size = 0;
+    const uint32_t data_length = length_code_at(archive, pos, code_size);
+    ASSERT_GT(data_length, 1000u);
+    // Claim half the data, in a code of the same size: the rest of it stays in the archive, so the
+    // input does not end, but the data decoder runs out of its sub-stream halfway through the audio.
+    const uint32_t claimed = (data_length / 2) << 2 | static_cast<uint32_t>(code_size - 1);
+    for (size_t i = 0; i < code_size; ++i)
+        archive[pos + i] = static_cast<uint8_t>(claimed >> (8 * i));
+
+    const Unpacked out = unpack(archive);
+    EXPECT_EQ(out.status, UnpackStatus::Corrupt);
+    EXPECT_LT(out.bytes.size(), original.size());
+    const auto differs = std::mismatch(out.bytes.begin(), out.bytes.end(), original.begin());
+    EXPECT_GT(differs.first - out.bytes.begin(), static_cast<std::ptrdiff_t>(original.size() / 4))
+        << "the pages restored before the data ran out are kept";
 }
 
 TEST(ArchiveHostile, RandomArchivesFailQuicklyOnTheCommandLine) {
