@@ -1,0 +1,94 @@
+#pragma once
+
+#include "Marvane/Error.h"
+#include "Marvane/Export.h"
+
+#include <cstdint>
+
+#if !defined(_WIN32)
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#endif
+
+namespace Marvane {
+
+// Appending file writer that lets the caller fill one buffer while the previous one goes to disk.
+// Implementations provide Open, Write, Wait, Close and IsOpen without virtual dispatch; the only
+// virtual operation is the destructor, which closes a writer that is still open.
+//
+// Contract shared by every implementation: Write starts one appending write and returns at once; the
+// buffer must stay untouched until the next Write or Wait returns. A write that fails is remembered
+// until Close, which then reports IO. There is no lock: one caller at a time.
+template <class Implementation> class IAsyncWriter {
+  public:
+    IAsyncWriter() = default;
+    IAsyncWriter(const IAsyncWriter&) = delete;
+    IAsyncWriter& operator=(const IAsyncWriter&) = delete;
+    virtual ~IAsyncWriter() = default;
+};
+
+#if defined(_WIN32)
+
+// Overlapped writes whose offset is all ones, which the system turns into appends at the end of file.
+class MARVANE_API AsyncWriter_Windows : public IAsyncWriter<AsyncWriter_Windows> {
+  public:
+    AsyncWriter_Windows();
+    ~AsyncWriter_Windows() override;
+
+    Error::Enum Open(const wchar_t* path);
+    Error::Enum Write(const void* buffer, std::uint64_t size);
+    Error::Enum Wait();
+    Error::Enum Close();
+    bool IsOpen() const;
+    // A write of the current file could not be issued or failed.
+    bool HasFailed() const;
+
+  private:
+    std::uint8_t errorFlag;
+    void* file;
+    void* event;
+    std::uint32_t pendingBytes;
+    // The system's OVERLAPPED block, kept opaque so that this header does not need windows.h.
+    alignas(8) unsigned char overlapped[32];
+};
+
+using AsyncWriter = AsyncWriter_Windows;
+
+#else
+
+// Without overlapped file I/O a background thread performs the appends; the contract is the same.
+class MARVANE_API AsyncWriter_Posix : public IAsyncWriter<AsyncWriter_Posix> {
+  public:
+    AsyncWriter_Posix();
+    ~AsyncWriter_Posix() override;
+
+    Error::Enum Open(const wchar_t* path);
+    Error::Enum Write(const void* buffer, std::uint64_t size);
+    Error::Enum Wait();
+    Error::Enum Close();
+    bool IsOpen() const;
+    // A write of the current file could not be issued or failed.
+    bool HasFailed() const;
+
+  private:
+    void WriterLoop();
+    void WaitIdle(std::unique_lock<std::mutex>& lock);
+
+    bool errorFlag = false;
+    int file = -1;
+    std::thread worker;
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    const void* pendingBuffer = nullptr;
+    std::uint64_t pendingSize = 0;
+    bool busy = false;
+    bool lastFailed = false;
+    bool stopping = false;
+};
+
+using AsyncWriter = AsyncWriter_Posix;
+
+#endif
+
+} // namespace Marvane

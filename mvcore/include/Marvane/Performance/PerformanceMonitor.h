@@ -1,0 +1,164 @@
+#pragma once
+
+#include "Marvane/Error.h"
+#include "Marvane/Export.h"
+#include "Marvane/Performance/AsyncWriter.h"
+#include "Marvane/Performance/IMonitor.h"
+#include "Marvane/Performance/LogRecords.h"
+#include "Marvane/Performance/Statistic.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace Marvane::Performance {
+
+class MARVANE_API IPerformanceManager {
+  public:
+    virtual Error::Enum RegisterMonitor(IMonitor* monitor) = 0;
+    virtual Error::Enum StartRecord(const wchar_t* path) = 0;
+    virtual Error::Enum StopRecord() = 0;
+    virtual unsigned int GetNumStatistics() = 0;
+    virtual bool FindStatistic(const wchar_t* groupName, const wchar_t* name, unsigned int& id) = 0;
+    virtual bool FindStatistic(const wchar_t* name, unsigned int& id) = 0;
+    virtual double GetStatisticValue(unsigned int id, StatisticValueMethod::Enum method) = 0;
+    virtual const wchar_t* GetStatisticName(unsigned int id) = 0;
+    virtual const wchar_t* GetStatisticUnit(unsigned int id, StatisticValueMethod::Enum method) = 0;
+    virtual const wchar_t* GetStatisticDescription(unsigned int id) = 0;
+    virtual bool IsCapturing() = 0;
+    virtual void SetMode(PerformanceCaptureMode::Enum mode) = 0;
+    virtual PerformanceCaptureMode::Enum GetMode() = 0;
+    virtual ~IPerformanceManager() = default;
+};
+
+// Registry of named statistics and producer of the binary performance log. Fixed tables, no allocation;
+// one re-entrant lock serialises every operation, and every registration and update is appended to the
+// log while a capture runs.
+class MARVANE_API PerformanceMonitor : public IPerformanceManager {
+  public:
+    // Enumerators rather than static data members: a DLL-imported class would otherwise have clients
+    // look for the members in the DLL.
+    enum : unsigned {
+        MaxStatistics = 1024,
+        MaxGroups = 256,
+        MaxThreads = 256,
+        NameLength = 64,
+        LogBufferSize = 16384,
+        MaxRangeDepth = 64,
+    };
+    enum : std::uint64_t { FirstRangeHandle = 0x10000000000ull };
+
+    // Reads MARVANE_DEBUGGER and MARVANE_DEBUG_LOG and may start capturing at once.
+    PerformanceMonitor();
+    ~PerformanceMonitor() override;
+    PerformanceMonitor(const PerformanceMonitor&) = delete;
+    PerformanceMonitor& operator=(const PerformanceMonitor&) = delete;
+
+    Error::Enum RegisterMonitor(IMonitor* monitor) override;
+    Error::Enum StartRecord(const wchar_t* path) override;
+    Error::Enum StopRecord() override;
+    unsigned int GetNumStatistics() override;
+    bool FindStatistic(const wchar_t* groupName, const wchar_t* name, unsigned int& id) override;
+    bool FindStatistic(const wchar_t* name, unsigned int& id) override;
+    double GetStatisticValue(unsigned int id, StatisticValueMethod::Enum method) override;
+    const wchar_t* GetStatisticName(unsigned int id) override;
+    const wchar_t* GetStatisticUnit(unsigned int id, StatisticValueMethod::Enum method) override;
+    const wchar_t* GetStatisticDescription(unsigned int id) override;
+    bool IsCapturing() override;
+    void SetMode(PerformanceCaptureMode::Enum mode) override;
+    PerformanceCaptureMode::Enum GetMode() override;
+
+    StatisticGroupId RegisterGroup(const wchar_t* name);
+    StatisticId RegisterStatistic(const wchar_t* name, StatisticType::Enum type,
+                                  const StatisticOptions& options);
+    void RegisterCurrentThread(const wchar_t* name);
+
+    void CounterInc(StatisticId id);
+    void CounterDec(StatisticId id);
+    void CounterAdd(StatisticId id, int amount);
+    void CounterSub(StatisticId id, int amount);
+    void CounterSet(StatisticId id, int amount);
+
+    void PushRange(StatisticId id);
+    void PopRange();
+    std::uint64_t BeginRange(StatisticId id);
+    void EndRange(std::uint64_t handle);
+    void Tick();
+
+    Error::Enum StartLogging(const wchar_t* path);
+    Error::Enum StopLogging();
+
+    // Stops a capture still running and leaves the monitor inert but callable: library code that runs
+    // late during process exit (releases, counters) must not touch a destroyed object.
+    void Shutdown();
+
+  protected:
+    using TimeSource = std::int64_t (*)();
+
+    void Flush();
+    void Write(const void* data, std::uint64_t size);
+    void Write(unsigned int value);
+    void Write64(std::uint64_t value);
+    void WriteDouble(double value);
+    void Write(const wchar_t* text);
+    void Write(PayloadType::Enum type);
+    void WriteHeader(MessageType::Enum type, StatisticId id);
+    void WriteTime(std::uint64_t ticks);
+    void WritePayload(const int& value);
+    void WritePayload(const unsigned int& value);
+    void WritePayload(const NoPayload& value);
+    void WritePayload(const wchar_t* text);
+    void WriteCreateEvent(MessageType::Enum type, unsigned int id, const wchar_t* name);
+    void WriteStatisticCreate(Statistic& statistic, unsigned int id);
+
+    // Replaces the high-resolution counter (tests drive time by hand). Resets the frame clock.
+    void SetTimeSource(TimeSource source, std::int64_t ticksPerSecond);
+
+  private:
+    struct ThreadEntry {
+        wchar_t name[NameLength];
+        std::uint32_t threadId;
+    };
+
+    void Enter();
+    void Leave();
+    std::int64_t Now() const;
+    bool IsValidStatistic(std::uint32_t id) const { return id < statisticCount; }
+    // Appends without taking the lock; the protected Write takes it so client records stay whole bytes.
+    void Append(const void* data, std::uint64_t size);
+    void LogCounter(MessageType::Enum type, StatisticId id, int amount, bool withAmount);
+    void LogTimedRecord(MessageType::Enum type, std::uint32_t id, std::uint64_t word2, bool wide,
+                        std::int64_t time);
+    Error::Enum StartLoggingLocked(const wchar_t* path);
+    Error::Enum StopLoggingLocked();
+
+    PerformanceCaptureMode::Enum mode;
+    alignas(16) unsigned char lockStorage[64];
+    std::atomic<std::uint64_t> rangeHandleCounter;
+    IMonitor* monitor;
+    AsyncWriter writer;
+    unsigned char bufferA[LogBufferSize];
+    unsigned char bufferB[LogBufferSize];
+    unsigned char* fillingBuffer;
+    unsigned char* otherBuffer;
+    std::uint64_t usedBytes;
+    std::uint64_t capacity;
+    std::int64_t logStartTime;
+    std::int64_t ticksPerSecond;
+    std::int64_t lastTickTime;
+    double framesPerSecond;
+    TimeSource timeSource;
+    bool capturing;
+    Statistic statistics[MaxStatistics];
+    std::uint32_t statisticCount;
+    wchar_t groups[MaxGroups][NameLength];
+    std::uint32_t groupCount;
+    ThreadEntry threads[MaxThreads];
+    std::uint32_t threadCount;
+    wchar_t unitBuffer[256];
+};
+
+// The process-wide monitor, created while the library loads and stopped at process exit.
+MARVANE_API PerformanceMonitor* GetPerformanceMonitor();
+MARVANE_API IPerformanceManager* GetPerformanceManager();
+
+} // namespace Marvane::Performance

@@ -1,0 +1,96 @@
+#include "Marvane/Allocator.h"
+
+#include "Allocator/AllocationHeader.h"
+#include "Core/CoreState.h"
+#include "Core/MemoryStatistics.h"
+
+#include <atomic>
+#include <limits>
+
+namespace Marvane {
+namespace {
+
+constinit DefaultAllocator defaultAllocator;
+constinit Allocator processAllocator;
+
+std::atomic_ref<IAllocator*> ActiveSlot(IAllocator*& slot) {
+    return std::atomic_ref<IAllocator*>(slot);
+}
+
+} // namespace
+
+IAllocator* Allocator::Active() {
+    // With nothing registered and the core not yet initialised there is no allocator to go to;
+    // rather than crash, the allocation takes the run-time heap, exactly as after InitializeCore.
+    IAllocator* active = ActiveSlot(m_allocator).load(std::memory_order_acquire);
+    if (active != nullptr) return active;
+    IAllocator* expected = nullptr;
+    if (ActiveSlot(m_allocator)
+            .compare_exchange_strong(expected, &defaultAllocator, std::memory_order_acq_rel))
+        return &defaultAllocator;
+    return expected;
+}
+
+void* Allocator::Alloc(std::uint64_t size, AllocationCategory::Enum category, const ContextInfo& context) {
+    if (size > std::numeric_limits<std::uint64_t>::max() - Detail::HeaderSize) return nullptr;
+    Detail::AccountAllocation(category, size);
+    auto* raw = static_cast<unsigned char*>(Active()->Alloc(size + Detail::HeaderSize, category, context));
+    if (raw == nullptr) return nullptr;
+    unsigned char* user = raw + Detail::HeaderSize;
+    Detail::WriteHeader(user, size, category, 0);
+    return user;
+}
+
+void* Allocator::AllocAligned(std::uint64_t size, std::uint32_t alignment, AllocationCategory::Enum category,
+                              const ContextInfo& context) {
+    // The header keeps the alignment in 16 bits and the prefix divides by it: anything else could
+    // not be released again.
+    if (alignment == 0 || alignment > std::numeric_limits<std::uint16_t>::max()) return nullptr;
+    const std::uint64_t prefix = Detail::AlignedPrefix(alignment);
+    if (size > std::numeric_limits<std::uint64_t>::max() - prefix) return nullptr;
+    Detail::AccountAllocation(category, size);
+    auto* raw =
+        static_cast<unsigned char*>(Active()->AllocAligned(size + prefix, alignment, category, context));
+    if (raw == nullptr) return nullptr;
+    unsigned char* user = raw + prefix;
+    Detail::WriteHeader(user, size, category, static_cast<std::uint16_t>(alignment));
+    return user;
+}
+
+// Both release operations look at the header: a block goes back to the IAllocator operation that
+// produced it even when the caller picked the other release, and a null pointer is ignored.
+void Allocator::Release(void* p, const ContextInfo& context) {
+    if (p == nullptr) return;
+    const Detail::AllocationHeader header = Detail::ReadHeader(p);
+    Detail::AccountRelease(header.category, header.size);
+    auto* user = static_cast<unsigned char*>(p);
+    if (header.alignment == 0)
+        Active()->Free(user - Detail::HeaderSize, context);
+    else
+        Active()->FreeAligned(user - Detail::AlignedPrefix(header.alignment), context);
+}
+
+void Allocator::Free(void* p, const ContextInfo& context) {
+    Release(p, context);
+}
+
+void Allocator::FreeAligned(void* p, const ContextInfo& context) {
+    Release(p, context);
+}
+
+void Allocator::ValidateHeap() {
+    Active()->ValidateHeap();
+}
+
+Error::Enum RegisterAllocator(IAllocator* allocator) {
+    if (Detail::CoreInitCount().load(std::memory_order_relaxed) != 0) return Error::InvalidState;
+    ActiveSlot(processAllocator.m_allocator).store(allocator, std::memory_order_release);
+    return Error::Ok;
+}
+
+Allocator* GetAllocator() {
+    if (Detail::CoreInitCount().load(std::memory_order_relaxed) != 0) processAllocator.Active();
+    return &processAllocator;
+}
+
+} // namespace Marvane

@@ -1,0 +1,64 @@
+#include "Marvane/JobSystem.h"
+
+#include <windows.h>
+
+// Every Schedule queues one asynchronous procedure call to the worker, which waits alertably on the
+// stop event: pending calls are delivered before the wait can see the event, so jobs scheduled before
+// Stop still run.
+
+namespace Marvane::Platform {
+namespace {
+
+VOID CALLBACK RunOneJob(ULONG_PTR system) {
+    reinterpret_cast<JobSystem*>(system)->ExecuteJob();
+}
+
+DWORD WINAPI WorkerEntry(LPVOID system) {
+    static_cast<JobSystem*>(system)->WorkerThreadMain();
+    return 0;
+}
+
+void CloseIfOpen(void*& handle) {
+    if (handle == nullptr) return;
+    CloseHandle(handle);
+    handle = nullptr;
+}
+
+} // namespace
+
+Error::Enum JobSystem::StartWorker() {
+    m_stopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    m_stoppedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (m_stopEvent == nullptr || m_stoppedEvent == nullptr) {
+        CloseIfOpen(m_stopEvent);
+        CloseIfOpen(m_stoppedEvent);
+        return Error::Unknown;
+    }
+    m_workerThread = CreateThread(nullptr, 0, WorkerEntry, this, 0, nullptr);
+    if (m_workerThread == nullptr) {
+        CloseIfOpen(m_stopEvent);
+        CloseIfOpen(m_stoppedEvent);
+        return Error::Unknown;
+    }
+    return Error::Ok;
+}
+
+bool JobSystem::Wake() {
+    return QueueUserAPC(RunOneJob, m_workerThread, reinterpret_cast<ULONG_PTR>(this)) != 0;
+}
+
+void JobSystem::RunUntilStopped() {
+    while (WaitForSingleObjectEx(m_stopEvent, INFINITE, TRUE) == WAIT_IO_COMPLETION) {
+    }
+    SetEvent(m_stoppedEvent);
+}
+
+void JobSystem::EndWorker() {
+    SetEvent(m_stopEvent);
+    WaitForSingleObject(m_stoppedEvent, INFINITE);
+    CloseIfOpen(m_workerThread);
+    CloseIfOpen(m_stopEvent);
+    CloseIfOpen(m_stoppedEvent);
+}
+
+} // namespace Marvane::Platform

@@ -1,0 +1,155 @@
+#include "Marvane/LogManager.h"
+
+#include "LogManager/TextFormat.h"
+
+#include <atomic>
+#include <cstdarg>
+
+namespace Marvane {
+namespace {
+
+// The Enter/Leave pair of a scope.
+template <class Lock> class Held {
+  public:
+    explicit Held(Lock& lock) : m_lock(lock) { m_lock.Enter(); }
+    ~Held() { m_lock.Leave(); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+  private:
+    Lock& m_lock;
+};
+
+} // namespace
+
+ILogManager::~ILogManager() = default;
+
+LogManager::LogManager() : m_loggers{}, m_loggerCount(0) {}
+
+// Teardown releases the muted-warning nodes, then their buckets, then the lock.
+LogManager::~LogManager() {
+    m_mutedWarnings.Clear();
+}
+
+// Read without the lock: an application without loggers pays one test per call. A logger added on
+// another thread at the same moment may miss this one message, which is harmless.
+bool LogManager::HasLoggers() {
+    return std::atomic_ref<std::uint32_t>(m_loggerCount).load(std::memory_order_relaxed) != 0;
+}
+
+Error::Enum LogManager::AddLogger(ILogger* logger) {
+    if (logger == nullptr) return Error::InvalidParameter;
+    Held<Platform::CriticalSection> held(m_lock);
+    if (m_loggerCount >= MaxLoggers) return Error::OutOfMemory;
+    m_loggers[m_loggerCount] = logger;
+    std::atomic_ref<std::uint32_t>(m_loggerCount).store(m_loggerCount + 1, std::memory_order_relaxed);
+    return Error::Ok;
+}
+
+Error::Enum LogManager::RemoveLogger(ILogger* logger) {
+    Held<Platform::CriticalSection> held(m_lock);
+    for (std::uint32_t i = 0; i < m_loggerCount; ++i) {
+        if (m_loggers[i] != logger) continue;
+        for (std::uint32_t j = i + 1; j < m_loggerCount; ++j)
+            m_loggers[j - 1] = m_loggers[j];
+        const std::uint32_t count = m_loggerCount - 1;
+        m_loggers[count] = nullptr;
+        std::atomic_ref<std::uint32_t>(m_loggerCount).store(count, std::memory_order_relaxed);
+        return Error::Ok;
+    }
+    return Error::InvalidParameter;
+}
+
+// An insertion that finds no memory is dropped: the warning simply stays audible.
+void LogManager::MuteWarning(unsigned int id) {
+    Held<Platform::CriticalSection> held(m_lock);
+    m_mutedWarnings.Insert(id, true);
+}
+
+void LogManager::UnMuteWarning(unsigned int id) {
+    Held<Platform::CriticalSection> held(m_lock);
+    m_mutedWarnings.Remove(id);
+}
+
+bool LogManager::IsWarningMuted(unsigned int id) {
+    Held<Platform::CriticalSection> held(m_lock);
+    return m_mutedWarnings.Contains(id);
+}
+
+// Loggers may call back into the manager on the same thread: the lock is re-entrant, and the loop
+// re-reads the count so a logger removing itself cannot push the walk past the table.
+void LogManager::DispatchError(Error::Enum code, const wchar_t* text, const ContextInfo& context) {
+    Held<Platform::CriticalSection> held(m_lock);
+    for (std::uint32_t i = 0; i < m_loggerCount; ++i)
+        m_loggers[i]->LogError(code, text, context);
+}
+
+void LogManager::DispatchWarning(const wchar_t* text) {
+    Held<Platform::CriticalSection> held(m_lock);
+    for (std::uint32_t i = 0; i < m_loggerCount; ++i)
+        m_loggers[i]->LogWarning(text);
+}
+
+void LogManager::DispatchMessage(const wchar_t* text) {
+    Held<Platform::CriticalSection> held(m_lock);
+    for (std::uint32_t i = 0; i < m_loggerCount; ++i)
+        m_loggers[i]->LogMessage(text);
+}
+
+void LogManager::LogWarning(unsigned int id, const wchar_t* format, ...) {
+    if (!HasLoggers() || IsWarningMuted(id)) return;
+    wchar_t message[TextCapacity];
+    va_list arguments;
+    va_start(arguments, format);
+    Detail::FormatTruncated(message, TextCapacity, format, arguments);
+    va_end(arguments);
+    wchar_t text[TextCapacity];
+    Detail::FormatTruncated(text, TextCapacity, L"W%u: %ls", id, message);
+    DispatchWarning(text);
+}
+
+void LogManager::LogError(Error::Enum code, const ContextInfo& context, const wchar_t* format, ...) {
+    if (!HasLoggers()) return;
+    wchar_t text[TextCapacity];
+    va_list arguments;
+    va_start(arguments, format);
+    Detail::FormatTruncated(text, TextCapacity, format, arguments);
+    va_end(arguments);
+    DispatchError(code, text, context);
+}
+
+void LogManager::LogError(Error::Enum code, const wchar_t* text, const ContextInfo& context) {
+    if (!HasLoggers()) return;
+    DispatchError(code, text, context);
+}
+
+void LogManager::LogWarning(const wchar_t* format, ...) {
+    if (!HasLoggers()) return;
+    wchar_t text[TextCapacity];
+    va_list arguments;
+    va_start(arguments, format);
+    Detail::FormatTruncated(text, TextCapacity, format, arguments);
+    va_end(arguments);
+    DispatchWarning(text);
+}
+
+void LogManager::LogMessage(const wchar_t* format, ...) {
+    if (!HasLoggers()) return;
+    wchar_t text[TextCapacity];
+    va_list arguments;
+    va_start(arguments, format);
+    Detail::FormatTruncated(text, TextCapacity, format, arguments);
+    va_end(arguments);
+    DispatchMessage(text);
+}
+
+LogManager* GetLogManagerPrivate() {
+    static LogManager instance;
+    return &instance;
+}
+
+ILogManager* GetLogManager() {
+    return GetLogManagerPrivate();
+}
+
+} // namespace Marvane

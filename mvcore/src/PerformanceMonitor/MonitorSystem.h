@@ -1,0 +1,25 @@
+#pragma once
+
+// The few operating-system services the monitor needs on its hot paths, kept here so that a counter
+// update costs no more than a lock, an add and a copy.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace Marvane::Performance::Detail {
+
+std::int64_t HighResolutionTicks();
+std::int64_t HighResolutionFrequency();
+// Operating-system identifier of the calling thread (cached per thread).
+std::uint32_t CurrentThreadId();
+// Copies the variable into buffer (always NUL-terminated); false when it is missing or empty.
+bool ReadEnvironment(const wchar_t* name, wchar_t* buffer, std::size_t capacity);
+
+// Re-entrant lock living in caller-provided storage of LockStorageSize bytes, aligned to 16.
+constexpr std::size_t LockStorageSize = 64;
+void LockCreate(void* storage);
+void LockDestroy(void* storage);
+void LockEnter(void* storage);
+void LockLeave(void* storage);
+
+} // namespace Marvane::Performance::Detail

@@ -1,0 +1,94 @@
+// Start-up problems of a monitor reach the log manager's loggers: the environment variables are read
+// by every monitor's constructor, so private monitors made after a logger is registered show them.
+#include "Marvane/LogManager.h"
+#include "monitor_test_support.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+
+using namespace monitor_test;
+
+namespace {
+
+void SetVariable(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    if (value.empty()) {
+        unsetenv(name);
+    } else {
+        setenv(name, value.c_str(), 1);
+    }
+#endif
+}
+
+class ErrorCollector : public ILogger {
+  public:
+    void LogError(Error::Enum code, const wchar_t* text, const ContextInfo& context) override {
+        codes.push_back(code);
+        texts.emplace_back(text);
+        functions.emplace_back(context.function);
+    }
+    void LogWarning(const wchar_t*) override {}
+    void LogMessage(const wchar_t*) override {}
+    std::vector<Error::Enum> codes;
+    std::vector<std::wstring> texts;
+    std::vector<std::string> functions;
+};
+
+class MonitorDiagnostics : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(GetLogManager()->AddLogger(&collector), Error::Ok); }
+    void TearDown() override {
+        GetLogManager()->RemoveLogger(&collector);
+        SetVariable("MARVANE_DEBUGGER", "");
+        SetVariable("MARVANE_DEBUG_LOG", "");
+    }
+    ErrorCollector collector;
+};
+
+TEST_F(MonitorDiagnostics, MissingDebuggerVariable) {
+    SetVariable("MARVANE_DEBUGGER", "");
+    auto monitor = std::make_unique<TestMonitor>();
+    ASSERT_EQ(collector.codes.size(), 1u);
+    EXPECT_EQ(collector.codes[0], Error::InvalidState);
+    EXPECT_EQ(collector.texts[0], L"Performance env var not found");
+    EXPECT_EQ(collector.functions[0], "Marvane::Performance::PerformanceMonitor::PerformanceMonitor");
+    EXPECT_FALSE(monitor->IsCapturing());
+}
+
+TEST_F(MonitorDiagnostics, MissingLogVariable) {
+    SetVariable("MARVANE_DEBUGGER", "1");
+    SetVariable("MARVANE_DEBUG_LOG", "");
+    auto monitor = std::make_unique<TestMonitor>();
+    ASSERT_EQ(collector.codes.size(), 1u);
+    EXPECT_EQ(collector.codes[0], Error::InvalidState);
+    EXPECT_EQ(collector.texts[0], L"Log file env var not found");
+}
+
+TEST_F(MonitorDiagnostics, UnwritableLogFile) {
+    const auto path = std::filesystem::temp_directory_path() / "no-such-dir-mvcore" / "log.mplg";
+    SetVariable("MARVANE_DEBUGGER", "1");
+    SetVariable("MARVANE_DEBUG_LOG", path.string());
+    auto monitor = std::make_unique<TestMonitor>();
+    ASSERT_EQ(collector.codes.size(), 1u);
+    EXPECT_EQ(collector.codes[0], Error::IO);
+    EXPECT_EQ(collector.texts[0], L"Error writing to performance log '" + path.wstring() + L"'");
+    EXPECT_FALSE(monitor->IsCapturing());
+}
+
+TEST_F(MonitorDiagnostics, BothVariablesStartCapturingWithoutComplaint) {
+    const auto path = TempPath("diagnostics");
+    SetVariable("MARVANE_DEBUGGER", "1");
+    SetVariable("MARVANE_DEBUG_LOG", path.string());
+    auto monitor = std::make_unique<TestMonitor>();
+    EXPECT_TRUE(collector.codes.empty());
+    EXPECT_TRUE(monitor->IsCapturing());
+    monitor.reset();
+    EXPECT_GE(std::filesystem::file_size(path), 26u);
+    std::filesystem::remove(path);
+}
+
+} // namespace

@@ -1,0 +1,110 @@
+// The log reader behind mplg, in-process: a log cut at every possible length is read up to its last
+// whole record (with a warning exactly when the cut falls inside a record), and every command copes with
+// what was read.
+#include "commands.h"
+#include "log_reader.h"
+#include "monitor_test_support.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <sstream>
+
+using namespace monitor_test;
+
+namespace {
+
+std::vector<unsigned char> WriteSampleLog(const std::filesystem::path& path) {
+    auto monitor = std::make_unique<TestMonitor>();
+    monitor->UseFakeClock(1000);
+    StatisticOptions options;
+    options.description = L"d\u00e9j\u00e0 vu";
+    options.unit = L"u";
+    const StatisticId a = monitor->RegisterStatistic(L"a", StatisticType::Counter, options);
+    monitor->RegisterCurrentThread(L"t");
+    EXPECT_EQ(monitor->StartRecord(path.wstring().c_str()), Error::Ok);
+    monitor->CounterAdd(a, 2);
+    monitor->PushRange(a);
+    fakeNow = 5;
+    monitor->PopRange();
+    monitor->EndRange(monitor->BeginRange(a));
+    monitor->Tick();
+    monitor->RegisterGroup(L"late group");
+    EXPECT_EQ(monitor->StopRecord(), Error::Ok);
+    return ReadAll(path);
+}
+
+void WriteBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes,
+                std::size_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(size));
+}
+
+TEST(MplgReader, ReadsEveryRecordOfAWholeLog) {
+    const auto path = TempPath("reader");
+    const auto bytes = WriteSampleLog(path);
+    mplg::Log log;
+    std::string error;
+    ASSERT_TRUE(mplg::ReadLog(path.string(), log, error)) << error;
+    EXPECT_TRUE(log.warning.empty());
+    EXPECT_EQ(log.ticksPerSecond, 1000);
+    EXPECT_EQ(log.wholeRecordsEnd, bytes.size());
+    ASSERT_FALSE(log.records.empty());
+    EXPECT_EQ(log.records.front().type, mplg::StatisticCreate);
+    EXPECT_EQ(log.records.front().description, "d\xc3\xa9j\xc3\xa0 vu");
+    EXPECT_EQ(log.records.back().type, mplg::GroupCreate);
+    EXPECT_EQ(log.records.back().name, "late group");
+    std::filesystem::remove(path);
+}
+
+TEST(MplgReader, ACutAtAnyLengthKeepsTheWholeRecordsBeforeIt) {
+    const auto path = TempPath("reader-full");
+    const auto bytes = WriteSampleLog(path);
+    mplg::Log whole;
+    std::string error;
+    ASSERT_TRUE(mplg::ReadLog(path.string(), whole, error));
+    std::vector<std::size_t> boundaries = {whole.records.front().offset};
+    for (std::size_t i = 1; i < whole.records.size(); ++i)
+        boundaries.push_back(whole.records[i].offset);
+    boundaries.push_back(bytes.size());
+
+    const auto cut = TempPath("reader-cut");
+    for (std::size_t size = 0; size <= bytes.size(); ++size) {
+        WriteBytes(cut, bytes, size);
+        mplg::Log log;
+        const bool read = mplg::ReadLog(cut.string(), log, error);
+        if (size < boundaries.front()) {
+            // Inside the file header: not a readable log.
+            EXPECT_FALSE(read) << size;
+            continue;
+        }
+        ASSERT_TRUE(read) << size << ": " << error;
+        std::size_t whole_records = 0;
+        while (whole_records + 1 < boundaries.size() && boundaries[whole_records + 1] <= size)
+            ++whole_records;
+        EXPECT_EQ(log.records.size(), whole_records) << size;
+        EXPECT_EQ(log.wholeRecordsEnd, boundaries[whole_records]) << size;
+        EXPECT_EQ(log.warning.empty(), size == boundaries[whole_records]) << size;
+        std::ostringstream sink;
+        mplg::Dump(log, sink);
+        mplg::Stats(log, sink);
+        mplg::Trace(log, sink);
+    }
+    std::filesystem::remove(cut);
+    std::filesystem::remove(path);
+}
+
+TEST(MplgReader, AnUnknownRecordTypeStopsReadingWithAWarning) {
+    const auto path = TempPath("reader-unknown");
+    auto bytes = WriteSampleLog(path);
+    const std::size_t end = bytes.size();
+    bytes.insert(bytes.end(), {0x02, 0x05, 0x00, 0x00, 0x00}); // a client record type the reader cannot size
+    WriteBytes(path, bytes, bytes.size());
+    mplg::Log log;
+    std::string error;
+    ASSERT_TRUE(mplg::ReadLog(path.string(), log, error));
+    EXPECT_EQ(log.wholeRecordsEnd, end);
+    EXPECT_NE(log.warning.find("unknown record type 2"), std::string::npos) << log.warning;
+    std::filesystem::remove(path);
+}
+
+} // namespace

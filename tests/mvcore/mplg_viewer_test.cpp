@@ -1,0 +1,236 @@
+// The mplg viewer on logs written by the library: dump, stats and trace (the trace checked by Python's
+// json module where Python is at hand), refusal of other files, and logs cut short.
+#include "monitor_test_support.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+using namespace monitor_test;
+
+namespace {
+
+std::filesystem::path ProgramDirectory() {
+#if defined(_WIN32)
+    wchar_t buffer[MAX_PATH];
+    GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    return std::filesystem::path(buffer).parent_path();
+#else
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+#endif
+}
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadText(const std::filesystem::path& path) {
+    std::string text;
+    for (unsigned char c : ReadAll(path)) {
+        if (c != '\r') text += static_cast<char>(c);
+    }
+    return text;
+}
+
+std::string Quote(const std::filesystem::path& path) {
+    std::string quoted = "\"";
+    quoted += path.string();
+    quoted += "\"";
+    return quoted;
+}
+
+ToolRun RunTool(const std::vector<std::string>& arguments) {
+    const auto out = TempPath("stdout");
+    const auto err = TempPath("stderr");
+    std::string command;
+#if defined(_WIN32)
+    // cmd.exe strips the first and last quote of a command line that starts with one.
+    command += "\"";
+#endif
+    command += Quote(ProgramDirectory() / "mplg");
+    for (const std::string& argument : arguments) {
+        command += ' ';
+        command += argument;
+    }
+    command += " > ";
+    command += Quote(out);
+    command += " 2> ";
+    command += Quote(err);
+#if defined(_WIN32)
+    command += "\"";
+#endif
+    ToolRun run;
+    run.status = std::system(command.c_str());
+    run.out = ReadText(out);
+    run.err = ReadText(err);
+    std::filesystem::remove(out);
+    std::filesystem::remove(err);
+    return run;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+bool HasLineWith(const std::vector<std::string>& lines, const std::vector<std::string>& parts) {
+    for (const std::string& line : lines) {
+        bool all = true;
+        for (const std::string& part : parts)
+            all = all && line.find(part) != std::string::npos;
+        if (all) return true;
+    }
+    return false;
+}
+
+class MplgViewer : public ::testing::Test {
+  protected:
+    // A capture with every record type: 3 frames, counters, nested and cross-thread ranges, a thread.
+    void SetUp() override {
+        log = TempPath("viewer");
+        monitor = std::make_unique<TestMonitor>();
+        monitor->UseFakeClock(1000000); // one tick per microsecond
+        const StatisticGroupId group = monitor->RegisterGroup(L"Streaming");
+        StatisticOptions options;
+        options.description = L"tiles \"loaded\"";
+        options.unit = L"tiles";
+        options.group = group;
+        tiles = monitor->RegisterStatistic(L"Tiles", StatisticType::Counter, options);
+        options.unit = L"ticks";
+        options.defaultMethod = StatisticValueMethod::PerFrame;
+        update = monitor->RegisterStatistic(L"Update", StatisticType::Counter, options);
+        decode = monitor->RegisterStatistic(L"Decode", StatisticType::Counter, options);
+        monitor->RegisterCurrentThread(L"render thread");
+        ASSERT_EQ(monitor->StartRecord(log.wstring().c_str()), Error::Ok);
+        fakeNow = 0;
+        monitor->CounterAdd(tiles, 10); // frame 1: 10 tiles
+        monitor->PushRange(update);
+        fakeNow = 100;
+        monitor->PushRange(decode);
+        fakeNow = 150;
+        monitor->PopRange();
+        fakeNow = 400;
+        monitor->PopRange();
+        const std::uint64_t handle = monitor->BeginRange(decode);
+        fakeNow = 1000;
+        monitor->Tick();
+        monitor->CounterSub(tiles, 4); // frame 2: 6 tiles
+        monitor->EndRange(handle);
+        fakeNow = 2000;
+        monitor->Tick();
+        monitor->CounterSet(tiles, 20); // frame 3: 20 tiles
+        monitor->CounterInc(tiles);
+        monitor->CounterDec(tiles);
+        fakeNow = 3000;
+        monitor->Tick();
+        ASSERT_EQ(monitor->StopRecord(), Error::Ok);
+    }
+    void TearDown() override {
+        monitor.reset();
+        std::error_code ignored;
+        std::filesystem::remove(log, ignored);
+    }
+    std::filesystem::path log;
+    std::unique_ptr<TestMonitor> monitor;
+    StatisticId tiles, update, decode;
+};
+
+TEST_F(MplgViewer, DumpPrintsEveryRecordAsALine) {
+    const ToolRun run = RunTool({"dump", Quote(log)});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.err.empty()) << run.err;
+    const auto lines = Lines(run.out);
+    // Header line; snapshot: 3 statistics, 2 groups, 1 thread, 1 CounterSet (Tiles); then 14 records.
+    ASSERT_EQ(lines.size(), 1u + 7u + 14u);
+    EXPECT_EQ(lines[0], "MPLG ticks_per_second=1000000");
+    EXPECT_TRUE(HasLineWith(lines, {"StatisticCreate", "name=\"Tiles\"", "unit=\"tiles\"",
+                                    "description=\"tiles \\\"loaded\\\"\""}));
+    EXPECT_TRUE(HasLineWith(lines, {"ThreadCreate", "name=\"render thread\""}));
+    EXPECT_TRUE(HasLineWith(lines, {"CounterAdd id=0 amount=10"}));
+    EXPECT_TRUE(HasLineWith(lines, {"PopRange id=2", "time=150"}));
+    EXPECT_TRUE(HasLineWith(lines, {"BeginRange id=2 handle=1099511627776 time=400"}));
+    EXPECT_TRUE(HasLineWith(lines, {"Tick id=0 time=3000"}));
+}
+
+TEST_F(MplgViewer, StatsTabulatesFinalValuesAndPerFrameMeans) {
+    const ToolRun run = RunTool({"stats", Quote(log)});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto lines = Lines(run.out);
+    // Tiles is read as a value: the mean of 10, 6 and 20 at the three frame ends.
+    EXPECT_TRUE(HasLineWith(lines, {"Streaming", "Tiles", "tiles", " 20 ", " 12"}));
+    // Update spans 0..400 in the first frame only: 400 ticks over 3 frames.
+    EXPECT_TRUE(HasLineWith(lines, {"Streaming", "Update", "ticks", " 400 ", "133.333333"}));
+    // Decode: 50 ticks pushed plus 1 for its BeginRange, all in frame 1.
+    EXPECT_TRUE(HasLineWith(lines, {"Decode", " 51 ", " 17"}));
+    EXPECT_TRUE(HasLineWith(lines, {"3 frames, 3 statistics"}));
+}
+
+TEST_F(MplgViewer, TraceIsValidChromeTraceJson) {
+    const auto json = TempPath("trace");
+    const ToolRun run = RunTool({"trace", Quote(log), Quote(json)});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string text = ReadText(json);
+    EXPECT_NE(text.find("\"traceEvents\""), std::string::npos);
+    EXPECT_NE(text.find("\"thread_name\""), std::string::npos);
+    EXPECT_NE(text.find("\"Streaming/Update\""), std::string::npos);
+#if defined(_WIN32)
+    GTEST_SKIP() << "the JSON parser check needs python3, which runs on the Linux side";
+#else
+    const char* source = std::getenv("PROJECT_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    std::string check = "python3 ";
+    check += Quote(std::filesystem::path(source) / "tests" / "mvcore" / "mplg_check_trace.py");
+    check += ' ';
+    check += Quote(json);
+    check += " \"render thread\"";
+    EXPECT_EQ(std::system(check.c_str()), 0);
+#endif
+    std::filesystem::remove(json);
+}
+
+TEST_F(MplgViewer, RejectsAFileThatIsNotALog) {
+    const auto other = TempPath("not-a-log");
+    {
+        std::ofstream out(other, std::ios::binary);
+        out << "RIFF0000WAVEfmt this is something else entirely";
+    }
+    const ToolRun run = RunTool({"dump", Quote(other)});
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.err.find("not an MPLG"), std::string::npos) << run.err;
+    EXPECT_TRUE(run.out.empty());
+    EXPECT_NE(RunTool({"stats"}).status, 0);
+    EXPECT_NE(RunTool({"frobnicate", Quote(log)}).status, 0);
+    std::filesystem::remove(other);
+}
+
+TEST_F(MplgViewer, ReadsALogCutShortUpToItsLastWholeRecord) {
+    auto bytes = ReadAll(log);
+    ASSERT_GT(bytes.size(), 5u);
+    bytes.resize(bytes.size() - 5); // inside the final Tick record
+    const auto cut = TempPath("cut");
+    {
+        std::ofstream out(cut, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    const ToolRun run = RunTool({"dump", Quote(cut)});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.err.find("warning"), std::string::npos);
+    EXPECT_NE(run.err.find("cut short"), std::string::npos);
+    const auto lines = Lines(run.out);
+    EXPECT_EQ(lines.size(), 1u + 7u + 13u);
+    EXPECT_FALSE(HasLineWith(lines, {"Tick id=0 time=3000"}));
+    std::filesystem::remove(cut);
+}
+
+} // namespace
