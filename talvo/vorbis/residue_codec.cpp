@@ -131,6 +131,9 @@ bool code_class_word(Dir& d, StreamContext& ctx, const Residue& residue, int r4,
         const int32_t v = first + i;
         uint16_t* tree = ctx.packet_probs + kResidueClassProbs + 32 * v + 16 * r4;
         const int cls = static_cast<int>(d.tree(tree, 4, known));
+        // Each class is a digit of the class word, so a valid archive never decodes one beyond the
+        // residue's classifications; a damaged one would index past the residue's book table.
+        if (cls >= classifications) return false;
         classes[v] = cls;
         word = word * classifications + cls;
     }
