@@ -13,6 +13,9 @@ struct Unpacking {
     RangeDecoder* rc;
     int bit(uint16_t& prob, int /*known*/) { return decode_bit(*rc, prob); }
     uint32_t tree(uint16_t* probs, int n, uint32_t /*known*/) { return decode_tree(*rc, probs, n); }
+    // The sub-stream is used up and garbage is coming in (decoder_overran): loops driven by these
+    // decisions stop here.
+    bool overran() const { return decoder_overran(*rc); }
 };
 
 struct Packing {
@@ -26,4 +29,5 @@ struct Packing {
         encode_tree(*rc, probs, n, known);
         return known;
     }
+    bool overran() const { return false; }
 };

@@ -47,8 +47,13 @@ void init_streamed_decoder(RangeDecoder& dec, ByteSource* source, uint8_t* buffe
     int32_t filled = 0;
     if (first > 0 && !source->is_exhausted(source->context))
         filled = std::max(0, source->read_bytes(source->context, buffer, first));
-    // An archive that ends early must not leave the decoder reading uninitialised memory.
-    if (filled < first) std::memset(buffer + filled, 0, static_cast<size_t>(first - filled));
+    // An archive that ends early must not leave the decoder reading uninitialised memory. The bytes
+    // it lacks count as read past the end: a sub-stream that claims more than the archive holds must
+    // not be decoded for as long as it claims.
+    if (filled < first) {
+        std::memset(buffer + filled, 0, static_cast<size_t>(first - filled));
+        dec.overrun = first - filled;
+    }
     start_code(dec, first);
 }
 
@@ -67,7 +72,12 @@ void advance_decoder_buffer(RangeDecoder& dec) {
     dec.remaining = left;
     const int32_t n = std::min(consumed, left);
     dec.buffer_end = dec.buffer_start + n;
+    int32_t got = 0;
     if (dec.source && !dec.source->is_exhausted(dec.source->context))
-        dec.source->read_bytes(dec.source->context, dec.buffer_start, n);
+        got = std::max(0, dec.source->read_bytes(dec.source->context, dec.buffer_start, n));
+    // Once the archive has ended the old bytes are decoded again. They stand for bytes the archive does
+    // not have, so they count as read past the end, or a length code of a gigabyte would keep the
+    // decoder going over the same chunk for as long as it claims.
+    if (dec.source && got < n) dec.overrun += n - got;
     dec.cursor = dec.buffer_start;
 }

@@ -26,6 +26,15 @@ struct RangeDecoder {
     int32_t overrun = 0;          // bytes shifted in again after that (a valid archive needs none)
 };
 
+// The encoder's flush writes out every bit it coded, so decoding a valid sub-stream never shifts in a
+// byte past its end. A decoder that has gone further than this has been reading garbage: the archive
+// is corrupt, and whatever loop drives the decoder must stop instead of decoding the same byte forever.
+constexpr int32_t kDecoderOverrunLimit = 4;
+
+inline bool decoder_overran(const RangeDecoder& dec) {
+    return dec.overrun > kDecoderOverrunLimit;
+}
+
 // In-memory sub-stream of `length` bytes; the bytes must outlive the decoder.
 void init_decoder(RangeDecoder& dec, const uint8_t* bytes, int32_t length);
 

@@ -28,6 +28,9 @@ UnpackStatus run_stream_item(DriverState& state) {
         return UnpackStatus::UnexpectedEnd;
     case StreamItemResult::WriteFailed:
         return UnpackStatus::WriteFailed;
+    case StreamItemResult::Corrupt:
+        // Running out of sub-stream because the archive itself ended is the more useful message.
+        return reader_is_exhausted(state.reader) ? UnpackStatus::UnexpectedEnd : UnpackStatus::Corrupt;
     }
     return UnpackStatus::Ok;
 }

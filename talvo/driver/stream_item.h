@@ -11,5 +11,7 @@ bool stream_driver_setup(DriverState& state);
 void stream_driver_release(DriverState& state);
 
 // Restores one stream item, called after its announcement has been decoded. Ok when the item is over,
-// restored or failed (a failed stream item ends that item only); any other status ends the run.
+// restored or failed (a failed stream item ends that item only); any other status ends the run. A
+// sub-stream decoder (or the control decoder) that ran past its end (decoder_overran) means a corrupt
+// archive, not a failed item: the item stops at once and returns Corrupt, keeping the pages written.
 UnpackStatus run_stream_item(DriverState& state);

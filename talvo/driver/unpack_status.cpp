@@ -12,6 +12,8 @@ const char* unpack_status_message(UnpackStatus status) {
         return "Can't open/create input/output file!\n";
     case UnpackStatus::UnexpectedEnd:
         return "Unexpected end of archive!\n";
+    case UnpackStatus::Corrupt:
+        return "Archive is corrupt!\n";
     case UnpackStatus::OutOfMemory:
         return "Out of memory!\n";
     case UnpackStatus::WriteFailed:

@@ -10,6 +10,7 @@ enum class UnpackStatus : uint8_t {
     InvalidFormat,     // flags bits 0-2 above 3
     CannotCreate,      // the output could not be created
     UnexpectedEnd,     // the archive ended before its end marker
+    Corrupt,           // a range decoder ran past the end of its sub-stream
     OutOfMemory,       // an allocation failed (the reader's ring and thread included)
     WriteFailed,       // the output refused bytes
     UnsupportedStream, // a stream item, which this build cannot restore yet

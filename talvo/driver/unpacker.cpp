@@ -49,6 +49,9 @@ UnpackStatus run_items(DriverState& state) {
     Unpacking dir{&state.control_decoder};
     for (;;) {
         const ItemKind kind = code_item_kind(dir, state.control_probs, state.previous_special, ItemKind::Raw);
+        // Past the end of its block the control decoder announces items made of garbage, and a stream
+        // of repeat items would cost no archive bytes at all: stop before running any of them.
+        if (decoder_overran(state.control_decoder)) return UnpackStatus::Corrupt;
         UnpackStatus status = UnpackStatus::Ok;
         if (kind == ItemKind::Raw) {
             bool end_marker = false;

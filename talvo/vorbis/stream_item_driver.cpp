@@ -180,8 +180,12 @@ StreamItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader,
     if (ctx.remember_stream)
         store_add_record(driver.stream_store, start, store_size(driver.stream_store) - start);
     (void)ok; // a failed stream item ends this item only
+    // A valid archive never needs a byte past a sub-stream's end; a decoder that went further means
+    // the item was restored from garbage, and so would everything after it be.
+    const bool corrupt = decoder_overran(ctx.data_decoder) || decoder_overran(ctx.page_decoder) ||
+                         decoder_overran(ctx.aux_decoder) || decoder_overran(control);
     link_context(driver, nullptr, nullptr, OutputSink{});
-    return StreamItemResult::Done;
+    return corrupt ? StreamItemResult::Corrupt : StreamItemResult::Done;
 }
 
 bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t count, bool remember,

@@ -29,6 +29,7 @@ enum class StreamItemResult : uint8_t {
     Done,        // the item is over, restored or failed (a failed item ends that item only)
     InputEnded,  // the archive ended inside the item's sub-stream blocks
     WriteFailed, // the output refused bytes
+    Corrupt,     // a sub-stream decoder ran past its end (decoder_overran): the archive is damaged
 };
 
 // Unpacking, after the item's announcement: the remember bit on `control`, the three sub-streams from

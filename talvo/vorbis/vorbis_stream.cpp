@@ -22,6 +22,11 @@ bool code_vorbis_stream(Dir& data, Dir& page, Dir& aux, Dir& control, StreamCont
     if (!rebuild_vorbis_headers(data, control, ctx)) return false;
     bool ok = true;
     while (ok && start_audio_packet(ctx)) {
+        // Past the end of a sub-stream the decisions are garbage and need not ever reach the last page.
+        if (data.overran() || page.overran() || aux.overran() || control.overran()) {
+            ok = false;
+            break;
+        }
         const int mode = code_mode_number(page, ctx);
         ok = mode >= 0 && rebuild_audio_packet(data, aux, ctx, ctx.setup->modes[static_cast<size_t>(mode)]);
     }

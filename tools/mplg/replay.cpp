@@ -2,6 +2,17 @@
 
 namespace mplg {
 
+namespace {
+
+// Values and times come from the file: a damaged log may hold any of them, so sums wrap (as the
+// monitor's own 64-bit counters do) instead of overflowing. a + b - c.
+std::int64_t Wrapping(std::int64_t a, std::int64_t b, std::int64_t c = 0) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b) -
+                                     static_cast<std::uint64_t>(c));
+}
+
+} // namespace
+
 StatisticState& Replay::Statistic(std::uint32_t id) {
     auto found = statistics.find(id);
     if (found != statistics.end()) return found->second;
@@ -47,16 +58,16 @@ void Replay::Apply(const Record& record) {
         threads[record.id & 0xFFFFFFu] = record.name;
         break;
     case CounterInc:
-        Statistic(record.id).value += 1;
+        Statistic(record.id).value = Wrapping(Statistic(record.id).value, 1);
         break;
     case CounterDec:
-        Statistic(record.id).value -= 1;
+        Statistic(record.id).value = Wrapping(Statistic(record.id).value, -1);
         break;
     case CounterAdd:
-        Statistic(record.id).value += record.amount;
+        Statistic(record.id).value = Wrapping(Statistic(record.id).value, record.amount);
         break;
     case CounterSub:
-        Statistic(record.id).value -= record.amount;
+        Statistic(record.id).value = Wrapping(Statistic(record.id).value, -std::int64_t{record.amount});
         break;
     case CounterSet:
         Statistic(record.id).value = record.amount;
@@ -71,14 +82,14 @@ void Replay::Apply(const Record& record) {
         if (!stack.empty()) {
             const auto [start, id] = stack.back();
             stack.pop_back();
-            Statistic(id).value += record.time - start;
+            Statistic(id).value = Wrapping(Statistic(id).value, Wrapping(record.time, 0, start));
             closedRange = true;
         }
         break;
     }
     case BeginRange:
         lastTime = record.time;
-        Statistic(record.id).value += 1;
+        Statistic(record.id).value = Wrapping(Statistic(record.id).value, 1);
         break;
     case EndRange:
     case Tick:

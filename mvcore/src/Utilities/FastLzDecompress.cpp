@@ -30,8 +30,10 @@ inline void CopyMatch(unsigned char* op, std::uint64_t distance, std::uint64_t l
     }
     for (; i + 8 <= length; i += 8)
         std::memcpy(op + i, op + i - step, 8);
+    // Offset from op + i, not i - step as an index: a match shorter than its distance has i < step,
+    // and the unsigned index would wrap.
     for (; i < length; ++i)
-        op[i] = op[i - step];
+        op[i] = *(op + i - step);
 }
 
 // Every read is checked against the end of the block and every write against `capacity`: a damaged or

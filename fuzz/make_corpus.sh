@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Seed corpora for the fuzz targets, made from the test files: the sample Ogg files and archives packed
+# from them, the shared FastLZ vectors, MPLG logs, and a few hand-made strings.
+# Usage: fuzz/make_corpus.sh BUILD_DIR (a build with BUILD_FUZZERS=ON); seeds go to BUILD_DIR/fuzz-seeds,
+# made afresh each time.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$(cd "$1" && pwd)"
+seeds="$build/fuzz-seeds"
+samples="$build/samples"
+rm -rf "$seeds"
+mkdir -p "$seeds"/{talvo_unpack,talvo_pack,fastlz_decompress,utf16_to_utf32,format_string_trunc,mplg_reader}
+
+bash "$root/tests/samples/make_samples.sh" "$samples" >/dev/null
+
+# Small files whole (their streams are modelled, so the archives hold stream items), larger ones cut
+# after their headers and first audio pages (kept raw): the fuzzer mutates short inputs far faster.
+tmp="$(mktemp -d)"
+trap 'rm -rf "$tmp"' EXIT
+for f in "$samples"/*.ogg; do
+  name="$(basename "$f" .ogg)"
+  if [ "$(stat -c %s "$f")" -le 20000 ]; then cp "$f" "$tmp/$name.ogg"; else head -c 8192 "$f" > "$tmp/$name.ogg"; fi
+  # The pack target reads two option bytes first (flags, raw item size); zeros are the defaults.
+  { printf '\0\0'; cat "$tmp/$name.ogg"; } > "$seeds/talvo_pack/$name"
+  "$build/bin/talvo-pack" "$tmp/$name.ogg" "$seeds/talvo_unpack/$name.talvo" >/dev/null 2>&1
+done
+printf 'TALVO\0\0' > "$seeds/talvo_unpack/header_only"
+
+shared="$root/../shared/fastlz-vectors"
+if [ -d "$shared" ]; then
+  for f in "$shared"/*.l1 "$shared"/*.l2; do
+    [ "$(stat -c %s "$f")" -le 65536 ] && cp "$f" "$seeds/fastlz_decompress/"
+  done
+fi
+
+python3 - "$seeds" <<'PY'
+import os, struct, sys
+seeds = sys.argv[1]
+def put(target, name, data):
+    with open(os.path.join(seeds, target, name), "wb") as f:
+        f.write(data)
+# UTF-16 strings after the room byte: plain, astral pairs, a lone high and a lone low surrogate.
+texts = {"ascii": "talvo archive", "mixed": "Grüße, 世界 😀🎵", "astral": "😀" * 8}
+for name, text in texts.items():
+    units = text.encode("utf-16-le")
+    for room in (0, 1, 4, 64):
+        put("utf16_to_utf32", f"{name}_{room}", bytes([room]) + units)
+put("utf16_to_utf32", "lone_high", bytes([8]) + struct.pack("<3H", 0x41, 0xD83D, 0x42))
+put("utf16_to_utf32", "lone_low", bytes([8]) + struct.pack("<2H", 0xDC00, 0x41))
+# Format inputs are consumed field by field; a few patterns give the fuzzer different starting shapes.
+for i, pattern in enumerate([b"\x00" * 64, b"\xff" * 64, bytes(range(64)), bytes(range(255, 0, -3))]):
+    put("format_string_trunc", f"pattern_{i}", pattern)
+PY
+
+# Every input a fuzzer once broke something with, so each campaign and smoke run retries it under the
+# fuzz build's sanitizers (clang's checks see some faults the GCC sanitizer build does not).
+for f in "$root"/tests/reliability/inputs/*; do
+  [ -f "$f" ] || continue
+  name="$(basename "$f")"
+  for t in talvo_unpack talvo_pack fastlz_decompress utf16_to_utf32 format_string_trunc mplg_reader; do
+    case "$name" in "$t"_*) cp "$f" "$seeds/$t/" ;; esac
+  done
+done
+
+# MPLG logs written by the monitor's own writer, when this build has the helper that writes them.
+if [ -x "$build/bin/fuzz_mplg_seed_writer" ]; then
+  "$build/bin/fuzz_mplg_seed_writer" "$seeds/mplg_reader"
+fi
+for d in "$seeds"/*; do echo "$(basename "$d"): $(ls "$d" | wc -l) seeds"; done

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Fuzz campaigns: scripts/fuzz.sh TARGET|all SECONDS. Builds build-fuzz (clang, libFuzzer, ASan+UBSan)
+# when needed, seeds each target's corpus from the test files and runs the targets one after another
+# at the lowest priority (the machine is shared). Corpora grow in build-fuzz/fuzz-corpus/TARGET; crash,
+# leak and timeout inputs land in build-fuzz/fuzz-findings/TARGET. Prints executions and time per
+# target; fails when any target found something.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+target="${1:?usage: scripts/fuzz.sh TARGET|all SECONDS}"
+seconds="${2:?usage: scripts/fuzz.sh TARGET|all SECONDS}"
+build="$root/build-fuzz"
+all_targets=(talvo_unpack talvo_pack fastlz_decompress utf16_to_utf32 format_string_trunc mplg_reader)
+
+# libFuzzer comes with clang's compiler runtime (libclang-rt-*-dev); without it there is nothing to run.
+probe="$(mktemp -d)"
+trap 'rm -rf "$probe"' EXIT
+echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' > "$probe/p.cpp"
+if ! clang++ -fsanitize=fuzzer,address,undefined "$probe/p.cpp" -o "$probe/p" >/dev/null 2>&1; then
+  echo "== fuzz: SKIPPED: clang++ with libFuzzer's runtime is not available (scripts/setup.sh installs it)"
+  exit 0
+fi
+
+JOBS="${JOBS:-2}" nice -n 19 bash "$root/scripts/build.sh" fuzz >/dev/null
+nice -n 19 bash "$root/fuzz/make_corpus.sh" "$build" >/dev/null
+
+if [ "$target" = all ]; then targets=("${all_targets[@]}"); else targets=("$target"); fi
+failed=0
+for t in "${targets[@]}"; do
+  bin="$build/bin/fuzz_$t"
+  if [ ! -x "$bin" ]; then
+    echo "== fuzz $t: SKIPPED: not built here (its library is not in this tree)"
+    continue
+  fi
+  corpus="$build/fuzz-corpus/$t"
+  findings="$build/fuzz-findings/$t"
+  mkdir -p "$corpus" "$findings"
+  log="$build/fuzz-findings/$t.log"
+  # -timeout: one input running this long is a hang; -rss_limit_mb: a bound on what any input may cost.
+  if (cd "$findings" && nice -n 19 "$bin" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 \
+        -max_len=65536 -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" "$build/fuzz-seeds/$t") \
+        >"$log" 2>&1; then
+    result=clean
+  else
+    result="FOUND SOMETHING (see $log and $findings)"
+    failed=1
+  fi
+  execs="$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?')"
+  took="$(grep -o 'Done [0-9]* runs in [0-9]* second' "$log" | grep -o 'in [0-9]*' | grep -o '[0-9]*' || echo '?')"
+  echo "== fuzz $t: $result: $execs executions in ${took:-?} s, corpus $(ls "$corpus" | wc -l) inputs"
+done
+exit "$failed"
