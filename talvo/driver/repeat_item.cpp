@@ -15,6 +15,8 @@ UnpackStatus run_repeat_item(DriverState& state) {
         return UnpackStatus::UnexpectedEnd;
     case StreamItemResult::WriteFailed:
         return UnpackStatus::WriteFailed;
+    case StreamItemResult::Corrupt:
+        return UnpackStatus::Corrupt;
     }
     return UnpackStatus::Ok;
 }
