@@ -26,8 +26,12 @@ void CounterSub(std::uint32_t statistic, std::int32_t amount) {
     GetPerformanceMonitor()->CounterSub(Performance::StatisticId(statistic), amount);
 }
 
-void RegisterCurrentThread(const wchar_t* name) { GetPerformanceMonitor()->RegisterCurrentThread(name); }
+void RegisterCurrentThread(const wchar_t* name) {
+    GetPerformanceMonitor()->RegisterCurrentThread(name);
+}
 
-void InitializeGraphicsDriver() { GlobalGraphicsDriver.Initialize(); }
+void InitializeGraphicsDriver() {
+    GlobalGraphicsDriver.Initialize();
+}
 
 } // namespace Marvane::Detail

@@ -27,11 +27,19 @@ i64 InterlockedDec64(i64& target) {
 namespace {
 int fenceWord = 0;
 }
-void LoadMemoryFence() { __atomic_fetch_add(&fenceWord, 0, __ATOMIC_ACQ_REL); }
-void StoreMemoryFence() { __atomic_fetch_add(&fenceWord, 0, __ATOMIC_ACQ_REL); }
+void LoadMemoryFence() {
+    __atomic_fetch_add(&fenceWord, 0, __ATOMIC_ACQ_REL);
+}
+void StoreMemoryFence() {
+    __atomic_fetch_add(&fenceWord, 0, __ATOMIC_ACQ_REL);
+}
 #else
-void LoadMemoryFence() { std::atomic_thread_fence(std::memory_order_acquire); }
-void StoreMemoryFence() { std::atomic_thread_fence(std::memory_order_release); }
+void LoadMemoryFence() {
+    std::atomic_thread_fence(std::memory_order_acquire);
+}
+void StoreMemoryFence() {
+    std::atomic_thread_fence(std::memory_order_release);
+}
 #endif
 
 } // namespace Marvane::Platform

@@ -6,8 +6,8 @@ namespace Marvane::Utilities {
 
 // The file goes out in one write through the performance log's appending writer. A write or close
 // that fails is reported as IO: the caller would otherwise believe a truncated file complete.
-Error::Enum BmpFile::WriteBitmap(void* pixels, unsigned int width, unsigned int height, unsigned int bytesPerPixel,
-                                 const wchar_t* path) {
+Error::Enum BmpFile::WriteBitmap(void* pixels, unsigned int width, unsigned int height,
+                                 unsigned int bytesPerPixel, const wchar_t* path) {
     if (path == nullptr) return Error::InvalidParameter;
     Array<unsigned char> file;
     const Error::Enum built = WriteBitmap(pixels, width, height, bytesPerPixel, file);
