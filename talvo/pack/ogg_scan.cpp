@@ -1,26 +1,10 @@
 #include "pack/ogg_scan.h"
 
-#include <array>
+#include "ogg/ogg_crc.h"
+
 #include <cstring>
 
 namespace {
-
-std::array<uint32_t, 256> make_crc_table() {
-    std::array<uint32_t, 256> table{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t r = i << 24;
-        for (int k = 0; k < 8; ++k)
-            r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : (r << 1);
-        table[i] = r;
-    }
-    return table;
-}
-
-const std::array<uint32_t, 256> kCrcTable = make_crc_table();
-
-uint32_t read_le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // The identification header of a Vorbis stream opens its first page.
 bool starts_vorbis_stream(const uint8_t* data, const ScannedPage& page) {
@@ -44,15 +28,6 @@ void add_raw(std::vector<ScanRun>& runs, size_t begin, size_t end) {
 
 } // namespace
 
-uint32_t ogg_page_checksum(const uint8_t* page, size_t size) {
-    uint32_t crc = 0;
-    for (size_t i = 0; i < size; ++i) {
-        const uint8_t b = (i >= 22 && i < 26) ? 0 : page[i];
-        crc = (crc << 8) ^ kCrcTable[(crc >> 24) ^ b];
-    }
-    return crc;
-}
-
 size_t parse_ogg_page(const uint8_t* data, size_t size, size_t offset, ScannedPage& page) {
     if (offset > size || size - offset < 27) return 0;
     const uint8_t* p = data + offset;
@@ -64,7 +39,7 @@ size_t parse_ogg_page(const uint8_t* data, size_t size, size_t offset, ScannedPa
         payload += p[27 + i];
     const size_t total = 27 + segments + payload;
     if (size - offset < total) return 0;
-    if (ogg_page_checksum(p, total) != read_le32(p + 22)) return 0;
+    if (ogg_page_crc(p, total) != read_le32(p + 22)) return 0;
     page.offset = offset;
     page.size = total;
     page.header_type = p[5];

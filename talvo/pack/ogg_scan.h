@@ -44,9 +44,6 @@ struct OggScan {
     std::vector<ScanRun> runs;      // cover the input exactly, in order
 };
 
-// Ogg page checksum over a whole page whose CRC field reads as zero.
-uint32_t ogg_page_checksum(const uint8_t* page, size_t size);
-
 // A valid page at `offset`: capture pattern, version 0, the whole page inside the input, CRC matching.
 // Returns its size, or 0.
 size_t parse_ogg_page(const uint8_t* data, size_t size, size_t offset, ScannedPage& page);

@@ -1,4 +1,5 @@
 #include "pack/pack_pass.h"
+#include "ogg/ogg_crc.h"
 
 #include "coder/archive_writer.h"
 #include "pack/stream_modeller.h"
@@ -78,7 +79,7 @@ Bytes failing_page(const ScannedPage& last, const uint8_t* last_bytes) {
     for (int i = 0; i < 4; ++i)
         page[18 + i] = static_cast<uint8_t>(sequence >> (8 * i));
     page[26] = 0; // no segments
-    const uint32_t crc = ogg_page_checksum(page.data(), page.size());
+    const uint32_t crc = ogg_page_crc(page.data(), page.size());
     for (int i = 0; i < 4; ++i)
         page[22 + i] = static_cast<uint8_t>(crc >> (8 * i));
     return page;

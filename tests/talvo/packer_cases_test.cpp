@@ -1,6 +1,7 @@
 // The packer on every kind of input users have: chained, repeated and header-sharing streams, foreign
 // and interleaved streams, junk, damage, truncation, empty and huge files. Everything round-trips.
 
+#include "ogg/ogg_crc.h"
 #include "pack/ogg_scan.h"
 #include "pack_test_support.h"
 #include "sample_files.h"
@@ -146,7 +147,7 @@ TEST_F(PackerCases, UnparseablePacketPartWayKeepsTheLeadingPagesModelled) {
         ++victim;
     const ScannedPage& page = scan.pages[victim];
     ogg[page.offset + 27 + page.segment_count] |= 1;
-    const uint32_t crc = ogg_page_checksum(ogg.data() + page.offset, page.size);
+    const uint32_t crc = ogg_page_crc(ogg.data() + page.offset, page.size);
     for (int i = 0; i < 4; ++i)
         ogg[page.offset + 22 + i] = static_cast<uint8_t>(crc >> (8 * i));
 
