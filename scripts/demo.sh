@@ -24,7 +24,8 @@ t1=$(now)
 t2=$(now)
 cmp "$work/music.ogg" "$work/restored.ogg" && echo "   restored.ogg is identical to music.ogg"
 awk -v a="$(wc -c < "$work/music.ogg")" -v b="$(wc -c < "$work/music.ogg.talvo")" \
-    -v p="$(echo "$t1 - $t0" | bc)" -v u="$(echo "$t2 - $t1" | bc)" 'BEGIN {
+    -v t0="$t0" -v t1="$t1" -v t2="$t2" 'BEGIN {
+  p = t1 - t0; u = t2 - t1
   printf "   music.ogg %d bytes -> music.ogg.talvo %d bytes (%.1f%% of the input)\n", a, b, 100 * b / a
   printf "   packing %.2f s (%.1f MB/s, verification included), unpacking %.2f s (%.1f MB/s)\n",
     p, a / p / 1e6, u, a / u / 1e6 }'
