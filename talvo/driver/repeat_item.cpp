@@ -1,5 +1,6 @@
 #include "driver/repeat_item.h"
 
+#include "driver/stream_item.h"
 #include "vorbis/stream_item_driver.h"
 
 // The stream store lives with the stream item driver; this side hands it the control decoder and the
@@ -8,15 +9,5 @@
 UnpackStatus run_repeat_item(DriverState& state) {
     OutputSink* sink = state.output;
     const StreamOutput output{sink->context, sink->write};
-    switch (unpack_repeat_item(*state.stream_driver, state.control_decoder, output)) {
-    case StreamItemResult::Done:
-        return UnpackStatus::Ok;
-    case StreamItemResult::InputEnded:
-        return UnpackStatus::UnexpectedEnd;
-    case StreamItemResult::WriteFailed:
-        return UnpackStatus::WriteFailed;
-    case StreamItemResult::Corrupt:
-        return UnpackStatus::Corrupt;
-    }
-    return UnpackStatus::Ok;
+    return item_result_status(state, unpack_repeat_item(*state.stream_driver, state.control_decoder, output));
 }

@@ -17,11 +17,8 @@ void stream_driver_release(DriverState& state) {
     state.stream_driver = nullptr;
 }
 
-UnpackStatus run_stream_item(DriverState& state) {
-    OutputSink* sink = state.output;
-    const StreamOutput output{sink->context, sink->write};
-    switch (unpack_stream_item(*state.stream_driver, state.reader, state.control_decoder, state.control_probs,
-                               output)) {
+UnpackStatus item_result_status(const DriverState& state, StreamItemResult result) {
+    switch (result) {
     case StreamItemResult::Done:
         return UnpackStatus::Ok;
     case StreamItemResult::InputEnded:
@@ -33,4 +30,11 @@ UnpackStatus run_stream_item(DriverState& state) {
         return reader_is_exhausted(state.reader) ? UnpackStatus::UnexpectedEnd : UnpackStatus::Corrupt;
     }
     return UnpackStatus::Ok;
+}
+
+UnpackStatus run_stream_item(DriverState& state) {
+    OutputSink* sink = state.output;
+    const StreamOutput output{sink->context, sink->write};
+    return item_result_status(state, unpack_stream_item(*state.stream_driver, state.reader,
+                                                        state.control_decoder, state.control_probs, output));
 }

@@ -5,6 +5,10 @@
 #include "driver/driver_state.h"
 #include "driver/unpack_status.h"
 
+#include <cstdint>
+
+enum class StreamItemResult : uint8_t;
+
 // Builds what outlives single stream items (state.stream_driver), once, after the flags byte has been
 // accepted. False when memory runs out.
 bool stream_driver_setup(DriverState& state);
@@ -15,3 +19,6 @@ void stream_driver_release(DriverState& state);
 // sub-stream decoder (or the control decoder) that ran past its end (decoder_overran) means a corrupt
 // archive, not a failed item: the item stops at once and returns Corrupt, keeping the pages written.
 UnpackStatus run_stream_item(DriverState& state);
+
+// The run's status after a stream or repeat item ended with `result`.
+UnpackStatus item_result_status(const DriverState& state, StreamItemResult result);
