@@ -3,7 +3,8 @@
 # when needed, seeds each target's corpus from the test files and runs the targets one after another
 # at the lowest priority (the machine is shared). Corpora grow in build-fuzz/fuzz-corpus/TARGET; crash,
 # leak and timeout inputs land in build-fuzz/fuzz-findings/TARGET. Prints executions and time per
-# target; fails when any target found something.
+# target; fails when any target found something. FUZZ_SEED (default 1, so a run is repeatable; 0 = random)
+# seeds libFuzzer.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 target="${1:?usage: scripts/fuzz.sh TARGET|all SECONDS}"
@@ -36,7 +37,7 @@ for t in "${targets[@]}"; do
   mkdir -p "$corpus" "$findings"
   log="$build/fuzz-findings/$t.log"
   # -timeout: one input running this long is a hang; -rss_limit_mb: a bound on what any input may cost.
-  if (cd "$findings" && nice -n 19 "$bin" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 \
+  if (cd "$findings" && nice -n 19 "$bin" -max_total_time="$seconds" -seed="${FUZZ_SEED:-1}" -timeout=20 -rss_limit_mb=2560 \
         -max_len=65536 -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" "$build/fuzz-seeds/$t") \
         >"$log" 2>&1; then
     result=clean
