@@ -3,6 +3,8 @@
 // Reads an MPLG performance log into a list of records. A file cut short is read up to its last whole
 // record; anything after that is reported, not guessed at.
 
+#include "Marvane/Performance/LogRecords.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,21 +12,8 @@
 
 namespace mplg {
 
-enum RecordType : unsigned {
-    Tick = 1,
-    BeginRange = 3,
-    EndRange = 4,
-    PushRange = 5,
-    PopRange = 6,
-    ThreadCreate = 7,
-    StatisticCreate = 8,
-    GroupCreate = 9,
-    CounterInc = 10,
-    CounterDec = 11,
-    CounterAdd = 12,
-    CounterSub = 13,
-    CounterSet = 14,
-};
+// The record types are the writer's own, so reader and writer cannot drift apart.
+using enum Marvane::Performance::MessageType::Enum;
 
 struct Record {
     std::size_t offset = 0;
