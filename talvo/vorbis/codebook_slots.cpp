@@ -4,6 +4,22 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <new>
+
+PacketProbs::PacketProbs(const PacketProbs& other)
+    : values(other.size ? new uint16_t[other.size] : nullptr), size(other.size), ready(other.ready) {
+    std::copy(other.values.get(), other.values.get() + other.ready, values.get());
+}
+
+PacketProbs& PacketProbs::operator=(const PacketProbs& other) {
+    if (this != &other) *this = PacketProbs(other);
+    return *this;
+}
+
+bool PacketProbs::operator==(const PacketProbs& other) const {
+    return size == other.size && ready == other.ready &&
+           std::equal(values.get(), values.get() + ready, other.values.get());
+}
 
 bool init_slot_table(CodebookSlotTable& table, int32_t capacity, int32_t age_shift) {
     table.used_count = 0;
@@ -16,10 +32,27 @@ bool init_slot_table(CodebookSlotTable& table, int32_t capacity, int32_t age_shi
     } catch (const std::bad_alloc&) {
         return false;
     }
+    PacketProbs& probs = table.packet_probs;
     const size_t size = packet_probs_size(capacity);
-    if (table.packet_probs.size() != size) return allocate_table(table.packet_probs, size, kProbInit);
-    std::fill(table.packet_probs.begin(), table.packet_probs.end(), kProbInit);
+    if (probs.size != size) {
+        // Left unset: the pages stay untouched until a slot is prepared.
+        probs.values.reset(new (std::nothrow) uint16_t[size]);
+        probs.size = probs.values ? size : 0;
+        if (!probs.values) return false;
+    }
+    std::fill(probs.data(), probs.data() + kSharedPacketProbs, kProbInit);
+    probs.ready = kSharedPacketProbs;
     return true;
+}
+
+void prepare_slot_block(CodebookSlotTable& table, int32_t slot) {
+    PacketProbs& probs = table.packet_probs;
+    const size_t reach =
+        std::min(probs.size, static_cast<size_t>(kSharedPacketProbs) +
+                                 static_cast<size_t>(slot + 1) * kSlotBlockProbs + kSlotBlockSpareProbs);
+    if (probs.ready >= reach) return;
+    std::fill(probs.data() + probs.ready, probs.data() + reach, kProbInit);
+    probs.ready = reach;
 }
 
 void clear_slot_stream_flags(CodebookSlotTable& table) {
@@ -122,5 +155,6 @@ int32_t match_codebook_model(CodebookSlotTable& table, const Codebook& book) {
     slot.lookup_values = book.lookup_values;
     std::copy(lengths, lengths + book.entries, slot.lengths.begin());
     table.used_in_stream[r] = 1;
+    prepare_slot_block(table, r);
     return r;
 }

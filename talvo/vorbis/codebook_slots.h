@@ -6,7 +6,9 @@
 
 #include "vorbis/vorbis_setup.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Layout of the packet probability array: shared entries, then one block per slot.
@@ -29,13 +31,36 @@ struct CodebookSlot {
     std::vector<uint8_t> lengths; // codeword length per entry of the stored book
 };
 
+// The packet probability array, kSharedPacketProbs + capacity x kSlotBlockProbs (+ spare) entries. It is
+// 10 MB and more, while a short file uses a few slots: the entries are set to one half only when they
+// first come within reach of a slot (prepare_slot_block), so a fresh table costs its shared part alone.
+// Entries from `ready` on have never been read or written and hold no value.
+struct PacketProbs {
+    std::unique_ptr<uint16_t[]> values;
+    size_t size = 0;
+    size_t ready = 0;
+
+    PacketProbs() = default;
+    PacketProbs(const PacketProbs& other); // copies the ready part; throws std::bad_alloc
+    PacketProbs& operator=(const PacketProbs& other);
+    PacketProbs(PacketProbs&&) noexcept = default;
+    PacketProbs& operator=(PacketProbs&&) noexcept = default;
+
+    uint16_t* data() { return values.get(); }
+    const uint16_t* data() const { return values.get(); }
+    uint16_t& operator[](size_t i) { return values[i]; }
+    uint16_t operator[](size_t i) const { return values[i]; }
+    // Same size and the same values in the same ready part.
+    bool operator==(const PacketProbs& other) const;
+};
+
 struct CodebookSlotTable {
     int32_t used_count = 0;
     int32_t capacity = 0; // 16, 32, 64 or 128
     int32_t age_shift = 0;
     std::vector<uint8_t> used_in_stream;
     std::vector<CodebookSlot> slots;
-    std::vector<uint16_t> packet_probs; // kSharedPacketProbs + capacity x kSlotBlockProbs (+ spare)
+    PacketProbs packet_probs;
 };
 
 inline size_t packet_probs_size(int32_t capacity) {
@@ -47,9 +72,14 @@ inline uint16_t* slot_block(CodebookSlotTable& table, int32_t slot) {
     return table.packet_probs.data() + kSharedPacketProbs + static_cast<size_t>(slot) * kSlotBlockProbs;
 }
 
-// Empties the table (every slot record zeroed) and sets every probability to one half. The buffers are
-// allocated on the first call and reused later. False if they cannot be allocated.
+// Empties the table (every slot record zeroed) and sets every probability to one half (the slot blocks'
+// when they are prepared). The buffers are allocated on the first call and reused later. False if they
+// cannot be allocated.
 bool init_slot_table(CodebookSlotTable& table, int32_t capacity, int32_t age_shift);
+
+// Makes slot `slot`'s block, and the entries past it that its contexts reach, hold probabilities: those
+// not yet ready are set to one half. Every slot that match_codebook_model hands out is prepared.
+void prepare_slot_block(CodebookSlotTable& table, int32_t slot);
 
 // Start of a logical stream: no slot used yet.
 void clear_slot_stream_flags(CodebookSlotTable& table);

@@ -136,6 +136,7 @@ struct ValueModelFixture {
     StreamContext ctx;
     ValueModelFixture() {
         init_slot_table(table, 16, 4);
+        prepare_slot_block(table, 15); // the values below use any slot
         ctx.packet_probs = table.packet_probs.data();
         ctx.scratch_large = memory.data();
         ctx.setup = &setup;

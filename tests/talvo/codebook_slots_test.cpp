@@ -24,20 +24,47 @@ struct SlotTableTest : ::testing::Test {
     void SetUp() override { ASSERT_TRUE(init_slot_table(table, 16, 4)); }
 };
 
+bool all_half(const PacketProbs& probs, size_t from, size_t to) {
+    return std::all_of(probs.data() + from, probs.data() + to, [](uint16_t p) { return p == kProbInit; });
+}
+
 TEST_F(SlotTableTest, InitEmptiesTheTableAndHalvesEveryProbability) {
     EXPECT_EQ(table.used_count, 0);
     EXPECT_EQ(table.capacity, 16);
     EXPECT_EQ(table.age_shift, 4);
-    ASSERT_EQ(table.packet_probs.size(), packet_probs_size(16));
-    EXPECT_TRUE(std::all_of(table.packet_probs.begin(), table.packet_probs.end(),
-                            [](uint16_t p) { return p == kProbInit; }));
+    ASSERT_EQ(table.packet_probs.size, packet_probs_size(16));
+    EXPECT_TRUE(all_half(table.packet_probs, 0, table.packet_probs.ready));
+    prepare_slot_block(table, 15);
+    ASSERT_EQ(table.packet_probs.ready, table.packet_probs.size);
+    EXPECT_TRUE(all_half(table.packet_probs, 0, table.packet_probs.size));
     table.packet_probs[12345] = 7;
+    table.packet_probs[kSharedPacketProbs + 3 * kSlotBlockProbs] = 7;
     table.slots[3].usage = 9;
     table.used_count = 5;
     ASSERT_TRUE(init_slot_table(table, 16, 4));
     EXPECT_EQ(table.packet_probs[12345], kProbInit);
+    prepare_slot_block(table, 3);
+    EXPECT_EQ(table.packet_probs[kSharedPacketProbs + 3 * kSlotBlockProbs], kProbInit);
     EXPECT_EQ(table.slots[3].usage, 0u);
     EXPECT_EQ(table.used_count, 0);
+}
+
+// A slot's contexts reach into the next block; preparing that next slot later must not undo what they
+// learned there, and a slot is ready before a book uses it.
+TEST_F(SlotTableTest, PreparingASlotKeepsWhatTheSlotBeforeItLearned) {
+    ASSERT_EQ(match_codebook_model(table, lookup_book({1, 2, 3, 3})), 0);
+    const size_t next_block = static_cast<size_t>(kSharedPacketProbs) + kSlotBlockProbs;
+    EXPECT_TRUE(all_half(table.packet_probs, 0, next_block + kSlotBlockSpareProbs));
+    table.packet_probs[next_block + 5] = 7;
+    ASSERT_EQ(match_codebook_model(table, lookup_book({1, 2, 3, 3}, 2.5f)), 1);
+    EXPECT_EQ(table.packet_probs[next_block + 5], 7);
+    EXPECT_TRUE(all_half(table.packet_probs, next_block + 6, next_block + kSlotBlockProbs));
+
+    // A copy, as the packer takes before a stream it may roll back, holds the same ready values.
+    const PacketProbs copy = table.packet_probs;
+    EXPECT_TRUE(copy == table.packet_probs);
+    table.packet_probs[next_block + 5] = 8;
+    EXPECT_FALSE(copy == table.packet_probs);
 }
 
 TEST_F(SlotTableTest, FirstBookTakesSlotZeroAndAnIdenticalOneReusesIt) {
@@ -177,7 +204,7 @@ TEST(SlotTableSizesTest, ResidueContextsOfTheLastSlotStayInsideTheArray) {
     // Farthest residue mantissa context: slot N-1, r4 3, lane 3, class 7, last class 9, w & 3 = 3.
     const size_t farthest = static_cast<size_t>(kSharedPacketProbs) + 15u * kSlotBlockProbs + 279552 + 4 * 3 +
                             16 * 3 + 512 * 7 + 64 * 9 + 3;
-    EXPECT_LT(farthest, table.packet_probs.size());
+    EXPECT_LT(farthest, table.packet_probs.size);
     EXPECT_GE(farthest, static_cast<size_t>(kSharedPacketProbs) + 16u * kSlotBlockProbs);
 }
 
