@@ -26,3 +26,14 @@ function(add_project_test name)
     TIMEOUT 900
     FIXTURES_REQUIRED samples)
 endfunction()
+
+# Everything the threaded tests need, so that a ThreadSanitizer build can build just those
+# (cmake --build DIR --target threaded_tests) instead of every test program.
+add_custom_target(threaded_tests)
+
+# mark_threaded_test(name): the test program runs several threads; ThreadSanitizer runs it (ctest -L
+# threaded).
+function(mark_threaded_test name)
+  set_tests_properties(${name} PROPERTIES LABELS threaded)
+  add_dependencies(threaded_tests ${name})
+endfunction()
