@@ -13,9 +13,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     PackOptions options;
-    // Slot selectors 0 and 1 only: the larger slot tables cost tens of megabytes per run and model
-    // nothing different.
-    options.flags = static_cast<uint8_t>(data[0] & 0x09);
+    options.flags = static_cast<uint8_t>(data[0] & 0x0B);
     if (data[1] != 0) options.max_raw_item = size_t{data[1]} * 17;
     data += 2;
     size -= 2;
