@@ -22,4 +22,16 @@ void LockDestroy(void* storage);
 void LockEnter(void* storage);
 void LockLeave(void* storage);
 
+// Holds the lock in `storage` for its scope.
+class Lock {
+  public:
+    explicit Lock(void* storage) : lockStorage(storage) { LockEnter(lockStorage); }
+    ~Lock() { LockLeave(lockStorage); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+  private:
+    void* lockStorage;
+};
+
 } // namespace Marvane::Performance::Detail

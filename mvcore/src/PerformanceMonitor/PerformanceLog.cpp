@@ -11,20 +11,7 @@ namespace Marvane::Performance {
 
 static_assert(std::endian::native == std::endian::little, "the log is written in host byte order");
 
-namespace {
-
-class Lock {
-  public:
-    explicit Lock(void* storage) : lockStorage(storage) { Detail::LockEnter(lockStorage); }
-    ~Lock() { Detail::LockLeave(lockStorage); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-  private:
-    void* lockStorage;
-};
-
-} // namespace
+using Detail::Lock;
 
 Error::Enum PerformanceMonitor::StartRecord(const wchar_t* path) {
     if (path == nullptr) return Error::InvalidParameter;

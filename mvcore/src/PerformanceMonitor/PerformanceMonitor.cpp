@@ -9,6 +9,8 @@
 
 namespace Marvane::Performance {
 
+using Detail::Lock;
+
 namespace {
 
 // Open ranges of one thread. Pushes past the depth limit are logged but not timed.
@@ -33,17 +35,6 @@ bool StoredNameEquals(const wchar_t* stored, const wchar_t* name) {
     }
     return stored[i] == L'\0';
 }
-
-class Lock {
-  public:
-    explicit Lock(void* storage) : lockStorage(storage) { Detail::LockEnter(lockStorage); }
-    ~Lock() { Detail::LockLeave(lockStorage); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-  private:
-    void* lockStorage;
-};
 
 void ResetStatistic(Statistic& statistic) {
     statistic.name[0] = L'\0';
