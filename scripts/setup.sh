@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build clang clang-format lld llvm libclang-rt-14-dev
+  build-essential cmake ninja-build ccache clang clang-format lld llvm libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zlib1g-dev libogg-dev libvorbis-dev vorbis-tools ffmpeg
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
