@@ -31,10 +31,12 @@ HeaderBytes ReadHeader(const void* user) {
 
 class AllocatorTest : public ::testing::Test {
   protected:
+    // The context names a function (the constructor): the predefined function name is only valid inside one.
+    AllocatorTest() : context(MARVANE_CONTEXT_INFO) {}
     void SetUp() override { ASSERT_TRUE(scoped.Registered()); }
     ScopedCountingAllocator scoped;
     CountingAllocator& counting = scoped.allocator;
-    const ContextInfo context = MARVANE_CONTEXT_INFO;
+    const ContextInfo context;
 };
 
 } // namespace

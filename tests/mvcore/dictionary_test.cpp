@@ -127,7 +127,7 @@ TEST_F(DictionaryTest, FailedRehashKeepsTheOldBuckets) {
     for (unsigned key = 0; key < 33; ++key)
         ASSERT_EQ(set.Insert(key, true), Error::Ok);
     const std::uint64_t rebuiltBytes = 24 * sizeof(WarningSet::Bucket);
-    counting.refuse = [rebuiltBytes](std::uint64_t size) { return size == rebuiltBytes + 16; };
+    counting.refuse = [](std::uint64_t size) { return size == rebuiltBytes + 16; };
     ASSERT_EQ(set.Insert(33, true), Error::Ok);
     EXPECT_EQ(set.GetBucketCount(), 16u);
     EXPECT_EQ(set.GetCount(), 34u);

@@ -21,6 +21,8 @@ struct Received {
 class RecordingLogger : public ILogger {
   public:
     RecordingLogger(int number, std::vector<Received>& journal) : m_number(number), m_journal(journal) {}
+    // Test loggers derive from this one and live in vectors: their destruction goes through here.
+    virtual ~RecordingLogger() = default;
     void LogError(Error::Enum code, const wchar_t* text, const ContextInfo& context) override {
         m_journal.push_back({m_number, 'E', text, code, &context});
     }
