@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Fuzz campaigns: scripts/fuzz.sh TARGET[,TARGET...]|all SECONDS. Builds build-fuzz (clang, libFuzzer,
-# ASan+UBSan) when needed, seeds each target's corpus from the test files and runs the targets at the
-# lowest priority (the machine is shared), one after another, or FUZZ_PARALLEL at once. Corpora grow in
-# build-fuzz/fuzz-corpus/TARGET; crash, leak and timeout inputs land in build-fuzz/fuzz-findings/TARGET.
-# Prints executions and time per target; fails when any target found something. FUZZ_SEED (default 1,
-# so a run is repeatable; 0 = random) seeds libFuzzer.
+# Fuzz campaigns: scripts/fuzz.sh TARGET[,TARGET...]|all SECONDS. Builds the fuzz targets of build-asan
+# (clang, libFuzzer, ASan+UBSan: scripts/build.sh fuzz) when needed, seeds each target's corpus from the
+# test files and runs the targets at the lowest priority (the machine is shared), one after another, or
+# FUZZ_PARALLEL at once. Corpora grow in build-asan/fuzz-corpus/TARGET; crash, leak and timeout inputs
+# land in build-asan/fuzz-findings/TARGET. Prints executions and time per target; fails when any target
+# found something. FUZZ_SEED (default 1, so a run is repeatable; 0 = random) seeds libFuzzer. FUZZ_NICE
+# (default 19) is the niceness of all of it: campaigns run for wall-clock time, so a smoke run next to a
+# build (scripts/test.sh) needs its share of the processors to get anything done.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 target="${1:?usage: scripts/fuzz.sh TARGET[,TARGET...]|all SECONDS}"
 seconds="${2:?usage: scripts/fuzz.sh TARGET[,TARGET...]|all SECONDS}"
-build="$root/build-fuzz"
+build="$root/build-asan"
 all_targets=(talvo_unpack talvo_pack fastlz_decompress utf16_to_utf32 format_string_trunc mplg_reader)
 
 # libFuzzer comes with clang's compiler runtime (libclang-rt-*-dev); without it there is nothing to run.
@@ -21,12 +23,13 @@ if ! clang++ -fsanitize=fuzzer,address,undefined "$probe/p.cpp" -o "$probe/p" >/
   exit 0
 fi
 
-JOBS="${JOBS:-2}" nice -n 19 bash "$root/scripts/build.sh" fuzz >/dev/null
-nice -n 19 bash "$root/fuzz/make_corpus.sh" "$build" >/dev/null
+niceness="${FUZZ_NICE:-19}"
+JOBS="${JOBS:-2}" nice -n "$niceness" bash "$root/scripts/build.sh" fuzz >/dev/null
+nice -n "$niceness" bash "$root/fuzz/make_corpus.sh" "$build" >/dev/null
 
 if [ "$target" = all ]; then targets=("${all_targets[@]}"); else IFS=, read -ra targets <<<"$target"; fi
 
-# One campaign; its summary line goes to build-fuzz/fuzz-findings/TARGET.summary, its status is the result.
+# One campaign; its summary line goes to build-asan/fuzz-findings/TARGET.summary, its status is the result.
 run_target() {
   local t="$1"
   local bin="$build/bin/fuzz_$t" corpus="$build/fuzz-corpus/$t" findings="$build/fuzz-findings/$t"
@@ -37,7 +40,7 @@ run_target() {
     return 0
   fi
   # -timeout: one input running this long is a hang; -rss_limit_mb: a bound on what any input may cost.
-  if (cd "$findings" && nice -n 19 "$bin" -max_total_time="$seconds" -seed="${FUZZ_SEED:-1}" -timeout=20 -rss_limit_mb=2560 \
+  if (cd "$findings" && nice -n "$niceness" "$bin" -max_total_time="$seconds" -seed="${FUZZ_SEED:-1}" -timeout=20 -rss_limit_mb=2560 \
         -max_len=65536 -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" "$build/fuzz-seeds/$t") \
         >"$log" 2>&1; then
     result=clean
