@@ -16,7 +16,7 @@
 # whole run, package installation included, under 25 minutes.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-cd "$root"
+cd "$root" || exit 1
 export WINE_PREFIX_BASE="${WINE_PREFIX_BASE:-$HOME/.cache/project-wine}"
 jobs="$(nproc)"
 logs="$root/build-logs"
@@ -168,11 +168,11 @@ if [ "${#over[@]}" -gt 0 ]; then
   echo "Over budget (not a failure; the machine may have been busy): ${over[*]}"
 fi
 
-for failed in $(awk -F'\t' '$6 == "FAILED" { print $1 }' "$logs/stages.tsv"); do
+while read -r failed; do
   echo
   echo "== $failed failed; the end of build-logs/$failed.log:"
   tail -n 200 "$logs/$failed.log"
-done
+done < <(awk -F'\t' '$6 == "FAILED" { print $1 }' "$logs/stages.tsv")
 echo
 if [ "$status" != 0 ]; then
   echo "FAILED: $(awk -F'\t' '$6 == "FAILED" { printf "%s ", $1 }' "$logs/stages.tsv")(see above and build-logs/)"
