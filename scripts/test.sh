@@ -4,10 +4,11 @@
 # with the libFuzzer targets, each run briefly); tsan (the threaded tests); x86_64 (tests under 64-bit
 # wine); i686 (tests under 32-bit wine where this kernel runs it, else only its programs are built).
 #
-# Two chains run side by side. The builds run one after another, each with every core. A
-# configuration's tests start as soon as its build is done, while the next configuration compiles:
-# tests that wait (on wine, sleeping threads, child processes) leave the processors to the compiler.
-# The wine prefixes are made during the first build.
+# The builds run one after another, each with every core. A configuration's tests start as soon as its
+# build is done, while the next configuration compiles (in two chains: the Linux tests, the Windows
+# tests under wine), so that tests that wait (on wine, sleeping threads, child processes) leave the
+# processors to the compiler and no core idles at the end of a build. The wine prefixes are made during
+# the first build.
 #
 # Each stage writes its output to build-logs/STAGE.log, and the log of a stage that failed is printed
 # at the end. Every stage has a budget in seconds (beside it below); a table of stage times closes the
@@ -107,10 +108,11 @@ if [ -z "${CCACHE_DISABLE:-}" ] && command -v ccache >/dev/null &&
   export CCACHE_DISABLE=1
 fi
 
-# The test chain: each configuration's tests once its build is done, in build order.
-test_chain() {
+# The tests, in two chains beside the builds, each configuration's once its build is done: the Linux
+# ones, and the Windows ones under wine (which also keep the wine server busy).
+linux_tests() {
   if after build-native; then
-    run_stage test-native 120 run_ctest build # budget 120 s: 70 test programs, samples made with real encoders
+    run_stage test-native 120 run_ctest build # budget 120 s: every test; samples made with real encoders
   else skip_stage test-native "skipped: build failed"; fi
   if after build-asan; then
     run_stage test-asan 210 asan_tests # budget 210 s: every test under ASan+UBSan
@@ -119,12 +121,14 @@ test_chain() {
     skip_stage test-asan "skipped: build failed"
     skip_stage fuzz-smoke "skipped: build failed"
   fi
+  if after build-tsan; then
+    run_stage test-tsan 150 tsan_tests # budget 150 s: the threaded tests under TSan
+  else skip_stage test-tsan "skipped: build failed"; fi
+}
+windows_tests() {
   if after build-x86_64 wine-prefixes; then
     run_stage test-x86_64 150 run_ctest build-x86_64 # budget 150 s: every test under 64-bit wine
   else skip_stage test-x86_64 "skipped: build or wine prefix failed"; fi
-  if after build-tsan; then
-    run_stage test-tsan 120 tsan_tests # budget 120 s: the threaded tests under TSan
-  else skip_stage test-tsan "skipped: build failed"; fi
   if [ "$i686_tests_run" = 0 ]; then
     skip_stage test-i686 "skipped: this kernel cannot run 32-bit programs, so 32-bit wine cannot start"
   elif after build-i686; then
@@ -135,13 +139,14 @@ test_chain() {
 say "logs: build-logs/STAGE.log; ccache: $([ -n "${CCACHE_DISABLE:-}" ] && echo off || echo on)"
 run_stage packages 180 bash scripts/setup.sh packages # budget 180 s: apt on a fresh machine (0 where installed)
 run_stage wine-prefixes 120 bash scripts/setup.sh wine & # budget 120 s: wineboot, beside the first build
-test_chain &
-# The build chain. Order: the configurations with the longest tests first, so that those run while the
-# rest compiles; i686 last, whose tests (where they run) are short.
+linux_tests &
+windows_tests &
+# The builds. The sanitizer builds come early, so that their long tests run while the rest compiles;
+# i686 last: its tests, where they run, are short.
 run_stage build-native 240 build native                # budget 240 s: gcc -O3, tests and benchmarks
-run_stage build-asan 300 build asan                    # budget 300 s: clang, ASan+UBSan, fuzz targets
+run_stage build-asan 270 build asan                    # budget 270 s: clang, ASan+UBSan, fuzz targets
+run_stage build-tsan 120 build tsan                    # budget 120 s: clang, TSan, the threaded tests only
 run_stage build-x86_64 330 build x86_64                # budget 330 s: mingw -O3, every program and test
-run_stage build-tsan 90 build tsan                     # budget 90 s: clang, TSan, the threaded tests only
 if [ "$i686_tests_run" = 1 ]; then
   run_stage build-i686 150 build i686                  # budget 150 s: mingw -O3, talvo and its tests
 else
