@@ -102,9 +102,10 @@ i686_tests_run=0
 /usr/lib/wine/wine --version >/dev/null 2>&1 && i686_tests_run=1
 
 # ccache pays only where its cache already holds something (a developer's machine). On a fresh machine
-# (CI) a cold cache only costs, about 7% more compile time, so it is left off there.
-if [ -z "${CCACHE_DISABLE:-}" ] && command -v ccache >/dev/null &&
-  [ -z "$(ls -A "$(ccache -k cache_dir 2>/dev/null)" 2>/dev/null)" ]; then
+# (CI; ccache not even installed yet) a cold cache only costs, about 7% more compile time, so it is left
+# off there.
+if [ -z "${CCACHE_DISABLE:-}" ] && { ! command -v ccache >/dev/null ||
+  [ -z "$(ls -A "$(ccache -k cache_dir 2>/dev/null)" 2>/dev/null)" ]; }; then
   export CCACHE_DISABLE=1
 fi
 
