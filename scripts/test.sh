@@ -146,8 +146,8 @@ windows_tests &
 # i686 last: its tests, where they run, are short.
 run_stage build-native 240 build native                # budget 240 s: gcc -O3, tests and benchmarks
 run_stage build-asan 270 build asan                    # budget 270 s: clang, ASan+UBSan, fuzz targets
-run_stage build-tsan 120 build tsan                    # budget 120 s: clang, TSan, the threaded tests only
-run_stage build-x86_64 330 build x86_64                # budget 330 s: mingw -O3, every program and test
+run_stage build-tsan 150 build tsan                    # budget 150 s: clang, TSan, the threaded tests only
+run_stage build-x86_64 390 build x86_64                # budget 390 s: mingw -O3, every program and test
 if [ "$i686_tests_run" = 1 ]; then
   run_stage build-i686 150 build i686                  # budget 150 s: mingw -O3, talvo and its tests
 else
