@@ -26,9 +26,9 @@ for f in "$samples"/*.ogg; do
 done
 printf 'TALVO\0\0' > "$seeds/talvo_unpack/header_only"
 
-shared="$root/../shared/fastlz-vectors"
-if [ -d "$shared" ]; then
-  for f in "$shared"/*.l1 "$shared"/*.l2; do
+vectors="$root/tests/data/fastlz-vectors"
+if [ -d "$vectors" ]; then
+  for f in "$vectors"/*.l1 "$vectors"/*.l2; do
     [ "$(stat -c %s "$f")" -le 65536 ] && cp "$f" "$seeds/fastlz_decompress/"
   done
 fi
