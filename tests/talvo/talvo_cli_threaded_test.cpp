@@ -176,15 +176,19 @@ TEST_F(CommandLine, ArchiveCutAtEveryByteFailsAndKeepsWhatWasWritten) {
     }
 }
 
-TEST_F(CommandLine, FailedStreamItemsAndRepeatsOfNothingAreSkipped) {
+// An item that restores less than it describes is no success: unpacking goes on with the next item so
+// that everything restorable comes out, and the run ends with a message of its own and status 1.
+TEST_F(CommandLine, FailedStreamItemsAndRepeatsOfNothingAreReportedIncomplete) {
     const auto before = random_bytes(30, 5);
+    const auto twice = concat({before, before});
     ArchiveWriter writer;
     writer_init(writer, 0);
     writer_add_raw_item(writer, before.data(), before.size());
     writer_begin_stream_item(writer, true);
     RangeEncoder aux, page, data;
     writer_end_stream_item(writer, aux, page, data);
-    expect_unpack(writer_finish(writer), "", 0, &before);
+    writer_add_raw_item(writer, before.data(), before.size());
+    expect_unpack(writer_finish(writer), "Archive restored incompletely!\n", 1, &twice);
 
     // A repeat of a stream that was never stored: reported, nothing written, the next item follows.
     writer_init(writer, 0);
@@ -197,8 +201,8 @@ TEST_F(CommandLine, FailedStreamItemsAndRepeatsOfNothingAreSkipped) {
     EXPECT_FALSE(pack_repeat_item(writer.control, *models, store, 0, 5));
     store_release(store);
     writer_add_raw_item(writer, before.data(), before.size());
-    const auto twice = concat({before, before});
-    expect_unpack(writer_finish(writer), "frame list position error!\n", 0, &twice);
+    expect_unpack(writer_finish(writer), "frame list position error!\nArchive restored incompletely!\n", 1,
+                  &twice);
 }
 
 #ifndef _WIN32
