@@ -1,8 +1,8 @@
-// cut_audio_packets IN.ogg OUT.ogg SPEC: cuts chosen audio packets of a single-stream Ogg Vorbis file to
+// cut_audio_packets IN.ogg OUT.ogg PACKETS: cuts chosen audio packets of a single-stream Ogg Vorbis file to
 // one byte (their type bit, mode number and window flags; see one_byte_packets.h). Makes the test files
 // in tests/data/one-byte-packets (see make.sh there).
 //
-// SPEC is a comma-separated list; audio packets count from 0, the first packet after the headers:
+// PACKETS is a comma-separated list; audio packets count from 0, the first packet after the headers:
 //   N or A-B     those packets
 //   last         the stream's final packet
 //   page-ends/K  the packet that ends every K-th page (when a packet ends it and the stream goes on)
@@ -21,9 +21,10 @@ namespace {
 
 constexpr size_t kHeaderPackets = 3;
 
-bool parse_spec(const std::string& spec, const std::vector<PacketPlace>& packets, std::set<size_t>& chosen) {
+bool parse_choice(const std::string& choice, const std::vector<PacketPlace>& packets,
+                  std::set<size_t>& chosen) {
     const size_t audio = packets.size() > kHeaderPackets ? packets.size() - kHeaderPackets : 0;
-    std::stringstream list(spec);
+    std::stringstream list(choice);
     std::string token;
     while (std::getline(list, token, ',')) {
         size_t k = 0;
@@ -55,14 +56,14 @@ bool parse_spec(const std::string& spec, const std::vector<PacketPlace>& packets
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: cut_audio_packets IN.ogg OUT.ogg SPEC\n");
+        std::fprintf(stderr, "usage: cut_audio_packets IN.ogg OUT.ogg PACKETS\n");
         return 2;
     }
     std::ifstream in(argv[1], std::ios::binary);
     const std::vector<uint8_t> ogg((std::istreambuf_iterator<char>(in)), {});
     std::set<size_t> chosen;
-    if (!parse_spec(argv[3], packet_places(ogg), chosen)) {
-        std::fprintf(stderr, "cut_audio_packets: bad SPEC %s\n", argv[3]);
+    if (!parse_choice(argv[3], packet_places(ogg), chosen)) {
+        std::fprintf(stderr, "cut_audio_packets: bad PACKETS %s\n", argv[3]);
         return 2;
     }
     const std::vector<uint8_t> out = cut_audio_packets(ogg, [&](size_t i) { return chosen.count(i) > 0; });
