@@ -32,4 +32,7 @@ struct DriverState {
     uint8_t* raw_buffer = nullptr; // grows in multiples of 256 bytes, never shrinks
     size_t raw_capacity = 0;
     StreamDriver* stream_driver = nullptr;
+    // Items that ended without restoring everything they describe; the run goes on after each, and
+    // reports the archive restored incompletely at its end.
+    uint32_t incomplete_items = 0;
 };

@@ -17,9 +17,12 @@ void stream_driver_release(DriverState& state) {
     state.stream_driver = nullptr;
 }
 
-UnpackStatus item_result_status(const DriverState& state, StreamItemResult result) {
+UnpackStatus item_result_status(DriverState& state, StreamItemResult result) {
     switch (result) {
     case StreamItemResult::Done:
+        return UnpackStatus::Ok;
+    case StreamItemResult::Incomplete:
+        ++state.incomplete_items;
         return UnpackStatus::Ok;
     case StreamItemResult::InputEnded:
         return UnpackStatus::UnexpectedEnd;

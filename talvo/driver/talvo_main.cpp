@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     OutputSink sink = file_output_sink(output);
     UnpackStatus status = unpack_archive(ArchiveInput{input, nullptr, 0}, sink);
     std::fclose(input);
-    if (!close_file_output(output) && status == UnpackStatus::Ok) status = UnpackStatus::WriteFailed;
+    const bool restored = status == UnpackStatus::Ok || status == UnpackStatus::Incomplete;
+    if (!close_file_output(output) && restored) status = UnpackStatus::WriteFailed;
     return finish(status);
 }

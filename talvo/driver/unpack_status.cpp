@@ -14,6 +14,8 @@ const char* unpack_status_message(UnpackStatus status) {
         return "Unexpected end of archive!\n";
     case UnpackStatus::Corrupt:
         return "Archive is corrupt!\n";
+    case UnpackStatus::Incomplete:
+        return "Archive restored incompletely!\n";
     case UnpackStatus::OutOfMemory:
         return "Out of memory!\n";
     case UnpackStatus::WriteFailed:

@@ -11,6 +11,7 @@ enum class UnpackStatus : uint8_t {
     CannotCreate,      // the output could not be created
     UnexpectedEnd,     // the archive ended before its end marker
     Corrupt,           // a range decoder ran past the end of its sub-stream
+    Incomplete,        // the end marker was reached, but an item restored less than it describes
     OutOfMemory,       // an allocation failed (the reader's ring and thread included)
     WriteFailed,       // the output refused bytes
     UnsupportedStream, // a stream item, which this build cannot restore yet

@@ -73,6 +73,9 @@ UnpackStatus run_archive(DriverState& state, const ArchiveInput& input) {
         status = start_control_decoder(state);
         if (status == UnpackStatus::Ok) status = run_items(state);
     }
+    // Only a run that otherwise ended well is reported as incomplete: a corrupt or short archive
+    // already says that less came out than it describes.
+    if (status == UnpackStatus::Ok && state.incomplete_items > 0) status = UnpackStatus::Incomplete;
     stream_driver_release(state);
     std::free(state.control_block);
     state.control_block = nullptr;

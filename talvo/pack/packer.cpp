@@ -38,6 +38,32 @@ std::vector<uint8_t> candidate_flags(const PackOptions& options, size_t vorbis_r
     return flags;
 }
 
+// An archive never costs more than storing its input raw. A stream modelled only in part, for one,
+// pays for its modelled pages and for the raw rest, which can come to more than the input itself; then
+// the archive of raw items alone replaces it. Its flags byte asks the unpacker for the smallest slot
+// table unless the settings were forced.
+void keep_all_raw_when_smaller(PackResult& result, const uint8_t* data, size_t size,
+                               const PackOptions& options) {
+    ArchiveWriter writer;
+    const uint8_t flags = options.choose_settings ? 0 : options.flags;
+    writer_init(writer, flags);
+    writer_add_raw_bytes(writer, data, size, options.max_raw_item);
+    std::vector<uint8_t> raw = writer_finish(writer);
+    if (raw.size() >= result.archive.size()) return;
+    if (options.verify && !verify_archive(raw, data, size)) return;
+    result.archive = std::move(raw);
+    result.flags = flags;
+    for (PackedRun& run : result.runs) {
+        if (run.kind != ItemChoice::Raw) {
+            run.kind = ItemChoice::Raw;
+            run.why = "the whole file is smaller stored raw";
+        }
+        run.modelled_end = run.begin;
+        run.larger_than_raw = false;
+        run.out_bytes = run.end - run.begin;
+    }
+}
+
 // The run that holds byte `offset` (the last run when the offset lies at or past the end).
 size_t run_at(const std::vector<PackedRun>& runs, size_t offset) {
     for (size_t r = 0; r < runs.size(); ++r)
@@ -112,7 +138,10 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
                              [](const PackedRun& r) { return r.kind != ItemChoice::Raw; }))
                 break;
         }
-        if (!options.verify) return result;
+        if (!options.verify) {
+            keep_all_raw_when_smaller(result, data, size, options);
+            return result;
+        }
 
         larger = best_larger;
         // Proof: a stream that does not come back exactly is stored raw, until everything does.
@@ -120,7 +149,10 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
         settings.progress = nullptr;
         for (;;) {
             const size_t at = first_difference(result.archive, data, size);
-            if (at == std::numeric_limits<size_t>::max()) return result;
+            if (at == std::numeric_limits<size_t>::max()) {
+                keep_all_raw_when_smaller(result, data, size, options);
+                return result;
+            }
             const size_t r = run_at(result.runs, at);
             size_t culprit = r;
             // A stream that ends early shows as a difference at the start of the run after it.

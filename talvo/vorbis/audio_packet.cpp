@@ -21,6 +21,7 @@ using TruncatedCodeShape = ValueShape<3, 1, false>;
 template <class Dir> void code_truncation(Dir& aux, StreamContext& ctx, bool decision_applies) {
     ValueModel& bits_model = (*ctx.models)[kModelTruncatedBits];
     ValueModel& code_model = (*ctx.models)[kModelTruncatedCode];
+    // Like every other value code, both models move their zero history after each value.
     const int32_t bits = code_delta<TruncatedBitsShape>(aux, bits_model, true, ctx.truncated_bits);
     ctx.truncated_bits = bits;
     ctx.truncated_code = bits ? code_delta<TruncatedCodeShape>(aux, code_model, true, ctx.truncated_code) : 0;

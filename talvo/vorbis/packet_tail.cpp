@@ -30,6 +30,10 @@ template <class Dir> bool finish_packet(Dir& d, StreamContext& ctx) {
         ctx.bit_pos = 0;
         if (!moved) return true;
     }
+    // No byte left. Besides a failed move, this is a move that landed past the packet's last byte:
+    // every one-byte packet, whose only lacing value is taken by the move out of its only byte. Such a
+    // packet has no tail: nothing is coded and nothing is stored past it.
+    if (ctx.packet_remaining < 0) return true;
     uint16_t* const probs = ctx.packet_probs;
     if constexpr (Dir::packing) {
         std::vector<uint8_t> tail;

@@ -42,6 +42,8 @@ template <class Dir> bool packet_cut_here(StreamContext& ctx, const CodewordDeco
     const bool unpacker_stops =
         ctx.packet_remaining < 3 && ctx.packet_ends_here && bits_left <= ctx.truncated_bits;
     if constexpr (!Dir::packing) {
+        // The low truncated_bits bits of the cut codeword; a count of 0 writes nothing, while a code of
+        // 0 with a nonzero count still writes (and moves over) its zero bits.
         if (unpacker_stops) write_bits(ctx, static_cast<uint32_t>(ctx.truncated_code), ctx.truncated_bits);
         return unpacker_stops;
     } else {
@@ -299,6 +301,8 @@ int32_t code_residue_value(Dir& d, StreamContext& ctx, int r4, int slot, int pas
     if (!nonzero) {
         memory[here] = 0;
         if (lane == 0) st.last_nonzero = st.last_class = 0;
+        // A zero value is a coded value too: the next value's same-slot context looks at it. Archives
+        // made by other packers cannot be restored when only nonzero values set the slot.
         st.last_slot = static_cast<uint8_t>(slot);
         return 0;
     }

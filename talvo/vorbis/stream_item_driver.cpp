@@ -179,13 +179,14 @@ StreamItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader,
     std::free(page_block);
     if (ctx.remember_stream)
         store_add_record(driver.stream_store, start, store_size(driver.stream_store) - start);
-    (void)ok; // a failed stream item ends this item only
     // A valid archive never needs a byte past a sub-stream's end; a decoder that went further means
-    // the item was restored from garbage, and so would everything after it be.
+    // the item was restored from garbage, and so would everything after it be. A failed stream item
+    // ends this item only.
     const bool corrupt = decoder_overran(ctx.data_decoder) || decoder_overran(ctx.page_decoder) ||
                          decoder_overran(ctx.aux_decoder) || decoder_overran(control);
     link_context(driver, nullptr, nullptr, OutputSink{});
-    return corrupt ? StreamItemResult::Corrupt : StreamItemResult::Done;
+    if (corrupt) return StreamItemResult::Corrupt;
+    return ok ? StreamItemResult::Done : StreamItemResult::Incomplete;
 }
 
 bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t count, bool remember,
@@ -246,8 +247,9 @@ StreamItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control,
     OutputSink sink;
     sink.context = &watched;
     sink.write = watched_write;
-    restore_repeat_item(control, *driver.models, driver.stream_store, sink);
-    return watched.failed ? StreamItemResult::WriteFailed : StreamItemResult::Done;
+    const bool restored = restore_repeat_item(control, *driver.models, driver.stream_store, sink);
+    if (watched.failed) return StreamItemResult::WriteFailed;
+    return restored ? StreamItemResult::Done : StreamItemResult::Incomplete;
 }
 
 bool pack_repeat_stream(StreamDriver& driver, RangeEncoder& control, uint32_t index, uint32_t serial) {

@@ -26,14 +26,18 @@ StreamDriver* create_stream_driver(int slot_selector, bool carry_over);
 void destroy_stream_driver(StreamDriver* driver);
 
 enum class StreamItemResult : uint8_t {
-    Done,        // the item is over, restored or failed (a failed item ends that item only)
+    Done,        // the item restored everything it describes
+    Incomplete,  // the item is over but restored less than it describes: a codec refused or failed, or
+                 // a stored record it names is missing (unpacking goes on with the next item)
     InputEnded,  // the archive ended inside the item's sub-stream blocks
     WriteFailed, // the output refused bytes
     Corrupt,     // a sub-stream decoder ran past its end (decoder_overran): the archive is damaged
 };
 
 // Unpacking, after the item's announcement: the remember bit on `control`, the three sub-streams from
-// `reader`, the stream restored to `output`.
+// `reader`, the stream restored to `output`. Done when the stream reached its last page, or ended on a
+// failing page start (how a packer ends a stream it modelled only in part); Incomplete when a codec
+// failed before that.
 StreamItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, RangeDecoder& control,
                                     uint16_t* control_probs, const StreamOutput& output);
 
@@ -53,7 +57,7 @@ bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t co
                       RangeEncoder& data, size_t budget);
 
 // Repeat items, which re-emit a stream from the stream store kept here. Unpacking, after the item's
-// announcement: Done also when the index names no stored stream ("frame list position error!" has
+// announcement: Incomplete when the index names no stored stream ("frame list position error!" has
 // been printed, nothing is written and the next item follows).
 StreamItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const StreamOutput& output);
 

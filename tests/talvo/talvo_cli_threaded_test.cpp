@@ -2,6 +2,8 @@
 
 #include "coder/archive_writer.h"
 #include "coder/repeat_item.h"
+#include "pack/packer.h"
+#include "pack/stream_modeller.h"
 #include "run_program.h"
 #include "sample_files.h"
 
@@ -176,15 +178,19 @@ TEST_F(CommandLine, ArchiveCutAtEveryByteFailsAndKeepsWhatWasWritten) {
     }
 }
 
-TEST_F(CommandLine, FailedStreamItemsAndRepeatsOfNothingAreSkipped) {
+// An item that restores less than it describes is no success: unpacking goes on with the next item so
+// that everything restorable comes out, and the run ends with a message of its own and status 1.
+TEST_F(CommandLine, FailedStreamItemsAndRepeatsOfNothingAreReportedIncomplete) {
     const auto before = random_bytes(30, 5);
+    const auto twice = concat({before, before});
     ArchiveWriter writer;
     writer_init(writer, 0);
     writer_add_raw_item(writer, before.data(), before.size());
     writer_begin_stream_item(writer, true);
     RangeEncoder aux, page, data;
     writer_end_stream_item(writer, aux, page, data);
-    expect_unpack(writer_finish(writer), "", 0, &before);
+    writer_add_raw_item(writer, before.data(), before.size());
+    expect_unpack(writer_finish(writer), "Archive restored incompletely!\n", 1, &twice);
 
     // A repeat of a stream that was never stored: reported, nothing written, the next item follows.
     writer_init(writer, 0);
@@ -197,8 +203,26 @@ TEST_F(CommandLine, FailedStreamItemsAndRepeatsOfNothingAreSkipped) {
     EXPECT_FALSE(pack_repeat_item(writer.control, *models, store, 0, 5));
     store_release(store);
     writer_add_raw_item(writer, before.data(), before.size());
-    const auto twice = concat({before, before});
-    expect_unpack(writer_finish(writer), "frame list position error!\n", 0, &twice);
+    expect_unpack(writer_finish(writer), "frame list position error!\nArchive restored incompletely!\n", 1,
+                  &twice);
+}
+
+// A stream cut short is modelled up to its last page that ends a packet and ends on a page start that
+// fails, as the packer leaves it: that item is complete, so the run restores the file and exits 0.
+TEST_F(CommandLine, AFileCutInTheMiddleOfAStreamRestoresWithStatusZero) {
+    const std::vector<uint8_t> ogg = load_sample("oggenc_q10.ogg");
+    if (ogg.empty()) GTEST_SKIP() << "no sample files (run the make_samples test first)";
+    const std::vector<uint8_t> cut(ogg.begin(),
+                                   ogg.begin() + static_cast<std::ptrdiff_t>(ogg.size() * 3 / 5));
+    const PackResult packed = pack_file(cut.data(), cut.size());
+    ASSERT_EQ(packed.status, PackStatus::Ok);
+    ASSERT_FALSE(packed.runs.empty());
+    const PackedRun& stream = packed.runs[0];
+    if (stream_modelling_available()) {
+        ASSERT_EQ(stream.kind, ItemChoice::Stream) << stream.why;
+        EXPECT_NE(stream.why.find("cut short"), std::string::npos) << stream.why;
+    }
+    expect_unpack(packed.archive, "", 0, &cut);
 }
 
 #ifndef _WIN32

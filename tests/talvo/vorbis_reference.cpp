@@ -307,6 +307,34 @@ std::vector<long> libvorbis_packet_blocksizes(const LogicalStream& stream) {
     return sizes;
 }
 
+Decoded libvorbis_decode(const LogicalStream& stream) {
+    Decoded decoded;
+    LibvorbisHeaders headers(stream);
+    if (!headers.ok) return decoded;
+    vorbis_dsp_state dsp;
+    vorbis_block block;
+    if (vorbis_synthesis_init(&dsp, &headers.info) != 0) return decoded;
+    vorbis_block_init(&dsp, &block);
+    decoded.ok = true;
+    for (size_t i = 3; i < stream.packets.size() && decoded.ok; ++i) {
+        ogg_packet p{};
+        p.packet = const_cast<unsigned char*>(stream.packets[i].data());
+        p.bytes = static_cast<long>(stream.packets[i].size());
+        p.packetno = static_cast<ogg_int64_t>(i);
+        p.e_o_s = i + 1 == stream.packets.size();
+        decoded.ok = vorbis_synthesis(&block, &p) == 0 && vorbis_synthesis_blockin(&dsp, &block) == 0;
+        float** pcm = nullptr;
+        int n = 0;
+        while ((n = vorbis_synthesis_pcmout(&dsp, &pcm)) > 0) {
+            decoded.samples += n;
+            vorbis_synthesis_read(&dsp, n);
+        }
+    }
+    vorbis_block_clear(&block);
+    vorbis_dsp_clear(&dsp);
+    return decoded;
+}
+
 #else
 
 bool available() {
@@ -319,6 +347,9 @@ bool libvorbis_accepts_headers(const LogicalStream&) {
     return false;
 }
 std::vector<long> libvorbis_packet_blocksizes(const LogicalStream&) {
+    return {};
+}
+Decoded libvorbis_decode(const LogicalStream&) {
     return {};
 }
 

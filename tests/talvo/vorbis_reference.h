@@ -89,6 +89,14 @@ bool parse_headers(const LogicalStream& stream, StreamSetup& setup);
 bool libvorbis_accepts_headers(const LogicalStream& stream);
 std::vector<long> libvorbis_packet_blocksizes(const LogicalStream& stream);
 
+// libvorbis decoding the whole stream to PCM: whether every audio packet was accepted, and the samples
+// per channel it produced.
+struct Decoded {
+    bool ok = false;
+    long samples = 0;
+};
+Decoded libvorbis_decode(const LogicalStream& stream);
+
 // Codeword table of one book: (length << 32 | codeword in emission order) -> entry.
 using CodewordTable = std::unordered_map<uint64_t, int32_t>;
 inline uint64_t codeword_key(int length, uint32_t codeword) {
