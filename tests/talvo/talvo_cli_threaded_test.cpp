@@ -2,10 +2,15 @@
 
 #include "coder/archive_writer.h"
 #include "coder/repeat_item.h"
+#include "ogg/page_walk.h"
 #include "pack/packer.h"
 #include "pack/stream_modeller.h"
 #include "run_program.h"
 #include "sample_files.h"
+#include "test_data.h"
+#include "vorbis/stream_item_driver.h"
+#include "vorbis_reference.h"
+#include "vorbis_stream_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -205,6 +210,119 @@ TEST_F(CommandLine, FailedStreamItemsAndRepeatsOfNothingAreReportedIncomplete) {
     writer_add_raw_item(writer, before.data(), before.size());
     expect_unpack(writer_finish(writer), "frame list position error!\nArchive restored incompletely!\n", 1,
                   &twice);
+}
+
+// What the codecs report while they restore goes to standard output, one line each, in the order it
+// happens, before the run's own last line.
+bool is_prefix(const std::vector<uint8_t>& head, const std::vector<uint8_t>& whole) {
+    return head.size() <= whole.size() && std::equal(head.begin(), head.end(), whole.begin());
+}
+
+std::string lines(const std::string& line, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += line + "\n";
+    return text;
+}
+
+// The audio packets of a mono stream whose floor is used: the codecs code a residue only for those.
+int packets_with_a_floor(const std::vector<uint8_t>& ogg, const vorbis_writer::Stream& s) {
+    const auto streams = vorbis_reference::read_streams(ogg);
+    int count = 0;
+    for (size_t i = 3; i < streams.at(0).packets.size(); ++i) {
+        const std::vector<uint8_t>& packet = streams[0].packets[i];
+        size_t bit = 1; // after the packet type
+        auto take = [&](int n) {
+            uint32_t v = 0;
+            for (int k = 0; k < n; ++k, ++bit)
+                v |= ((packet.at(bit / 8) >> (bit % 8)) & 1u) << k;
+            return v;
+        };
+        int mode_bits = 0;
+        for (size_t m = s.modes.size() - 1; m; m >>= 1)
+            ++mode_bits;
+        if (s.modes.at(take(mode_bits)).blockflag) take(2);
+        count += static_cast<int>(take(1));
+    }
+    return count;
+}
+
+// An archive of one stream item that holds what the packing direction coded of `ogg`, whatever its
+// size; a setup the model refuses is coded up to the field that refuses it.
+std::vector<uint8_t> stream_item_archive(const std::vector<uint8_t>& ogg, bool complete) {
+    std::vector<OggPageRef> refs;
+    split_ogg_pages(ogg.data(), ogg.size(), refs);
+    std::vector<OriginalPage> pages;
+    for (const OggPageRef& ref : refs)
+        pages.push_back({ref.data, ref.size});
+    StreamDriver* driver = create_stream_driver(0, false);
+    ArchiveWriter writer;
+    writer_init(writer, 0);
+    writer_begin_stream_item(writer, false);
+    RangeEncoder aux, page, data;
+    EXPECT_EQ(pack_stream_item(*driver, pages.data(), pages.size(), false, writer.control,
+                               writer.control_probs, aux, page, data, SIZE_MAX),
+              complete);
+    destroy_stream_driver(driver);
+    writer_end_stream_item(writer, aux, page, data);
+    return writer_finish(writer);
+}
+
+TEST_F(CommandLine, AFloorOfTypeZeroIsReportedAndItsStreamIsIncomplete) {
+    if (!vorbis_reference::available()) GTEST_SKIP() << "libogg not available in this build";
+    vorbis_writer::Stream s = vorbis_writer::small_stream(1, 2, 1);
+    s.floors[0].type = 0;
+    const std::vector<uint8_t> ogg = vorbis_writer::ogg_file(s, 8, 1);
+    const std::string in = write_file("floor0.tlv", stream_item_archive(ogg, false)), out = path("out.ogg");
+    const ProgramRun run = talvo({in, out});
+    EXPECT_EQ(run.output, kBanner + "floor0!\nArchive restored incompletely!\n");
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(is_prefix(read_file(out), ogg));
+}
+
+TEST_F(CommandLine, ResidueWarningsComeOncePerClassWordOrPassAndTheStreamIsRestored) {
+    if (!vorbis_reference::available()) GTEST_SKIP() << "libogg not available in this build";
+    // Sixteen classifications: every class word of a type-1 residue is reported (two per packet
+    // here, one channel, four partitions of two classes each).
+    vorbis_writer::Stream classes = vorbis_writer::small_stream(1, 2, 1);
+    classes.books[1].entries = 256;
+    classes.books[1].lengths.assign(256, 8);
+    classes.residues[0].classifications = 16;
+    classes.residues[0].books.resize(16, classes.residues[0].books[1]);
+    // A type-2 residue over one channel codes nothing: reported once per pass of every packet that
+    // reaches its residue. It has no partitions here, so that its packets end with the floor.
+    vorbis_writer::Stream mono_type2 = vorbis_writer::small_stream(1, 2, 2);
+    mono_type2.residues[0].end = 0;
+    const struct {
+        vorbis_writer::Stream stream;
+        std::string line;
+        int per_packet;
+    } cases[] = {{classes, "residue class overflow", 2}, {mono_type2, "warning! (rtype == 2 && ch == 1)", 8}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const std::vector<uint8_t> ogg = vorbis_writer::ogg_file(c.stream, 12, 5);
+        const int reported = c.per_packet * packets_with_a_floor(ogg, c.stream);
+        ASSERT_GT(reported, 0);
+        const std::string archive = write_file("in.tlv", stream_item_archive(ogg, true)),
+                          out = path("out.ogg");
+        const ProgramRun run = talvo({archive, out});
+        EXPECT_EQ(run.output, kBanner + lines(c.line, reported));
+        EXPECT_EQ(run.exit_code, 0);
+        EXPECT_EQ(read_file(out), ogg);
+    }
+}
+
+// A residue value beyond its book's table: bit 4 of byte 1902 flipped in the committed archive of a
+// chain sends the first stream's data sub-stream astray; with statistics carried over, the third
+// stream fails too, and the repeat of the first between them still restores.
+TEST_F(CommandLine, ResidueValuesBeyondTheirBookAreReportedForEveryStream) {
+    std::vector<uint8_t> archive = read_data_file(test_data_dir("packer-archives") / "chained.talvo");
+    ASSERT_GT(archive.size(), 1902u);
+    archive[1902] ^= 0x10;
+    const std::string in = write_file("damaged.tlv", archive), out = path("out.ogg");
+    const ProgramRun run = talvo({in, out});
+    EXPECT_EQ(run.output, kBanner + lines("res_value overflow!", 2) + "Archive restored incompletely!\n");
+    EXPECT_EQ(run.exit_code, 1);
 }
 
 // A stream cut short is modelled up to its last page that ends a packet and ends on a page start that
