@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
         t0 = std::chrono::steady_clock::now();
         for (size_t i = 0; i < streams.size(); ++i) {
             unpacker.start_stream();
-            unpacker.ctx.output = vector_output_sink(output);
+            unpacker.ctx.output = vector_sink(output);
             open_page_buffer(unpacker.ctx);
             init_decoder(unpacker.ctx.page_decoder, archives[i].data(),
                          static_cast<int32_t>(archives[i].size()));

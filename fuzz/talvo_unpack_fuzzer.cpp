@@ -15,9 +15,8 @@ constexpr size_t kOutputLimit = size_t{256} << 20;
 
 struct BoundedOutput {
     size_t written = 0;
-    OutputSink sink{this, begin, write};
+    OutputSink sink{this, write};
 
-    static bool begin(void* /*context*/) { return true; }
     static bool write(void* context, const uint8_t* /*data*/, size_t size) {
         auto* self = static_cast<BoundedOutput*>(context);
         self->written += size;

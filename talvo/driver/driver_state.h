@@ -6,16 +6,11 @@
 #include "coder/archive_format.h"
 #include "coder/range_decoder.h"
 #include "driver/archive_reader.h"
-#include "driver/output_sink.h"
+#include "driver/unpacker.h"
+#include "ogg/output_sink.h"
 
 #include <cstddef>
 #include <cstdint>
-
-// Taken from the flags byte.
-struct ArchiveSettings {
-    uint8_t slot_selector = 0; // codebook slot table of 2^(s+4) slots
-    bool carry_over = false;   // statistics adapt across logical streams
-};
 
 // Whatever the stream item driver keeps across stream items (models, tables, stores).
 struct StreamDriver;
@@ -27,7 +22,7 @@ struct DriverState {
     int previous_special = 0;
     uint8_t* control_block = nullptr;
     uint32_t control_length = 0;
-    OutputSink* output = nullptr;
+    OutputSink output;
     ArchiveSettings settings;
     uint8_t* raw_buffer = nullptr; // grows in multiples of 256 bytes, never shrinks
     size_t raw_capacity = 0;

@@ -41,7 +41,6 @@ UnpackStatus run_raw_item(DriverState& state, bool& end_marker) {
         filled += static_cast<size_t>(got);
         if (got < want) return UnpackStatus::UnexpectedEnd;
     }
-    if (!state.output->write(state.output->context, state.raw_buffer, length))
-        return UnpackStatus::WriteFailed;
+    if (!sink_write(state.output, state.raw_buffer, length)) return UnpackStatus::WriteFailed;
     return UnpackStatus::Ok;
 }

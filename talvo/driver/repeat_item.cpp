@@ -7,7 +7,6 @@
 // output.
 
 UnpackStatus run_repeat_item(DriverState& state) {
-    OutputSink* sink = state.output;
-    const StreamOutput output{sink->context, sink->write};
-    return item_result_status(state, unpack_repeat_item(*state.stream_driver, state.control_decoder, output));
+    return item_result_status(state,
+                              unpack_repeat_item(*state.stream_driver, state.control_decoder, state.output));
 }

@@ -36,8 +36,7 @@ UnpackStatus item_result_status(DriverState& state, StreamItemResult result) {
 }
 
 UnpackStatus run_stream_item(DriverState& state) {
-    OutputSink* sink = state.output;
-    const StreamOutput output{sink->context, sink->write};
-    return item_result_status(state, unpack_stream_item(*state.stream_driver, state.reader,
-                                                        state.control_decoder, state.control_probs, output));
+    return item_result_status(state,
+                              unpack_stream_item(*state.stream_driver, state.reader, state.control_decoder,
+                                                 state.control_probs, state.output));
 }

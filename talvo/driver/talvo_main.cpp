@@ -12,6 +12,10 @@ int finish(UnpackStatus status) {
     return unpack_status_exit_code(status);
 }
 
+bool file_write(void* file, const uint8_t* bytes, size_t n) {
+    return std::fwrite(bytes, 1, n, static_cast<FILE*>(file)) == n;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -23,11 +27,20 @@ int main(int argc, char** argv) {
     // mistyped command line does not truncate a file that was never meant as the output.
     FILE* input = std::fopen(argv[1], "rb");
     if (!input) return finish(UnpackStatus::CannotCreate);
-    FileOutput output{argv[2], nullptr};
-    OutputSink sink = file_output_sink(output);
-    UnpackStatus status = unpack_archive(ArchiveInput{input, nullptr, 0}, sink);
+    const ArchiveInput archive{input, nullptr, 0};
+    ArchiveSettings settings;
+    UnpackStatus status = read_archive_header(archive, settings);
+    if (status == UnpackStatus::Ok) {
+        FILE* output = std::fopen(argv[2], "wb");
+        if (!output) {
+            status = UnpackStatus::CannotCreate;
+        } else {
+            status = unpack_items(archive, settings, OutputSink{output, file_write});
+            const bool restored = status == UnpackStatus::Ok || status == UnpackStatus::Incomplete;
+            // Buffered bytes that cannot be written are a failed write too.
+            if (std::fclose(output) != 0 && restored) status = UnpackStatus::WriteFailed;
+        }
+    }
     std::fclose(input);
-    const bool restored = status == UnpackStatus::Ok || status == UnpackStatus::Incomplete;
-    if (!close_file_output(output) && restored) status = UnpackStatus::WriteFailed;
     return finish(status);
 }

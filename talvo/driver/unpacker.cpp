@@ -88,19 +88,25 @@ UnpackStatus run_archive(DriverState& state, const ArchiveInput& input) {
 
 } // namespace
 
-UnpackStatus unpack_archive(const ArchiveInput& input, OutputSink& output) {
+UnpackStatus read_archive_header(const ArchiveInput& input, ArchiveSettings& settings) {
     uint8_t header[kArchiveHeaderSize] = {};
-    ArchiveSettings settings;
-    const UnpackStatus header_status = check_header(header, read_header(input, header), settings);
-    if (header_status != UnpackStatus::Ok) return header_status;
-    if (!output.begin(output.context)) return UnpackStatus::CannotCreate;
+    return check_header(header, read_header(input, header), settings);
+}
 
+UnpackStatus unpack_items(const ArchiveInput& input, const ArchiveSettings& settings,
+                          const OutputSink& output) {
     auto* state = new (std::nothrow) DriverState;
     if (!state) return UnpackStatus::OutOfMemory;
     std::fill(std::begin(state->control_probs), std::end(state->control_probs), kProbInit);
-    state->output = &output;
+    state->output = output;
     state->settings = settings;
     const UnpackStatus status = run_archive(*state, input);
     delete state;
     return status;
+}
+
+UnpackStatus unpack_archive(const ArchiveInput& input, const OutputSink& output) {
+    ArchiveSettings settings;
+    const UnpackStatus status = read_archive_header(input, settings);
+    return status == UnpackStatus::Ok ? unpack_items(input, settings, output) : status;
 }

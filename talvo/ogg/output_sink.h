@@ -1,30 +1,22 @@
 #pragma once
 
-// The stream layer's side of the driver's OutputSink (driver/output_sink.h): finished pages and
-// repeated records go out through sink_write, one call each. memory_sink and file_sink make sinks for
-// tests, benchmarks and the packer's in-memory proof.
-
-#include "driver/output_sink.h"
+// Where restored bytes go: finished pages, repeated records and raw items each go out in one write.
+// The unpacking run hands one sink down to every layer that writes; a file (the talvo program) or a
+// byte vector (the packer's in-memory verification, fuzzing, tests) stands behind it.
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
-// An output without a writer takes nothing.
+struct OutputSink {
+    void* context = nullptr;
+    bool (*write)(void* context, const uint8_t* bytes, size_t n) = nullptr; // false: the write failed
+};
+
+// A sink without a writer takes everything and keeps nothing.
 inline bool sink_write(const OutputSink& sink, const uint8_t* bytes, size_t n) {
     return sink.write ? sink.write(sink.context, bytes, n) : true;
 }
 
-inline OutputSink memory_sink(std::vector<uint8_t>* out) {
-    return vector_output_sink(*out);
-}
-
-inline OutputSink file_sink(FILE* file) {
-    OutputSink sink;
-    sink.context = file;
-    sink.write = [](void* f, const uint8_t* b, size_t n) {
-        return std::fwrite(b, 1, n, static_cast<FILE*>(f)) == n;
-    };
-    return sink;
-}
+// Appends to `bytes`; a write fails when memory runs out.
+OutputSink vector_sink(std::vector<uint8_t>& bytes);

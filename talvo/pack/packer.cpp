@@ -76,7 +76,7 @@ size_t run_at(const std::vector<PackedRun>& runs, size_t offset) {
 size_t first_difference(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size) {
     std::vector<uint8_t> restored;
     restored.reserve(size);
-    OutputSink sink = vector_output_sink(restored);
+    OutputSink sink = vector_sink(restored);
     const UnpackStatus status = unpack_archive(ArchiveInput{nullptr, archive.data(), archive.size()}, sink);
     const size_t common = std::min(restored.size(), size);
     const auto mismatch =

@@ -47,11 +47,6 @@ struct StreamDriver {
 
 namespace {
 
-bool write_to(void* context, const uint8_t* bytes, size_t n) {
-    const StreamOutput* output = static_cast<const StreamOutput*>(context);
-    return output->write ? output->write(output->context, bytes, n) : true;
-}
-
 bool reset_for_stream(StreamDriver& driver) {
     if (driver.carry_over) {
         for (int m : kCarryOverResets)
@@ -143,12 +138,9 @@ void destroy_stream_driver(StreamDriver* driver) {
 }
 
 StreamItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, RangeDecoder& control,
-                                    uint16_t* control_probs, const StreamOutput& output) {
+                                    uint16_t* control_probs, const OutputSink& output) {
     StreamContext& ctx = *driver.ctx;
-    OutputSink sink;
-    sink.context = const_cast<StreamOutput*>(&output);
-    sink.write = write_to;
-    link_context(driver, &control, control_probs, sink);
+    link_context(driver, &control, control_probs, output);
     ctx.reader = &reader;
     ctx.remember_stream = static_cast<uint8_t>(decode_bit(control, control_probs[kControlRemember]));
     const int32_t start = store_size(driver.stream_store);
@@ -229,20 +221,19 @@ namespace {
 
 // Tells a refused write apart from a missing record, which ends the repeat item the same way.
 struct WatchedOutput {
-    const StreamOutput* output;
+    const OutputSink* output;
     bool failed = false;
 };
 
 bool watched_write(void* context, const uint8_t* bytes, size_t n) {
     auto* watched = static_cast<WatchedOutput*>(context);
-    if (watched->output->write && !watched->output->write(watched->output->context, bytes, n))
-        watched->failed = true;
+    if (!sink_write(*watched->output, bytes, n)) watched->failed = true;
     return !watched->failed;
 }
 
 } // namespace
 
-StreamItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const StreamOutput& output) {
+StreamItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const OutputSink& output) {
     WatchedOutput watched{&output};
     OutputSink sink;
     sink.context = &watched;

@@ -7,18 +7,13 @@
 
 #include "coder/range_decoder.h"
 #include "coder/range_encoder.h"
+#include "ogg/output_sink.h"
 
 #include <cstddef>
 #include <cstdint>
 
 struct ArchiveReader;
 struct StreamDriver;
-
-// Where restored pages go.
-struct StreamOutput {
-    void* context = nullptr;
-    bool (*write)(void* context, const uint8_t* bytes, size_t n) = nullptr;
-};
 
 // Created once per archive: 2^(slot_selector + 4) codebook slots; `carry_over` keeps the adapted
 // statistics from one logical stream to the next. Null when memory runs out.
@@ -39,7 +34,7 @@ enum class StreamItemResult : uint8_t {
 // failing page start (how a packer ends a stream it modelled only in part); Incomplete when a codec
 // failed before that.
 StreamItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, RangeDecoder& control,
-                                    uint16_t* control_probs, const StreamOutput& output);
+                                    uint16_t* control_probs, const OutputSink& output);
 
 // One original page of a logical stream (packing).
 struct OriginalPage {
@@ -59,7 +54,7 @@ bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t co
 // Repeat items, which re-emit a stream from the stream store kept here. Unpacking, after the item's
 // announcement: Incomplete when the index names no stored stream ("frame list position error!" has
 // been printed, nothing is written and the next item follows).
-StreamItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const StreamOutput& output);
+StreamItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const OutputSink& output);
 
 // Packing: codes the stream store's record `index` (0 = newest) under `serial`, and restamps the
 // packer's copy of the record as the unpacker will restamp its own. False when there is no such record.

@@ -27,7 +27,7 @@ struct Unpacked {
 
 Unpacked unpack(const std::vector<uint8_t>& archive) {
     Unpacked result;
-    OutputSink sink = vector_output_sink(result.bytes);
+    OutputSink sink = vector_sink(result.bytes);
     result.status = unpack_archive(ArchiveInput{nullptr, archive.data(), archive.size()}, sink);
     return result;
 }

@@ -147,7 +147,7 @@ TEST(WriteBitsTest, PackingReaderMirrorsTheWriterAcrossSegmentsAndPages) {
 
     PageRig unpacker;
     std::vector<uint8_t> output;
-    unpacker.ctx.output = vector_output_sink(output);
+    unpacker.ctx.output = vector_sink(output);
     open_page_buffer(unpacker.ctx);
     init_decoder(unpacker.ctx.page_decoder, enc.out.data(), static_cast<int32_t>(enc.out.size()));
     run(unpacker, false);

@@ -18,7 +18,7 @@ using Bytes = std::vector<uint8_t>;
 
 inline Bytes unpack_in_memory(const Bytes& archive) {
     Bytes restored;
-    OutputSink sink = vector_output_sink(restored);
+    OutputSink sink = vector_sink(restored);
     EXPECT_EQ(unpack_archive(ArchiveInput{nullptr, archive.data(), archive.size()}, sink), UnpackStatus::Ok);
     return restored;
 }

@@ -190,7 +190,7 @@ TEST(PageLayerTest, LacingOverflowIsAFailedPageStart) {
 
     PageRig unpacker;
     std::vector<uint8_t> output;
-    unpacker.ctx.output = vector_output_sink(output);
+    unpacker.ctx.output = vector_sink(output);
     open_page_buffer(unpacker.ctx);
     init_decoder(unpacker.ctx.page_decoder, enc.out.data(), static_cast<int32_t>(enc.out.size()));
     EXPECT_FALSE(open_page(unpacker.ctx, 2));
@@ -228,7 +228,7 @@ TEST(PageLayerTest, HeaderCaptureStoresPagesWithZeroCrcAndRecordsThem) {
         if (packing) {
             set_original_pages(rig.ctx, pages.data(), static_cast<int32_t>(pages.size()), &enc);
         } else {
-            rig.ctx.output = vector_output_sink(output);
+            rig.ctx.output = vector_sink(output);
             open_page_buffer(rig.ctx);
             init_decoder(rig.ctx.page_decoder, archive.data(), static_cast<int32_t>(archive.size()));
         }

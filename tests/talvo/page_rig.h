@@ -98,7 +98,7 @@ inline std::vector<uint8_t> unpack_pages(PageRig& rig, const std::vector<uint8_t
                                          const std::vector<uint8_t>& payload, bool remember = false,
                                          bool* complete = nullptr) {
     std::vector<uint8_t> output;
-    rig.ctx.output = vector_output_sink(output);
+    rig.ctx.output = vector_sink(output);
     open_page_buffer(rig.ctx);
     init_decoder(rig.ctx.page_decoder, archive.data(), static_cast<int32_t>(archive.size()));
     rig.ctx.remember_stream = remember ? 1 : 0;

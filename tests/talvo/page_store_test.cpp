@@ -148,7 +148,7 @@ TEST(RepeatItemTest, RestampsEveryPageAndWritesTheRecordOnce) {
     RangeDecoder dec;
     init_decoder(dec, enc.out.data(), static_cast<int32_t>(enc.out.size()));
     std::vector<uint8_t> first, second;
-    OutputSink sink1 = vector_output_sink(first), sink2 = vector_output_sink(second);
+    OutputSink sink1 = vector_sink(first), sink2 = vector_sink(second);
     ASSERT_TRUE(restore_repeat_item(dec, *models, st.s, sink1));
     ASSERT_TRUE(restore_repeat_item(dec, *models, st.s, sink2));
     EXPECT_EQ((*models)[kModelSerial].last_value, 7);
@@ -188,7 +188,7 @@ TEST(RepeatItemTest, IndexBeyondTheStoreFails) {
     RangeDecoder dec;
     init_decoder(dec, enc.out.data(), static_cast<int32_t>(enc.out.size()));
     std::vector<uint8_t> out;
-    const OutputSink sink = vector_output_sink(out);
+    const OutputSink sink = vector_sink(out);
     testing::internal::CaptureStdout();
     EXPECT_FALSE(restore_repeat_item(dec, *models, st.s, sink));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "frame list position error!\n");

@@ -4,8 +4,8 @@
 
 #include "ogg_samples.h"
 
-#include "driver/output_sink.h"
 #include "driver/unpacker.h"
+#include "ogg/output_sink.h"
 #include "pack/packer.h"
 
 #include <algorithm>
@@ -36,7 +36,7 @@ TEST(DamagedStreamItemTest, FlippedAndCutArchivesNeverMisbehave) {
                     damaged[8 + rng() % (damaged.size() - 8)] ^= static_cast<uint8_t>(1 + rng() % 255);
             }
             std::vector<uint8_t> out;
-            OutputSink sink = vector_output_sink(out);
+            OutputSink sink = vector_sink(out);
             const UnpackStatus status =
                 unpack_archive(ArchiveInput{nullptr, damaged.data(), damaged.size()}, sink);
             restored_exactly += status == UnpackStatus::Ok && out == input;

@@ -7,8 +7,8 @@
 #include "vorbis_reference.h"
 #include "vorbis_stream_writer.h"
 
-#include "driver/output_sink.h"
 #include "driver/unpacker.h"
+#include "ogg/output_sink.h"
 #include "pack/packer.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +26,7 @@ std::vector<uint8_t> pack_and_restore(const std::vector<uint8_t>& input, uint8_t
     options.flags = flags;
     EXPECT_EQ(pack_archive(input.data(), input.size(), archive, options), PackStatus::Ok);
     std::vector<uint8_t> restored;
-    OutputSink sink = vector_output_sink(restored);
+    OutputSink sink = vector_sink(restored);
     EXPECT_EQ(unpack_archive(ArchiveInput{nullptr, archive.data(), archive.size()}, sink), UnpackStatus::Ok);
     EXPECT_TRUE(restored == input);
     return archive;

@@ -63,7 +63,7 @@ PackResult pack(LongLived& state, const std::vector<uint8_t>& file, Archive& arc
 
 bool unpack(LongLived& state, const Archive& archive, std::vector<uint8_t>& out) {
     auto ctx = std::make_unique<StreamContext>();
-    init_stream_context(*ctx, state.links(memory_sink(&out)));
+    init_stream_context(*ctx, state.links(vector_sink(out)));
     RangeDecoder control;
     init_decoder(ctx->data_decoder, archive.data.data(), static_cast<int32_t>(archive.data.size()));
     init_decoder(ctx->page_decoder, archive.page.data(), static_cast<int32_t>(archive.page.size()));
