@@ -16,9 +16,18 @@ bool enter_next_byte_slow(StreamContext& ctx) {
 }
 
 uint8_t next_replay_byte(StreamContext& ctx) {
-    if (ctx.replay_cursor < ctx.replay_end || refill_replay_from_archive(ctx)) return *ctx.replay_cursor++;
+    if (ctx.replay_cursor < ctx.replay_end || refill_replay(ctx)) return *ctx.replay_cursor++;
     ctx.input_ended = 1;
     return 0;
+}
+
+bool refill_replay(StreamContext& ctx) {
+    const ReplayRefill& refill = ctx.replay_refill;
+    const int32_t size = refill.next_page ? refill.next_page(refill.context, ctx.replay_storage) : 0;
+    if (size < 1) return false;
+    ctx.replay_cursor = ctx.replay_storage.data();
+    ctx.replay_end = ctx.replay_cursor + size;
+    return true;
 }
 
 namespace {

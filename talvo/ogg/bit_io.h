@@ -101,8 +101,8 @@ int32_t read_aligned_byte(StreamContext& ctx);
 // The next byte of the replay input (refilled from the archive when the buffer is used up; 0 and
 // `input_ended` when nothing follows).
 uint8_t next_replay_byte(StreamContext& ctx);
-// Replay input refill from the archive reader: reads the next valid page into the replay buffer.
-bool refill_replay_from_archive(StreamContext& ctx);
+// Takes the next page into the replay buffer through ctx.replay_refill; false when none follows.
+bool refill_replay(StreamContext& ctx);
 
 inline uint32_t read_bits_1(StreamContext& ctx) {
     return read_bits(ctx, 1);

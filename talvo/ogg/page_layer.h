@@ -2,7 +2,7 @@
 
 // The Ogg page layer: page headers and lacing rebuilt from models (unpacking) or modelled from the
 // original pages (packing), page flush with CRC, lacing values handed to the bit I/O, packet starts,
-// restamping of stored pages and the page check at the archive reader.
+// restamping of stored pages.
 //
 // Page header fields use ModelArea records 0-6 (value code, fields/value_code.h):
 //   0 header type      unsigned, 3 class bits, mantissa history 1; written = value XOR expected type
@@ -29,8 +29,6 @@
 #include "ogg/stream_context.h"
 
 #include <cstdint>
-
-struct ArchiveReader;
 
 constexpr int kProbTerminatingZero = 520;
 
@@ -84,7 +82,3 @@ int32_t count_record_pages(const uint8_t* bytes, int32_t length);
 
 // Sets the serial number at offset 14, recomputes the CRC; returns the page's size from its lacing table.
 uint32_t restamp_page(uint8_t* page, uint32_t serial);
-
-// Checks the page at the reader's position without consuming it: its size if the capture pattern,
-// version and CRC are right and the input lasts to its end; 0 or -1 otherwise.
-int32_t peek_page(ArchiveReader& reader);

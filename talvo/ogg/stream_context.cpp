@@ -12,7 +12,6 @@ void init_stream_context(StreamContext& ctx, const StreamLinks& links) {
     ctx = StreamContext{};
     ctx.replay_storage = std::move(replay);
     ctx.page_storage = std::move(page);
-    ctx.reader = links.reader;
     ctx.control_decoder = links.control_decoder;
     ctx.control_probs = links.control_probs;
     ctx.models = links.models;

@@ -28,7 +28,6 @@
 #include <cstdint>
 #include <vector>
 
-struct ArchiveReader;
 struct PageStore;
 struct VorbisSetup;
 struct CodebookSlotTable;
@@ -37,6 +36,14 @@ constexpr int kPageBufferSize = 65536;
 constexpr int kPageBufferSpare = 2; // spare bytes in front of the page buffer
 constexpr int kMaxLacing = 255;
 
+// Where the replay input takes further bytes once the stored ones are used up (unpacking: the archive
+// holds the following header pages verbatim). Puts the next page into `storage`, grown when it is too
+// small, and returns its size; 0 when no page follows.
+struct ReplayRefill {
+    void* context = nullptr;
+    int32_t (*next_page)(void* context, std::vector<uint8_t>& storage) = nullptr;
+};
+
 // One original Ogg page (packing direction): its bytes, header included.
 struct OggPageRef {
     const uint8_t* data;
@@ -44,8 +51,7 @@ struct OggPageRef {
 };
 
 struct StreamContext {
-    // 1. Links and decoders.
-    ArchiveReader* reader = nullptr;
+    // 1. Decoders.
     RangeDecoder data_decoder;
     RangeDecoder page_decoder;
     RangeDecoder aux_decoder;
@@ -96,6 +102,7 @@ struct StreamContext {
     const uint8_t* replay_end = nullptr;
     uint32_t bit_buffer = 0;
     int32_t bit_count = 0; // -1 once the replayed packet's bits ran out
+    ReplayRefill replay_refill;
 
     // 6. Counters and links.
     int32_t packet_remaining = 0;
@@ -123,7 +130,6 @@ struct StreamContext {
 
 // What init_stream_context links in; the rest of the context starts from zero.
 struct StreamLinks {
-    ArchiveReader* reader = nullptr;
     RangeDecoder* control_decoder = nullptr;
     uint16_t* control_probs = nullptr;
     ModelArea* models = nullptr;

@@ -4,6 +4,7 @@
 #include "coder/page_store.h"
 #include "coder/repeat_item.h"
 #include "driver/archive_reader.h"
+#include "driver/page_peek.h"
 #include "fields/value_model.h"
 #include "ogg/ogg_crc.h"
 #include "ogg/stream_context.h"
@@ -141,7 +142,7 @@ StreamItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader,
                                     uint16_t* control_probs, const OutputSink& output) {
     StreamContext& ctx = *driver.ctx;
     link_context(driver, &control, control_probs, output);
-    ctx.reader = &reader;
+    ctx.replay_refill = archive_page_refill(reader);
     ctx.remember_stream = static_cast<uint8_t>(decode_bit(control, control_probs[kControlRemember]));
     const int32_t start = store_size(driver.stream_store);
 

@@ -21,28 +21,16 @@ TEST(OggFilesTest, EveryPageHeaderAndLacingTableRoundTrips) {
         for (const auto& stream : streams) {
             reset_models(*packer.models, 7);
             reset_models(*unpacker.models, 7);
-            StreamLinks pl{nullptr,
-                           nullptr,
-                           nullptr,
-                           packer.models.get(),
-                           nullptr,
-                           nullptr,
-                           packer.probs.data(),
-                           nullptr,
-                           &packer.header_store,
-                           &packer.stream_store,
-                           {}};
-            StreamLinks ul{nullptr,
-                           nullptr,
-                           nullptr,
-                           unpacker.models.get(),
-                           nullptr,
-                           nullptr,
-                           unpacker.probs.data(),
-                           nullptr,
-                           &unpacker.header_store,
-                           &unpacker.stream_store,
-                           {}};
+            StreamLinks pl;
+            pl.models = packer.models.get();
+            pl.packet_probs = packer.probs.data();
+            pl.header_store = &packer.header_store;
+            pl.stream_store = &packer.stream_store;
+            StreamLinks ul;
+            ul.models = unpacker.models.get();
+            ul.packet_probs = unpacker.probs.data();
+            ul.header_store = &unpacker.header_store;
+            ul.stream_store = &unpacker.stream_store;
             init_stream_context(packer.ctx, pl);
             init_stream_context(unpacker.ctx, ul);
             const PackedStream packed = pack_pages(packer, stream, true);

@@ -1,5 +1,5 @@
 // The page check at the archive reader and the replay refill through it (the reader runs its own thread).
-#include "driver/archive_reader.h"
+#include "driver/page_peek.h"
 #include "ogg/bit_io.h"
 #include "page_rig.h"
 
@@ -49,7 +49,7 @@ TEST(PeekPageTest, ReplayRefillTakesTheNextPageFromTheArchive) {
     ArchiveReader reader;
     ASSERT_TRUE(reader_start_memory(reader, second.data(), second.size()));
     PageRig rig;
-    rig.ctx.reader = &reader;
+    rig.ctx.replay_refill = archive_page_refill(reader);
     rig.ctx.mode = 1;
     rig.ctx.segment_index = -1;
     load_replay(rig.ctx, first.data(), static_cast<int32_t>(first.size()));

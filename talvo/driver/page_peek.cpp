@@ -1,7 +1,5 @@
-#include "ogg/page_layer.h"
+#include "driver/page_peek.h"
 
-#if __has_include("driver/archive_reader.h")
-#include "driver/archive_reader.h"
 #include "ogg/ogg_crc.h"
 
 #include <vector>
@@ -37,6 +35,15 @@ int32_t check_page_at(ArchiveReader& reader) {
     return static_cast<int32_t>(27 + s + payload);
 }
 
+int32_t take_checked_page(void* context, std::vector<uint8_t>& storage) {
+    ArchiveReader& reader = *static_cast<ArchiveReader*>(context);
+    const int32_t size = peek_page(reader);
+    if (size < 1) return 0;
+    if (storage.size() < static_cast<size_t>(size))
+        storage.resize((static_cast<size_t>(size) + 255) & ~static_cast<size_t>(255));
+    return read_bytes(reader, storage.data(), size) == size ? size : 0;
+}
+
 } // namespace
 
 int32_t peek_page(ArchiveReader& reader) {
@@ -45,4 +52,7 @@ int32_t peek_page(ArchiveReader& reader) {
     reader_set_position(reader, start);
     return result;
 }
-#endif
+
+ReplayRefill archive_page_refill(ArchiveReader& reader) {
+    return ReplayRefill{&reader, take_checked_page};
+}
