@@ -4,9 +4,9 @@
 // Vorbis-like pages are synthesized (packets of 1 to 700 bytes, pages of about 4 KiB, continued
 // packets, one logical stream per 10 MB).
 
-#include "coder/page_store.h"
 #include "ogg/ogg_crc.h"
 #include "ogg/page_layer.h"
+#include "ogg/page_store.h"
 #include "ogg/page_walk.h"
 
 #include <chrono>

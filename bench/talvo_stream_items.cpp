@@ -1,9 +1,9 @@
 // Packs and restores Ogg Vorbis files through stream items and reports sizes and speeds.
 // Usage: bench_talvo_stream_items FILE.ogg [FLAGS] [ROUNDS]
 
-#include "driver/unpacker.h"
 #include "ogg/output_sink.h"
 #include "pack/packer.h"
+#include "unpack/unpacker.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // talvo-pack on arbitrary input: every archive it produces must unpack to exactly that input. The
 // first two bytes choose the archive flags and the raw item size, so one corpus covers them all.
 
-#include "driver/unpacker.h"
 #include "pack/packer.h"
+#include "unpack/unpacker.h"
 
 #include <cstddef>
 #include <cstdint>

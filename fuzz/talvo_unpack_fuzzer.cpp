@@ -1,7 +1,7 @@
 // The whole unpack run on an archive held in memory. Whatever the bytes, the run must end, with a
 // status, without touching memory it does not own, and without writing more than a bounded amount.
 
-#include "driver/unpacker.h"
+#include "unpack/unpacker.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,9 +7,9 @@
 #include "../talvo/sample_files.h"
 #include "hostile_inputs.h"
 
-#include "coder/archive_writer.h"
-#include "driver/unpacker.h"
+#include "archive/archive_writer.h"
 #include "pack/packer.h"
+#include "unpack/unpacker.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "driver/archive_reader.h"
+#include "archive/archive_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "fields/field_coders.h"
 #include "ogg/page_layer.h"
+#include "vorbis/field_coders.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // How talvo-pack reads its command line.
 
-#include "pack/pack_command.h"
+#include "cli/pack_command.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 // Round trips through the packer for the packer's tests: pack, then unpack independently of the
 // packer's own verification, and compare.
 
-#include "driver/unpacker.h"
 #include "pack/packer.h"
 #include "pack/stream_modeller.h"
+#include "unpack/unpacker.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // same bytes: a change to the model, the coder or the packer's choices shows up here, also one that
 // packer and unpacker share and round trips cannot see.
 
-#include "pack/pack_command.h"
+#include "cli/pack_command.h"
 #include "pack/packer.h"
 #include "test_data.h"
 

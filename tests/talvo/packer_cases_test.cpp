@@ -1,7 +1,7 @@
 // The packer on every kind of input users have: chained, repeated and header-sharing streams, foreign
 // and interleaved streams, junk, damage, truncation, empty and huge files. Everything round-trips.
 
-#include "coder/archive_writer.h"
+#include "archive/archive_writer.h"
 #include "ogg/ogg_crc.h"
 #include "pack/ogg_scan.h"
 #include "pack_test_support.h"

@@ -1,5 +1,5 @@
 // The page check at the archive reader and the replay refill through it (the reader runs its own thread).
-#include "driver/page_peek.h"
+#include "archive/page_peek.h"
 #include "ogg/bit_io.h"
 #include "page_rig.h"
 

@@ -3,9 +3,9 @@
 // Shared by the page-layer tests: hand-built Ogg pages, and one logical stream moved through the page
 // layer in both directions.
 
-#include "coder/page_store.h"
 #include "ogg/ogg_crc.h"
 #include "ogg/page_layer.h"
+#include "ogg/page_store.h"
 #include "ogg/page_walk.h"
 
 #include <cstring>
@@ -46,6 +46,17 @@ inline std::vector<uint8_t> build_stream(const std::vector<PageSpec>& specs, uin
         out.insert(out.end(), page.begin(), page.end());
     }
     return out;
+}
+
+// Three pages of 4,000, 4,000 and 1,200 bytes, as a store holds them (CRC field zero).
+inline std::vector<uint8_t> three_stored_pages() {
+    std::vector<uint8_t> lacing1(15, 255), lacing3(4, 255);
+    lacing1.push_back(4000 - 27 - 16 - 15 * 255);
+    lacing3.push_back(1200 - 27 - 5 - 4 * 255);
+    auto bytes = build_stream({{2, 0, 1, 0, lacing1}, {0, 0, 1, 1, lacing1}, {4, 0, 1, 2, lacing3}}, 8);
+    for (size_t page : {size_t{0}, size_t{4000}, size_t{8000}})
+        std::memset(&bytes[page + 22], 0, 4);
+    return bytes;
 }
 
 // The long-lived state of both directions: models, probabilities and stores.

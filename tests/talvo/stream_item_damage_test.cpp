@@ -4,9 +4,9 @@
 
 #include "ogg_samples.h"
 
-#include "driver/unpacker.h"
 #include "ogg/output_sink.h"
 #include "pack/packer.h"
+#include "unpack/unpacker.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -7,9 +7,9 @@
 #include "vorbis_reference.h"
 #include "vorbis_stream_writer.h"
 
-#include "driver/unpacker.h"
 #include "ogg/output_sink.h"
 #include "pack/packer.h"
+#include "unpack/unpacker.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 // the control coder, and back through the unpacking direction, with the long-lived state (models, slot
 // table, stores, scratch areas) that the stream item driver keeps.
 
-#include "coder/page_store.h"
-#include "fields/value_model.h"
+#include "coder/value_model.h"
+#include "ogg/page_store.h"
 #include "ogg/stream_context.h"
 #include "vorbis/codebook_slots.h"
 

@@ -1,10 +1,10 @@
 // The unpack run in memory: archives made by the archive writer, cut, damaged or refused.
 
-#include "coder/archive_writer.h"
-#include "driver/archive_reader.h"
-#include "driver/unpacker.h"
+#include "archive/archive_reader.h"
+#include "archive/archive_writer.h"
 #include "pack/packer.h"
 #include "sample_files.h"
+#include "unpack/unpacker.h"
 
 #include <gtest/gtest.h>
 

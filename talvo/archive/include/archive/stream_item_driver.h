@@ -1,0 +1,76 @@
+#pragma once
+
+// Stream items: what outlives single logical streams (models, codebook slot table, page stores, scratch
+// areas) and the run of one stream item in either direction. Unpacking reads the item's three
+// sub-streams from the archive reader and writes the restored pages; packing models a logical stream's
+// original pages into three encoders and the control encoder, and can take the attempt back.
+
+#include "archive/archive_format.h"
+#include "archive/archive_reader.h"
+#include "coder/range_decoder.h"
+#include "coder/range_encoder.h"
+#include "coder/value_model.h"
+#include "ogg/output_sink.h"
+#include "ogg/page_store.h"
+#include "ogg/stream_context.h"
+#include "vorbis/codebook_slots.h"
+#include "vorbis/vorbis_setup.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// What the unpacker keeps across stream items and the packer keeps as its mirror, item by item.
+struct StreamDriver {
+    std::unique_ptr<ModelArea> models;
+    CodebookSlotTable slots;
+    PageStore stream_store{}; // whole remembered streams, for repeat items
+    PageStore header_store{}; // captured header pages, for header copies
+    std::vector<uint8_t> scratch_large;
+    std::vector<uint8_t> scratch_small;
+    std::unique_ptr<StreamContext> ctx;
+    VorbisSetup setup;
+    int32_t capacity = 16;
+    int32_t age_shift = 4;
+    bool carry_over = false;
+    // Packing: the header set the next packed stream copies (see set_packing_header_copy).
+    uint32_t next_header_record = 0;
+    int32_t next_header_pages = 0;
+    bool next_capture = true;
+};
+
+// Created once per archive: 2^(slot_selector + 4) codebook slots; `carry_over` keeps the adapted
+// statistics from one logical stream to the next. Null when memory runs out.
+StreamDriver* create_stream_driver(int slot_selector, bool carry_over);
+void destroy_stream_driver(StreamDriver* driver);
+
+// Unpacking, after the item's announcement: the remember bit on `control`, the three sub-streams from
+// `reader`, the stream restored to `output`. Done when the stream reached its last page, or ended on a
+// failing page start (how a packer ends a stream it modelled only in part); Incomplete when a codec
+// failed before that.
+ItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, RangeDecoder& control,
+                              uint16_t* control_probs, const OutputSink& output);
+
+// One original page of a logical stream (packing).
+struct OriginalPage {
+    const uint8_t* data;
+    uint32_t size;
+};
+
+// Packing, after the item's announcement and remember bit (`remember` as coded): models the pages of one
+// logical stream. Its decisions go to `control` under `control_probs`, its sub-streams to the three
+// encoders. False when the stream cannot be expressed; the driver's state is then as before the call
+// (the caller rolls back the control encoder and stores the bytes raw). A stream whose sub-streams would
+// take more than `budget` bytes is given up the same way: stored raw it is smaller.
+bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t count, bool remember,
+                      RangeEncoder& control, uint16_t* control_probs, RangeEncoder& aux, RangeEncoder& page,
+                      RangeEncoder& data, size_t budget);
+
+// Packing: the next pack_stream_item copies its comment and setup pages (`pages` original pages after
+// the first) from the header store's record `record` (0 = newest) instead of coding them.
+void set_packing_header_copy(StreamDriver& driver, uint32_t record, int32_t pages);
+
+// Packing: whether the next pack_stream_item that codes its headers captures them into the header store
+// for later copies (the default is to capture).
+void set_packing_capture(StreamDriver& driver, bool capture);

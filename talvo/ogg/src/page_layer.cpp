@@ -1,0 +1,199 @@
+#include "ogg/page_layer.h"
+#include "ogg/page_header_model.h"
+
+#include "coder/value_code.h"
+#include "ogg/bit_io.h"
+#include "ogg/ogg_crc.h"
+#include "ogg/page_store.h"
+
+#include <cstring>
+
+namespace {
+
+bool start_page(StreamContext& ctx, int expected_type) {
+    flush_page(ctx);
+    if (ctx.mode != 0) {
+        static const char kMagic[4] = {'O', 'g', 'g', 'S'};
+        for (char c : kMagic)
+            if (next_replay_byte(ctx) != static_cast<uint8_t>(c)) return false;
+        return parse_page_header(ctx);
+    }
+    if (ctx.packing) {
+        if (ctx.original_page_next >= ctx.original_page_count) return mark_inexpressible(ctx);
+        const OggPageRef& page = ctx.original_pages[ctx.original_page_next++];
+        ctx.page_start = const_cast<uint8_t*>(page.data);
+        ctx.original_page_end = page.data + page.size;
+        ctx.out_cursor = ctx.page_start + 4;
+        // The unpacker always writes a correct CRC.
+        if (read_le32(page.data + 22) != ogg_page_crc(page.data, page.size)) return mark_inexpressible(ctx);
+        Packing d{ctx.page_encoder};
+        return code_page_header(d, ctx, expected_type);
+    }
+    std::memcpy(ctx.out_cursor, "OggS", 4);
+    ctx.out_cursor += 4;
+    return decode_page_header(ctx, expected_type);
+}
+
+} // namespace
+
+template bool code_page_header<Unpacking>(Unpacking&, StreamContext&, int);
+template bool code_page_header<Packing>(Packing&, StreamContext&, int);
+
+bool decode_page_header(StreamContext& ctx, int expected_type) {
+    Unpacking d{&ctx.page_decoder};
+    return code_page_header(d, ctx, expected_type);
+}
+
+bool parse_page_header(StreamContext& ctx) {
+    if (next_replay_byte(ctx) != 0) return false;
+    ctx.header_type = next_replay_byte(ctx);
+    for (int i = 0; i < 20; ++i) // granule, serial number, sequence number, CRC
+        next_replay_byte(ctx);
+    ctx.packet_index = 0;
+    const int s = next_replay_byte(ctx);
+    ctx.segment_count = s;
+    if (ctx.replay_end - ctx.replay_cursor < s) {
+        ctx.input_ended = 1;
+        return false;
+    }
+    std::memcpy(ctx.lacing, ctx.replay_cursor, static_cast<size_t>(s));
+    ctx.replay_cursor += s;
+    ctx.segment_index = s > 0 ? 0 : -1;
+    return true;
+}
+
+void flush_page(StreamContext& ctx) {
+    if (ctx.mode != 0 || ctx.page_start == nullptr) {
+        ctx.out_cursor = ctx.page_start;
+        return;
+    }
+    const auto len = static_cast<size_t>(ctx.out_cursor - ctx.page_start);
+    if (len > 0) {
+        uint8_t* const page = ctx.page_start;
+        if (ctx.packing && page + len != ctx.original_page_end)
+            mark_inexpressible(ctx); // the unpacker would write a page of another size
+        const size_t stored = ctx.packing ? static_cast<size_t>(ctx.original_page_end - page) : len;
+        PageStore* targets[2] = {ctx.capture_headers ? ctx.header_store : nullptr,
+                                 ctx.remember_stream ? ctx.stream_store : nullptr};
+        for (PageStore* store : targets) {
+            if (!store || !store_append(*store, page, stored)) continue;
+            if (ctx.packing && stored >= 26) // the stored copy carries a zero CRC field
+                std::memset(store->data_end - stored + 22, 0, 4);
+        }
+        if (!ctx.packing) {
+            write_le32(page + 22, ogg_page_crc(page, len));
+            sink_write(ctx.output, page, len);
+        }
+    }
+    ctx.out_cursor = ctx.page_start;
+}
+
+bool open_page(StreamContext& ctx, int expected_type) {
+    return start_page(ctx, expected_type);
+}
+
+int next_lacing(StreamContext& ctx) {
+    if (ctx.packet_done) return 0;
+    if (ctx.segment_index == -1) {
+        if (!start_page(ctx, 1) || ctx.segment_index == -1 || !(ctx.header_type & 1)) {
+            // No continuation page: the packet ends here. Also ending it when the new page does not
+            // continue it keeps the next call from taking that page's lacing values as this packet's.
+            ctx.packet_done = 1;
+            return 0;
+        }
+        if (ctx.mode == 0) {
+            ctx.packet_remaining =
+                ctx.packet_index < ctx.packet_count ? ctx.packet_lengths[ctx.packet_index] : 0;
+            ++ctx.packet_index;
+            ctx.packet_ends_here = ctx.packet_index < ctx.packet_count ? 1 : ctx.last_packet_complete;
+        }
+    }
+    const int v = ctx.lacing[ctx.segment_index];
+    ++ctx.segment_index;
+    if (ctx.segment_index >= ctx.segment_count) ctx.segment_index = -1;
+    if (v < 255) ctx.packet_done = 1;
+    ctx.segment_remaining = v;
+    return v;
+}
+
+bool begin_packet(StreamContext& ctx) {
+    // Pages without lacing values are passed over, but never the stream's last page, and not without
+    // end: a damaged archive could describe empty pages for ever.
+    for (int empty = 0; ctx.segment_index == -1; ++empty) {
+        if ((ctx.header_type & 4) || empty > kMaxLacing) return false;
+        if (!start_page(ctx, 0) || (ctx.header_type & 1)) return false;
+    }
+    ctx.packet_done = 0;
+    ctx.segment_remaining = 0;
+    if (ctx.mode != 0) {
+        ctx.bit_count = 0;
+        return true;
+    }
+    ctx.bit_pos = 0;
+    const int length = ctx.packet_index < ctx.packet_count ? ctx.packet_lengths[ctx.packet_index] : 0;
+    ctx.packet_remaining = length - 1;
+    ++ctx.packet_index;
+    ctx.packet_ends_here = ctx.packet_index < ctx.packet_count ? 1 : ctx.last_packet_complete;
+    ctx.segment_end = ctx.out_cursor;
+    // The first byte is written before the packet's first lacing value is taken; packing reads it only
+    // if the packet has one.
+    ctx.packet_first_byte = ctx.lacing[ctx.segment_index] > 0 ? ctx.out_cursor : nullptr;
+    return true;
+}
+
+bool start_audio_packet(StreamContext& ctx) {
+    if (ctx.input_ended) return false;
+    for (int empty = 0; ctx.segment_index == -1; ++empty) {
+        flush_page(ctx);
+        if (ctx.capture_headers) {
+            store_add_record(*ctx.header_store, ctx.capture_offset,
+                             store_size(*ctx.header_store) - ctx.capture_offset);
+            ctx.capture_headers = 0;
+        }
+        ctx.mode = 0;
+        if (ctx.header_type & 4) {
+            ctx.stream_ended = 1;
+            return false;
+        }
+        // A page without lacing values is flushed like any other on the next pass.
+        if (empty > kMaxLacing || !start_page(ctx, 0) || (ctx.header_type & 1)) return false;
+    }
+    if (!begin_packet(ctx)) return false;
+    if (!ctx.packing) *ctx.out_cursor = 0;
+    return true;
+}
+
+bool skip_original_pages(StreamContext& ctx, int32_t n) {
+    if (n < 0 || ctx.original_page_next + n > ctx.original_page_count) return mark_inexpressible(ctx);
+    ctx.original_page_next += n;
+    return true;
+}
+
+uint32_t restamp_page(uint8_t* page, uint32_t serial) {
+    static const uint8_t kPrefix[5] = {'O', 'g', 'g', 'S', 0};
+    write_le32(page + 14, serial);
+    std::memset(page + 22, 0, 4);
+    const uint32_t s = page[26];
+    uint32_t size = 27 + s;
+    for (uint32_t i = 0; i < s; ++i)
+        size += page[27 + i];
+    uint32_t crc = ogg_crc_update(0, kPrefix, 5);
+    crc = ogg_crc_update(crc, page + 5, size - 5);
+    write_le32(page + 22, crc);
+    return size;
+}
+
+bool restamp_record(uint8_t* bytes, int32_t length, uint32_t serial) {
+    int32_t pos = 0;
+    while (pos < length) {
+        const int32_t left = length - pos;
+        if (left < 27 || 27 + bytes[pos + 26] > left) return false;
+        int32_t size = 27 + bytes[pos + 26];
+        for (int i = 0; i < bytes[pos + 26]; ++i)
+            size += bytes[pos + 27 + i];
+        if (size > left) return false;
+        restamp_page(bytes + pos, serial);
+        pos += size;
+    }
+    return true;
+}
