@@ -357,8 +357,8 @@ TEST(HeaderSlotCoderTest, FlagsTreesAndTextRoundTrip) {
         for (int i = 0; i < 200; ++i) {
             v.push_back(DIR_CALL(code_flag_field(d, ctx, 8742, 16)));
             v.push_back(DIR_CALL(code_tree2_field(d, ctx, 8776, 16)));
-            v.push_back(DIR_CALL(code_tree3_field(d, ctx)));
-            v.push_back(DIR_CALL(code_tree4_field(d, ctx)));
+            v.push_back(DIR_CALL(code_tree_field(d, ctx, kFloorClassDimensionsTree, 3)));
+            v.push_back(DIR_CALL(code_tree_field(d, ctx, kFloorRangeBitsTree, 4)));
             v.push_back(DIR_CALL(code_flag_field(d, ctx, 8728, 1)));
             v.push_back(DIR_CALL(code_tree2_field(d, ctx, 8736, 2)));
         }
@@ -413,7 +413,7 @@ TEST(FloatFieldTest, MantissaCarriesIntoExponent) {
     std::vector<uint16_t> probs(9000, kProbInit);
     RangeEncoder enc;
     Packing pk{&enc};
-    pk.bit(probs[kSlotFloatSign], 0);
+    pk.bit(probs[kFloatSignProbs], 0);
     code_delta<ShapeFloatExponent>(pk, (*models)[kModelFloatExponent], false, 5);
     code_delta<ShapeFloatMantissa>(pk, (*models)[kModelFloatMantissa], false, (1 << 21) + 3);
     flush_encoder(enc);
@@ -483,7 +483,7 @@ TEST(ReplayModeTest, CodersReturnRawBitsAndLeaveModelsAlone) {
     EXPECT_EQ(static_cast<uint32_t>(code_value_c3m3(up, ctx, 25, (*models)[16], true, 2)), 0x1ABCDEFu);
     EXPECT_EQ(code_flag_field(up, ctx, 8728, 1), 1);
     EXPECT_EQ(code_float_field(up, ctx, 0), unpack_float32(0x3F800000));
-    EXPECT_EQ(code_tree3_field(up, ctx), 5);
+    EXPECT_EQ(code_tree_field(up, ctx, kFloorClassDimensionsTree, 3), 5);
     EXPECT_EQ(std::memcmp(models.get(), snapshot.get(), sizeof(ModelArea)), 0);
     EXPECT_TRUE(std::all_of(probs.begin(), probs.end(), [](uint16_t p) { return p == kProbInit; }));
     EXPECT_EQ(dec.cursor, nullptr);

@@ -12,8 +12,13 @@ namespace {
 constexpr int32_t kDataBufferBytes = 65536;
 
 // Models whose predictor alone restarts with each stream when statistics carry over.
-constexpr int kCarryOverResets[20] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 17, 18, 19, 20, 21, 22, 23, 27, 28, 29, 30};
-constexpr int kModelsResetPerStream = 52;
+constexpr int kCarryOverResets[] = {
+    kModelHeaderType,     kModelGranuleLow,         kModelGranuleHigh,     kModelSerial,
+    kModelSequence,       kModelPacketCount,        kModelPacketLength,    kModelTruncatedBits,
+    kModelTruncatedCode,  kModelCodebookDimensions, kModelCodebookEntries, kModelFirstCodewordLength,
+    kModelCodewordRun,    kModelCodewordLength,     kModelValueBits,       kModelLookupValue,
+    kModelPartitionClass, kModelMasterbook,         kModelSubclassBook,    kModelFloorX,
+};
 
 bool reset_for_stream(StreamDriver& driver) {
     if (driver.carry_over) {

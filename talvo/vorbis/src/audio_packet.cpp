@@ -43,7 +43,8 @@ template <class Dir> int code_mode_number(Dir& page, StreamContext& ctx) {
         uint32_t known = 0;
         if constexpr (Dir::packing) known = take_bits(ctx, setup.mode_bits);
         const int context = (ctx.header_type & 1) + 2 * ctx.last_mode_low_bit + 4 * ctx.last_next_window;
-        mode = static_cast<int>(page.tree(ctx.packet_probs + 64 * context, setup.mode_bits, known));
+        mode = static_cast<int>(
+            page.tree(ctx.packet_probs + kModeTreeProbs + kModeTreeStride * context, setup.mode_bits, known));
         if constexpr (!Dir::packing) write_bits(ctx, static_cast<uint32_t>(mode), setup.mode_bits);
     }
     if (mode >= setup.mode_count) return Dir::packing ? (mark_inexpressible(ctx), -1) : -1;

@@ -103,7 +103,7 @@ void code_floor_values(Dir& d, StreamContext& ctx, const Floor1& floor, int f, i
     for (int i = 0; i < floor.values; ++i) {
         const int x = floor.sorted_order[i];
         const uint32_t known = static_cast<uint32_t>(y[x]);
-        const int flag = d.bit(probs[kFloorValueFlagProbs + f + 4 * x + 128 * h], known != 0 ? 1 : 0);
+        const int flag = d.bit(probs[floor_value_flag_prob(f, x, h)], known != 0 ? 1 : 0);
         h = ((h << 1) | flag) & 3;
         if (!flag) {
             y[x] = 0;
@@ -112,12 +112,11 @@ void code_floor_values(Dir& d, StreamContext& ctx, const Floor1& floor, int f, i
         }
         const int p = memory[x];
         const uint32_t known_class = known ? static_cast<uint32_t>(ilog(known) - 1) : 0;
-        const int k =
-            static_cast<int>(d.tree(probs + kFloorClassProbs + 8 * f + 32 * x + 1024 * p, 3, known_class));
+        const int k = static_cast<int>(d.tree(probs + floor_class_tree(f, x, p), 3, known_class));
         uint32_t value = 1;
         int g = 0;
         for (int j = 0; j < k; ++j) {
-            const int bit = d.bit(probs[kFloorMantissaProbs + 8192 * x + 32 * f + 132 * k - 4 - 4 * j + g],
+            const int bit = d.bit(probs[floor_mantissa_prob(x, f, k, j, g)],
                                   static_cast<int>((known >> (k - 1 - j)) & 1));
             value = 2 * value + static_cast<uint32_t>(bit);
             g = ((g << 1) | bit) & 3;

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int kCommentTreeProbs = 4632;
-
 // A failure; when packing, the original is simply beyond what the model expresses.
 bool refuse(StreamContext& ctx) {
     if (ctx.packing) ctx.inexpressible = true;
@@ -58,15 +56,15 @@ template <class Dir> bool identification_header(Dir& data, StreamContext& ctx) {
     static const uint8_t start[11] = {1, 'v', 'o', 'r', 'b', 'i', 's', 0, 0, 0, 0};
     for (uint8_t b : start)
         if (transfer_aligned_byte<Dir>(ctx, b) != b) return refuse(ctx);
-    const int32_t channels = code_byte_c2m0(data, ctx, models[9]) & 0xFF;
+    const int32_t channels = code_byte_c2m0(data, ctx, models[kModelChannels]) & 0xFF;
     if (channels == 0 || channels > kMaxChannels) return refuse(ctx);
-    if (code_word_c5m3(data, ctx, models[10]) == 0) return refuse(ctx);
-    for (int m = 11; m <= 13; ++m)
+    if (code_word_c5m3(data, ctx, models[kModelSampleRate]) == 0) return refuse(ctx);
+    for (int m = kModelBitrateMaximum; m <= kModelBitrateMinimum; ++m)
         code_word_c5m3(data, ctx, models[m]);
-    const int32_t sizes = code_byte_c3m3(data, ctx, models[14]) & 0xFF;
+    const int32_t sizes = code_byte_c3m3(data, ctx, models[kModelBlockSizes]) & 0xFF;
     const int e0 = sizes & 15, e1 = sizes >> 4;
     if (e0 < 6 || e0 > 13 || e1 < 6 || e1 > 13 || e0 > e1) return refuse(ctx);
-    if (!(code_byte_c3m3(data, ctx, models[15]) & 1)) return refuse(ctx);
+    if (!(code_byte_c3m3(data, ctx, models[kModelIdentificationFraming]) & 1)) return refuse(ctx);
     setup.channels = static_cast<int8_t>(channels);
     setup.pending_blocksize = {1 << e0, 1 << e1};
     return !ctx.inexpressible;
@@ -77,7 +75,7 @@ template <class Dir> bool copy_header_set(Dir& control, StreamContext& ctx) {
     ctx.mode = 1;
     uint32_t known = 0;
     if constexpr (Dir::packing) known = ctx.setup->packing_header_record;
-    const uint32_t k = code_store_index(control, (*ctx.models)[kModelHeaderStore], known);
+    const uint32_t k = code_store_index(control, (*ctx.models)[kModelHeaderStoreIndex], known);
     uint8_t* bytes = nullptr;
     int32_t length = 0;
     if (!store_lookup(*ctx.header_store, k, bytes, length)) return false;
@@ -104,8 +102,8 @@ template <class Dir> bool comment_header(Dir& data, StreamContext& ctx) {
     uint32_t previous = 0;
     for (int n; (n = next_lacing(ctx)) > 0;)
         for (int i = 0; i < n; ++i)
-            previous = static_cast<uint32_t>(
-                code_text_byte(data, ctx, kCommentTreeProbs + 256 * static_cast<int>(previous >> 4)));
+            previous = static_cast<uint32_t>(code_text_byte(
+                data, ctx, kCommentTreeProbs + kCommentTreeStride * static_cast<int>(previous >> 4)));
     return !ctx.inexpressible;
 }
 
@@ -128,7 +126,7 @@ bool stored_values(Dir& data, StreamContext& ctx, const Codebook& book, std::vec
                 field = take_bits(ctx, book.value_bits);
                 known = prediction - static_cast<int32_t>(field);
             }
-            const int32_t r = decode_value_c4m3(data, ctx, (*ctx.models)[23], known);
+            const int32_t r = decode_value_c4m3(data, ctx, (*ctx.models)[kModelLookupValue], known);
             value = prediction - r;
             if constexpr (!Dir::packing) write_bits(ctx, static_cast<uint32_t>(value), book.value_bits);
         }
@@ -145,21 +143,21 @@ template <class Dir> bool codebook(Dir& data, StreamContext& ctx, Codebook& book
     } else if (!constant_field<Dir>(ctx, 0x564342, 24)) {
         return false;
     }
-    book.dimensions = code_value_c4m3s2(data, ctx, models[17]);
-    book.entries = code_count_c5p5(data, ctx, models[18]);
+    book.dimensions = code_value_c4m3s2(data, ctx, models[kModelCodebookDimensions]);
+    book.entries = code_count_c5p5(data, ctx, models[kModelCodebookEntries]);
     if (!in_field(book.dimensions, 16) || book.entries <= 0 || book.entries > kMaxEntries) return refuse(ctx);
-    const int32_t ordered = code_flag_field(data, ctx, 8728, 1);
-    book.sparse = ordered ? 0 : static_cast<uint8_t>(code_flag_field(data, ctx, 8730, 1));
+    const int32_t ordered = code_flag_field(data, ctx, kBookOrderedFlag, 1);
+    book.sparse = ordered ? 0 : static_cast<uint8_t>(code_flag_field(data, ctx, kBookSparseFlag, 1));
     std::vector<uint8_t> lengths;
     if (!allocate_table(lengths, static_cast<size_t>(book.entries), kAbsentEntry)) return false;
     int32_t present = 0;
     if (ordered) {
-        int32_t length = code_count_c3p3(data, ctx, models[19]) + 1;
+        int32_t length = code_count_c3p3(data, ctx, models[kModelFirstCodewordLength]) + 1;
         for (int32_t entry = 0; entry < book.entries; ++length) {
             // Longer codewords than 32 bits cannot be assigned; refusing them also bounds the loop.
             if (length > kMaxCodewordLength) return refuse(ctx);
-            const int32_t n =
-                code_count_c4p3(data, ctx, ilog(static_cast<uint32_t>(book.entries - entry)), models[20]);
+            const int32_t n = code_count_c4p3(data, ctx, ilog(static_cast<uint32_t>(book.entries - entry)),
+                                              models[kModelCodewordRun]);
             if (n < 0 || n > book.entries - entry) return refuse(ctx);
             std::fill(lengths.begin() + entry, lengths.begin() + entry + n, static_cast<uint8_t>(length));
             entry += n;
@@ -170,11 +168,11 @@ template <class Dir> bool codebook(Dir& data, StreamContext& ctx, Codebook& book
         for (int32_t entry = 0; entry < book.entries; ++entry) {
             int32_t flag = 1;
             if (book.sparse) {
-                flag = code_flag_field(data, ctx, 8732 + context, 1);
+                flag = code_flag_field(data, ctx, kBookEntryPresentFlags + context, 1);
                 context = flag;
             }
             if (!flag) continue;
-            const int32_t length = code_value_c3m3(data, ctx, 5, models[21], true, 1) + 1;
+            const int32_t length = code_value_c3m3(data, ctx, 5, models[kModelCodewordLength], true, 1) + 1;
             if (length < 1 || length > kMaxCodewordLength) return refuse(ctx);
             lengths[static_cast<size_t>(entry)] = static_cast<uint8_t>(length);
             ++present;
@@ -182,7 +180,7 @@ template <class Dir> bool codebook(Dir& data, StreamContext& ctx, Codebook& book
     }
     if (ctx.inexpressible || !derive_codewords(book, lengths, present)) return refuse(ctx);
 
-    book.lookup_type = static_cast<uint8_t>(code_tree2_field(data, ctx, 8736, 4));
+    book.lookup_type = static_cast<uint8_t>(code_tree2_field(data, ctx, kBookLookupTypeTree, 4));
     if (book.lookup_type > 2) return refuse(ctx);
     if (book.lookup_type == 0) return !ctx.inexpressible;
     book.minimum_value = code_float_field(data, ctx, 0);
@@ -192,10 +190,10 @@ template <class Dir> bool codebook(Dir& data, StreamContext& ctx, Codebook& book
                                       : static_cast<int64_t>(book.entries) * book.dimensions;
     if (lookup_values <= 0 || lookup_values > kMaxLookupValues) return refuse(ctx);
     book.lookup_values = static_cast<int32_t>(lookup_values);
-    const int32_t value_bits = code_value_c2m1(data, ctx, models[22], true) + 1;
+    const int32_t value_bits = code_value_c2m1(data, ctx, models[kModelValueBits], true) + 1;
     if (value_bits < 1 || value_bits > 16) return refuse(ctx);
     book.value_bits = static_cast<uint8_t>(value_bits);
-    book.sequence_p = static_cast<uint8_t>(code_flag_field(data, ctx, 8740, 1));
+    book.sequence_p = static_cast<uint8_t>(code_flag_field(data, ctx, kBookSequenceFlag, 1));
     std::vector<int16_t> values;
     if (!stored_values(data, ctx, book, values)) return refuse(ctx);
     book.model_slot = match_codebook_model(*ctx.slot_table, book);
@@ -211,46 +209,48 @@ bool usable_floor_book(const VorbisSetup& setup, int book) {
 template <class Dir> bool floor1(Dir& data, StreamContext& ctx, int number, Floor1& floor) {
     VorbisSetup& setup = *ctx.setup;
     ModelArea& models = *ctx.models;
-    const int32_t type = code_flag_field(data, ctx, 8742, 16);
+    const int32_t type = code_flag_field(data, ctx, kFloorTypeFlag, 16);
     setup.floor_types[static_cast<size_t>(number)] = static_cast<uint16_t>(type);
     if (type == 0) {
         if (!ctx.packing) std::printf("floor0!\n");
         return refuse(ctx);
     }
-    const int32_t partitions = code_value_c3m3(data, ctx, 5, models[26], false, 1);
+    const int32_t partitions = code_value_c3m3(data, ctx, 5, models[kModelFloorPartitions], false, 1);
     if (!in_field(partitions, 5)) return refuse(ctx);
     floor.partitions = static_cast<uint8_t>(partitions);
     int largest = -1;
     for (int p = 0; p < partitions; ++p) {
-        const int32_t cls = code_value_c2m1(data, ctx, models[27], false);
+        const int32_t cls = code_value_c2m1(data, ctx, models[kModelPartitionClass], false);
         if (!in_field(cls, 4)) return refuse(ctx);
         floor.partition_class[static_cast<size_t>(p)] = static_cast<uint8_t>(cls);
         largest = cls > largest ? cls : largest;
     }
     for (int c = 0; c <= largest; ++c) {
-        floor.class_dimensions[c] = static_cast<uint8_t>(code_tree3_field(data, ctx) + 1);
-        floor.class_subclasses[c] = static_cast<uint8_t>(code_tree2_field(data, ctx, 8752, 2));
+        floor.class_dimensions[c] =
+            static_cast<uint8_t>(code_tree_field(data, ctx, kFloorClassDimensionsTree, 3) + 1);
+        floor.class_subclasses[c] =
+            static_cast<uint8_t>(code_tree2_field(data, ctx, kFloorSubclassesTree, 2));
         if (floor.class_subclasses[c] > 0) {
-            const int32_t master = code_value_c3m3(data, ctx, 8, models[28], false, 1);
+            const int32_t master = code_value_c3m3(data, ctx, 8, models[kModelMasterbook], false, 1);
             if (!in_field(master, 8) || !usable_floor_book(setup, master)) return refuse(ctx);
             floor.class_masterbook[c] = static_cast<uint8_t>(master);
         }
         for (int t = 0; t < (1 << floor.class_subclasses[c]); ++t) {
-            const int32_t coded = code_value_c3m3(data, ctx, 8, models[29], true, 1);
+            const int32_t coded = code_value_c3m3(data, ctx, 8, models[kModelSubclassBook], true, 1);
             const int32_t book = coded - 1;
             if (!in_field(coded, 8) || (book >= 0 && !usable_floor_book(setup, book))) return refuse(ctx);
             floor.subclass_books[c][t] = static_cast<int16_t>(book);
         }
     }
-    floor.multiplier = static_cast<uint8_t>(code_tree2_field(data, ctx, 8756, 2) + 1);
-    floor.range_bits = static_cast<uint8_t>(code_tree4_field(data, ctx));
+    floor.multiplier = static_cast<uint8_t>(code_tree2_field(data, ctx, kFloorMultiplierTree, 2) + 1);
+    floor.range_bits = static_cast<uint8_t>(code_tree_field(data, ctx, kFloorRangeBitsTree, 4));
     floor.x_list[0] = 0;
     floor.x_list[1] = static_cast<uint16_t>(1u << floor.range_bits);
     floor.values = 2;
     for (int p = 0; p < partitions; ++p) {
         const int dims = floor.class_dimensions[floor.partition_class[static_cast<size_t>(p)]];
         for (int i = 0; i < dims; ++i) {
-            const int32_t x = code_value_c4m3(data, ctx, floor.range_bits, models[30]);
+            const int32_t x = code_value_c4m3(data, ctx, floor.range_bits, models[kModelFloorX]);
             if (!in_field(x, floor.range_bits)) return refuse(ctx);
             floor.x_list[static_cast<size_t>(floor.values++)] = static_cast<uint16_t>(x);
         }
@@ -277,13 +277,14 @@ bool usable_residue_book(const VorbisSetup& setup, int book, int type) {
 template <class Dir> bool residue(Dir& data, StreamContext& ctx, int number, Residue& res) {
     VorbisSetup& setup = *ctx.setup;
     ModelArea& models = *ctx.models;
-    const int32_t type = code_tree2_field(data, ctx, 8776, 16);
+    const int32_t type = code_tree2_field(data, ctx, kResidueTypeTree, 16);
     if (type > 2) return refuse(ctx);
     setup.residue_types[static_cast<size_t>(number)] = static_cast<uint16_t>(type);
-    const int32_t begin = code_value_c4m3(data, ctx, 24, models[32]);
-    const int32_t end = code_value_c4m3(data, ctx, 24, models[33]);
-    const int32_t size = code_value_c4p0(data, ctx, models[34]);
-    const int32_t classifications = code_value_c3m3(data, ctx, 6, models[35], false, 1) + 1;
+    const int32_t begin = code_value_c4m3(data, ctx, 24, models[kModelResidueBegin]);
+    const int32_t end = code_value_c4m3(data, ctx, 24, models[kModelResidueEnd]);
+    const int32_t size = code_value_c4p0(data, ctx, models[kModelPartitionSize]);
+    const int32_t classifications =
+        code_value_c3m3(data, ctx, 6, models[kModelClassifications], false, 1) + 1;
     if (!in_field(begin, 24) || !in_field(end, 24) || !in_field(size, 24) || classifications < 1 ||
         classifications > 64)
         return refuse(ctx);
@@ -294,9 +295,9 @@ template <class Dir> bool residue(Dir& data, StreamContext& ctx, int number, Res
     res.end = static_cast<uint32_t>(end);
     res.partition_size = static_cast<uint32_t>(size) + 1;
     res.classifications = static_cast<uint8_t>(classifications);
-    models[37].last_value = models[29].last_value;
-    models[37].last_delta = 0;
-    const int32_t classbook = code_value_c3m3(data, ctx, 8, models[37], true, 2);
+    models[kModelResidueBook].last_value = models[kModelSubclassBook].last_value;
+    models[kModelResidueBook].last_delta = 0;
+    const int32_t classbook = code_value_c3m3(data, ctx, 8, models[kModelResidueBook], true, 2);
     if (!in_field(classbook, 8) || classbook >= setup.codebook_count) return refuse(ctx);
     res.classbook = static_cast<uint8_t>(classbook);
     const Codebook& cb = setup.codebooks[static_cast<size_t>(classbook)];
@@ -320,7 +321,7 @@ template <class Dir> bool residue(Dir& data, StreamContext& ctx, int number, Res
             const uint32_t high = flag ? take_bits(ctx, 5) : 0;
             known = static_cast<int32_t>(low + 8 * (flag && high == 0 ? 32 : high));
         }
-        const int32_t v = decode_value_c3m1(data, ctx, models[36], known);
+        const int32_t v = decode_value_c3m1(data, ctx, models[kModelCascade], known);
         if constexpr (!Dir::packing) {
             packed_piece<Dir>(ctx, static_cast<uint32_t>(v) & 7, 3);
             const uint32_t flag = (static_cast<uint32_t>(v) & 0xF8) != 0 ? 1 : 0;
@@ -334,7 +335,7 @@ template <class Dir> bool residue(Dir& data, StreamContext& ctx, int number, Res
         for (int k = 0; k < kResiduePasses; ++k) {
             int16_t book = -1;
             if ((cascade[j] >> k) & 1) {
-                const int32_t coded = code_value_c3m3(data, ctx, 8, models[37], true, 2);
+                const int32_t coded = code_value_c3m3(data, ctx, 8, models[kModelResidueBook], true, 2);
                 if (!in_field(coded, 8) || !usable_residue_book(setup, coded, type)) return refuse(ctx);
                 book = static_cast<int16_t>(coded);
             }
@@ -358,7 +359,7 @@ template <class Dir> bool mapping(Dir& data, StreamContext& ctx, Mapping& map) {
         int32_t known = 0;
         if constexpr (Dir::packing)
             known = take_bits(ctx, 1) ? static_cast<int32_t>(take_bits(ctx, 4)) + 1 : 0;
-        const int32_t v = decode_value_c3m1(data, ctx, models[39], known);
+        const int32_t v = decode_value_c3m1(data, ctx, models[kModelSubmaps], known);
         if (v < 0 || v > kMaxSubmaps) return refuse(ctx);
         if constexpr (!Dir::packing) {
             packed_piece<Dir>(ctx, v > 0 ? 1 : 0, 1);
@@ -375,7 +376,7 @@ template <class Dir> bool mapping(Dir& data, StreamContext& ctx, Mapping& map) {
         int32_t known = 0;
         if constexpr (Dir::packing)
             known = take_bits(ctx, 1) ? static_cast<int32_t>(take_bits(ctx, 8)) + 1 : 0;
-        steps = decode_value_c3m1(data, ctx, models[40], known);
+        steps = decode_value_c3m1(data, ctx, models[kModelCouplingSteps], known);
         if (steps < 0 || steps > 256) return refuse(ctx);
         if constexpr (!Dir::packing) {
             packed_piece<Dir>(ctx, steps > 0 ? 1 : 0, 1);
@@ -387,8 +388,8 @@ template <class Dir> bool mapping(Dir& data, StreamContext& ctx, Mapping& map) {
     map.coupling_steps = static_cast<uint16_t>(steps);
     const int width = ilog(static_cast<uint32_t>(channels - 1));
     for (int k = 0; k < steps; ++k) {
-        const int32_t magnitude = code_value_c2m0(data, ctx, width, models[41]);
-        const int32_t angle = code_value_c2m0(data, ctx, width, models[41]);
+        const int32_t magnitude = code_value_c2m0(data, ctx, width, models[kModelCouplingChannel]);
+        const int32_t angle = code_value_c2m0(data, ctx, width, models[kModelCouplingChannel]);
         if (magnitude < 0 || angle < 0 || magnitude >= channels || angle >= channels || magnitude == angle)
             return refuse(ctx);
         map.channel[static_cast<size_t>(k)].magnitude = static_cast<uint8_t>(magnitude);
@@ -397,14 +398,14 @@ template <class Dir> bool mapping(Dir& data, StreamContext& ctx, Mapping& map) {
     if (!constant_field<Dir>(ctx, 0, 2)) return false;
     if (submaps > 1)
         for (int c = 0; c < channels; ++c) {
-            const int32_t mux = code_value_c2m1(data, ctx, models[42], false);
+            const int32_t mux = code_value_c2m1(data, ctx, models[kModelChannelMux], false);
             if (mux < 0 || mux >= submaps) return refuse(ctx);
             map.channel[static_cast<size_t>(c)].mux = static_cast<uint8_t>(mux);
         }
     for (int s = 0; s < submaps; ++s) {
-        code_value_c3m1(data, ctx, 8, models[43]);
-        const int32_t floor = code_value_c3m1(data, ctx, 8, models[44]);
-        const int32_t res = code_value_c3m1(data, ctx, 8, models[45]);
+        code_value_c3m1(data, ctx, 8, models[kModelSubmapTime]);
+        const int32_t floor = code_value_c3m1(data, ctx, 8, models[kModelSubmapFloor]);
+        const int32_t res = code_value_c3m1(data, ctx, 8, models[kModelSubmapResidue]);
         if (floor < 0 || floor >= setup.floor_count || res < 0 || res >= setup.residue_count)
             return refuse(ctx);
         map.submap_floor[static_cast<size_t>(s)] = static_cast<uint8_t>(floor);
@@ -428,19 +429,19 @@ template <class Dir> bool setup_header(Dir& data, StreamContext& ctx) {
             return false;
     }
 
-    const int32_t books = code_value_c3m3(data, ctx, 8, models[16], true, 1) + 1;
+    const int32_t books = code_value_c3m3(data, ctx, 8, models[kModelCodebookCount], true, 1) + 1;
     if (books < 1 || books > kMaxCodebooks) return refuse(ctx);
     setup.codebook_count = books;
     if (!allocate_table(setup.codebooks, static_cast<size_t>(books), Codebook{})) return false;
     for (Codebook& book : setup.codebooks)
         if (!codebook(data, ctx, book)) return false;
 
-    const int32_t times = code_value_c3m1(data, ctx, 6, models[24]) + 1;
+    const int32_t times = code_value_c3m1(data, ctx, 6, models[kModelTimeCount]) + 1;
     if (times < 1 || times > kMaxSetupItems) return refuse(ctx);
     for (int i = 0; i < times; ++i)
         if (!constant_field<Dir>(ctx, 0, 16)) return false;
 
-    const int32_t floors = code_value_c3m3(data, ctx, 6, models[25], false, 1) + 1;
+    const int32_t floors = code_value_c3m3(data, ctx, 6, models[kModelFloorCount], false, 1) + 1;
     // The floor class memory holds four floors.
     if (floors < 1 || floors > kFloorClassMemoryFloors) return refuse(ctx);
     setup.floor_count = floors;
@@ -448,7 +449,7 @@ template <class Dir> bool setup_header(Dir& data, StreamContext& ctx) {
     for (int f = 0; f < floors; ++f)
         if (!floor1(data, ctx, f, setup.floors[static_cast<size_t>(f)])) return false;
 
-    const int32_t residues = code_value_c3m1(data, ctx, 6, models[31]) + 1;
+    const int32_t residues = code_value_c3m1(data, ctx, 6, models[kModelResidueCount]) + 1;
     if (residues < 1 || residues > kMaxSetupItems) return refuse(ctx);
     setup.residue_count = residues;
     if (!allocate_table(setup.residues, static_cast<size_t>(residues), Residue{})) return false;
@@ -458,22 +459,22 @@ template <class Dir> bool setup_header(Dir& data, StreamContext& ctx) {
                         static_cast<size_t>(setup.channels) * setup.max_partition_slots, int32_t{0}))
         return false;
 
-    const int32_t mappings = code_value_c3m1(data, ctx, 6, models[38]) + 1;
+    const int32_t mappings = code_value_c3m1(data, ctx, 6, models[kModelMappingCount]) + 1;
     if (mappings < 1 || mappings > kMaxSetupItems) return refuse(ctx);
     setup.mapping_count = mappings;
     if (!allocate_table(setup.mappings, static_cast<size_t>(mappings), Mapping{})) return false;
     for (Mapping& map : setup.mappings)
         if (!mapping(data, ctx, map)) return false;
 
-    const int32_t modes = code_value_c3m1(data, ctx, 6, models[46]) + 1;
+    const int32_t modes = code_value_c3m1(data, ctx, 6, models[kModelModeCount]) + 1;
     if (modes < 1 || modes > kMaxSetupItems) return refuse(ctx);
     setup.mode_count = static_cast<uint8_t>(modes);
     setup.mode_bits = static_cast<uint8_t>(ilog(static_cast<uint32_t>(modes - 1)));
     for (int m = 0; m < modes; ++m) {
         Mode& mode = setup.modes[static_cast<size_t>(m)];
-        mode.blockflag = static_cast<uint8_t>(code_flag_field(data, ctx, 8780, 1));
+        mode.blockflag = static_cast<uint8_t>(code_flag_field(data, ctx, kModeBlockflagFlag, 1));
         if (!constant_field<Dir>(ctx, 0, 16) || !constant_field<Dir>(ctx, 0, 16)) return false;
-        const int32_t map = code_value_c3m1(data, ctx, 8, models[47]);
+        const int32_t map = code_value_c3m1(data, ctx, 8, models[kModelModeMapping]);
         if (map < 0 || map >= mappings) return refuse(ctx);
         mode.mapping = static_cast<uint8_t>(map);
     }
@@ -534,7 +535,7 @@ template <class Dir> bool rebuild_vorbis_headers(Dir& data, Dir& control, Stream
         find_header_copy(ctx);
         copy = ctx.setup->packing_header_pages > 0 ? 1 : 0;
     }
-    copy = control.bit(decisions[kControlHeaderCopy], copy);
+    copy = control.bit(decisions[kControlHeaderCopyProb], copy);
     if (copy) {
         if (!copy_header_set(control, ctx)) return false;
     } else {
@@ -542,7 +543,8 @@ template <class Dir> bool rebuild_vorbis_headers(Dir& data, Dir& control, Stream
         // The packer captures where a later stream copies this header set.
         int capture = 0;
         if constexpr (Dir::packing) capture = ctx.setup->packing_capture ? 1 : 0;
-        ctx.capture_headers = static_cast<uint8_t>(control.bit(decisions[kControlHeaderCapture], capture));
+        ctx.capture_headers =
+            static_cast<uint8_t>(control.bit(decisions[kControlHeaderCaptureProb], capture));
         ctx.capture_offset = store_size(*ctx.header_store);
     }
     return comment_header(data, ctx) && setup_header(data, ctx);

@@ -46,7 +46,7 @@ template <class Dir> bool finish_packet(Dir& d, StreamContext& ctx) {
         if (d.bit(probs[kTailFlagProb], all_zero ? 1 : 0)) return true;
         uint32_t previous = 0;
         for (uint8_t b : tail) {
-            d.tree(probs + kTailTreeProbs + 256 * (previous >> 4), 8, b);
+            d.tree(probs + kTailTreeProbs + kTailTreeStride * (previous >> 4), 8, b);
             previous = b;
         }
     } else {
@@ -58,7 +58,7 @@ template <class Dir> bool finish_packet(Dir& d, StreamContext& ctx) {
         }
         uint32_t previous = 0;
         do {
-            previous = d.tree(probs + kTailTreeProbs + 256 * (previous >> 4), 8, 0);
+            previous = d.tree(probs + kTailTreeProbs + kTailTreeStride * (previous >> 4), 8, 0);
             *ctx.out_cursor = static_cast<uint8_t>(previous);
         } while (enter_next_byte(ctx));
     }

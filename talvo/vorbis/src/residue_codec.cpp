@@ -139,7 +139,7 @@ bool code_class_word(Dir& d, StreamContext& ctx, const Residue& residue, int r4,
         if constexpr (Dir::packing)
             known = residue.class_digits[static_cast<size_t>(original) * classwords + i];
         const int32_t v = first + i;
-        uint16_t* tree = ctx.packet_probs + kResidueClassProbs + 32 * v + 16 * r4;
+        uint16_t* tree = ctx.packet_probs + residue_class_tree(v, r4);
         const int cls = static_cast<int>(d.tree(tree, 4, known));
         // A class beyond the residue's classifications names no book list.
         if (cls >= classifications) return Dir::packing ? mark_inexpressible(ctx) : false;
@@ -290,14 +290,14 @@ int32_t code_residue_value(Dir& d, StreamContext& ctx, int r4, int slot, int pas
     uint8_t* memory = ctx.scratch_large;
     const uint8_t e = memory[memory_index(r4, pass > 0 ? pass - 1 : 0, position, lane)];
     const size_t here = memory_index(r4, pass, position, lane);
-    uint16_t* block = ctx.packet_probs + kSharedPacketProbs + static_cast<size_t>(slot) * kSlotBlockProbs;
+    uint16_t* block = ctx.packet_probs + slot_block_offset(slot);
     const uint32_t magnitude = magnitude_of_value(known);
     const int same_slot = st.last_slot == slot ? 1 : 0;
     const int empty = e == 0 ? 1 : 0;
 
-    const int nonzero = d.bit(block[r4 + 32 * (position >> 2) + 4 * lane + 16 * st.last_nonzero +
-                                    65536 * ((e & 7) == 0 ? 1 : 0) + 131072 * same_slot],
-                              magnitude != 0);
+    const int nonzero =
+        d.bit(block[slot_nonzero_prob(r4, position, lane, st.last_nonzero, (e & 7) == 0 ? 1 : 0, same_slot)],
+              magnitude != 0);
     if (!nonzero) {
         memory[here] = 0;
         if (lane == 0) st.last_nonzero = st.last_class = 0;
@@ -307,14 +307,13 @@ int32_t code_residue_value(Dir& d, StreamContext& ctx, int r4, int slot, int pas
         return 0;
     }
     const int b = ilog(static_cast<uint32_t>(position));
-    const int sign = d.bit(block[262144 + r4 + 4 * lane + 16 * st.sign_history[lane] + 64 * st.last_nonzero +
-                                 128 * b + 2048 * (e >> 7) + 4096 * empty],
-                           known < 0 ? 1 : 0);
+    const int sign =
+        d.bit(block[slot_sign_prob(r4, lane, st.sign_history[lane], st.last_nonzero, b, e >> 7, empty)],
+              known < 0 ? 1 : 0);
     st.sign_history[lane] = static_cast<uint8_t>(((st.sign_history[lane] << 1) | sign) & 3);
     if (lane == 0) st.last_nonzero = 1;
     const int one =
-        d.bit(block[270336 + r4 + 4 * lane + 16 * sign + 32 * st.last_class + 256 * b + 4096 * empty],
-              magnitude == 1 ? 1 : 0);
+        d.bit(block[slot_one_prob(r4, lane, sign, st.last_class, b, empty)], magnitude == 1 ? 1 : 0);
     uint32_t value = 1;
     uint8_t state = 0;
     if (one) {
@@ -322,9 +321,9 @@ int32_t code_residue_value(Dir& d, StreamContext& ctx, int r4, int slot, int pas
         if (lane == 0) st.last_class = 1;
     } else {
         const uint32_t known_class = magnitude >= 2 ? static_cast<uint32_t>(ilog(magnitude) - 2) : 0;
-        const int k = static_cast<int>(
-            d.tree(block + 278528 + 8 * r4 + 32 * lane + 128 * st.last_class, 3, known_class));
-        uint16_t* mantissa = block + 279552 + 4 * r4 + 16 * lane + 512 * k + 64 * st.last_class;
+        const int k =
+            static_cast<int>(d.tree(block + slot_class_tree(r4, lane, st.last_class), 3, known_class));
+        uint16_t* mantissa = block + slot_mantissa_table(r4, lane, k, st.last_class);
         for (int i = k; i >= 0; --i)
             value = 2 * value +
                     static_cast<uint32_t>(d.bit(mantissa[value & 3], static_cast<int>((magnitude >> i) & 1)));

@@ -5,6 +5,7 @@
 // through the same routines.
 
 #include "coder/bit_direction.h"
+#include "coder/model_map.h"
 
 #include <cstdint>
 
@@ -20,11 +21,8 @@ constexpr uint8_t kFlagsCarryOver = 0x08;
 // The largest value a length code carries (four bytes, shifted right by 2).
 constexpr uint32_t kMaxLengthCode = 0x3FFFFFFFu;
 
-// Adaptive probabilities of the control sub-stream. The special bit is coded with entry 0 or 1 (the
-// previous item's special bit); 10 and 14 belong to the header codec; the rest are unused.
-constexpr int kControlProbCount = 18;
-constexpr int kControlRepeat = 2;
-constexpr int kControlRemember = 6;
+// The control sub-stream's probabilities are kControlProbCount entries (model_map.h); the header codec
+// codes its header-set decisions there too.
 
 enum class ItemKind : uint8_t { Raw, Repeat, Stream };
 
@@ -43,14 +41,15 @@ enum class ItemResult : uint8_t {
 // before (0 before the first) and is updated.
 template <class Dir>
 ItemKind code_item_kind(Dir& dir, uint16_t* control_probs, int& previous_special, ItemKind known) {
-    const int special = dir.bit(control_probs[previous_special], known != ItemKind::Raw);
+    const int special =
+        dir.bit(control_probs[kControlSpecialProbs + previous_special], known != ItemKind::Raw);
     previous_special = special;
     if (!special) return ItemKind::Raw;
-    const int repeat = dir.bit(control_probs[kControlRepeat], known == ItemKind::Repeat);
+    const int repeat = dir.bit(control_probs[kControlRepeatProb], known == ItemKind::Repeat);
     return repeat ? ItemKind::Repeat : ItemKind::Stream;
 }
 
 // First decision of a stream item: whether it is kept for later repeat items.
 template <class Dir> bool code_remember_bit(Dir& dir, uint16_t* control_probs, bool known) {
-    return dir.bit(control_probs[kControlRemember], known) != 0;
+    return dir.bit(control_probs[kControlRememberProb], known) != 0;
 }

@@ -59,22 +59,22 @@ inline int32_t code_delta(Dir& d, ValueModel& m, bool per_class, int32_t known) 
             magnitude = static_cast<uint32_t>(known);
         }
     }
-    const int nonzero = d.bit(p[m.zero_history], magnitude != 0);
+    const int nonzero = d.bit(p[kValueZeroFlagProbs + m.zero_history], magnitude != 0);
     m.zero_history = static_cast<uint8_t>(((m.zero_history << 1) | nonzero) & 3);
     if (!nonzero) {
         m.last_class = 0;
         return 0;
     }
     if constexpr (Shape::is_signed) {
-        sign = d.bit(p[4 + m.sign_history], sign);
+        sign = d.bit(p[kValueSignProbs + m.sign_history], sign);
         m.sign_history = Shape::sign_bits == 2 ? static_cast<uint8_t>(((m.sign_history << 1) | sign) & 3)
                                                : static_cast<uint8_t>(sign);
     }
     int k = 0;
     if constexpr (Dir::packing) k = class_of(magnitude);
-    k = static_cast<int>(d.tree(p + 20 + m.last_class * (1 << Shape::class_bits), Shape::class_bits,
-                                static_cast<uint32_t>(k)));
-    uint16_t* const mp = p + 1044 + (per_class ? k * Shape::table_size : 0);
+    k = static_cast<int>(d.tree(p + kValueClassTreeProbs + m.last_class * (1 << Shape::class_bits),
+                                Shape::class_bits, static_cast<uint32_t>(k)));
+    uint16_t* const mp = p + kValueMantissaProbs + (per_class ? k * Shape::table_size : 0);
     uint32_t value = 1;
     int node = 1;
     for (int i = k - 1; i >= 0; --i) {

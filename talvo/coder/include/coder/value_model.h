@@ -2,22 +2,13 @@
 
 // ValueModel: the state of one adaptive value code (zero flag, sign, bit-length class, mantissa,
 // predictor), and ModelArea: the 55 value models shared by the page layer, the store indices and the
-// header codec. Every model is a flat block of 16-bit probabilities addressed by fixed entry numbers:
-//
-//   entries 0-3      zero flag, by zero_history
-//   entries 4-7      sign, by sign_history (4-5 with a one-bit history)
-//   entries from 20  class trees: 20 + last_class * 2^B + node
-//   entries from 1044 mantissa: 1044 + node (shared) or 1044 + k * T + node (one table per class)
-//
-// With five class bits the tree of last_class 32 starts at entry 1044 and shares its probabilities with
-// the mantissa table. That overlap is part of the archive format, so the regions are never split.
+// header codec. Every model is a flat block of 16-bit probabilities; model_map.h names the records and
+// the regions inside a record.
 
+#include "coder/model_map.h"
 #include "coder/range_decoder.h"
 
 #include <cstdint>
-
-constexpr int kValueModelProbs = 4090;
-constexpr int kModelAreaRecords = 55;
 
 struct ValueModel {
     int32_t last_value;   // base of the order-1 and order-2 predictors
@@ -29,21 +20,6 @@ struct ValueModel {
     uint16_t probs[kValueModelProbs];
 };
 static_assert(sizeof(ValueModel) == 8192, "a value model is one 8 KiB record");
-
-// Record numbers with a fixed owner.
-enum ModelRecord : int {
-    kModelHeaderType = 0,
-    kModelGranuleLow = 1,
-    kModelGranuleHigh = 2,
-    kModelSerial = 3,
-    kModelSequence = 4,
-    kModelPacketCount = 5,
-    kModelPacketLength = 6,
-    kModelFloatMantissa = 48,
-    kModelFloatExponent = 50, // + which (0 = minimum value, 1 = delta value)
-    kModelStreamStoreIndex = 52,
-    kModelHeaderStoreIndex = 53,
-};
 
 struct ModelArea {
     ValueModel records[kModelAreaRecords];

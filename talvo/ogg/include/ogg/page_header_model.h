@@ -139,7 +139,7 @@ template <class Dir> bool code_page_header(Dir& d, StreamContext& ctx, int expec
         const uint32_t rest = length - 255 * full;
         bool terminate = rest != 0 || j + 1 < n;
         if (!terminate)
-            terminate = d.bit(ctx.packet_probs[kProbTerminatingZero], packing && pieces.last_terminated) != 0;
+            terminate = d.bit(ctx.packet_probs[kTerminatingZeroProb], packing && pieces.last_terminated) != 0;
         if (static_cast<uint32_t>(s) + full + (terminate ? 1u : 0u) > kMaxLacing) {
             // Cannot come from a valid archive: a failed page start, nothing of the page is written.
             ctx.out_cursor = ctx.segment_end = ctx.page_start;

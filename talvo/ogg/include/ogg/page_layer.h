@@ -14,7 +14,7 @@
 //   5 packet count     unsigned, 3 class bits, history 3, one mantissa table per class
 //   6 packet length    unsigned, 4 class bits, history 5, one mantissa table per class
 // and, for a page's last packet whose length is a multiple of 255, the terminating-zero decision on
-// packet_probs[520].
+// packet_probs[kTerminatingZeroProb].
 //
 // Who calls what:
 //   header codec   open_page(ctx, 2) for a stream's first page (instead of flush + "OggS" +
@@ -29,8 +29,6 @@
 #include "ogg/stream_context.h"
 
 #include <cstdint>
-
-constexpr int kProbTerminatingZero = 520;
 
 // The serial number's shape (record 3), shared with the repeat item.
 using ShapeSerialNumber = ValueShape<5, 3, true, 2>;

@@ -7,12 +7,6 @@
 #include "ogg/stream_context.h"
 #include "vorbis/vorbis_setup.h"
 
-constexpr int32_t kPreviousWindowProbs = 513; // + last next-window flag
-constexpr int32_t kNextWindowProbs = 517;     // + last previous-window flag
-constexpr int32_t kTruncationProb = 524;
-constexpr int kModelTruncatedBits = 7;
-constexpr int kModelTruncatedCode = 8;
-
 // The packet's first fields, right after start_audio_packet; the mode number, or -1 when it is out of
 // range (or, packing, the packet does not start as an audio packet).
 template <class Dir> int code_mode_number(Dir& page, StreamContext& ctx);

@@ -4,6 +4,7 @@
 // their probabilities from the block of its slot, and a book whose codeword lengths are close to those
 // of a book met in an earlier stream is given that earlier slot, so its models start already adapted.
 
+#include "coder/model_map.h"
 #include "vorbis/vorbis_setup.h"
 
 #include <cstddef>
@@ -11,12 +12,7 @@
 #include <memory>
 #include <vector>
 
-// Layout of the packet probability array: shared entries, then one block per slot.
-constexpr int32_t kSharedPacketProbs = 598620;
-constexpr int32_t kSlotBlockProbs = 283648;
-// The residue mantissa contexts of the last slot reach up to 127 entries past its block; the spare
-// entries keep those reads inside the array (initialised and reset like the rest).
-constexpr int32_t kSlotBlockSpareProbs = 256;
+// The packet probability array holds shared entries, then one block per slot (model_map.h).
 
 // Scores at which a book is considered unlike every slot, and so unlike that a slot is recycled.
 constexpr uint32_t kSlotReuseScore = 256;
@@ -69,7 +65,7 @@ inline size_t packet_probs_size(int32_t capacity) {
 }
 
 inline uint16_t* slot_block(CodebookSlotTable& table, int32_t slot) {
-    return table.packet_probs.data() + kSharedPacketProbs + static_cast<size_t>(slot) * kSlotBlockProbs;
+    return table.packet_probs.data() + slot_block_offset(slot);
 }
 
 // Empties the table (every slot record zeroed) and sets every probability to one half (the slot blocks'

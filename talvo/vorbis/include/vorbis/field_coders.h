@@ -97,8 +97,8 @@ int32_t code_known_value(Dir& d, StreamContext& ctx, ValueModel& m, int order, i
     return apply_predictor(m, order, delta);
 }
 
-// Reads a header-slot field when packing; a value above `largest` cannot be coded.
-template <class Dir> uint32_t slot_field(StreamContext& ctx, int n_bits, uint32_t largest) {
+// Reads a field coded on its own root when packing; a value above `largest` cannot be coded.
+template <class Dir> uint32_t root_field(StreamContext& ctx, int n_bits, uint32_t largest) {
     uint32_t field = 0;
     if constexpr (Dir::packing) {
         field = take_bits(ctx, n_bits);
@@ -187,57 +187,43 @@ int32_t decode_value_c4m3(Dir& d, StreamContext& ctx, ValueModel& model, int32_t
     return field_detail::code_known_value<ShapeC4M3>(d, ctx, model, 0, known);
 }
 
-// Header-slot coders on packet_probs (P): the slot's own entry is not used.
-// One adaptive bit at P[slot + 1], written as an n-bit field.
-template <class Dir> int32_t code_flag_field(Dir& d, StreamContext& ctx, int slot, int n_bits) {
+// Header fields on their own entries of packet_probs (P), after a root (model_map.h) whose own entry is
+// not used. One adaptive bit at P[root + 1], written as an n-bit field.
+template <class Dir> int32_t code_flag_field(Dir& d, StreamContext& ctx, int root, int n_bits) {
     if (ctx.mode != 0) return static_cast<int32_t>(read_bits(ctx, n_bits));
-    const uint32_t field = field_detail::slot_field<Dir>(ctx, n_bits, 1);
-    const int bit = d.bit(ctx.packet_probs[slot + 1], static_cast<int>(field));
+    const uint32_t field = field_detail::root_field<Dir>(ctx, n_bits, 1);
+    const int bit = d.bit(ctx.packet_probs[root + 1], static_cast<int>(field));
     if constexpr (!Dir::packing) write_bits(ctx, static_cast<uint32_t>(bit), n_bits);
     return bit;
 }
-// Two-level tree: P[slot + 1], then P[slot + 2 + first bit]; value 0..3 as an n-bit field.
-template <class Dir> int32_t code_tree2_field(Dir& d, StreamContext& ctx, int slot, int n_bits) {
+// Two-level tree: P[root + 1], then P[root + 2 + first bit]; value 0..3 as an n-bit field.
+template <class Dir> int32_t code_tree2_field(Dir& d, StreamContext& ctx, int root, int n_bits) {
     if (ctx.mode != 0) return static_cast<int32_t>(read_bits(ctx, n_bits));
-    const uint32_t field = field_detail::slot_field<Dir>(ctx, n_bits, 3);
-    const int b1 = d.bit(ctx.packet_probs[slot + 1], static_cast<int>(field >> 1));
-    const int b0 = d.bit(ctx.packet_probs[slot + 2 + b1], static_cast<int>(field & 1));
+    const uint32_t field = field_detail::root_field<Dir>(ctx, n_bits, 3);
+    const int b1 = d.bit(ctx.packet_probs[root + 1], static_cast<int>(field >> 1));
+    const int b0 = d.bit(ctx.packet_probs[root + 2 + b1], static_cast<int>(field & 1));
     const int v = 2 * b1 + b0;
     if constexpr (!Dir::packing) write_bits(ctx, static_cast<uint32_t>(v), n_bits);
     return v;
 }
 
-constexpr int kSlotTree3 = 8744;
-constexpr int kSlotTree4 = 8760;
-constexpr int kSlotFloatSign = 8784; // + which
-
-namespace field_detail {
+// A `levels`-level tree at P[root + 1 .. root + 2^levels - 1], written as a field of as many bits.
 template <class Dir> int32_t code_tree_field(Dir& d, StreamContext& ctx, int root, int levels) {
     if (ctx.mode != 0) return static_cast<int32_t>(read_bits(ctx, levels));
-    const uint32_t field = slot_field<Dir>(ctx, levels, (1u << levels) - 1);
+    const uint32_t field = field_detail::root_field<Dir>(ctx, levels, (1u << levels) - 1);
     const uint32_t v = d.tree(ctx.packet_probs + root, levels, field);
     if constexpr (!Dir::packing) write_bits(ctx, v, levels);
     return static_cast<int32_t>(v);
 }
-} // namespace field_detail
 
-// Three-level tree rooted at slot 8744, 3-bit field.
-template <class Dir> int32_t code_tree3_field(Dir& d, StreamContext& ctx) {
-    return field_detail::code_tree_field(d, ctx, kSlotTree3, 3);
-}
-// Four-level tree rooted at slot 8760, 4-bit field.
-template <class Dir> int32_t code_tree4_field(Dir& d, StreamContext& ctx) {
-    return field_detail::code_tree_field(d, ctx, kSlotTree4, 4);
-}
-
-// One byte at out_cursor from an 8-level tree at P[slot + 1 .. slot + 255]. Each byte counts against the
+// One byte at out_cursor from an 8-level tree at P[root + 1 .. root + 255]. Each byte counts against the
 // current segment (segment_remaining), in both modes.
-template <class Dir> int32_t code_text_byte(Dir& d, StreamContext& ctx, int slot) {
+template <class Dir> int32_t code_text_byte(Dir& d, StreamContext& ctx, int root) {
     --ctx.segment_remaining;
     if (ctx.mode != 0) return next_replay_byte(ctx);
     uint32_t byte = 0;
     if constexpr (Dir::packing) byte = transfer_aligned_byte<Dir>(ctx, 0);
-    byte = d.tree(ctx.packet_probs + slot, 8, byte);
+    byte = d.tree(ctx.packet_probs + root, 8, byte);
     if constexpr (!Dir::packing) transfer_aligned_byte<Dir>(ctx, byte);
     return static_cast<int32_t>(byte);
 }
@@ -250,9 +236,10 @@ inline float unpack_float32(uint32_t word) {
     return static_cast<float>(std::ldexp(static_cast<double>(static_cast<float>(mantissa)), exponent - 788));
 }
 
-// A codebook float (which: 0 = minimum value, 1 = delta value): sign at P[8784 + which], exponent under
-// model 50 + which, mantissa under model 48, word = sign * 2^31 + exponent * 2^21 + mantissa (wrapping
-// addition, so a mantissa of 2^21 or more carries into the exponent). Returns the unpacked float.
+// A codebook float (which: 0 = minimum value, 1 = delta value): sign at P[kFloatSignProbs + which],
+// exponent under model kModelFloatExponent + which, mantissa under model kModelFloatMantissa, word = sign *
+// 2^31 + exponent * 2^21 + mantissa (wrapping addition, so a mantissa of 2^21 or more carries into the
+// exponent). Returns the unpacked float.
 template <class Dir> float code_float_field(Dir& d, StreamContext& ctx, int which) {
     if (ctx.mode != 0) return unpack_float32(read_bits(ctx, 32));
     ModelArea& models = *ctx.models;
@@ -268,7 +255,7 @@ template <class Dir> float code_float_field(Dir& d, StreamContext& ctx, int whic
             !delta_for_value<ShapeFloatMantissa>(mm, 1, m_target, m_delta))
             ctx.inexpressible = true;
     }
-    const int s = d.bit(ctx.packet_probs[kSlotFloatSign + which], static_cast<int>(word >> 31));
+    const int s = d.bit(ctx.packet_probs[kFloatSignProbs + which], static_cast<int>(word >> 31));
     const int32_t e = apply_predictor(em, 1, code_delta<ShapeFloatExponent>(d, em, false, e_delta));
     const int32_t m = apply_predictor(mm, 1, code_delta<ShapeFloatMantissa>(d, mm, false, m_delta));
     const uint32_t coded =

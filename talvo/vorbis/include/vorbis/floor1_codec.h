@@ -11,10 +11,6 @@
 
 #include <cstdint>
 
-constexpr int32_t kFloorNonzeroProbs = 8789;
-constexpr int32_t kFloorValueFlagProbs = 8796;
-constexpr int32_t kFloorClassProbs = 74332;
-constexpr int32_t kFloorMantissaProbs = 139868;
 // The class memory holds 256 X indices for each of these floors.
 constexpr int kFloorClassMemoryFloors = 4;
 

@@ -8,11 +8,6 @@
 
 #include "ogg/stream_context.h"
 
-// Control decisions of the header codec.
-constexpr int kControlHeaderCopy = 10;
-constexpr int kControlHeaderCapture = 14;
-constexpr int kModelHeaderStore = 53;
-
 // `data` codes the header fields, `control` the header-set decisions. Precondition: rebuild mode, the
 // stream's first page next. True with ctx.setup complete; false on any failure (packing: also when the
 // stream cannot be expressed, with ctx.inexpressible set).

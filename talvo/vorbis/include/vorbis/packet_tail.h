@@ -8,9 +8,6 @@
 
 #include <cstdint>
 
-constexpr int32_t kTailFlagProb = 532;
-constexpr int32_t kTailTreeProbs = 536; // + 256 x (previous tail byte >> 4)
-
 // Rebuild mode: codes the tail and leaves out_cursor one past the packet's last byte with bit_pos 0.
 // Replay mode: consumes the rest of the replayed packet; false when it holds more than the packet
 // scratch area (32,768 bytes).

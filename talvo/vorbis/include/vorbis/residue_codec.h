@@ -12,7 +12,6 @@
 
 #include <cstdint>
 
-constexpr int32_t kResidueClassProbs = 402012;
 // Positions index a fixed 8,192-entry area per pass of the residue memory.
 constexpr int32_t kMaxResiduePosition = 8192;
 constexpr int kMaxResidueClasses = 16; // class values are coded in 4 bits
