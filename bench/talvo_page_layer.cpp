@@ -5,6 +5,7 @@
 // packets, one logical stream per 10 MB).
 
 #include "ogg/ogg_crc.h"
+#include "ogg/ogg_page.h"
 #include "ogg/page_layer.h"
 #include "ogg/page_store.h"
 #include "ogg/page_walk.h"
@@ -131,7 +132,7 @@ int main(int argc, char** argv) {
     } else {
         file = synthesize(100u * 1000u * 1000u);
     }
-    std::vector<OggPageRef> pages;
+    std::vector<OggPage> pages;
     if (split_ogg_pages(file.data(), file.size(), pages) != file.size()) {
         std::fprintf(stderr, "not a sequence of whole Ogg pages\n");
         return 1;

@@ -100,7 +100,7 @@ TEST(WriteBitsTest, PackingReaderMirrorsTheWriterAcrossSegmentsAndPages) {
                                    {1, 3, 1, 3, {17, 1, 255, 0, 200, 255}},
                                    {1 | 4, 4, 1, 4, {9, 1, 1, 1, 300 - 255}}};
     const auto bytes = build_stream(specs, 21);
-    std::vector<OggPageRef> pages;
+    std::vector<OggPage> pages;
     split_ogg_pages(bytes.data(), bytes.size(), pages);
     struct Call {
         int n;

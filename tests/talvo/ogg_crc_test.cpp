@@ -59,9 +59,9 @@ TEST(OggCrcTest, AgreesWithLiboggOnEveryPage) {
         ++checked;
     }
     for (const TestOggFile& file : test_ogg_files()) {
-        std::vector<OggPageRef> pages;
+        std::vector<OggPage> pages;
         split_ogg_pages(file.bytes.data(), file.bytes.size(), pages);
-        for (const OggPageRef& page : pages) {
+        for (const OggPage& page : pages) {
             const uint32_t ours = ogg_page_crc(page.data, page.size);
             ASSERT_EQ(ours, libogg_crc(page.data, page.size)) << file.name;
             ASSERT_EQ(ours, read_le32(page.data + 22)) << file.name;

@@ -11,7 +11,7 @@ TEST(OggFilesTest, EveryPageHeaderAndLacingTableRoundTrips) {
     EXPECT_GE(files.size(), 8u);
     for (const TestOggFile& file : files) {
         SCOPED_TRACE(file.name);
-        std::vector<OggPageRef> pages;
+        std::vector<OggPage> pages;
         ASSERT_EQ(split_ogg_pages(file.bytes.data(), file.bytes.size(), pages), file.bytes.size());
         const auto streams = group_pages_by_serial(pages);
         // Models and stores carry over from stream to stream as in a real run; each stream restarts
@@ -56,10 +56,10 @@ TEST(OggFilesTest, OneBytePacketsOccur) {
     // The silent passage must give the page layer its one-byte packets (a byte entered past the packet).
     const auto& files = test_ogg_files();
     if (files.empty()) GTEST_SKIP() << "oggenc and ffmpeg are not available";
-    std::vector<OggPageRef> pages;
+    std::vector<OggPage> pages;
     split_ogg_pages(files[0].bytes.data(), files[0].bytes.size(), pages);
     int one_byte = 0;
-    for (const OggPageRef& page : pages) {
+    for (const OggPage& page : pages) {
         const uint8_t* lacing = page.data + 27;
         for (int i = 0; i < page.data[26]; ++i)
             one_byte += lacing[i] == 1 && (i == 0 ? !(page.data[5] & 1) : lacing[i - 1] < 255);

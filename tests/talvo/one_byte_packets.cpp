@@ -1,6 +1,7 @@
 #include "one_byte_packets.h"
 
 #include "ogg/ogg_crc.h"
+#include "ogg/ogg_page.h"
 #include "vorbis_reference.h"
 
 #include <algorithm>

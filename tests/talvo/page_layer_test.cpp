@@ -29,7 +29,7 @@ void expect_round_trip(const std::vector<uint8_t>& stream) {
 
 TEST(PageLayerTest, PacketEndingOnPageAtMultipleOf255CodesTheTerminatingZero) {
     const auto stream = build_stream({{2, 0, 7, 0, lacing_for({510})}, {4, 960, 7, 1, lacing_for({20})}});
-    std::vector<OggPageRef> pages;
+    std::vector<OggPage> pages;
     split_ogg_pages(stream.data(), stream.size(), pages);
     EXPECT_EQ(pages[0].size, 27u + 3u + 510u); // 255, 255, 0
     PageRig rig;
@@ -43,7 +43,7 @@ TEST(PageLayerTest, PacketContinuingOnNextPage) {
     // 255, 255 only; the next page has the continued flag and its own length for the remainder.
     const auto stream =
         build_stream({{2, 0, 7, 0, lacing_for({510}, true)}, {1 | 4, 500, 7, 1, lacing_for({45, 3})}});
-    std::vector<OggPageRef> pages;
+    std::vector<OggPage> pages;
     split_ogg_pages(stream.data(), stream.size(), pages);
     EXPECT_EQ(pages[0].data[26], 2);
     PageRig rig;
@@ -57,7 +57,7 @@ TEST(PageLayerTest, PacketContinuingOnNextPage) {
 
 TEST(PageLayerTest, TwoPacketsOfOneHundredAndThreeHundred) {
     const auto stream = build_stream({{2, 0, 9, 0, lacing_for({100, 300})}, {4, 0, 9, 1, {}}});
-    std::vector<OggPageRef> pages;
+    std::vector<OggPage> pages;
     split_ogg_pages(stream.data(), stream.size(), pages);
     ASSERT_EQ(pages[0].data[26], 3);
     EXPECT_EQ(pages[0].data[27], 100);
@@ -101,7 +101,7 @@ TEST(PageLayerTest, SteadySequenceAndSerialCostOnlyZeroFlags) {
                                                         : 0),
                          1000ull * i, 0xCAFE, i, lacing_for({40})});
     const auto stream = build_stream(specs);
-    std::vector<OggPageRef> pages;
+    std::vector<OggPage> pages;
     split_ogg_pages(stream.data(), stream.size(), pages);
     PageRig rig;
     RangeEncoder enc;
@@ -159,14 +159,14 @@ TEST(PageLayerTest, LastPageEndsStreamAfterItIsWritten) {
 TEST(PageLayerTest, OriginalWithBadCrcOrTrailingPagesIsInexpressible) {
     auto stream = build_stream({{2, 0, 3, 0, lacing_for({30})}, {4, 100, 3, 1, lacing_for({10})}});
     stream[30] ^= 1;
-    std::vector<OggPageRef> pages;
+    std::vector<OggPage> pages;
     split_ogg_pages(stream.data(), stream.size(), pages);
     PageRig rig;
     EXPECT_TRUE(pack_pages(rig, pages).inexpressible);
 
     const auto longer = build_stream(
         {{2, 0, 3, 0, lacing_for({30})}, {4, 100, 3, 1, lacing_for({10})}, {0, 100, 3, 2, lacing_for({10})}});
-    std::vector<OggPageRef> pages2;
+    std::vector<OggPage> pages2;
     split_ogg_pages(longer.data(), longer.size(), pages2);
     PageRig rig2;
     const PackedStream packed = pack_pages(rig2, pages2);
@@ -220,7 +220,7 @@ TEST(PageLayerTest, HeaderCaptureStoresPagesWithZeroCrcAndRecordsThem) {
                                       {0, 0, 5, 1, lacing_for({90, 600})},
                                       {0, 0, 5, 2, lacing_for({40})},
                                       {4, 9, 5, 3, lacing_for({40})}});
-    std::vector<OggPageRef> pages;
+    std::vector<OggPage> pages;
     split_ogg_pages(stream.data(), stream.size(), pages);
     // Both directions capture the second page (the header pages) and record it at the first audio start.
     auto run = [&](PageRig& rig, bool packing, const std::vector<uint8_t>& archive,

@@ -4,6 +4,7 @@
 // layer in both directions.
 
 #include "ogg/ogg_crc.h"
+#include "ogg/ogg_page.h"
 #include "ogg/page_layer.h"
 #include "ogg/page_store.h"
 #include "ogg/page_walk.h"
@@ -92,7 +93,7 @@ struct PackedStream {
     int32_t pages_left = 0;
 };
 
-inline PackedStream pack_pages(PageRig& rig, const std::vector<OggPageRef>& pages, bool remember = false) {
+inline PackedStream pack_pages(PageRig& rig, const std::vector<OggPage>& pages, bool remember = false) {
     PackedStream out;
     RangeEncoder enc;
     set_original_pages(rig.ctx, pages.data(), static_cast<int32_t>(pages.size()), &enc);
@@ -121,7 +122,7 @@ inline std::vector<uint8_t> unpack_pages(PageRig& rig, const std::vector<uint8_t
 // Packs the stream held in `bytes` (one logical stream) and restores it with fresh state.
 inline std::vector<uint8_t> page_round_trip(const std::vector<uint8_t>& bytes,
                                             PackedStream* packed_out = nullptr) {
-    std::vector<OggPageRef> pages;
+    std::vector<OggPage> pages;
     split_ogg_pages(bytes.data(), bytes.size(), pages);
     PageRig packer;
     PackedStream packed = pack_pages(packer, pages);

@@ -36,7 +36,7 @@ StreamLinks LongLived::links(OutputSink output) {
 }
 
 PackResult pack(LongLived& state, const std::vector<uint8_t>& file, Archive& archive) {
-    std::vector<OggPageRef> pages;
+    std::vector<OggPage> pages;
     for (auto [offset, size] : vorbis_reference::page_spans(file))
         pages.push_back({file.data() + offset, static_cast<uint32_t>(size)});
     auto ctx = std::make_unique<StreamContext>();

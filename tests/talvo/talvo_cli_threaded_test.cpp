@@ -253,11 +253,8 @@ int packets_with_a_floor(const std::vector<uint8_t>& ogg, const vorbis_writer::S
 // An archive of one stream item that holds what the packing direction coded of `ogg`, whatever its
 // size; a setup the model refuses is coded up to the field that refuses it.
 std::vector<uint8_t> stream_item_archive(const std::vector<uint8_t>& ogg, bool complete) {
-    std::vector<OggPageRef> refs;
-    split_ogg_pages(ogg.data(), ogg.size(), refs);
-    std::vector<OriginalPage> pages;
-    for (const OggPageRef& ref : refs)
-        pages.push_back({ref.data, ref.size});
+    std::vector<OggPage> pages;
+    split_ogg_pages(ogg.data(), ogg.size(), pages);
     StreamDriver* driver = create_stream_driver(0, false);
     ArchiveWriter writer;
     writer_init(writer, 0);

@@ -1,7 +1,9 @@
 #include "archive/page_peek.h"
 
 #include "ogg/ogg_crc.h"
+#include "ogg/ogg_page.h"
 
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -9,22 +11,21 @@ namespace {
 // Reads the page at the reader's position; its size, or 0 (wrong magic, version or CRC) or -1 (the
 // input ended inside the lacing values or the payload).
 int32_t check_page_at(ArchiveReader& reader) {
-    uint8_t header[27 + 255];
-    for (int i = 0; i < 27; ++i) {
+    uint8_t header[kOggHeaderSize + 255];
+    for (size_t i = 0; i < kOggHeaderSize; ++i) {
         const int32_t b = read_byte(reader);
         if (b < 0) return 0;
         header[i] = static_cast<uint8_t>(b);
     }
-    if (header[0] != 'O' || header[1] != 'g' || header[2] != 'g' || header[3] != 'S' || header[4] != 0)
+    if (std::memcmp(header + kOggCapturePattern, kOggCaptureBytes, 4) != 0 || header[kOggVersion] != 0)
         return 0;
-    const int s = header[26];
-    if (s > 0 && read_bytes(reader, header + 27, s) != s) return -1;
-    uint32_t payload = 0;
-    for (int i = 0; i < s; ++i)
-        payload += header[27 + i];
-    const uint32_t stored = read_le32(header + 22);
-    header[22] = header[23] = header[24] = header[25] = 0;
-    uint32_t crc = ogg_crc_update(0, header, static_cast<size_t>(27 + s));
+    const int s = header[kOggSegmentCount];
+    if (s > 0 && read_bytes(reader, header + kOggHeaderSize, s) != s) return -1;
+    const uint32_t size = ogg_declared_page_size(header);
+    const uint32_t payload = size - kOggHeaderSize - static_cast<uint32_t>(s);
+    const uint32_t stored = read_le32(header + kOggCrc);
+    write_le32(header + kOggCrc, 0);
+    uint32_t crc = ogg_crc_update(0, header, kOggHeaderSize + static_cast<size_t>(s));
     if (payload > 0) {
         std::vector<uint8_t> body(payload);
         if (read_bytes(reader, body.data(), static_cast<int32_t>(payload)) != static_cast<int32_t>(payload))
@@ -32,7 +33,7 @@ int32_t check_page_at(ArchiveReader& reader) {
         crc = ogg_crc_update(crc, body.data(), payload);
     }
     if (crc != stored) return 0;
-    return static_cast<int32_t>(27 + s + payload);
+    return static_cast<int32_t>(size);
 }
 
 int32_t take_checked_page(void* context, std::vector<uint8_t>& storage) {

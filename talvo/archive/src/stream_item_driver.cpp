@@ -155,21 +155,16 @@ ItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, Range
     return ok ? ItemResult::Done : ItemResult::Incomplete;
 }
 
-bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t count, bool remember,
+bool pack_stream_item(StreamDriver& driver, const OggPage* pages, size_t count, bool remember,
                       RangeEncoder& control, uint16_t* control_probs, RangeEncoder& aux, RangeEncoder& page,
                       RangeEncoder& data, size_t budget) {
     Snapshot snap;
     if (!take_snapshot(driver, snap)) return false;
-    std::vector<OggPageRef> refs;
-    refs.reserve(count);
-    for (size_t i = 0; i < count; ++i)
-        refs.push_back({pages[i].data, pages[i].size});
     StreamContext& ctx = *driver.ctx;
     link_context(driver, nullptr, control_probs, OutputSink{});
     ctx.remember_stream = remember ? 1 : 0;
     const int32_t start = store_size(driver.stream_store);
-    bool ok = set_original_pages(ctx, refs.data(), static_cast<int32_t>(refs.size()), &page) &&
-              reset_for_stream(driver);
+    bool ok = set_original_pages(ctx, pages, static_cast<int32_t>(count), &page) && reset_for_stream(driver);
     prepare_vorbis_stream(ctx, driver.setup);
     driver.setup.packing_header_record = driver.next_header_record;
     driver.setup.packing_header_pages = driver.next_header_pages;

@@ -1,5 +1,7 @@
 #include "ogg/ogg_crc.h"
 
+#include "ogg/ogg_page.h"
+
 #include <array>
 
 namespace {
@@ -52,18 +54,8 @@ uint32_t ogg_crc_update(uint32_t crc, const uint8_t* p, size_t n) {
 
 uint32_t ogg_page_crc(const uint8_t* page, size_t size) {
     static const uint8_t kZero[4] = {0, 0, 0, 0};
-    if (size < 26) return ogg_crc_update(0, page, size);
-    uint32_t crc = ogg_crc_update(0, page, 22);
+    if (size < kOggCrc + 4) return ogg_crc_update(0, page, size);
+    uint32_t crc = ogg_crc_update(0, page, kOggCrc);
     crc = ogg_crc_update(crc, kZero, 4);
-    return ogg_crc_update(crc, page + 26, size - 26);
-}
-
-uint32_t ogg_page_size(const uint8_t* page, size_t available) {
-    if (available < 27 || page[0] != 'O' || page[1] != 'g' || page[2] != 'g' || page[3] != 'S') return 0;
-    const uint32_t s = page[26];
-    if (available < 27 + s) return 0;
-    uint32_t size = 27 + s;
-    for (uint32_t i = 0; i < s; ++i)
-        size += page[27 + i];
-    return size <= available ? size : 0;
+    return ogg_crc_update(crc, page + kOggCrc + 4, size - kOggCrc - 4);
 }

@@ -20,17 +20,18 @@ bool start_page(StreamContext& ctx, int expected_type) {
     }
     if (ctx.packing) {
         if (ctx.original_page_next >= ctx.original_page_count) return mark_inexpressible(ctx);
-        const OggPageRef& page = ctx.original_pages[ctx.original_page_next++];
+        const OggPage& page = ctx.original_pages[ctx.original_page_next++];
         ctx.page_start = const_cast<uint8_t*>(page.data);
         ctx.original_page_end = page.data + page.size;
-        ctx.out_cursor = ctx.page_start + 4;
+        ctx.out_cursor = ctx.page_start + kOggVersion;
         // The unpacker always writes a correct CRC.
-        if (read_le32(page.data + 22) != ogg_page_crc(page.data, page.size)) return mark_inexpressible(ctx);
+        if (read_le32(page.data + kOggCrc) != ogg_page_crc(page.data, page.size))
+            return mark_inexpressible(ctx);
         Packing d{ctx.page_encoder};
         return code_page_header(d, ctx, expected_type);
     }
-    std::memcpy(ctx.out_cursor, "OggS", 4);
-    ctx.out_cursor += 4;
+    std::memcpy(ctx.out_cursor, kOggCaptureBytes, 4);
+    ctx.out_cursor += kOggVersion;
     return decode_page_header(ctx, expected_type);
 }
 
@@ -77,11 +78,11 @@ void flush_page(StreamContext& ctx) {
                                  ctx.remember_stream ? ctx.stream_store : nullptr};
         for (PageStore* store : targets) {
             if (!store || !store_append(*store, page, stored)) continue;
-            if (ctx.packing && stored >= 26) // the stored copy carries a zero CRC field
-                std::memset(store->data_end - stored + 22, 0, 4);
+            if (ctx.packing && stored >= kOggCrc + 4) // the stored copy carries a zero CRC field
+                std::memset(store->data_end - stored + kOggCrc, 0, 4);
         }
         if (!ctx.packing) {
-            write_le32(page + 22, ogg_page_crc(page, len));
+            write_le32(page + kOggCrc, ogg_page_crc(page, len));
             sink_write(ctx.output, page, len);
         }
     }
@@ -170,30 +171,19 @@ bool skip_original_pages(StreamContext& ctx, int32_t n) {
 }
 
 uint32_t restamp_page(uint8_t* page, uint32_t serial) {
-    static const uint8_t kPrefix[5] = {'O', 'g', 'g', 'S', 0};
-    write_le32(page + 14, serial);
-    std::memset(page + 22, 0, 4);
-    const uint32_t s = page[26];
-    uint32_t size = 27 + s;
-    for (uint32_t i = 0; i < s; ++i)
-        size += page[27 + i];
-    uint32_t crc = ogg_crc_update(0, kPrefix, 5);
-    crc = ogg_crc_update(crc, page + 5, size - 5);
-    write_le32(page + 22, crc);
+    write_le32(page + kOggSerial, serial);
+    write_le32(page + kOggCrc, 0);
+    const uint32_t size = ogg_declared_page_size(page);
+    write_le32(page + kOggCrc, ogg_page_crc(page, size));
     return size;
 }
 
 bool restamp_record(uint8_t* bytes, int32_t length, uint32_t serial) {
-    int32_t pos = 0;
-    while (pos < length) {
-        const int32_t left = length - pos;
-        if (left < 27 || 27 + bytes[pos + 26] > left) return false;
-        int32_t size = 27 + bytes[pos + 26];
-        for (int i = 0; i < bytes[pos + 26]; ++i)
-            size += bytes[pos + 27 + i];
-        if (size > left) return false;
+    for (int32_t pos = 0; pos < length;) {
+        const uint32_t size = ogg_page_size(bytes + pos, static_cast<size_t>(length - pos));
+        if (size == 0) return false;
         restamp_page(bytes + pos, serial);
-        pos += size;
+        pos += static_cast<int32_t>(size);
     }
     return true;
 }

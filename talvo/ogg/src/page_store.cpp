@@ -1,5 +1,7 @@
 #include "ogg/page_store.h"
 
+#include "ogg/ogg_page.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -93,20 +95,15 @@ int32_t store_find_match(const PageStore& store, const uint8_t* bytes, size_t n)
         size_t pos = 0;
         bool same = true;
         while (same && pos < n) {
-            if (n - pos < 27) {
+            const size_t size = ogg_page_size(stored + pos, n - pos);
+            if (size == 0) {
                 same = false;
                 break;
             }
-            size_t size = 27 + stored[pos + 26];
-            for (size_t i = 0; i < stored[pos + 26] && pos + 27 + i < n; ++i)
-                size += stored[pos + 27 + i];
-            if (size > n - pos) {
-                same = false;
-                break;
-            }
-            same = std::memcmp(stored + pos, bytes + pos, 14) == 0 &&
-                   std::memcmp(stored + pos + 18, bytes + pos + 18, 4) == 0 &&
-                   std::memcmp(stored + pos + 26, bytes + pos + 26, size - 26) == 0;
+            same = std::memcmp(stored + pos, bytes + pos, kOggSerial) == 0 &&
+                   std::memcmp(stored + pos + kOggSequence, bytes + pos + kOggSequence, 4) == 0 &&
+                   std::memcmp(stored + pos + kOggSegmentCount, bytes + pos + kOggSegmentCount,
+                               size - kOggSegmentCount) == 0;
             pos += size;
         }
         if (same) return k;

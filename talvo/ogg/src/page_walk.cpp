@@ -7,22 +7,22 @@
 #include <algorithm>
 #include <cstring>
 
-size_t split_ogg_pages(const uint8_t* data, size_t size, std::vector<OggPageRef>& pages) {
+size_t split_ogg_pages(const uint8_t* data, size_t size, std::vector<OggPage>& pages) {
     size_t pos = 0;
     while (pos < size) {
         const uint32_t page = ogg_page_size(data + pos, size - pos);
         if (page == 0) break;
-        pages.push_back(OggPageRef{data + pos, page});
+        pages.push_back(OggPage{data + pos, page});
         pos += page;
     }
     return pos;
 }
 
-std::vector<std::vector<OggPageRef>> group_pages_by_serial(const std::vector<OggPageRef>& pages) {
-    std::vector<std::vector<OggPageRef>> streams;
+std::vector<std::vector<OggPage>> group_pages_by_serial(const std::vector<OggPage>& pages) {
+    std::vector<std::vector<OggPage>> streams;
     std::vector<uint32_t> serials;
-    for (const OggPageRef& page : pages) {
-        const uint32_t serial = read_le32(page.data + 14);
+    for (const OggPage& page : pages) {
+        const uint32_t serial = read_le32(page.data + kOggSerial);
         size_t i = 0;
         while (i < serials.size() && serials[i] != serial)
             ++i;
@@ -35,10 +35,10 @@ std::vector<std::vector<OggPageRef>> group_pages_by_serial(const std::vector<Ogg
     return streams;
 }
 
-std::vector<uint8_t> concat_payloads(const std::vector<OggPageRef>& pages) {
+std::vector<uint8_t> concat_payloads(const std::vector<OggPage>& pages) {
     std::vector<uint8_t> out;
-    for (const OggPageRef& page : pages) {
-        const uint32_t header = 27u + page.data[26];
+    for (const OggPage& page : pages) {
+        const uint32_t header = kOggHeaderSize + page.data[kOggSegmentCount];
         out.insert(out.end(), page.data + header, page.data + page.size);
     }
     return out;

@@ -33,8 +33,7 @@ void open_page_buffer(StreamContext& ctx) {
     ctx.bit_pos = 0;
 }
 
-bool set_original_pages(StreamContext& ctx, const OggPageRef* pages, int32_t count,
-                        RangeEncoder* page_encoder) {
+bool set_original_pages(StreamContext& ctx, const OggPage* pages, int32_t count, RangeEncoder* page_encoder) {
     ctx.packing = true;
     ctx.page_encoder = page_encoder;
     ctx.original_pages = pages;
@@ -45,7 +44,7 @@ bool set_original_pages(StreamContext& ctx, const OggPageRef* pages, int32_t cou
     ctx.segment_end = nullptr;
     ctx.original_page_end = nullptr;
     for (int32_t i = 0; i < count; ++i) {
-        if (pages[i].size < 27 || ogg_page_size(pages[i].data, pages[i].size) != pages[i].size)
+        if (pages[i].size < kOggHeaderSize || ogg_page_size(pages[i].data, pages[i].size) != pages[i].size)
             return mark_inexpressible(ctx);
     }
     return true;

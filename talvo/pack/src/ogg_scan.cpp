@@ -1,6 +1,7 @@
 #include "pack/ogg_scan.h"
 
 #include "ogg/ogg_crc.h"
+#include "ogg/ogg_page.h"
 
 #include <cstring>
 
@@ -8,9 +9,9 @@ namespace {
 
 // The identification header of a Vorbis stream opens its first page.
 bool starts_vorbis_stream(const uint8_t* data, const ScannedPage& page) {
-    if (!(page.header_type & 2) || page.segment_count == 0) return false;
-    const uint8_t* payload = data + page.offset + 27 + page.segment_count;
-    const size_t payload_size = page.size - 27 - page.segment_count;
+    if (!(page.header_type & kOggFirstPage) || page.segment_count == 0) return false;
+    const uint8_t* payload = data + page.offset + kOggHeaderSize + page.segment_count;
+    const size_t payload_size = page.size - kOggHeaderSize - page.segment_count;
     return payload_size >= 7 && payload[0] == 1 && std::memcmp(payload + 1, "vorbis", 6) == 0;
 }
 
@@ -29,24 +30,18 @@ void add_raw(std::vector<ScanRun>& runs, size_t begin, size_t end) {
 } // namespace
 
 size_t parse_ogg_page(const uint8_t* data, size_t size, size_t offset, ScannedPage& page) {
-    if (offset > size || size - offset < 27) return 0;
+    if (offset > size) return 0;
     const uint8_t* p = data + offset;
-    if (std::memcmp(p, "OggS", 4) != 0 || p[4] != 0) return 0;
-    const size_t segments = p[26];
-    if (size - offset < 27 + segments) return 0;
-    size_t payload = 0;
-    for (size_t i = 0; i < segments; ++i)
-        payload += p[27 + i];
-    const size_t total = 27 + segments + payload;
-    if (size - offset < total) return 0;
-    if (ogg_page_crc(p, total) != read_le32(p + 22)) return 0;
+    const size_t total = ogg_page_size(p, size - offset);
+    if (total == 0 || p[kOggVersion] != 0) return 0;
+    if (ogg_page_crc(p, total) != read_le32(p + kOggCrc)) return 0;
     page.offset = offset;
     page.size = total;
-    page.header_type = p[5];
-    page.granule = uint64_t(read_le32(p + 6)) | uint64_t(read_le32(p + 10)) << 32;
-    page.serial = read_le32(p + 14);
-    page.sequence = read_le32(p + 18);
-    page.segment_count = static_cast<uint8_t>(segments);
+    page.header_type = p[kOggHeaderType];
+    page.granule = uint64_t(read_le32(p + kOggGranuleLow)) | uint64_t(read_le32(p + kOggGranuleHigh)) << 32;
+    page.serial = read_le32(p + kOggSerial);
+    page.sequence = read_le32(p + kOggSequence);
+    page.segment_count = p[kOggSegmentCount];
     return total;
 }
 
@@ -74,14 +69,15 @@ OggScan scan_ogg(const uint8_t* data, size_t size) {
             continue;
         }
         size_t j = i + 1;
-        bool complete = (first.header_type & 4) != 0;
+        bool complete = (first.header_type & kOggLastPage) != 0;
         RunEnd reason = complete ? RunEnd::LastPage : RunEnd::InputEnds;
         while (!complete) {
             const ScannedPage& prev = scan.pages[j - 1];
             const size_t prev_end = prev.offset + prev.size;
             if (j == scan.pages.size()) {
                 // A last page cut off by the end of the file counts as the stream being cut short.
-                const bool cut_page = size - prev_end >= 4 && std::memcmp(data + prev_end, "OggS", 4) == 0;
+                const bool cut_page =
+                    size - prev_end >= 4 && std::memcmp(data + prev_end, kOggCaptureBytes, 4) == 0;
                 reason = prev_end == size || cut_page ? RunEnd::InputEnds : RunEnd::Damaged;
                 break;
             }
@@ -94,11 +90,11 @@ OggScan scan_ogg(const uint8_t* data, size_t size) {
                 reason = RunEnd::Interleaved;
                 break;
             }
-            if (next.header_type & 2) {
+            if (next.header_type & kOggFirstPage) {
                 reason = RunEnd::Restarted;
                 break;
             }
-            complete = (next.header_type & 4) != 0;
+            complete = (next.header_type & kOggLastPage) != 0;
             ++j;
         }
         if (complete) reason = RunEnd::LastPage;

@@ -1,5 +1,7 @@
 #include "pack/pack_pass.h"
+
 #include "ogg/ogg_crc.h"
+#include "ogg/ogg_page.h"
 
 #include "archive/archive_writer.h"
 #include "pack/stream_modeller.h"
@@ -72,16 +74,12 @@ bool can_drop_modelled_stream(uint8_t flags, const StreamOutcome& outcome, const
 // A page that claims to continue a packet where a new packet must begin: the unpacker's page start
 // fails on it and ends the stream item without writing it.
 Bytes failing_page(const ScannedPage& last, const uint8_t* last_bytes) {
-    Bytes page(27, 0);
-    std::memcpy(page.data(), last_bytes, 27);
-    page[5] = 1; // continued packet, not first, not last
-    const uint32_t sequence = last.sequence + 1;
-    for (int i = 0; i < 4; ++i)
-        page[18 + i] = static_cast<uint8_t>(sequence >> (8 * i));
-    page[26] = 0; // no segments
-    const uint32_t crc = ogg_page_crc(page.data(), page.size());
-    for (int i = 0; i < 4; ++i)
-        page[22 + i] = static_cast<uint8_t>(crc >> (8 * i));
+    Bytes page(kOggHeaderSize, 0);
+    std::memcpy(page.data(), last_bytes, kOggHeaderSize);
+    page[kOggHeaderType] = kOggContinued; // not first, not last
+    write_le32(page.data() + kOggSequence, last.sequence + 1);
+    page[kOggSegmentCount] = 0;
+    write_le32(page.data() + kOggCrc, ogg_page_crc(page.data(), page.size()));
     return page;
 }
 
@@ -95,19 +93,20 @@ bool model_leading_part(const uint8_t* data, const OggScan& scan, const ScanRun&
     size_t keep = std::min(limit, run.page_count);
     while (keep > 0) {
         const ScannedPage& page = scan.pages[run.first_page + keep - 1];
-        if (page.segment_count > 0 && data[page.offset + 27 + page.segment_count - 1] < 255) break;
+        if (page.segment_count > 0 && data[page.offset + kOggHeaderSize + page.segment_count - 1] < 255)
+            break;
         --keep;
     }
     if (plan.headers.count == 0 || keep <= plan.headers.first + plan.headers.count - run.first_page)
         return false;
-    std::vector<PageSpan> spans;
+    std::vector<OggPage> spans;
     for (size_t p = 0; p < keep; ++p) {
         const ScannedPage& page = scan.pages[run.first_page + p];
-        spans.push_back(PageSpan{data + page.offset, static_cast<uint32_t>(page.size)});
+        spans.push_back(OggPage{data + page.offset, static_cast<uint32_t>(page.size)});
     }
     const ScannedPage& last = scan.pages[run.first_page + keep - 1];
     const Bytes failing = failing_page(last, data + last.offset);
-    spans.push_back(PageSpan{failing.data(), static_cast<uint32_t>(failing.size())});
+    spans.push_back(OggPage{failing.data(), static_cast<uint32_t>(failing.size())});
 
     flush_raw(writer, raw, settings.max_raw_item);
     const size_t items_before = writer.items.size();
@@ -163,7 +162,7 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
     writer_init(writer, settings.flags);
     RawQueue raw{data, 0, 0};
     StoreRecords stream_records, header_records;
-    std::vector<PageSpan> spans;
+    std::vector<OggPage> spans;
     runs.assign(scan.runs.size(), PackedRun{});
 
     for (size_t r = 0; r < scan.runs.size(); ++r) {
@@ -219,7 +218,7 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
         spans.clear();
         for (size_t p = 0; p < run.page_count; ++p) {
             const ScannedPage& page = scan.pages[run.first_page + p];
-            spans.push_back(PageSpan{data + page.offset, static_cast<uint32_t>(page.size)});
+            spans.push_back(OggPage{data + page.offset, static_cast<uint32_t>(page.size)});
         }
         StreamChoices choices;
         choices.remember = plan.later_repeat && repeat_items_available();

@@ -1,15 +1,13 @@
 #include "pack/stream_match.h"
 
+#include "ogg/ogg_page.h"
+
 #include <cstring>
 
 namespace {
 
-constexpr size_t kSerialField = 14;
-constexpr size_t kCrcField = 22;
-constexpr size_t kPageHeaderSize = 27;
-
 bool in_restamped_field(size_t i) {
-    return (i >= kSerialField && i < kSerialField + 4) || (i >= kCrcField && i < kCrcField + 4);
+    return (i >= kOggSerial && i < kOggSerial + 4) || (i >= kOggCrc && i < kOggCrc + 4);
 }
 
 } // namespace
@@ -20,11 +18,11 @@ uint64_t pages_key(const uint8_t* data, const OggScan& scan, PageRange range) {
     for (size_t p = range.first; p < range.first + range.count; ++p) {
         const ScannedPage& page = scan.pages[p];
         const uint8_t* bytes = data + page.offset;
-        for (size_t i = 0; i < kPageHeaderSize; ++i)
+        for (size_t i = 0; i < kOggHeaderSize; ++i)
             mix(in_restamped_field(i) ? 0 : bytes[i]);
         // The payload is hashed sparsely: the key only sorts candidates, the comparison decides.
         const size_t step = page.size > 4096 ? 61 : 1;
-        for (size_t i = kPageHeaderSize; i < page.size; i += step)
+        for (size_t i = kOggHeaderSize; i < page.size; i += step)
             mix(bytes[i]);
         mix(static_cast<uint8_t>(page.size));
         mix(static_cast<uint8_t>(page.size >> 8));
@@ -40,9 +38,9 @@ bool pages_equal_but_serial(const uint8_t* data, const OggScan& scan, PageRange 
         if (pa.size != pb.size) return false;
         const uint8_t* x = data + pa.offset;
         const uint8_t* y = data + pb.offset;
-        if (std::memcmp(x, y, kSerialField) != 0 ||
-            std::memcmp(x + kSerialField + 4, y + kSerialField + 4, kCrcField - kSerialField - 4) != 0 ||
-            std::memcmp(x + kCrcField + 4, y + kCrcField + 4, pa.size - kCrcField - 4) != 0)
+        if (std::memcmp(x, y, kOggSerial) != 0 ||
+            std::memcmp(x + kOggSerial + 4, y + kOggSerial + 4, kOggCrc - kOggSerial - 4) != 0 ||
+            std::memcmp(x + kOggCrc + 4, y + kOggCrc + 4, pa.size - kOggCrc - 4) != 0)
             return false;
     }
     return true;
@@ -54,7 +52,7 @@ PageRange header_pages(const uint8_t* data, const OggScan& scan, const ScanRun& 
     int packets = 0;
     for (size_t k = 0; k < run.page_count; ++k) {
         const ScannedPage& page = scan.pages[run.first_page + k];
-        const uint8_t* lacing = data + page.offset + kPageHeaderSize;
+        const uint8_t* lacing = data + page.offset + kOggHeaderSize;
         for (size_t s = 0; s < page.segment_count; ++s) {
             if (lacing[s] == 255) continue;
             ++packets;

@@ -39,13 +39,9 @@ bool header_copies_available() {
     return true;
 }
 
-bool model_stream_item(StreamModeller& modeller, ArchiveWriter& writer, const PageSpan* pages, size_t count,
+bool model_stream_item(StreamModeller& modeller, ArchiveWriter& writer, const OggPage* pages, size_t count,
                        const StreamChoices& choices, StreamOutcome& outcome, std::string& why) {
     outcome = {};
-    std::vector<OriginalPage> originals;
-    originals.reserve(count);
-    for (size_t i = 0; i < count; ++i)
-        originals.push_back(OriginalPage{pages[i].data, pages[i].size});
 
     const bool copy = choices.header_copy >= 0;
     if (copy)
@@ -58,8 +54,8 @@ bool model_stream_item(StreamModeller& modeller, ArchiveWriter& writer, const Pa
     init_encoder(aux);
     init_encoder(page);
     init_encoder(data);
-    if (!pack_stream_item(*modeller.driver, originals.data(), originals.size(), choices.remember,
-                          writer.control, writer.control_probs, aux, page, data, SIZE_MAX)) {
+    if (!pack_stream_item(*modeller.driver, pages, count, choices.remember, writer.control,
+                          writer.control_probs, aux, page, data, SIZE_MAX)) {
         writer_rollback(writer, mark);
         why = "the encoder made a choice the model cannot express";
         return false;

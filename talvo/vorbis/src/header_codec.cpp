@@ -80,9 +80,8 @@ template <class Dir> bool copy_header_set(Dir& control, StreamContext& ctx) {
     int32_t length = 0;
     if (!store_lookup(*ctx.header_store, k, bytes, length)) return false;
     load_replay(ctx, bytes, length);
-    const uint8_t* id = ctx.page_start;
-    const uint32_t serial = static_cast<uint32_t>(id[14]) | static_cast<uint32_t>(id[15]) << 8 |
-                            static_cast<uint32_t>(id[16]) << 16 | static_cast<uint32_t>(id[17]) << 24;
+    // The serial number of the identification page, still in place.
+    const uint32_t serial = read_le32(ctx.page_start + kOggSerial);
     if (!restamp_record(bytes, length, serial)) return false;
     if constexpr (Dir::packing) {
         if (!skip_original_pages(ctx, ctx.setup->packing_header_pages)) return refuse(ctx);
@@ -499,9 +498,9 @@ int32_t header_page_count(const StreamContext& ctx) {
     int packets = 0;
     for (int32_t i = ctx.original_page_next; i < ctx.original_page_count; ++i) {
         const uint8_t* page = ctx.original_pages[i].data;
-        const int segments = page[26];
+        const int segments = page[kOggSegmentCount];
         for (int j = 0; j < segments; ++j)
-            if (page[27 + j] < 255 && ++packets == 2)
+            if (page[kOggHeaderSize + static_cast<size_t>(j)] < 255 && ++packets == 2)
                 return j == segments - 1 ? i - ctx.original_page_next + 1 : 0;
     }
     return 0;
@@ -516,7 +515,7 @@ void find_header_copy(StreamContext& ctx) {
     if (pages == 0 || ctx.header_store->record_count == 0) return;
     std::vector<uint8_t> bytes;
     for (int32_t i = 0; i < pages; ++i) {
-        const OggPageRef& page = ctx.original_pages[ctx.original_page_next + i];
+        const OggPage& page = ctx.original_pages[ctx.original_page_next + i];
         bytes.insert(bytes.end(), page.data, page.data + page.size);
     }
     const int32_t k = store_find_match(*ctx.header_store, bytes.data(), bytes.size());

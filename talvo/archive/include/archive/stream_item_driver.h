@@ -52,18 +52,12 @@ void destroy_stream_driver(StreamDriver* driver);
 ItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, RangeDecoder& control,
                               uint16_t* control_probs, const OutputSink& output);
 
-// One original page of a logical stream (packing).
-struct OriginalPage {
-    const uint8_t* data;
-    uint32_t size;
-};
-
 // Packing, after the item's announcement and remember bit (`remember` as coded): models the pages of one
 // logical stream. Its decisions go to `control` under `control_probs`, its sub-streams to the three
 // encoders. False when the stream cannot be expressed; the driver's state is then as before the call
 // (the caller rolls back the control encoder and stores the bytes raw). A stream whose sub-streams would
 // take more than `budget` bytes is given up the same way: stored raw it is smaller.
-bool pack_stream_item(StreamDriver& driver, const OriginalPage* pages, size_t count, bool remember,
+bool pack_stream_item(StreamDriver& driver, const OggPage* pages, size_t count, bool remember,
                       RangeEncoder& control, uint16_t* control_probs, RangeEncoder& aux, RangeEncoder& page,
                       RangeEncoder& data, size_t budget);
 

@@ -5,7 +5,7 @@
 
 #include "coder/bit_direction.h"
 #include "coder/value_code.h"
-#include "ogg/ogg_crc.h"
+#include "ogg/ogg_page.h"
 #include "ogg/page_layer.h"
 #include "ogg/stream_context.h"
 
@@ -64,69 +64,73 @@ template <class Dir> bool code_page_header(Dir& d, StreamContext& ctx, int expec
     using namespace page_header_detail;
     constexpr bool packing = Dir::packing;
     ModelArea& models = *ctx.models;
-    uint8_t* const h = ctx.out_cursor; // offset 4 of the page
-    uint8_t* const page = h - 4;
+    uint8_t* const page = ctx.out_cursor - kOggVersion; // the capture pattern is in place
 
     if constexpr (packing) {
-        if (h[0] != 0) return mark_inexpressible(ctx);
+        if (page[kOggVersion] != 0) return mark_inexpressible(ctx);
     } else {
-        h[0] = 0;
+        page[kOggVersion] = 0;
     }
 
     // Header type, as a difference from the expected one.
     {
-        const uint32_t known = packing ? static_cast<uint32_t>(h[1] ^ expected_type) : 0u;
+        const uint32_t known = packing ? static_cast<uint32_t>(page[kOggHeaderType] ^ expected_type) : 0u;
         const auto v = static_cast<uint32_t>(
             code_delta<ShapeHeaderType>(d, models[kModelHeaderType], false, static_cast<int32_t>(known)));
-        if constexpr (!packing) h[1] = static_cast<uint8_t>(v ^ static_cast<uint32_t>(expected_type));
-        ctx.header_type = h[1];
+        if constexpr (!packing)
+            page[kOggHeaderType] = static_cast<uint8_t>(v ^ static_cast<uint32_t>(expected_type));
+        ctx.header_type = page[kOggHeaderType];
     }
     // Granule position, low and high words, serial number: running values.
     {
         ValueModel& m = models[kModelGranuleLow];
         const uint32_t estimate = static_cast<uint32_t>(ctx.granule_estimate);
         const uint32_t known =
-            packing ? read_le32(h + 2) - estimate - static_cast<uint32_t>(m.last_value) : 0u;
+            packing ? read_le32(page + kOggGranuleLow) - estimate - static_cast<uint32_t>(m.last_value) : 0u;
         const int32_t v = code_delta<ShapeGranuleLow>(d, m, false, static_cast<int32_t>(known));
         m.last_value =
             static_cast<int32_t>(wrap_add(static_cast<uint32_t>(m.last_value), static_cast<uint32_t>(v)));
-        if constexpr (!packing) write_le32(h + 2, static_cast<uint32_t>(m.last_value) + estimate);
+        if constexpr (!packing)
+            write_le32(page + kOggGranuleLow, static_cast<uint32_t>(m.last_value) + estimate);
     }
     {
         ValueModel& m = models[kModelGranuleHigh];
-        const uint32_t known = packing ? read_le32(h + 6) - static_cast<uint32_t>(m.last_value) : 0u;
+        const uint32_t known =
+            packing ? read_le32(page + kOggGranuleHigh) - static_cast<uint32_t>(m.last_value) : 0u;
         const int32_t v = code_delta<ShapeGranuleHigh>(d, m, false, static_cast<int32_t>(known));
         m.last_value =
             static_cast<int32_t>(wrap_add(static_cast<uint32_t>(m.last_value), static_cast<uint32_t>(v)));
-        if constexpr (!packing) write_le32(h + 6, static_cast<uint32_t>(m.last_value));
+        if constexpr (!packing) write_le32(page + kOggGranuleHigh, static_cast<uint32_t>(m.last_value));
     }
     {
         ValueModel& m = models[kModelSerial];
-        const uint32_t known = packing ? read_le32(h + 10) - static_cast<uint32_t>(m.last_value) : 0u;
+        const uint32_t known =
+            packing ? read_le32(page + kOggSerial) - static_cast<uint32_t>(m.last_value) : 0u;
         const int32_t v = code_delta<ShapeSerial>(d, m, false, static_cast<int32_t>(known));
         m.last_value =
             static_cast<int32_t>(wrap_add(static_cast<uint32_t>(m.last_value), static_cast<uint32_t>(v)));
-        if constexpr (!packing) write_le32(h + 10, static_cast<uint32_t>(m.last_value));
+        if constexpr (!packing) write_le32(page + kOggSerial, static_cast<uint32_t>(m.last_value));
     }
     // Page sequence number: the running delta holds the usual step of 1.
     {
         ValueModel& m = models[kModelSequence];
-        const uint32_t known = packing ? read_le32(h + 14) - static_cast<uint32_t>(m.last_value) -
-                                             static_cast<uint32_t>(m.last_delta)
-                                       : 0u;
+        const uint32_t known = packing
+                                   ? read_le32(page + kOggSequence) - static_cast<uint32_t>(m.last_value) -
+                                         static_cast<uint32_t>(m.last_delta)
+                                   : 0u;
         const int32_t v = code_delta<ShapeSequence>(d, m, false, static_cast<int32_t>(known));
         m.last_delta =
             static_cast<int32_t>(wrap_add(static_cast<uint32_t>(m.last_delta), static_cast<uint32_t>(v)));
         m.last_value = static_cast<int32_t>(
             wrap_add(static_cast<uint32_t>(m.last_value), static_cast<uint32_t>(m.last_delta)));
-        if constexpr (!packing) write_le32(h + 14, static_cast<uint32_t>(m.last_value));
+        if constexpr (!packing) write_le32(page + kOggSequence, static_cast<uint32_t>(m.last_value));
     }
-    if constexpr (!packing) std::memset(h + 18, 0, 4);
+    if constexpr (!packing) std::memset(page + kOggCrc, 0, 4);
     ctx.packet_index = 0;
 
     // Packet lengths, and the lacing table they imply.
     LacingPieces pieces;
-    if constexpr (packing) split_lacing(h + 23, h[22], pieces);
+    if constexpr (packing) split_lacing(page + kOggHeaderSize, page[kOggSegmentCount], pieces);
     const auto n = static_cast<uint32_t>(
         code_delta<ShapePacketCount>(d, models[kModelPacketCount], true, static_cast<int32_t>(pieces.count)));
     ctx.packet_count = static_cast<uint8_t>(n);
@@ -151,11 +155,12 @@ template <class Dir> bool code_page_header(Dir& d, StreamContext& ctx, int expec
     }
     ctx.segment_count = s;
     if constexpr (!packing) {
-        h[22] = static_cast<uint8_t>(s);
-        std::memcpy(h + 23, ctx.lacing, static_cast<size_t>(s));
-    } else if (s != h[22] || std::memcmp(ctx.lacing, h + 23, static_cast<size_t>(s)) != 0) {
+        page[kOggSegmentCount] = static_cast<uint8_t>(s);
+        std::memcpy(page + kOggHeaderSize, ctx.lacing, static_cast<size_t>(s));
+    } else if (s != page[kOggSegmentCount] ||
+               std::memcmp(ctx.lacing, page + kOggHeaderSize, static_cast<size_t>(s)) != 0) {
         return mark_inexpressible(ctx);
     }
-    enter_payload(ctx, page + 27 + s);
+    enter_payload(ctx, page + kOggHeaderSize + s);
     return true;
 }

@@ -54,7 +54,7 @@ void store_add_record(PageStore& store, int32_t offset, int32_t length);
 bool store_lookup(const PageStore& store, uint32_t k, uint8_t*& bytes, int32_t& length);
 
 // The index of the newest record whose pages equal `bytes` except for the serial number and CRC fields
-// (bytes 14-17 and 22-25 of every page), or -1. The packing side of repeats and header copies.
+// of every page, or -1. The packing side of repeats and header copies.
 int32_t store_find_match(const PageStore& store, const uint8_t* bytes, size_t n);
 
 // Recency index: unsigned value code, 5 class bits, mantissa history 1 with one table per class

@@ -14,13 +14,13 @@
 
 // Appends the whole pages found from `data` on; stops at the first position that does not start a whole
 // page. Returns the number of bytes the pages cover.
-size_t split_ogg_pages(const uint8_t* data, size_t size, std::vector<OggPageRef>& pages);
+size_t split_ogg_pages(const uint8_t* data, size_t size, std::vector<OggPage>& pages);
 
 // The pages of each logical stream (by serial number, in order of first appearance).
-std::vector<std::vector<OggPageRef>> group_pages_by_serial(const std::vector<OggPageRef>& pages);
+std::vector<std::vector<OggPage>> group_pages_by_serial(const std::vector<OggPage>& pages);
 
 // The payload bytes of the pages, concatenated.
-std::vector<uint8_t> concat_payloads(const std::vector<OggPageRef>& pages);
+std::vector<uint8_t> concat_payloads(const std::vector<OggPage>& pages);
 
 // Moves every packet of one logical stream through the page layer. The first page is opened with
 // expected type 2, later packets start with start_audio_packet. Unpacking takes each packet byte from

@@ -23,6 +23,7 @@
 #include "coder/range_decoder.h"
 #include "coder/range_encoder.h"
 #include "coder/value_model.h"
+#include "ogg/ogg_page.h"
 #include "ogg/output_sink.h"
 
 #include <cstdint>
@@ -42,12 +43,6 @@ constexpr int kMaxLacing = 255;
 struct ReplayRefill {
     void* context = nullptr;
     int32_t (*next_page)(void* context, std::vector<uint8_t>& storage) = nullptr;
-};
-
-// One original Ogg page (packing direction): its bytes, header included.
-struct OggPageRef {
-    const uint8_t* data;
-    uint32_t size;
 };
 
 struct StreamContext {
@@ -117,7 +112,7 @@ struct StreamContext {
     bool packing = false;
     bool inexpressible = false;
     RangeEncoder* page_encoder = nullptr;
-    const OggPageRef* original_pages = nullptr;
+    const OggPage* original_pages = nullptr;
     int32_t original_page_count = 0;
     int32_t original_page_next = 0;             // the next page a page start takes
     const uint8_t* original_page_end = nullptr; // one past the current original page
@@ -151,8 +146,7 @@ void open_page_buffer(StreamContext& ctx);
 // Packing: the logical stream's original pages, in order; page starts take them one by one. Also sets
 // `packing` and the page encoder. The pages must stay valid while the stream is modelled. False when a
 // page is not a whole Ogg page (its size disagrees with its lacing table).
-bool set_original_pages(StreamContext& ctx, const OggPageRef* pages, int32_t count,
-                        RangeEncoder* page_encoder);
+bool set_original_pages(StreamContext& ctx, const OggPage* pages, int32_t count, RangeEncoder* page_encoder);
 
 // Copies n stored bytes into the replay buffer; the replay readers read them next.
 void load_replay(StreamContext& ctx, const uint8_t* bytes, int32_t n);

@@ -5,16 +5,11 @@
 // unpacker will hold when it reads it.
 
 #include "archive/archive_writer.h"
+#include "ogg/ogg_page.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-// One original page of a logical stream, header included.
-struct PageSpan {
-    const uint8_t* data;
-    uint32_t size;
-};
 
 // What the packer decided for one stream item beyond its pages.
 struct StreamChoices {
@@ -44,7 +39,7 @@ bool header_copies_available();
 
 // Codes the pages of one Vorbis logical stream as a stream item. When the stream cannot be expressed,
 // returns false with the reason in `why`, and the writer and the modeller are as before the call.
-bool model_stream_item(StreamModeller& modeller, ArchiveWriter& writer, const PageSpan* pages, size_t count,
+bool model_stream_item(StreamModeller& modeller, ArchiveWriter& writer, const OggPage* pages, size_t count,
                        const StreamChoices& choices, StreamOutcome& outcome, std::string& why);
 
 // Codes a repeat item: the stream store's record `index` (0 = newest) under `serial`. False (writer
