@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
             RangeEncoder enc;
             enc.out.reserve(s.size() * 8);
             set_original_pages(packer.ctx, s.data(), static_cast<int32_t>(s.size()), &enc);
-            if (!walk_stream_pages(packer.ctx, nullptr, 0) || packer.ctx.inexpressible) {
+            if (!walk_stream_pages<Packing>(packer.ctx, nullptr, 0) || packer.ctx.inexpressible) {
                 std::fprintf(stderr, "stream not expressible\n");
                 return 1;
             }
@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
             open_page_buffer(unpacker.ctx);
             init_decoder(unpacker.ctx.page_decoder, archives[i].data(),
                          static_cast<int32_t>(archives[i].size()));
-            walk_stream_pages(unpacker.ctx, payloads[i].data(), payloads[i].size());
+            walk_stream_pages<Unpacking>(unpacker.ctx, payloads[i].data(), payloads[i].size());
         }
         const double unpack_s = seconds_since(t0);
         const double unpack_cpu = static_cast<double>(std::clock() - c1) / CLOCKS_PER_SEC;

@@ -24,7 +24,7 @@ struct OpenPage {
             }
         }
         ctx.out_cursor = ctx.page_start + 27 + lacing.size();
-        EXPECT_TRUE(begin_packet(ctx));
+        EXPECT_TRUE(begin_packet<Unpacking>(ctx));
         *ctx.out_cursor = 0;
         first = ctx.out_cursor;
     }
@@ -107,7 +107,8 @@ TEST(WriteBitsTest, PackingReaderMirrorsTheWriterAcrossSegmentsAndPages) {
         uint32_t value;
     };
     std::vector<Call> calls;
-    auto run = [&](PageRig& rig, bool packing) {
+    auto run = [&]<class Dir>(PageRig& rig) {
+        constexpr bool packing = Dir::packing;
         size_t next = 0;
         std::mt19937 rng(77);
         auto transfer = [&](int n) {
@@ -123,25 +124,25 @@ TEST(WriteBitsTest, PackingReaderMirrorsTheWriterAcrossSegmentsAndPages) {
             for (int i = 0; i < count; ++i)
                 transfer(static_cast<int>(rng() % 33));
             if (rig.ctx.bit_pos > 0 && rig.ctx.bit_pos < 8)
-                transfer(8 - rig.ctx.bit_pos); // the rest of the started byte
-            while (enter_next_byte(rig.ctx)) { // tail bytes are stored whole
+                transfer(8 - rig.ctx.bit_pos);      // the rest of the started byte
+            while (enter_next_byte<Dir>(rig.ctx)) { // tail bytes are stored whole
                 rig.ctx.bit_pos = 0;
                 if (!packing) *rig.ctx.out_cursor = 0;
                 transfer(8);
             }
         };
-        ASSERT_TRUE(open_page(rig.ctx, 2));
-        ASSERT_TRUE(begin_packet(rig.ctx));
+        ASSERT_TRUE(open_page<Dir>(rig.ctx, kOggFirstPage));
+        ASSERT_TRUE(begin_packet<Dir>(rig.ctx));
         if (!packing) *rig.ctx.out_cursor = 0;
         packet();
-        while (start_audio_packet(rig.ctx))
+        while (start_audio_packet<Dir>(rig.ctx))
             packet();
         EXPECT_TRUE(stream_complete(rig.ctx));
     };
     PageRig packer;
     RangeEncoder enc;
     set_original_pages(packer.ctx, pages.data(), static_cast<int32_t>(pages.size()), &enc);
-    run(packer, true);
+    run.operator()<Packing>(packer);
     flush_encoder(enc);
     EXPECT_FALSE(packer.ctx.inexpressible);
 
@@ -150,7 +151,7 @@ TEST(WriteBitsTest, PackingReaderMirrorsTheWriterAcrossSegmentsAndPages) {
     unpacker.ctx.output = vector_sink(output);
     open_page_buffer(unpacker.ctx);
     init_decoder(unpacker.ctx.page_decoder, enc.out.data(), static_cast<int32_t>(enc.out.size()));
-    run(unpacker, false);
+    run.operator()<Unpacking>(unpacker);
     ASSERT_EQ(output.size(), bytes.size());
     for (size_t i = 0; i < bytes.size(); ++i)
         ASSERT_EQ(output[i], bytes[i]) << "byte " << i;
@@ -164,20 +165,20 @@ struct ReplayPage {
     explicit ReplayPage(const std::vector<uint8_t>& lacing) {
         std::mt19937 rng(5);
         page = build_page({0, 0, 1, 0, lacing}, rng);
-        ctx.mode = 1;
+        ctx.mode = CodingMode::Replay;
         ctx.segment_index = -1;
         load_replay(ctx, page.data(), static_cast<int32_t>(page.size()));
-        EXPECT_TRUE(begin_packet(ctx));
+        EXPECT_TRUE(begin_packet<Unpacking>(ctx));
     }
     const uint8_t* payload() const { return page.data() + 27 + page[26]; }
 };
 
 TEST(ReadBitsTest, TwentyFiveBitsAreTwentyFourThenOne) {
     ReplayPage a({20}), b({20});
-    read_bits(a.ctx, 3), read_bits(b.ctx, 3);
-    const uint32_t whole = read_bits(a.ctx, 25);
-    const uint32_t low = read_bits(b.ctx, 24);
-    const uint32_t high = read_bits(b.ctx, 1);
+    read_bits<Unpacking>(a.ctx, 3), read_bits<Unpacking>(b.ctx, 3);
+    const uint32_t whole = read_bits<Unpacking>(a.ctx, 25);
+    const uint32_t low = read_bits<Unpacking>(b.ctx, 24);
+    const uint32_t high = read_bits<Unpacking>(b.ctx, 1);
     EXPECT_EQ(whole, low + (high << 24));
     EXPECT_EQ(a.ctx.bit_count, b.ctx.bit_count);
     EXPECT_EQ(a.ctx.bit_buffer, b.ctx.bit_buffer);
@@ -188,15 +189,15 @@ TEST(ReadBitsTest, TwentyFiveBitsAreTwentyFourThenOne) {
 TEST(ReadBitsTest, PacketEndingOn255ThenZero) {
     ReplayPage r({255, 0, 10});
     for (int i = 0; i < 255; ++i)
-        ASSERT_EQ(read_bits(r.ctx, 8), r.payload()[i]) << i;
-    EXPECT_EQ(read_bits(r.ctx, 1), 0u);
+        ASSERT_EQ(read_bits<Unpacking>(r.ctx, 8), r.payload()[i]) << i;
+    EXPECT_EQ(read_bits<Unpacking>(r.ctx, 1), 0u);
     EXPECT_EQ(r.ctx.bit_count, -1) << "the 0 ends the packet";
-    EXPECT_EQ(read_bits(r.ctx, 8), 0u);
-    ASSERT_TRUE(begin_packet(r.ctx));
-    EXPECT_EQ(read_aligned_byte(r.ctx), r.payload()[255]);
+    EXPECT_EQ(read_bits<Unpacking>(r.ctx, 8), 0u);
+    ASSERT_TRUE(begin_packet<Unpacking>(r.ctx));
+    EXPECT_EQ(read_aligned_byte<Unpacking>(r.ctx), r.payload()[255]);
     for (int i = 1; i < 10; ++i)
-        EXPECT_EQ(read_bits(r.ctx, 8), r.payload()[255 + i]);
-    EXPECT_EQ(read_aligned_byte(r.ctx), -1);
+        EXPECT_EQ(read_bits<Unpacking>(r.ctx, 8), r.payload()[255 + i]);
+    EXPECT_EQ(read_aligned_byte<Unpacking>(r.ctx), -1);
     EXPECT_EQ(r.ctx.input_ended, 0);
 }
 
@@ -204,11 +205,11 @@ TEST(ReadBitsTest, ReplayPastTheStoredPagesEndsTheInput) {
     // Without an archive to refill from, a continued packet finds no further page.
     ReplayPage r({255});
     for (int i = 0; i < 255; ++i)
-        read_bits(r.ctx, 8);
-    EXPECT_EQ(read_bits(r.ctx, 8), 0u);
+        read_bits<Unpacking>(r.ctx, 8);
+    EXPECT_EQ(read_bits<Unpacking>(r.ctx, 8), 0u);
     EXPECT_EQ(r.ctx.bit_count, -1);
     EXPECT_EQ(r.ctx.input_ended, 1);
-    EXPECT_FALSE(start_audio_packet(r.ctx));
+    EXPECT_FALSE(start_audio_packet<Unpacking>(r.ctx));
 }
 
 } // namespace

@@ -20,11 +20,10 @@ struct FieldRig {
     std::vector<uint8_t> packet;
     StreamContext ctx;
 
-    explicit FieldRig(std::vector<uint8_t> bytes, bool packing) : packet(std::move(bytes)) {
+    explicit FieldRig(std::vector<uint8_t> bytes) : packet(std::move(bytes)) {
         reset_models(*models, kModelAreaRecords);
         ctx.models = models.get();
         ctx.packet_probs = probs.data();
-        ctx.packing = packing;
         ctx.page_start = ctx.out_cursor = packet.data();
         ctx.packet_first_byte = packet.data();
         ctx.segment_end = ctx.page_limit = packet.data() + packet.size();
@@ -51,14 +50,14 @@ struct RoundTrip {
 // Packs `original` with the script, restores it from the archive bytes, and compares.
 RoundTrip round_trip(const std::vector<uint8_t>& original, const Script& script) {
     RoundTrip r;
-    FieldRig packer(original, true);
+    FieldRig packer(original);
     RangeEncoder enc;
     Packing pk{&enc};
     r.packed_values = run(script, packer, pk);
     flush_encoder(enc);
     r.inexpressible = packer.ctx.inexpressible;
 
-    FieldRig unpacker(std::vector<uint8_t>(original.size(), 0), false);
+    FieldRig unpacker(std::vector<uint8_t>(original.size(), 0));
     RangeDecoder dec;
     init_decoder(dec, enc.out.data(), static_cast<int32_t>(enc.out.size()));
     Unpacking up{&dec};
@@ -284,7 +283,7 @@ TEST(ValueCodeTest, OrderTwoMovesLastDeltaFirstAndOrderOneLeavesIt) {
 
 TEST(ValueCodeTest, FieldWidthsZeroAndThirtyTwo) {
     // n_bits 0 writes nothing but still codes a value; n_bits 32 writes all 32 bits.
-    FieldRig rig(std::vector<uint8_t>(8, 0), false);
+    FieldRig rig(std::vector<uint8_t>(8, 0));
     RangeEncoder enc;
     Packing pk{&enc};
     ValueModel& m = (*rig.models)[16];
@@ -307,14 +306,14 @@ TEST(ValueCodeTest, FieldWidthsZeroAndThirtyTwo) {
 
 TEST(ValueCodeTest, PackingFlagsWhatTheShapeCannotCarry) {
     {
-        FieldRig rig({100, 0}, true); // an 8-bit field of 100 under a 2-bit class tree (at most 15)
+        FieldRig rig({100, 0}); // an 8-bit field of 100 under a 2-bit class tree (at most 15)
         RangeEncoder enc;
         Packing pk{&enc};
         code_value_c2m0(pk, rig.ctx, 8, (*rig.models)[41]);
         EXPECT_TRUE(rig.ctx.inexpressible);
     }
     {
-        FieldRig rig({2, 0}, true); // 2 after 250 is 8 further within 8 bits: expressible, value 258
+        FieldRig rig({2, 0}); // 2 after 250 is 8 further within 8 bits: expressible, value 258
         RangeEncoder enc;
         Packing pk{&enc};
         (*rig.models)[41].last_value = 250;
@@ -322,7 +321,7 @@ TEST(ValueCodeTest, PackingFlagsWhatTheShapeCannotCarry) {
         EXPECT_FALSE(rig.ctx.inexpressible);
     }
     {
-        FieldRig rig({2, 0}, true); // a flag field holding 2
+        FieldRig rig({2, 0}); // a flag field holding 2
         RangeEncoder enc;
         Packing pk{&enc};
         code_flag_field(pk, rig.ctx, 8728, 2);
@@ -420,7 +419,7 @@ TEST(FloatFieldTest, MantissaCarriesIntoExponent) {
 
     reset_models(*models, kModelAreaRecords);
     std::fill(probs.begin(), probs.end(), kProbInit);
-    FieldRig rig(std::vector<uint8_t>(8, 0), false);
+    FieldRig rig(std::vector<uint8_t>(8, 0));
     rig.ctx.models = models.get();
     rig.ctx.packet_probs = probs.data();
     RangeDecoder dec;
@@ -473,23 +472,23 @@ TEST(ReplayModeTest, CodersReturnRawBitsAndLeaveModelsAlone) {
     StreamContext ctx;
     ctx.models = models.get();
     ctx.packet_probs = probs.data();
-    ctx.mode = 1;
+    ctx.mode = CodingMode::Replay;
     ctx.segment_index = -1;
     load_replay(ctx, page.data(), static_cast<int32_t>(page.size()));
-    ASSERT_TRUE(begin_packet(ctx));
+    ASSERT_TRUE(begin_packet<Unpacking>(ctx));
     RangeDecoder dec{}; // never touched in replay mode
     Unpacking up{&dec};
     EXPECT_EQ(code_value_c4m3s2(up, ctx, (*models)[17]), 65535);
     EXPECT_EQ(static_cast<uint32_t>(code_value_c3m3(up, ctx, 25, (*models)[16], true, 2)), 0x1ABCDEFu);
-    EXPECT_EQ(code_flag_field(up, ctx, 8728, 1), 1);
+    EXPECT_EQ(code_flag_field(up, ctx, kBookOrderedFlag, 1), 1);
     EXPECT_EQ(code_float_field(up, ctx, 0), unpack_float32(0x3F800000));
     EXPECT_EQ(code_tree_field(up, ctx, kFloorClassDimensionsTree, 3), 5);
     EXPECT_EQ(std::memcmp(models.get(), snapshot.get(), sizeof(ModelArea)), 0);
     EXPECT_TRUE(std::all_of(probs.begin(), probs.end(), [](uint16_t p) { return p == kProbInit; }));
     EXPECT_EQ(dec.cursor, nullptr);
     // The rest of the packet, then nothing: zero bits and the failed state.
-    EXPECT_EQ(read_bits(ctx, 8 * 16 - (16 + 25 + 1 + 32 + 3)), 0u);
-    EXPECT_EQ(read_bits(ctx, 1), 0u);
+    EXPECT_EQ(read_bits<Unpacking>(ctx, 8 * 16 - (16 + 25 + 1 + 32 + 3)), 0u);
+    EXPECT_EQ(read_bits<Unpacking>(ctx, 1), 0u);
     EXPECT_EQ(ctx.bit_count, -1);
 }
 

@@ -66,7 +66,7 @@ TEST(PageLayerTest, TwoPacketsOfOneHundredAndThreeHundred) {
     PageRig rig;
     RangeEncoder enc;
     set_original_pages(rig.ctx, pages.data(), 2, &enc);
-    ASSERT_TRUE(open_page(rig.ctx, 2));
+    ASSERT_TRUE(open_page<Packing>(rig.ctx, kOggFirstPage));
     EXPECT_EQ(rig.ctx.packet_count, 2);
     EXPECT_EQ(rig.ctx.packet_lengths[0], 100);
     EXPECT_EQ(rig.ctx.packet_lengths[1], 300);
@@ -193,9 +193,9 @@ TEST(PageLayerTest, LacingOverflowIsAFailedPageStart) {
     unpacker.ctx.output = vector_sink(output);
     open_page_buffer(unpacker.ctx);
     init_decoder(unpacker.ctx.page_decoder, enc.out.data(), static_cast<int32_t>(enc.out.size()));
-    EXPECT_FALSE(open_page(unpacker.ctx, 2));
+    EXPECT_FALSE(open_page<Unpacking>(unpacker.ctx, kOggFirstPage));
     EXPECT_EQ(unpacker.ctx.out_cursor, unpacker.ctx.page_start);
-    flush_page(unpacker.ctx);
+    flush_page<Unpacking>(unpacker.ctx);
     EXPECT_TRUE(output.empty()) << "a page that failed to start is not written";
 }
 
@@ -223,8 +223,9 @@ TEST(PageLayerTest, HeaderCaptureStoresPagesWithZeroCrcAndRecordsThem) {
     std::vector<OggPage> pages;
     split_ogg_pages(stream.data(), stream.size(), pages);
     // Both directions capture the second page (the header pages) and record it at the first audio start.
-    auto run = [&](PageRig& rig, bool packing, const std::vector<uint8_t>& archive,
-                   std::vector<uint8_t>& output, RangeEncoder& enc) {
+    auto run = [&]<class Dir>(PageRig& rig, const std::vector<uint8_t>& archive, std::vector<uint8_t>& output,
+                              RangeEncoder& enc) {
+        constexpr bool packing = Dir::packing;
         if (packing) {
             set_original_pages(rig.ctx, pages.data(), static_cast<int32_t>(pages.size()), &enc);
         } else {
@@ -236,35 +237,35 @@ TEST(PageLayerTest, HeaderCaptureStoresPagesWithZeroCrcAndRecordsThem) {
         size_t pos = 0;
         auto move = [&]() {
             if (!packing) *rig.ctx.out_cursor = rig.ctx.packet_first_byte ? payload[pos++] : 0;
-            while (enter_next_byte(rig.ctx)) {
+            while (enter_next_byte<Dir>(rig.ctx)) {
                 if (!packing)
                     *rig.ctx.out_cursor = rig.ctx.out_cursor < rig.ctx.segment_end ? payload[pos++] : 0;
             }
         };
-        ASSERT_TRUE(open_page(rig.ctx, 2));
-        ASSERT_TRUE(begin_packet(rig.ctx));
+        ASSERT_TRUE(open_page<Dir>(rig.ctx, kOggFirstPage));
+        ASSERT_TRUE(begin_packet<Dir>(rig.ctx));
         move();
-        ASSERT_TRUE(open_page(rig.ctx, 0)); // the comment page, captured from here on
+        ASSERT_TRUE(open_page<Dir>(rig.ctx, 0)); // the comment page, captured from here on
         rig.ctx.capture_headers = 1;
         rig.ctx.capture_offset = store_size(rig.header_store);
         for (int i = 0; i < 2; ++i) {
-            ASSERT_TRUE(begin_packet(rig.ctx));
+            ASSERT_TRUE(begin_packet<Dir>(rig.ctx));
             move();
         }
-        while (start_audio_packet(rig.ctx))
+        while (start_audio_packet<Dir>(rig.ctx))
             move();
         EXPECT_TRUE(stream_complete(rig.ctx));
     };
     PageRig packer;
     RangeEncoder enc;
     std::vector<uint8_t> unused;
-    run(packer, true, {}, unused, enc);
+    run.operator()<Packing>(packer, {}, unused, enc);
     flush_encoder(enc);
     EXPECT_FALSE(packer.ctx.inexpressible);
     PageRig unpacker;
     std::vector<uint8_t> output;
     RangeEncoder unused_enc;
-    run(unpacker, false, enc.out, output, unused_enc);
+    run.operator()<Unpacking>(unpacker, enc.out, output, unused_enc);
     EXPECT_EQ(output, stream);
     for (PageRig* rig : {&packer, &unpacker}) {
         ASSERT_EQ(rig->header_store.record_count, 1);

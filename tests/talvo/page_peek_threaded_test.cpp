@@ -50,15 +50,15 @@ TEST(PeekPageTest, ReplayRefillTakesTheNextPageFromTheArchive) {
     ASSERT_TRUE(reader_start_memory(reader, second.data(), second.size()));
     PageRig rig;
     rig.ctx.replay_refill = archive_page_refill(reader);
-    rig.ctx.mode = 1;
+    rig.ctx.mode = CodingMode::Replay;
     rig.ctx.segment_index = -1;
     load_replay(rig.ctx, first.data(), static_cast<int32_t>(first.size()));
-    ASSERT_TRUE(begin_packet(rig.ctx));
+    ASSERT_TRUE(begin_packet<Unpacking>(rig.ctx));
     for (int i = 0; i < 255; ++i)
-        ASSERT_EQ(read_bits(rig.ctx, 8), first[28 + i]);
+        ASSERT_EQ(read_bits<Unpacking>(rig.ctx, 8), first[28 + i]);
     for (int i = 0; i < 20; ++i)
-        ASSERT_EQ(read_bits(rig.ctx, 8), second[28 + i]) << i;
-    EXPECT_EQ(read_bits(rig.ctx, 1), 0u);
+        ASSERT_EQ(read_bits<Unpacking>(rig.ctx, 8), second[28 + i]) << i;
+    EXPECT_EQ(read_bits<Unpacking>(rig.ctx, 1), 0u);
     EXPECT_EQ(rig.ctx.input_ended, 0);
     reader_stop(reader);
 }

@@ -98,7 +98,7 @@ inline PackedStream pack_pages(PageRig& rig, const std::vector<OggPage>& pages, 
     RangeEncoder enc;
     set_original_pages(rig.ctx, pages.data(), static_cast<int32_t>(pages.size()), &enc);
     rig.ctx.remember_stream = remember ? 1 : 0;
-    out.complete = walk_stream_pages(rig.ctx, nullptr, 0);
+    out.complete = walk_stream_pages<Packing>(rig.ctx, nullptr, 0);
     out.inexpressible = rig.ctx.inexpressible;
     out.pages_left = rig.ctx.original_page_count - rig.ctx.original_page_next;
     flush_encoder(enc);
@@ -114,7 +114,7 @@ inline std::vector<uint8_t> unpack_pages(PageRig& rig, const std::vector<uint8_t
     open_page_buffer(rig.ctx);
     init_decoder(rig.ctx.page_decoder, archive.data(), static_cast<int32_t>(archive.size()));
     rig.ctx.remember_stream = remember ? 1 : 0;
-    const bool done = walk_stream_pages(rig.ctx, payload.data(), payload.size());
+    const bool done = walk_stream_pages<Unpacking>(rig.ctx, payload.data(), payload.size());
     if (complete) *complete = done;
     return output;
 }

@@ -2,8 +2,8 @@
 
 #include "ogg/page_layer.h"
 
-bool enter_next_byte_slow(StreamContext& ctx) {
-    const int v = ctx.packet_done ? 0 : next_lacing(ctx);
+template <class Dir> bool enter_next_byte_slow(StreamContext& ctx) {
+    const int v = ctx.packet_done ? 0 : next_lacing<Dir>(ctx);
     if (v == 0) {
         // Not one byte further on every later call: the cursor rests one past the packet.
         ctx.out_cursor = ctx.segment_end;
@@ -33,9 +33,9 @@ bool refill_replay(StreamContext& ctx) {
 namespace {
 
 // One byte step of the replay reader; false at the packet's end.
-bool replay_take_byte(StreamContext& ctx, uint8_t& byte) {
+template <class Dir> bool replay_take_byte(StreamContext& ctx, uint8_t& byte) {
     if (ctx.segment_remaining == 0) {
-        const int v = ctx.packet_done ? 0 : next_lacing(ctx);
+        const int v = ctx.packet_done ? 0 : next_lacing<Dir>(ctx);
         if (v == 0) return false;
     }
     --ctx.segment_remaining;
@@ -46,18 +46,18 @@ bool replay_take_byte(StreamContext& ctx, uint8_t& byte) {
 
 } // namespace
 
-uint32_t read_bits(StreamContext& ctx, int n) {
+template <class Dir> uint32_t read_bits(StreamContext& ctx, int n) {
     if (ctx.bit_count < 0) return 0;
     if (ctx.bit_count < n) {
         if (n > 24) {
-            const uint32_t low = read_bits(ctx, 24);
-            const uint32_t high = read_bits(ctx, n - 24);
+            const uint32_t low = read_bits<Dir>(ctx, 24);
+            const uint32_t high = read_bits<Dir>(ctx, n - 24);
             return low + (high << 24);
         }
         if (ctx.bit_count == 0) ctx.bit_buffer = 0;
         do {
             uint8_t byte = 0;
-            if (!replay_take_byte(ctx, byte)) {
+            if (!replay_take_byte<Dir>(ctx, byte)) {
                 ctx.bit_count = -1;
                 return 0;
             }
@@ -71,9 +71,16 @@ uint32_t read_bits(StreamContext& ctx, int n) {
     return value;
 }
 
-int32_t read_aligned_byte(StreamContext& ctx) {
+template <class Dir> int32_t read_aligned_byte(StreamContext& ctx) {
     uint8_t byte = 0;
-    if (!replay_take_byte(ctx, byte)) return -1;
+    if (!replay_take_byte<Dir>(ctx, byte)) return -1;
     ctx.bit_count = 0;
     return byte;
 }
+
+template bool enter_next_byte_slow<Unpacking>(StreamContext&);
+template bool enter_next_byte_slow<Packing>(StreamContext&);
+template uint32_t read_bits<Unpacking>(StreamContext&, int);
+template uint32_t read_bits<Packing>(StreamContext&, int);
+template int32_t read_aligned_byte<Unpacking>(StreamContext&);
+template int32_t read_aligned_byte<Packing>(StreamContext&);

@@ -10,42 +10,36 @@
 
 namespace {
 
-bool start_page(StreamContext& ctx, int expected_type) {
-    flush_page(ctx);
-    if (ctx.mode != 0) {
-        static const char kMagic[4] = {'O', 'g', 'g', 'S'};
-        for (char c : kMagic)
-            if (next_replay_byte(ctx) != static_cast<uint8_t>(c)) return false;
+template <class Dir> bool start_page(StreamContext& ctx, int expected_type) {
+    flush_page<Dir>(ctx);
+    if (ctx.mode == CodingMode::Replay) {
+        for (uint8_t c : kOggCaptureBytes)
+            if (next_replay_byte(ctx) != c) return false;
         return parse_page_header(ctx);
     }
-    if (ctx.packing) {
-        if (ctx.original_page_next >= ctx.original_page_count) return mark_inexpressible(ctx);
+    if constexpr (Dir::packing) {
+        if (ctx.original_page_next >= ctx.original_page_count) return fail_stream<Dir>(ctx);
         const OggPage& page = ctx.original_pages[ctx.original_page_next++];
         ctx.page_start = const_cast<uint8_t*>(page.data);
         ctx.original_page_end = page.data + page.size;
         ctx.out_cursor = ctx.page_start + kOggVersion;
         // The unpacker always writes a correct CRC.
         if (read_le32(page.data + kOggCrc) != ogg_page_crc(page.data, page.size))
-            return mark_inexpressible(ctx);
+            return fail_stream<Dir>(ctx);
         Packing d{ctx.page_encoder};
         return code_page_header(d, ctx, expected_type);
+    } else {
+        std::memcpy(ctx.out_cursor, kOggCaptureBytes, 4);
+        ctx.out_cursor += kOggVersion;
+        Unpacking d{&ctx.page_decoder};
+        return code_page_header(d, ctx, expected_type);
     }
-    std::memcpy(ctx.out_cursor, kOggCaptureBytes, 4);
-    ctx.out_cursor += kOggVersion;
-    return decode_page_header(ctx, expected_type);
 }
 
 } // namespace
 
-template bool code_page_header<Unpacking>(Unpacking&, StreamContext&, int);
-template bool code_page_header<Packing>(Packing&, StreamContext&, int);
-
-bool decode_page_header(StreamContext& ctx, int expected_type) {
-    Unpacking d{&ctx.page_decoder};
-    return code_page_header(d, ctx, expected_type);
-}
-
 bool parse_page_header(StreamContext& ctx) {
+
     if (next_replay_byte(ctx) != 0) return false;
     ctx.header_type = next_replay_byte(ctx);
     for (int i = 0; i < 20; ++i) // granule, serial number, sequence number, CRC
@@ -63,25 +57,25 @@ bool parse_page_header(StreamContext& ctx) {
     return true;
 }
 
-void flush_page(StreamContext& ctx) {
-    if (ctx.mode != 0 || ctx.page_start == nullptr) {
+template <class Dir> void flush_page(StreamContext& ctx) {
+    if (ctx.mode == CodingMode::Replay || ctx.page_start == nullptr) {
         ctx.out_cursor = ctx.page_start;
         return;
     }
     const auto len = static_cast<size_t>(ctx.out_cursor - ctx.page_start);
     if (len > 0) {
         uint8_t* const page = ctx.page_start;
-        if (ctx.packing && page + len != ctx.original_page_end)
-            mark_inexpressible(ctx); // the unpacker would write a page of another size
-        const size_t stored = ctx.packing ? static_cast<size_t>(ctx.original_page_end - page) : len;
+        if (Dir::packing && page + len != ctx.original_page_end)
+            fail_stream<Dir>(ctx); // the unpacker would write a page of another size
+        const size_t stored = Dir::packing ? static_cast<size_t>(ctx.original_page_end - page) : len;
         PageStore* targets[2] = {ctx.capture_headers ? ctx.header_store : nullptr,
                                  ctx.remember_stream ? ctx.stream_store : nullptr};
         for (PageStore* store : targets) {
             if (!store || !store_append(*store, page, stored)) continue;
-            if (ctx.packing && stored >= kOggCrc + 4) // the stored copy carries a zero CRC field
+            if (Dir::packing && stored >= kOggCrc + 4) // the stored copy carries a zero CRC field
                 std::memset(store->data_end - stored + kOggCrc, 0, 4);
         }
-        if (!ctx.packing) {
+        if constexpr (!Dir::packing) {
             write_le32(page + kOggCrc, ogg_page_crc(page, len));
             sink_write(ctx.output, page, len);
         }
@@ -89,20 +83,21 @@ void flush_page(StreamContext& ctx) {
     ctx.out_cursor = ctx.page_start;
 }
 
-bool open_page(StreamContext& ctx, int expected_type) {
-    return start_page(ctx, expected_type);
+template <class Dir> bool open_page(StreamContext& ctx, int expected_type) {
+    return start_page<Dir>(ctx, expected_type);
 }
 
-int next_lacing(StreamContext& ctx) {
+template <class Dir> int next_lacing(StreamContext& ctx) {
     if (ctx.packet_done) return 0;
     if (ctx.segment_index == -1) {
-        if (!start_page(ctx, 1) || ctx.segment_index == -1 || !(ctx.header_type & 1)) {
+        if (!start_page<Dir>(ctx, kOggContinued) || ctx.segment_index == -1 ||
+            !(ctx.header_type & kOggContinued)) {
             // No continuation page: the packet ends here. Also ending it when the new page does not
             // continue it keeps the next call from taking that page's lacing values as this packet's.
             ctx.packet_done = 1;
             return 0;
         }
-        if (ctx.mode == 0) {
+        if (ctx.mode == CodingMode::Rebuild) {
             ctx.packet_remaining =
                 ctx.packet_index < ctx.packet_count ? ctx.packet_lengths[ctx.packet_index] : 0;
             ++ctx.packet_index;
@@ -117,16 +112,16 @@ int next_lacing(StreamContext& ctx) {
     return v;
 }
 
-bool begin_packet(StreamContext& ctx) {
+template <class Dir> bool begin_packet(StreamContext& ctx) {
     // Pages without lacing values are passed over, but never the stream's last page, and not without
     // end: a damaged archive could describe empty pages for ever.
     for (int empty = 0; ctx.segment_index == -1; ++empty) {
-        if ((ctx.header_type & 4) || empty > kMaxLacing) return false;
-        if (!start_page(ctx, 0) || (ctx.header_type & 1)) return false;
+        if ((ctx.header_type & kOggLastPage) || empty > kMaxLacing) return false;
+        if (!start_page<Dir>(ctx, 0) || (ctx.header_type & kOggContinued)) return false;
     }
     ctx.packet_done = 0;
     ctx.segment_remaining = 0;
-    if (ctx.mode != 0) {
+    if (ctx.mode == CodingMode::Replay) {
         ctx.bit_count = 0;
         return true;
     }
@@ -142,30 +137,41 @@ bool begin_packet(StreamContext& ctx) {
     return true;
 }
 
-bool start_audio_packet(StreamContext& ctx) {
+template <class Dir> bool start_audio_packet(StreamContext& ctx) {
     if (ctx.input_ended) return false;
     for (int empty = 0; ctx.segment_index == -1; ++empty) {
-        flush_page(ctx);
+        flush_page<Dir>(ctx);
         if (ctx.capture_headers) {
             store_add_record(*ctx.header_store, ctx.capture_offset,
                              store_size(*ctx.header_store) - ctx.capture_offset);
             ctx.capture_headers = 0;
         }
-        ctx.mode = 0;
-        if (ctx.header_type & 4) {
+        ctx.mode = CodingMode::Rebuild;
+        if (ctx.header_type & kOggLastPage) {
             ctx.stream_ended = 1;
             return false;
         }
         // A page without lacing values is flushed like any other on the next pass.
-        if (empty > kMaxLacing || !start_page(ctx, 0) || (ctx.header_type & 1)) return false;
+        if (empty > kMaxLacing || !start_page<Dir>(ctx, 0) || (ctx.header_type & kOggContinued)) return false;
     }
-    if (!begin_packet(ctx)) return false;
-    if (!ctx.packing) *ctx.out_cursor = 0;
+    if (!begin_packet<Dir>(ctx)) return false;
+    if constexpr (!Dir::packing) *ctx.out_cursor = 0;
     return true;
 }
 
+template void flush_page<Unpacking>(StreamContext&);
+template void flush_page<Packing>(StreamContext&);
+template bool open_page<Unpacking>(StreamContext&, int);
+template bool open_page<Packing>(StreamContext&, int);
+template int next_lacing<Unpacking>(StreamContext&);
+template int next_lacing<Packing>(StreamContext&);
+template bool begin_packet<Unpacking>(StreamContext&);
+template bool begin_packet<Packing>(StreamContext&);
+template bool start_audio_packet<Unpacking>(StreamContext&);
+template bool start_audio_packet<Packing>(StreamContext&);
+
 bool skip_original_pages(StreamContext& ctx, int32_t n) {
-    if (n < 0 || ctx.original_page_next + n > ctx.original_page_count) return mark_inexpressible(ctx);
+    if (n < 0 || ctx.original_page_next + n > ctx.original_page_count) return fail_stream<Packing>(ctx);
     ctx.original_page_next += n;
     return true;
 }

@@ -50,17 +50,18 @@ namespace {
 // byte is entered through the bit I/O's move, a segment's bytes after its first one in one step. A byte
 // entered past the packet (a one-byte packet's second byte) is not part of the output and takes no
 // payload byte.
+template <class Dir>
 void move_packet(StreamContext& ctx, const uint8_t* payload, size_t payload_size, size_t& pos) {
     auto take = [&]() -> uint8_t { return pos < payload_size ? payload[pos++] : 0; };
-    if (!ctx.packing) *ctx.out_cursor = ctx.packet_first_byte ? take() : 0;
-    while (enter_next_byte(ctx)) {
+    if constexpr (!Dir::packing) *ctx.out_cursor = ctx.packet_first_byte ? take() : 0;
+    while (enter_next_byte<Dir>(ctx)) {
         if (ctx.out_cursor >= ctx.segment_end) {
-            if (!ctx.packing) *ctx.out_cursor = 0;
+            if constexpr (!Dir::packing) *ctx.out_cursor = 0;
             continue;
         }
         // The entered byte and the rest of its segment.
         const auto n = static_cast<size_t>(ctx.segment_end - ctx.out_cursor);
-        if (!ctx.packing) {
+        if constexpr (!Dir::packing) {
             const size_t avail = pos < payload_size ? std::min(n, payload_size - pos) : 0;
             std::memcpy(ctx.out_cursor, payload + pos, avail);
             std::memset(ctx.out_cursor + avail, 0, n - avail);
@@ -75,11 +76,14 @@ void move_packet(StreamContext& ctx, const uint8_t* payload, size_t payload_size
 
 } // namespace
 
-bool walk_stream_pages(StreamContext& ctx, const uint8_t* payload, size_t payload_size) {
+template <class Dir> bool walk_stream_pages(StreamContext& ctx, const uint8_t* payload, size_t payload_size) {
     size_t pos = 0;
-    if (!open_page(ctx, 2) || !begin_packet(ctx)) return false;
-    move_packet(ctx, payload, payload_size, pos);
-    while (start_audio_packet(ctx))
-        move_packet(ctx, payload, payload_size, pos);
+    if (!open_page<Dir>(ctx, kOggFirstPage) || !begin_packet<Dir>(ctx)) return false;
+    move_packet<Dir>(ctx, payload, payload_size, pos);
+    while (start_audio_packet<Dir>(ctx))
+        move_packet<Dir>(ctx, payload, payload_size, pos);
     return stream_complete(ctx);
 }
+
+template bool walk_stream_pages<Unpacking>(StreamContext&, const uint8_t*, size_t);
+template bool walk_stream_pages<Packing>(StreamContext&, const uint8_t*, size_t);

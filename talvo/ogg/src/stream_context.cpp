@@ -1,5 +1,6 @@
 #include "ogg/stream_context.h"
 
+#include "coder/bit_direction.h"
 #include "ogg/ogg_crc.h"
 #include "ogg/page_layer.h"
 
@@ -34,7 +35,6 @@ void open_page_buffer(StreamContext& ctx) {
 }
 
 bool set_original_pages(StreamContext& ctx, const OggPage* pages, int32_t count, RangeEncoder* page_encoder) {
-    ctx.packing = true;
     ctx.page_encoder = page_encoder;
     ctx.original_pages = pages;
     ctx.original_page_count = count;
@@ -45,7 +45,7 @@ bool set_original_pages(StreamContext& ctx, const OggPage* pages, int32_t count,
     ctx.original_page_end = nullptr;
     for (int32_t i = 0; i < count; ++i) {
         if (pages[i].size < kOggHeaderSize || ogg_page_size(pages[i].data, pages[i].size) != pages[i].size)
-            return mark_inexpressible(ctx);
+            return fail_stream<Packing>(ctx);
     }
     return true;
 }

@@ -34,7 +34,10 @@ template <class Dir> void code_truncation(Dir& aux, StreamContext& ctx, bool dec
 template <class Dir> int code_mode_number(Dir& page, StreamContext& ctx) {
     VorbisSetup& setup = *ctx.setup;
     if constexpr (Dir::packing) {
-        if (take_bits(ctx, 1) != 0) return mark_inexpressible(ctx), -1;
+        if (take_bits(ctx, 1) != 0) {
+            fail_stream<Dir>(ctx);
+            return -1;
+        }
     } else {
         ctx.bit_pos += 1; // the cleared first bit is the audio packet type
     }
@@ -47,7 +50,10 @@ template <class Dir> int code_mode_number(Dir& page, StreamContext& ctx) {
             page.tree(ctx.packet_probs + kModeTreeProbs + kModeTreeStride * context, setup.mode_bits, known));
         if constexpr (!Dir::packing) write_bits(ctx, static_cast<uint32_t>(mode), setup.mode_bits);
     }
-    if (mode >= setup.mode_count) return Dir::packing ? (mark_inexpressible(ctx), -1) : -1;
+    if (mode >= setup.mode_count) {
+        fail_stream<Dir>(ctx);
+        return -1;
+    }
     ctx.last_mode_low_bit = static_cast<uint8_t>(mode & 1);
     const Mode& m = setup.modes[static_cast<size_t>(mode)];
     ctx.granule_estimate += setup.blocksize[m.blockflag] >> 1;
@@ -72,7 +78,7 @@ template <class Dir> int code_mode_number(Dir& page, StreamContext& ctx) {
     return mode;
 }
 
-template <class Dir> bool rebuild_audio_packet(Dir& data, Dir& aux, StreamContext& ctx, const Mode& mode) {
+template <class Dir> bool code_audio_packet(Dir& data, Dir& aux, StreamContext& ctx, const Mode& mode) {
     VorbisSetup& setup = *ctx.setup;
     const bool decision_applies = !ctx.last_packet_complete && ctx.packet_index >= ctx.packet_count;
     if constexpr (Dir::packing) {
@@ -91,7 +97,7 @@ template <class Dir> bool rebuild_audio_packet(Dir& data, Dir& aux, StreamContex
     const Mapping& mapping = setup.mappings[mode.mapping];
     const int32_t n = setup.blocksize[mode.blockflag] / 2;
     std::array<int32_t, kMaxChannels> no_floor{};
-    if (!rebuild_floor1(data, ctx, mapping, no_floor.data())) return false;
+    if (!code_floor1(data, ctx, mapping, no_floor.data())) return false;
     for (int k = 0; k < mapping.coupling_steps; ++k) {
         const MappingChannel& step = mapping.channel[static_cast<size_t>(k)];
         if (!no_floor[step.magnitude] || !no_floor[step.angle])
@@ -104,7 +110,7 @@ template <class Dir> bool rebuild_audio_packet(Dir& data, Dir& aux, StreamContex
             if (mapping.channel[static_cast<size_t>(c)].mux == s)
                 do_not_decode[static_cast<size_t>(ch++)] =
                     static_cast<uint8_t>(no_floor[static_cast<size_t>(c)]);
-        if (rebuild_residue(data, ctx, ch, n, mapping.submap_residue[s], do_not_decode.data()) ==
+        if (code_residue(data, ctx, ch, n, mapping.submap_residue[s], do_not_decode.data()) ==
             kResidueRefused)
             return false;
     }
@@ -112,7 +118,7 @@ template <class Dir> bool rebuild_audio_packet(Dir& data, Dir& aux, StreamContex
     if constexpr (Dir::packing) {
         // What the auxiliary fields can carry: the class trees reach 255.
         if (ctx.truncated_bits > 255 || ctx.truncated_code > 255 || ctx.truncated_code < 0)
-            return mark_inexpressible(ctx);
+            return fail_stream<Dir>(ctx);
         code_truncation(aux, ctx, decision_applies);
     }
     return !ctx.inexpressible;
@@ -122,5 +128,5 @@ template void code_truncation<Unpacking>(Unpacking&, StreamContext&, bool);
 template void code_truncation<Packing>(Packing&, StreamContext&, bool);
 template int code_mode_number<Unpacking>(Unpacking&, StreamContext&);
 template int code_mode_number<Packing>(Packing&, StreamContext&);
-template bool rebuild_audio_packet<Unpacking>(Unpacking&, Unpacking&, StreamContext&, const Mode&);
-template bool rebuild_audio_packet<Packing>(Packing&, Packing&, StreamContext&, const Mode&);
+template bool code_audio_packet<Unpacking>(Unpacking&, Unpacking&, StreamContext&, const Mode&);
+template bool code_audio_packet<Packing>(Packing&, Packing&, StreamContext&, const Mode&);

@@ -128,8 +128,7 @@ void code_floor_values(Dir& d, StreamContext& ctx, const Floor1& floor, int f, i
 
 } // namespace
 
-template <class Dir>
-bool rebuild_floor1(Dir& d, StreamContext& ctx, const Mapping& mapping, int32_t* no_floor) {
+template <class Dir> bool code_floor1(Dir& d, StreamContext& ctx, const Mapping& mapping, int32_t* no_floor) {
     VorbisSetup& setup = *ctx.setup;
     uint16_t* const probs = ctx.packet_probs;
     for (int c = 0; c < setup.channels; ++c) {
@@ -145,7 +144,7 @@ bool rebuild_floor1(Dir& d, StreamContext& ctx, const Mapping& mapping, int32_t*
         if (!flag) continue;
         std::array<int32_t, kMaxFloorValues> y{};
         if constexpr (Dir::packing) {
-            if (!parse_floor(ctx, floor, y.data())) return mark_inexpressible(ctx);
+            if (!parse_floor(ctx, floor, y.data())) return fail_stream<Dir>(ctx);
         }
         code_floor_values(d, ctx, floor, f, y.data());
         int16_t* out = setup.channel_floor_y[static_cast<size_t>(c)].data();
@@ -158,5 +157,5 @@ bool rebuild_floor1(Dir& d, StreamContext& ctx, const Mapping& mapping, int32_t*
     return true;
 }
 
-template bool rebuild_floor1<Unpacking>(Unpacking&, StreamContext&, const Mapping&, int32_t*);
-template bool rebuild_floor1<Packing>(Packing&, StreamContext&, const Mapping&, int32_t*);
+template bool code_floor1<Unpacking>(Unpacking&, StreamContext&, const Mapping&, int32_t*);
+template bool code_floor1<Packing>(Packing&, StreamContext&, const Mapping&, int32_t*);

@@ -8,12 +8,12 @@
 
 namespace {
 
-bool consume_replayed_tail(StreamContext& ctx) {
+template <class Dir> bool consume_replayed_tail(StreamContext& ctx) {
     VorbisSetup& setup = *ctx.setup;
     ctx.bit_count = ctx.bit_count < 0 ? ctx.bit_count : 0; // drop the bits up to the byte boundary
     if (ctx.bit_count < 0) return true;
     for (int32_t n = 0;; ++n) {
-        const int32_t byte = read_aligned_byte(ctx);
+        const int32_t byte = read_aligned_byte<Dir>(ctx);
         if (byte < 0) return true;
         // A replayed tail beyond the scratch area is refused rather than written past it.
         if (n >= kPacketScratchBytes || static_cast<size_t>(n) >= setup.packet_scratch.size()) return false;
@@ -24,9 +24,9 @@ bool consume_replayed_tail(StreamContext& ctx) {
 } // namespace
 
 template <class Dir> bool finish_packet(Dir& d, StreamContext& ctx) {
-    if (ctx.mode != 0) return consume_replayed_tail(ctx);
+    if (ctx.mode == CodingMode::Replay) return consume_replayed_tail<Dir>(ctx);
     if (ctx.bit_pos > 0) {
-        const bool moved = enter_next_byte(ctx);
+        const bool moved = enter_next_byte<Dir>(ctx);
         ctx.bit_pos = 0;
         if (!moved) return true;
     }
@@ -39,7 +39,7 @@ template <class Dir> bool finish_packet(Dir& d, StreamContext& ctx) {
         std::vector<uint8_t> tail;
         do
             tail.push_back(static_cast<uint8_t>(original_byte(ctx)));
-        while (enter_next_byte(ctx));
+        while (enter_next_byte<Dir>(ctx));
         bool all_zero = true;
         for (uint8_t b : tail)
             all_zero = all_zero && b == 0;
@@ -53,14 +53,14 @@ template <class Dir> bool finish_packet(Dir& d, StreamContext& ctx) {
         if (d.bit(probs[kTailFlagProb], 0)) {
             do
                 *ctx.out_cursor = 0;
-            while (enter_next_byte(ctx));
+            while (enter_next_byte<Dir>(ctx));
             return true;
         }
         uint32_t previous = 0;
         do {
             previous = d.tree(probs + kTailTreeProbs + kTailTreeStride * (previous >> 4), 8, 0);
             *ctx.out_cursor = static_cast<uint8_t>(previous);
-        } while (enter_next_byte(ctx));
+        } while (enter_next_byte<Dir>(ctx));
     }
     return true;
 }

@@ -34,6 +34,12 @@ int64_t saturate(int64_t v) {
     return v > kLimit ? kLimit : (v < -kLimit ? -kLimit : v);
 }
 
+// The residue cannot go on: the stream fails (fail_stream).
+template <class Dir> int refuse_residue(StreamContext& ctx) {
+    fail_stream<Dir>(ctx);
+    return kResidueRefused;
+}
+
 // Before each vector: a packet cut short ends here, with the bits of its cut final codeword. The
 // unpacker writes those bits and stops; packing finds the cut where the original's remaining bits hold
 // no whole codeword of the vector's book, and records the cut bits for the packet's auxiliary fields.
@@ -55,7 +61,7 @@ template <class Dir> bool packet_cut_here(StreamContext& ctx, const CodewordDeco
         if (!ctx.packet_ends_here || bits_left > kMaxCodewordLength) return false;
         if (peek_codeword_length(ctx, *decoder, bits_left) > 0) return false;
         if (ctx.packet_remaining >= 3) {
-            mark_inexpressible(ctx);
+            fail_stream<Dir>(ctx);
             return true;
         }
         setup.packet_cut_decided = true;
@@ -74,17 +80,17 @@ int code_vector(Dir& d, StreamContext& ctx, int book_number, int r4, int pass, i
     const CodewordDecoder* decoder = nullptr;
     if constexpr (Dir::packing) {
         decoder = decoder_for(setup, book_number);
-        if (!decoder) return mark_inexpressible(ctx), kResidueRefused;
+        if (!decoder) return refuse_residue<Dir>(ctx);
     }
     if (packet_cut_here<Dir>(ctx, decoder)) return ctx.inexpressible ? kResidueRefused : kResidueEnded;
-    if (count > kMaxVectorValues) return mark_inexpressible(ctx), kResidueRefused;
+    if (count > kMaxVectorValues) return refuse_residue<Dir>(ctx);
 
     int32_t original = 0;
     int64_t entry = 0;
     const int64_t lookup_values = static_cast<int64_t>(book.stored_values.size());
     if constexpr (Dir::packing) {
         original = take_codeword(ctx, *decoder);
-        if (original < 0 || lookup_values == 0) return mark_inexpressible(ctx), kResidueRefused;
+        if (original < 0 || lookup_values == 0) return refuse_residue<Dir>(ctx);
         entry = book.sparse ? book.sorted_values[static_cast<size_t>(original)] : original;
     }
     const int64_t radix = book.value_radix;
@@ -97,7 +103,7 @@ int code_vector(Dir& d, StreamContext& ctx, int book_number, int r4, int pass, i
                     static_cast<int32_t>(radix / 2);
             if (divisor <= entry) divisor *= lookup_values;
             if (sites[i].coded && magnitude_of_value(known) > kMaxResidueMagnitude)
-                return mark_inexpressible(ctx), kResidueRefused;
+                return refuse_residue<Dir>(ctx);
         }
         code = saturate(code * radix);
         if (sites[i].coded)
@@ -108,12 +114,12 @@ int code_vector(Dir& d, StreamContext& ctx, int book_number, int r4, int pass, i
     }
     if (code < 0 || code >= book.tuple_count) {
         if constexpr (!Dir::packing) std::printf("res_value overflow!\n");
-        return mark_inexpressible(ctx), kResidueRefused;
+        return refuse_residue<Dir>(ctx);
     }
     const int32_t index = book.value_table[static_cast<size_t>(code)];
-    if (!codeword_present(book, index)) return mark_inexpressible(ctx), kResidueRefused;
+    if (!codeword_present(book, index)) return refuse_residue<Dir>(ctx);
     if constexpr (Dir::packing) {
-        if (index != original) return mark_inexpressible(ctx), kResidueRefused;
+        if (index != original) return refuse_residue<Dir>(ctx);
     } else {
         write_codeword(ctx, book, index);
     }
@@ -131,7 +137,7 @@ bool code_class_word(Dir& d, StreamContext& ctx, const Residue& residue, int r4,
     if constexpr (Dir::packing) {
         const CodewordDecoder* decoder = decoder_for(setup, residue.classbook);
         original = decoder ? take_codeword(ctx, *decoder) : -1;
-        if (original < 0) return mark_inexpressible(ctx);
+        if (original < 0) return fail_stream<Dir>(ctx);
     }
     int64_t word = 0;
     for (int i = 0; i < classwords; ++i) {
@@ -142,12 +148,12 @@ bool code_class_word(Dir& d, StreamContext& ctx, const Residue& residue, int r4,
         uint16_t* tree = ctx.packet_probs + residue_class_tree(v, r4);
         const int cls = static_cast<int>(d.tree(tree, 4, known));
         // A class beyond the residue's classifications names no book list.
-        if (cls >= classifications) return Dir::packing ? mark_inexpressible(ctx) : false;
+        if (cls >= classifications) return fail_stream<Dir>(ctx);
         classes[v] = cls;
         word = saturate(word * classifications + cls);
     }
     if constexpr (Dir::packing) {
-        if (word != original) return mark_inexpressible(ctx);
+        if (word != original) return fail_stream<Dir>(ctx);
     } else {
         if (word >= classbook.entries || !codeword_present(classbook, static_cast<int32_t>(word)))
             return false;
@@ -186,8 +192,8 @@ int residue_types_0_1(Dir& d, StreamContext& ctx, const Residue& residue, int ty
                     if (book_number < 0) continue;
                     const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
                     if (book.sparse && book.sorted_entries == 0) continue;
-                    if (book.lookup_type == 0)
-                        return Dir::packing ? (mark_inexpressible(ctx), kResidueRefused) : kResidueEnded;
+                    // No lookup table: packing cannot express it, unpacking ends the packet here.
+                    if (book.lookup_type == 0) return Dir::packing ? refuse_residue<Dir>(ctx) : kResidueEnded;
                     const int32_t size = static_cast<int32_t>(residue.partition_size);
                     const int32_t offset = static_cast<int32_t>(residue.begin) + partition * size;
                     const int dims = book.dimensions;
@@ -249,8 +255,7 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
                 if (book_number < 0) continue;
                 const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
                 if (book.sparse && book.sorted_entries == 0) continue;
-                if (book.lookup_type == 0)
-                    return Dir::packing ? (mark_inexpressible(ctx), kResidueRefused) : kResidueEnded;
+                if (book.lookup_type == 0) return Dir::packing ? refuse_residue<Dir>(ctx) : kResidueEnded;
                 const int dims = book.dimensions;
                 const int64_t start = residue.begin + partition * size;
                 int64_t q = start % ch;
@@ -258,12 +263,11 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
                 for (int64_t covered = 0; covered < size; covered += dims) {
                     int64_t count = dims;
                     if (q + f * ch + dims > total) count = total + q - f * ch;
-                    if (count > dims || count > kMaxVectorValues)
-                        return mark_inexpressible(ctx), kResidueRefused;
+                    if (count > dims || count > kMaxVectorValues) return refuse_residue<Dir>(ctx);
                     if (count < 0) count = 0;
                     ValueSite sites[kMaxVectorValues];
                     for (int64_t j = 0; j < count; ++j) {
-                        if (f >= kMaxResiduePosition) return mark_inexpressible(ctx), kResidueRefused;
+                        if (f >= kMaxResiduePosition) return refuse_residue<Dir>(ctx);
                         sites[j] = {static_cast<int32_t>(f), q < 3 ? static_cast<int>(q) : 3,
                                     !do_not_decode[q]};
                         if (++q == ch) {
@@ -336,7 +340,7 @@ int32_t code_residue_value(Dir& d, StreamContext& ctx, int r4, int slot, int pas
 }
 
 template <class Dir>
-int rebuild_residue(Dir& d, StreamContext& ctx, int ch, int32_t n, int r, const uint8_t* do_not_decode) {
+int code_residue(Dir& d, StreamContext& ctx, int ch, int32_t n, int r, const uint8_t* do_not_decode) {
     VorbisSetup& setup = *ctx.setup;
     const Residue& residue = setup.residues[static_cast<size_t>(r)];
     const int type = setup.residue_types[static_cast<size_t>(r)];
@@ -361,5 +365,5 @@ int rebuild_residue(Dir& d, StreamContext& ctx, int ch, int32_t n, int r, const 
 template int32_t code_residue_value<Unpacking>(Unpacking&, StreamContext&, int, int, int, int32_t, int,
                                                int32_t);
 template int32_t code_residue_value<Packing>(Packing&, StreamContext&, int, int, int, int32_t, int, int32_t);
-template int rebuild_residue<Unpacking>(Unpacking&, StreamContext&, int, int32_t, int, const uint8_t*);
-template int rebuild_residue<Packing>(Packing&, StreamContext&, int, int32_t, int, const uint8_t*);
+template int code_residue<Unpacking>(Unpacking&, StreamContext&, int, int32_t, int, const uint8_t*);
+template int code_residue<Packing>(Packing&, StreamContext&, int, int32_t, int, const uint8_t*);

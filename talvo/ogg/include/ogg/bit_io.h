@@ -1,6 +1,8 @@
 #pragma once
 
 // Packet bit I/O over the page being built (unpacking) or modelled (packing), and the replay reader.
+// Whatever moves from one byte of a packet to the next may reach a segment boundary and so start a page:
+// those calls take the direction as a template argument (Unpacking or Packing, coder/bit_direction.h).
 //
 // Unpacking, rebuild mode: write_bits(ctx, value, n) appends the low n bits of value to the packet,
 //   least significant bit first. At each segment boundary it asks the page layer for the next lacing
@@ -9,12 +11,11 @@
 // Packing, rebuild mode: take_bits(ctx, n) returns the n bits that write_bits would have written at this
 //   point of the original packet, moving through exactly the same bytes, segments and pages. Bits that
 //   write_bits would drop read as 0.
-// Either direction, replay mode: read_bits(ctx, n) returns the next n bits of the replayed packet
-//   (0 once it is exhausted; bit_count is then -1), read_aligned_byte(ctx) the next whole byte (-1 at
-//   the end).
-// transfer_bits<Dir>(ctx, value, n) is the direction-neutral form a field coder uses: it writes `value`
-// when unpacking and returns the original's bits when packing.
+// Either direction, replay mode: read_bits<Dir>(ctx, n) returns the next n bits of the replayed packet
+//   (0 once it is exhausted; bit_count is then -1), read_aligned_byte<Dir>(ctx) the next whole byte (-1
+//   at the end).
 
+#include "coder/bit_direction.h"
 #include "ogg/stream_context.h"
 
 #include <cstdint>
@@ -22,11 +23,11 @@
 // Moves the cursor to the next byte of the packet, taking the next lacing value (and page) when the
 // current segment is used up. False when the packet has no further byte: out_cursor then rests one past
 // the packet's last byte, also on every later call.
-bool enter_next_byte_slow(StreamContext& ctx);
+template <class Dir> bool enter_next_byte_slow(StreamContext& ctx);
 
-inline bool enter_next_byte(StreamContext& ctx) {
+template <class Dir> inline bool enter_next_byte(StreamContext& ctx) {
     ++ctx.out_cursor;
-    if (ctx.out_cursor >= ctx.segment_end) return enter_next_byte_slow(ctx);
+    if (ctx.out_cursor >= ctx.segment_end) return enter_next_byte_slow<Dir>(ctx);
     --ctx.segment_remaining;
     --ctx.packet_remaining;
     return true;
@@ -43,7 +44,7 @@ inline void write_bits(StreamContext& ctx, uint32_t value, int n) {
     if (total > 8) {
         uint32_t rest = value >> (8 - ctx.bit_pos);
         do {
-            if (!enter_next_byte(ctx)) return; // dropped: the packet is complete
+            if (!enter_next_byte<Unpacking>(ctx)) return; // dropped: the packet is complete
             *ctx.out_cursor = static_cast<uint8_t>(rest);
             rest >>= 8;
             total -= 8;
@@ -65,22 +66,13 @@ inline uint32_t take_bits(StreamContext& ctx, int n) {
     int got = 8 - ctx.bit_pos;
     int total = ctx.bit_pos + n;
     while (total > 8) {
-        if (!enter_next_byte(ctx)) return value & mask;
+        if (!enter_next_byte<Packing>(ctx)) return value & mask;
         value |= original_byte(ctx) << got;
         got += 8;
         total -= 8;
     }
     ctx.bit_pos = total;
     return value & mask;
-}
-
-template <class Dir> inline uint32_t transfer_bits(StreamContext& ctx, uint32_t value, int n) {
-    if constexpr (Dir::packing) {
-        return take_bits(ctx, n);
-    } else {
-        write_bits(ctx, value, n);
-        return value & low_bits_mask(n);
-    }
 }
 
 // Byte-aligned fields: stored at out_cursor (unpacking) or read from it (packing), not through the bit
@@ -96,32 +88,10 @@ template <class Dir> inline uint32_t transfer_aligned_byte(StreamContext& ctx, u
 }
 
 // Replay reader.
-uint32_t read_bits(StreamContext& ctx, int n);
-int32_t read_aligned_byte(StreamContext& ctx);
-// The next byte of the replay input (refilled from the archive when the buffer is used up; 0 and
-// `input_ended` when nothing follows).
+template <class Dir> uint32_t read_bits(StreamContext& ctx, int n);
+template <class Dir> int32_t read_aligned_byte(StreamContext& ctx);
+// The next byte of the replay input (refilled through ctx.replay_refill when the buffer is used up; 0
+// and `input_ended` when nothing follows).
 uint8_t next_replay_byte(StreamContext& ctx);
 // Takes the next page into the replay buffer through ctx.replay_refill; false when none follows.
 bool refill_replay(StreamContext& ctx);
-
-inline uint32_t read_bits_1(StreamContext& ctx) {
-    return read_bits(ctx, 1);
-}
-inline uint32_t read_bits_2(StreamContext& ctx) {
-    return read_bits(ctx, 2);
-}
-inline uint32_t read_bits_3(StreamContext& ctx) {
-    return read_bits(ctx, 3);
-}
-inline uint32_t read_bits_4(StreamContext& ctx) {
-    return read_bits(ctx, 4);
-}
-inline uint32_t read_bits_5(StreamContext& ctx) {
-    return read_bits(ctx, 5);
-}
-inline uint32_t read_bits_8(StreamContext& ctx) {
-    return read_bits(ctx, 8);
-}
-inline uint32_t read_bits_16(StreamContext& ctx) {
-    return read_bits(ctx, 16);
-}

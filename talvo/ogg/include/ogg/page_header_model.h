@@ -67,7 +67,7 @@ template <class Dir> bool code_page_header(Dir& d, StreamContext& ctx, int expec
     uint8_t* const page = ctx.out_cursor - kOggVersion; // the capture pattern is in place
 
     if constexpr (packing) {
-        if (page[kOggVersion] != 0) return mark_inexpressible(ctx);
+        if (page[kOggVersion] != 0) return fail_stream<Dir>(ctx);
     } else {
         page[kOggVersion] = 0;
     }
@@ -159,7 +159,7 @@ template <class Dir> bool code_page_header(Dir& d, StreamContext& ctx, int expec
         std::memcpy(page + kOggHeaderSize, ctx.lacing, static_cast<size_t>(s));
     } else if (s != page[kOggSegmentCount] ||
                std::memcmp(ctx.lacing, page + kOggHeaderSize, static_cast<size_t>(s)) != 0) {
-        return mark_inexpressible(ctx);
+        return fail_stream<Dir>(ctx);
     }
     enter_payload(ctx, page + kOggHeaderSize + s);
     return true;

@@ -17,12 +17,13 @@
 // packet_probs[kTerminatingZeroProb].
 //
 // Who calls what:
-//   header codec   open_page(ctx, 2) for a stream's first page (instead of flush + "OggS" +
-//                  decode_page_header, so that the packing direction takes the next original page),
-//                  open_page(ctx, 0) for the comment page, begin_packet, next_lacing.
+//   header codec   open_page<Dir>(ctx, 2) for a stream's first page (so that the packing direction
+//                  takes the next original page), open_page<Dir>(ctx, 0) for the comment page,
+//                  begin_packet, next_lacing.
 //   packet loop    start_audio_packet, then the packet's fields through the bit I/O.
 //   bit I/O        next_lacing at every segment boundary.
-// Every entry works in both directions and both modes; `ctx.packing` and `ctx.mode` choose.
+// Every entry works in both directions and both modes: the direction is the template argument
+// (Unpacking or Packing), the mode is ctx.mode.
 
 #include "coder/bit_direction.h"
 #include "coder/value_code.h"
@@ -40,28 +41,25 @@ using ShapeSerialNumber = ValueShape<5, 3, true, 2>;
 // cannot be expressed.
 template <class Dir> bool code_page_header(Dir& d, StreamContext& ctx, int expected_type);
 
-// Unpacking, rebuild mode, with the page decoder. The caller has written "OggS" at out_cursor.
-bool decode_page_header(StreamContext& ctx, int expected_type);
-
 // Replay mode: the fields after "OggS" from the replay input.
 bool parse_page_header(StreamContext& ctx);
 
 // Finishes the page being built: stores copies (CRC field zero) while capturing or remembering, places
 // the CRC and writes the page (unpacking); out_cursor back to page_start.
-void flush_page(StreamContext& ctx);
+template <class Dir> void flush_page(StreamContext& ctx);
 
-// Flushes and starts the next page with the expected header type in the current mode and direction.
-bool open_page(StreamContext& ctx, int expected_type);
+// Flushes and starts the next page with the expected header type in the current mode.
+template <class Dir> bool open_page(StreamContext& ctx, int expected_type);
 
 // The next lacing value of the current packet (0 = none), starting the next page of a continued
 // packet when the page's lacing values are used up.
-int next_lacing(StreamContext& ctx);
+template <class Dir> int next_lacing(StreamContext& ctx);
 
 // Sets up the next packet of the page, starting a page when none is open.
-bool begin_packet(StreamContext& ctx);
+template <class Dir> bool begin_packet(StreamContext& ctx);
 
 // The page part of starting an audio packet; false at the end of the stream or on failure.
-bool start_audio_packet(StreamContext& ctx);
+template <class Dir> bool start_audio_packet(StreamContext& ctx);
 
 // True after start_audio_packet returned false because the stream's last page was used up.
 inline bool stream_complete(const StreamContext& ctx) {
@@ -70,12 +68,12 @@ inline bool stream_complete(const StreamContext& ctx) {
 
 // Packing: skips the next n original pages (the pages a header copy replays instead of modelling).
 // A header copy in the packing direction: find the comment and setup pages in the header store
-// (store_find_match), code the copy decision and the index, load_replay() the stored record, set
-// mode 1, skip the original pages the record stands for, and run the header codec in replay mode; the
+// (store_find_match), code the copy decision and the index, load_replay() the stored record, switch to
+// replay mode, skip the original pages the record stands for, and run the header codec in replay mode; the
 // first start_audio_packet then takes the next original page in rebuild mode.
 bool skip_original_pages(StreamContext& ctx, int32_t n);
 
-// Sets the serial number at offset 14, recomputes the CRC; returns the page's size from its lacing table.
+// Sets the serial number, recomputes the CRC; returns the page's size from its lacing table.
 uint32_t restamp_page(uint8_t* page, uint32_t serial);
 
 // Restamps the whole pages of a stored record in place with `serial`; false if the record does not end

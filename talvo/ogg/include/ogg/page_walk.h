@@ -26,4 +26,4 @@ std::vector<uint8_t> concat_payloads(const std::vector<OggPage>& pages);
 // expected type 2, later packets start with start_audio_packet. Unpacking takes each packet byte from
 // `payload` (the stream's payload bytes in page order, `payload_size` of them); packing reads them from
 // the original pages and ignores `payload`. True when the stream ended on its last page.
-bool walk_stream_pages(StreamContext& ctx, const uint8_t* payload, size_t payload_size);
+template <class Dir> bool walk_stream_pages(StreamContext& ctx, const uint8_t* payload, size_t payload_size);

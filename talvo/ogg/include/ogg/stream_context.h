@@ -3,19 +3,21 @@
 // StreamContext: everything needed to rebuild (or, packing, to read and model) one Ogg Vorbis logical
 // stream. Every codec and field coder works through it.
 //
-// Directions and modes
-//   Unpacking (restoring): `packing` is false. Fields are decoded from the three range decoders and
-//     written into the page buffer with write_bits (ogg/bit_io.h); the page layer (ogg/page_layer.h)
-//     decodes page headers and lacing from `page_decoder`, and writes each finished page to `output`.
-//   Packing (archiving): `packing` is true. The Ogg pages of the logical stream already exist; they are
-//     handed over with set_original_pages(). `page_start`, `out_cursor` and `segment_end` then point into
-//     the ORIGINAL page being modelled, and take_bits (ogg/bit_io.h) returns the bits that write_bits
-//     would have written at the same place, walking the same segment and page boundaries. The page
-//     layer codes page headers and lacing into `page_encoder` and writes nothing. Where the packing
-//     side meets something the model cannot express it sets `inexpressible`; the packer then stores the
-//     stream raw.
-//   `mode` (both directions): 0 = rebuild, 1 = replay. In replay mode the bits of a stored packet are
-//     read back from the replay buffer (read_bits); nothing is coded and no model changes.
+// Directions and modes. The direction is a type (Unpacking or Packing, coder/bit_direction.h) that every
+// codec and the page layer take as a template argument; the context holds no direction of its own.
+//   Unpacking (restoring): fields are decoded from the three range decoders and written into the page
+//     buffer with write_bits (ogg/bit_io.h); the page layer (ogg/page_layer.h) decodes page headers and
+//     lacing from `page_decoder`, and writes each finished page to `output`. Where the archive describes
+//     what no packer writes (a value beyond its table, a setup the codecs refuse) the stream fails and
+//     `damaged` is set.
+//   Packing (archiving): the Ogg pages of the logical stream already exist; they are handed over with
+//     set_original_pages(). `page_start`, `out_cursor` and `segment_end` then point into the ORIGINAL
+//     page being modelled, and take_bits (ogg/bit_io.h) returns the bits that write_bits would have
+//     written at the same place, walking the same segment and page boundaries. The page layer codes page
+//     headers and lacing into `page_encoder` and writes nothing. Where the packing side meets something
+//     the model cannot express it sets `inexpressible`; the packer then stores the stream raw.
+//   `mode` (both directions): rebuild or replay. In replay mode the bits of a stored packet are read
+//     back from the replay buffer (read_bits); nothing is coded and no model changes.
 //
 // Life cycle, per stream item: init_stream_context() (links), open_page_buffer() (unpacking) or
 // set_original_pages() (packing), start the decoders, then the header codec and the packet loop.
@@ -40,6 +42,9 @@ constexpr int kMaxLacing = 255;
 // Where the replay input takes further bytes once the stored ones are used up (unpacking: the archive
 // holds the following header pages verbatim). Puts the next page into `storage`, grown when it is too
 // small, and returns its size; 0 when no page follows.
+// Rebuild: fields are coded (and, unpacking, written). Replay: a stored packet is read back as it is.
+enum class CodingMode : uint8_t { Rebuild, Replay };
+
 struct ReplayRefill {
     void* context = nullptr;
     int32_t (*next_page)(void* context, std::vector<uint8_t>& storage) = nullptr;
@@ -53,7 +58,7 @@ struct StreamContext {
     RangeDecoder* control_decoder = nullptr;
 
     // 2. Modes and output.
-    int8_t mode = 0;     // 0 rebuild, 1 replay
+    CodingMode mode = CodingMode::Rebuild;
     int32_t bit_pos = 0; // bits used in the byte at out_cursor, 0..8
     uint8_t* page_start = nullptr;
     uint8_t* out_cursor = nullptr;
@@ -108,9 +113,12 @@ struct StreamContext {
     uint8_t* scratch_large = nullptr; // 1 MiB
     uint8_t* scratch_small = nullptr; // 1 KiB
 
-    // Packing direction.
-    bool packing = false;
+    // The stream failed: unpacking, the archive describes what no packer writes; packing, the model
+    // cannot express the original.
+    bool damaged = false;
     bool inexpressible = false;
+
+    // Packing direction.
     RangeEncoder* page_encoder = nullptr;
     const OggPage* original_pages = nullptr;
     int32_t original_page_count = 0;
@@ -144,15 +152,19 @@ void init_stream_context(StreamContext& ctx, const StreamLinks& links);
 void open_page_buffer(StreamContext& ctx);
 
 // Packing: the logical stream's original pages, in order; page starts take them one by one. Also sets
-// `packing` and the page encoder. The pages must stay valid while the stream is modelled. False when a
+// the page encoder. The pages must stay valid while the stream is modelled. False when a
 // page is not a whole Ogg page (its size disagrees with its lacing table).
 bool set_original_pages(StreamContext& ctx, const OggPage* pages, int32_t count, RangeEncoder* page_encoder);
 
 // Copies n stored bytes into the replay buffer; the replay readers read them next.
 void load_replay(StreamContext& ctx, const uint8_t* bytes, int32_t n);
 
-// Packing: marks the stream as one the model cannot express. Returns false, for `return fail(ctx);`.
-inline bool mark_inexpressible(StreamContext& ctx) {
-    ctx.inexpressible = true;
+// Ends the stream as failed: packing, the original is beyond what the model expresses; unpacking, the
+// archive is damaged. Returns false, for `return fail_stream<Dir>(ctx);`.
+template <class Dir> bool fail_stream(StreamContext& ctx) {
+    if constexpr (Dir::packing)
+        ctx.inexpressible = true;
+    else
+        ctx.damaged = true;
     return false;
 }

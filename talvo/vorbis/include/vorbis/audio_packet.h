@@ -18,4 +18,4 @@ template <class Dir> void code_truncation(Dir& aux, StreamContext& ctx, bool dec
 
 // The rest of the packet of mode `mode`. `data` and `aux` are the directions of the data and auxiliary
 // sub-streams. False when a floor fails or a residue cannot go on.
-template <class Dir> bool rebuild_audio_packet(Dir& data, Dir& aux, StreamContext& ctx, const Mode& mode);
+template <class Dir> bool code_audio_packet(Dir& data, Dir& aux, StreamContext& ctx, const Mode& mode);

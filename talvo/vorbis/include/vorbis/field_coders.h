@@ -4,7 +4,7 @@
 //
 // Every coder takes the direction object first: Unpacking{&ctx.data_decoder} when restoring,
 // Packing{&data_encoder} when archiving (coder/bit_direction.h), then the StreamContext. The context's
-// `mode` picks rebuild (0) or replay (1):
+// `mode` picks rebuild or replay (CodingMode):
 //
 //   Unpacking, rebuild: decode the value, update the model, write the field into the packet
 //                       (write_bits, or at out_cursor for the byte-aligned coders), return the value.
@@ -15,17 +15,17 @@
 //   Either, replay:     return the field's raw bits from the replay reader; nothing is coded, no model
 //                       or probability changes, nothing is written.
 //
-// Example, the codebook dimensions (16-bit field, model 17):
+// Example, the codebook dimensions (16-bit field):
 //     Unpacking up{&ctx.data_decoder};
-//     int32_t dims = code_value_c4m3s2(up, ctx, (*ctx.models)[17]);
+//     int32_t dims = code_value_c4m3s2(up, ctx, (*ctx.models)[kModelCodebookDimensions]);
 // and the same line with a Packing object in the packer.
 //
 // The returned value is the full 32-bit predicted value, not the masked field. When packing, the delta
 // is chosen so that the value equals the field read whenever the shape can carry that difference, so
 // both directions parse the header alike.
 //
-// Decode-only coders (decode_value_c3m1, decode_value_c4m3) write nothing: the caller writes the value
-// piecewise. When packing, the caller has already assembled the value and passes it as `known`.
+// The unwritten coders (code_unwritten_c3m1, code_unwritten_c4m3) write nothing: the caller writes the
+// value piecewise. When packing, the caller has already assembled the value and passes it as `known`.
 
 #include "coder/bit_direction.h"
 #include "coder/value_code.h"
@@ -39,7 +39,7 @@ namespace field_detail {
 
 template <class Shape, class Dir>
 int32_t code_bit_field(Dir& d, StreamContext& ctx, int n_bits, ValueModel& m, bool per_class, int order) {
-    if (ctx.mode != 0) return static_cast<int32_t>(read_bits(ctx, n_bits));
+    if (ctx.mode == CodingMode::Replay) return static_cast<int32_t>(read_bits<Dir>(ctx, n_bits));
     int32_t delta = 0;
     if constexpr (Dir::packing) {
         const uint32_t field = take_bits(ctx, n_bits);
@@ -64,7 +64,7 @@ inline uint32_t replay_bytes_le(StreamContext& ctx, int n) {
 // Byte-aligned value fields: one byte, or a 32-bit little-endian word, at out_cursor.
 template <class Shape, class Dir>
 int32_t code_aligned_field(Dir& d, StreamContext& ctx, int n_bytes, ValueModel& m) {
-    if (ctx.mode != 0) return static_cast<int32_t>(replay_bytes_le(ctx, n_bytes));
+    if (ctx.mode == CodingMode::Replay) return static_cast<int32_t>(replay_bytes_le(ctx, n_bytes));
     int32_t delta = 0;
     if constexpr (Dir::packing) {
         uint32_t field = 0;
@@ -177,20 +177,20 @@ template <class Dir> int32_t code_byte_c3m3(Dir& d, StreamContext& ctx, ValueMod
 template <class Dir> int32_t code_word_c5m3(Dir& d, StreamContext& ctx, ValueModel& model) {
     return field_detail::code_aligned_field<ShapeC5M3>(d, ctx, 4, model);
 }
-// Decode-only, rebuild mode: nothing is written; `known` is the value when packing.
+// Rebuild mode, nothing written (the caller writes the value piecewise); `known` is the value when packing.
 template <class Dir>
-int32_t decode_value_c3m1(Dir& d, StreamContext& ctx, ValueModel& model, int32_t known = 0) {
+int32_t code_unwritten_c3m1(Dir& d, StreamContext& ctx, ValueModel& model, int32_t known = 0) {
     return field_detail::code_known_value<ShapeC3M1>(d, ctx, model, 1, known);
 }
 template <class Dir>
-int32_t decode_value_c4m3(Dir& d, StreamContext& ctx, ValueModel& model, int32_t known = 0) {
+int32_t code_unwritten_c4m3(Dir& d, StreamContext& ctx, ValueModel& model, int32_t known = 0) {
     return field_detail::code_known_value<ShapeC4M3>(d, ctx, model, 0, known);
 }
 
 // Header fields on their own entries of packet_probs (P), after a root (model_map.h) whose own entry is
 // not used. One adaptive bit at P[root + 1], written as an n-bit field.
 template <class Dir> int32_t code_flag_field(Dir& d, StreamContext& ctx, int root, int n_bits) {
-    if (ctx.mode != 0) return static_cast<int32_t>(read_bits(ctx, n_bits));
+    if (ctx.mode == CodingMode::Replay) return static_cast<int32_t>(read_bits<Dir>(ctx, n_bits));
     const uint32_t field = field_detail::root_field<Dir>(ctx, n_bits, 1);
     const int bit = d.bit(ctx.packet_probs[root + 1], static_cast<int>(field));
     if constexpr (!Dir::packing) write_bits(ctx, static_cast<uint32_t>(bit), n_bits);
@@ -198,7 +198,7 @@ template <class Dir> int32_t code_flag_field(Dir& d, StreamContext& ctx, int roo
 }
 // Two-level tree: P[root + 1], then P[root + 2 + first bit]; value 0..3 as an n-bit field.
 template <class Dir> int32_t code_tree2_field(Dir& d, StreamContext& ctx, int root, int n_bits) {
-    if (ctx.mode != 0) return static_cast<int32_t>(read_bits(ctx, n_bits));
+    if (ctx.mode == CodingMode::Replay) return static_cast<int32_t>(read_bits<Dir>(ctx, n_bits));
     const uint32_t field = field_detail::root_field<Dir>(ctx, n_bits, 3);
     const int b1 = d.bit(ctx.packet_probs[root + 1], static_cast<int>(field >> 1));
     const int b0 = d.bit(ctx.packet_probs[root + 2 + b1], static_cast<int>(field & 1));
@@ -209,7 +209,7 @@ template <class Dir> int32_t code_tree2_field(Dir& d, StreamContext& ctx, int ro
 
 // A `levels`-level tree at P[root + 1 .. root + 2^levels - 1], written as a field of as many bits.
 template <class Dir> int32_t code_tree_field(Dir& d, StreamContext& ctx, int root, int levels) {
-    if (ctx.mode != 0) return static_cast<int32_t>(read_bits(ctx, levels));
+    if (ctx.mode == CodingMode::Replay) return static_cast<int32_t>(read_bits<Dir>(ctx, levels));
     const uint32_t field = field_detail::root_field<Dir>(ctx, levels, (1u << levels) - 1);
     const uint32_t v = d.tree(ctx.packet_probs + root, levels, field);
     if constexpr (!Dir::packing) write_bits(ctx, v, levels);
@@ -220,7 +220,7 @@ template <class Dir> int32_t code_tree_field(Dir& d, StreamContext& ctx, int roo
 // current segment (segment_remaining), in both modes.
 template <class Dir> int32_t code_text_byte(Dir& d, StreamContext& ctx, int root) {
     --ctx.segment_remaining;
-    if (ctx.mode != 0) return next_replay_byte(ctx);
+    if (ctx.mode == CodingMode::Replay) return next_replay_byte(ctx);
     uint32_t byte = 0;
     if constexpr (Dir::packing) byte = transfer_aligned_byte<Dir>(ctx, 0);
     byte = d.tree(ctx.packet_probs + root, 8, byte);
@@ -241,7 +241,7 @@ inline float unpack_float32(uint32_t word) {
 // 2^31 + exponent * 2^21 + mantissa (wrapping addition, so a mantissa of 2^21 or more carries into the
 // exponent). Returns the unpacked float.
 template <class Dir> float code_float_field(Dir& d, StreamContext& ctx, int which) {
-    if (ctx.mode != 0) return unpack_float32(read_bits(ctx, 32));
+    if (ctx.mode == CodingMode::Replay) return unpack_float32(read_bits<Dir>(ctx, 32));
     ModelArea& models = *ctx.models;
     ValueModel& em = models[kModelFloatExponent + which];
     ValueModel& mm = models[kModelFloatMantissa];

@@ -11,4 +11,4 @@
 // `data` codes the header fields, `control` the header-set decisions. Precondition: rebuild mode, the
 // stream's first page next. True with ctx.setup complete; false on any failure (packing: also when the
 // stream cannot be expressed, with ctx.inexpressible set).
-template <class Dir> bool rebuild_vorbis_headers(Dir& data, Dir& control, StreamContext& ctx);
+template <class Dir> bool code_vorbis_headers(Dir& data, Dir& control, StreamContext& ctx);

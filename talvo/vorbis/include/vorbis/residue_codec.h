@@ -32,4 +32,4 @@ int32_t code_residue_value(Dir& d, StreamContext& ctx, int r4, int slot, int pas
 // The residue of one submap: `ch` channels, `do_not_decode` per channel, n = half the block size, r the
 // residue number.
 template <class Dir>
-int rebuild_residue(Dir& d, StreamContext& ctx, int ch, int32_t n, int r, const uint8_t* do_not_decode);
+int code_residue(Dir& d, StreamContext& ctx, int ch, int32_t n, int r, const uint8_t* do_not_decode);
