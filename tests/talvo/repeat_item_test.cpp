@@ -35,8 +35,8 @@ TEST(RepeatItemTest, RestampsEveryPageAndWritesTheRecordOnce) {
     RangeDecoder dec;
     init_decoder(dec, enc.out.data(), static_cast<int32_t>(enc.out.size()));
     std::vector<uint8_t> first, second;
-    ASSERT_EQ(unpack_repeat_item(*unpacker.d, dec, vector_sink(first)), ItemResult::Done);
-    ASSERT_EQ(unpack_repeat_item(*unpacker.d, dec, vector_sink(second)), ItemResult::Done);
+    ASSERT_EQ(unpack_repeat_item(*unpacker.d, dec, vector_sink(first), CodecEvents{}), ItemResult::Done);
+    ASSERT_EQ(unpack_repeat_item(*unpacker.d, dec, vector_sink(second), CodecEvents{}), ItemResult::Done);
     EXPECT_EQ((*unpacker.d->models)[kModelSerial].last_value, 7);
     EXPECT_EQ(std::memcmp(unpacker.d->models.get(), packer.d->models.get(), sizeof(ModelArea)), 0);
     EXPECT_EQ(std::memcmp(unpacker.d->stream_store.buffer, packer.d->stream_store.buffer, 9200), 0)
@@ -77,9 +77,13 @@ TEST(RepeatItemTest, IndexBeyondTheStoreFails) {
     RangeDecoder dec;
     init_decoder(dec, enc.out.data(), static_cast<int32_t>(enc.out.size()));
     std::vector<uint8_t> out;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(unpack_repeat_item(*driver.d, dec, vector_sink(out)), ItemResult::Incomplete);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "frame list position error!\n");
+    std::vector<CodecEvent> reported;
+    const CodecEvents events{&reported, [](void* context, CodecEvent event, int count) {
+                                 for (int i = 0; i < count; ++i)
+                                     static_cast<std::vector<CodecEvent>*>(context)->push_back(event);
+                             }};
+    EXPECT_EQ(unpack_repeat_item(*driver.d, dec, vector_sink(out), events), ItemResult::Incomplete);
+    EXPECT_EQ(reported, std::vector<CodecEvent>{CodecEvent::MissingStoredRecord});
     EXPECT_TRUE(out.empty());
 }
 

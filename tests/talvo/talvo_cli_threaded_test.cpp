@@ -309,6 +309,12 @@ TEST_F(CommandLine, ResidueWarningsComeOncePerClassWordOrPassAndTheStreamIsResto
         EXPECT_EQ(run.output, kBanner + lines(c.line, reported));
         EXPECT_EQ(run.exit_code, 0);
         EXPECT_EQ(read_file(out), ogg);
+        // The packer's verification restores what it modelled in memory, and prints nothing.
+        testing::internal::CaptureStdout();
+        const PackResult packed = pack_file(ogg.data(), ogg.size());
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        ASSERT_EQ(packed.runs.size(), 1u);
+        EXPECT_EQ(packed.runs[0].kind, ItemChoice::Stream) << "modelled, so the verification ran the codecs";
     }
 }
 

@@ -8,7 +8,7 @@ namespace {
 
 template <class Dir>
 bool code_repeat_item(Dir& control, ModelArea& models, PageStore& stream_store, const OutputSink* output,
-                      uint32_t known_index, uint32_t known_serial) {
+                      const CodecEvents* events, uint32_t known_index, uint32_t known_serial) {
     const uint32_t k = code_store_index(control, models[kModelStreamStoreIndex], known_index);
     ValueModel& serial_model = models[kModelSerial];
     const uint32_t delta = known_serial - static_cast<uint32_t>(serial_model.last_value);
@@ -20,7 +20,10 @@ bool code_repeat_item(Dir& control, ModelArea& models, PageStore& stream_store, 
 
     uint8_t* bytes = nullptr;
     int32_t length = 0;
-    if (!store_lookup(stream_store, k, bytes, length)) return false;
+    if (!store_lookup(stream_store, k, bytes, length)) {
+        report_event(events, CodecEvent::MissingStoredRecord);
+        return false;
+    }
     const bool whole = restamp_record(bytes, length, serial);
     if (output && length > 0) return sink_write(*output, bytes, static_cast<size_t>(length)) && whole;
     return whole;
@@ -40,11 +43,12 @@ bool watched_write(void* context, const uint8_t* bytes, size_t n) {
 
 } // namespace
 
-ItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const OutputSink& output) {
+ItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const OutputSink& output,
+                              const CodecEvents& events) {
     WatchedOutput watched{&output};
     const OutputSink sink{&watched, watched_write};
     Unpacking d{&control};
-    const bool restored = code_repeat_item(d, *driver.models, driver.stream_store, &sink, 0, 0);
+    const bool restored = code_repeat_item(d, *driver.models, driver.stream_store, &sink, &events, 0, 0);
     if (watched.failed) return ItemResult::WriteFailed;
     return restored ? ItemResult::Done : ItemResult::Incomplete;
 }
@@ -52,5 +56,5 @@ ItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const
 bool pack_repeat_item(StreamDriver& driver, RangeEncoder& control, uint32_t index, uint32_t serial) {
     if (index >= static_cast<uint32_t>(driver.stream_store.record_count)) return false;
     Packing d{&control};
-    return code_repeat_item(d, *driver.models, driver.stream_store, nullptr, index, serial);
+    return code_repeat_item(d, *driver.models, driver.stream_store, nullptr, nullptr, index, serial);
 }

@@ -30,7 +30,8 @@ bool reset_for_stream(StreamDriver& driver) {
     return init_slot_table(driver.slots, driver.capacity, driver.age_shift);
 }
 
-void link_context(StreamDriver& driver, RangeDecoder* control, uint16_t* control_probs, OutputSink output) {
+void link_context(StreamDriver& driver, RangeDecoder* control, uint16_t* control_probs, OutputSink output,
+                  const CodecEvents* events) {
     StreamLinks links;
     links.control_decoder = control;
     links.control_probs = control_probs;
@@ -42,6 +43,7 @@ void link_context(StreamDriver& driver, RangeDecoder* control, uint16_t* control
     links.header_store = &driver.header_store;
     links.stream_store = &driver.stream_store;
     links.output = output;
+    links.events = events;
     init_stream_context(*driver.ctx, links);
 }
 
@@ -111,9 +113,9 @@ void destroy_stream_driver(StreamDriver* driver) {
 }
 
 ItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, RangeDecoder& control,
-                              uint16_t* control_probs, const OutputSink& output) {
+                              uint16_t* control_probs, const OutputSink& output, const CodecEvents& events) {
     StreamContext& ctx = *driver.ctx;
-    link_context(driver, &control, control_probs, output);
+    link_context(driver, &control, control_probs, output, &events);
     ctx.replay_refill = archive_page_refill(reader);
     Unpacking control_dir{&control};
     ctx.remember_stream = code_remember_bit(control_dir, control_probs, false) ? 1 : 0;
@@ -150,7 +152,7 @@ ItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, Range
     // ends this item only.
     const bool corrupt = decoder_overran(ctx.data_decoder) || decoder_overran(ctx.page_decoder) ||
                          decoder_overran(ctx.aux_decoder) || decoder_overran(control);
-    link_context(driver, nullptr, nullptr, OutputSink{});
+    link_context(driver, nullptr, nullptr, OutputSink{}, nullptr);
     if (corrupt) return ItemResult::Corrupt;
     return ok ? ItemResult::Done : ItemResult::Incomplete;
 }
@@ -161,7 +163,7 @@ bool pack_stream_item(StreamDriver& driver, const OggPage* pages, size_t count, 
     Snapshot snap;
     if (!take_snapshot(driver, snap)) return false;
     StreamContext& ctx = *driver.ctx;
-    link_context(driver, nullptr, control_probs, OutputSink{});
+    link_context(driver, nullptr, control_probs, OutputSink{}, nullptr);
     ctx.remember_stream = remember ? 1 : 0;
     const int32_t start = store_size(driver.stream_store);
     bool ok = set_original_pages(ctx, pages, static_cast<int32_t>(count), &page) && reset_for_stream(driver);
@@ -181,7 +183,7 @@ bool pack_stream_item(StreamDriver& driver, const OggPage* pages, size_t count, 
     constexpr size_t kSubStreamOverhead = 3 * (5 + 4);
     if (ok && aux.out.size() + page.out.size() + data.out.size() + kSubStreamOverhead > budget) ok = false;
     if (ok && remember) store_add_record(driver.stream_store, start, store_size(driver.stream_store) - start);
-    link_context(driver, nullptr, nullptr, OutputSink{});
+    link_context(driver, nullptr, nullptr, OutputSink{}, nullptr);
     if (!ok) restore_snapshot(driver, snap);
     return ok;
 }

@@ -16,6 +16,28 @@ bool file_write(void* file, const uint8_t* bytes, size_t n) {
     return std::fwrite(bytes, 1, n, static_cast<FILE*>(file)) == n;
 }
 
+// One line per event, as it happens, before the run's own last line.
+const char* event_line(CodecEvent event) {
+    switch (event) {
+    case CodecEvent::FloorType0:
+        return "floor0!\n";
+    case CodecEvent::ResidueValueOverflow:
+        return "res_value overflow!\n";
+    case CodecEvent::ResidueClassOverflow:
+        return "residue class overflow\n";
+    case CodecEvent::ResidueType2OneChannel:
+        return "warning! (rtype == 2 && ch == 1)\n";
+    case CodecEvent::MissingStoredRecord:
+        return "frame list position error!\n";
+    }
+    return "";
+}
+
+void print_event(void* /*context*/, CodecEvent event, int count) {
+    for (int i = 0; i < count; ++i)
+        std::fputs(event_line(event), stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -35,7 +57,8 @@ int main(int argc, char** argv) {
         if (!output) {
             status = UnpackStatus::CannotCreate;
         } else {
-            status = unpack_items(archive, settings, OutputSink{output, file_write});
+            status = unpack_items(archive, settings, OutputSink{output, file_write},
+                                  CodecEvents{nullptr, print_event});
             const bool restored = status == UnpackStatus::Ok || status == UnpackStatus::Incomplete;
             // Buffered bytes that cannot be written are a failed write too.
             if (std::fclose(output) != 0 && restored) status = UnpackStatus::WriteFailed;

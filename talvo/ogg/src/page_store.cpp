@@ -2,7 +2,6 @@
 
 #include "ogg/ogg_page.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -77,10 +76,7 @@ void store_add_record(PageStore& store, int32_t offset, int32_t length) {
 }
 
 bool store_lookup(const PageStore& store, uint32_t k, uint8_t*& bytes, int32_t& length) {
-    if (k >= static_cast<uint32_t>(store.record_count)) {
-        std::fputs("frame list position error!\n", stdout);
-        return false;
-    }
+    if (k >= static_cast<uint32_t>(store.record_count)) return false;
     const PageRecord& r = store.records[store.record_count - 1 - static_cast<int32_t>(k)];
     bytes = store.buffer + r.offset;
     length = r.length;

@@ -23,6 +23,7 @@ void init_stream_context(StreamContext& ctx, const StreamLinks& links) {
     ctx.header_store = links.header_store;
     ctx.stream_store = links.stream_store;
     ctx.output = links.output;
+    ctx.events = links.events;
 }
 
 void open_page_buffer(StreamContext& ctx) {

@@ -23,6 +23,7 @@ struct RunState {
     uint8_t* control_block = nullptr;
     uint32_t control_length = 0;
     OutputSink output;
+    CodecEvents events;
     ArchiveSettings settings;
     RawItemBuffer raw_buffer;
     StreamDriver* stream_driver = nullptr; // models, tables and stores kept across stream items
@@ -101,10 +102,11 @@ UnpackStatus run_items(RunState& state) {
             result = unpack_raw_item(state.reader, state.raw_buffer, state.output, end_marker);
             if (result == ItemResult::Done && end_marker) return UnpackStatus::Ok;
         } else if (kind == ItemKind::Repeat) {
-            result = unpack_repeat_item(*state.stream_driver, state.control_decoder, state.output);
+            result =
+                unpack_repeat_item(*state.stream_driver, state.control_decoder, state.output, state.events);
         } else {
             result = unpack_stream_item(*state.stream_driver, state.reader, state.control_decoder,
-                                        state.control_probs, state.output);
+                                        state.control_probs, state.output, state.events);
         }
         const UnpackStatus status = item_status(state, result);
         if (status != UnpackStatus::Ok) return status;
@@ -139,19 +141,20 @@ UnpackStatus read_archive_header(const ArchiveInput& input, ArchiveSettings& set
 }
 
 UnpackStatus unpack_items(const ArchiveInput& input, const ArchiveSettings& settings,
-                          const OutputSink& output) {
+                          const OutputSink& output, const CodecEvents& events) {
     auto* state = new (std::nothrow) RunState;
     if (!state) return UnpackStatus::OutOfMemory;
     std::fill(std::begin(state->control_probs), std::end(state->control_probs), kProbInit);
     state->output = output;
+    state->events = events;
     state->settings = settings;
     const UnpackStatus status = run_archive(*state, input);
     delete state;
     return status;
 }
 
-UnpackStatus unpack_archive(const ArchiveInput& input, const OutputSink& output) {
+UnpackStatus unpack_archive(const ArchiveInput& input, const OutputSink& output, const CodecEvents& events) {
     ArchiveSettings settings;
     const UnpackStatus status = read_archive_header(input, settings);
-    return status == UnpackStatus::Ok ? unpack_items(input, settings, output) : status;
+    return status == UnpackStatus::Ok ? unpack_items(input, settings, output, events) : status;
 }

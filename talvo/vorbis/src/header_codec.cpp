@@ -6,13 +6,12 @@
 #include "ogg/page_store.h"
 #include "vorbis/codebook_slots.h"
 #include "vorbis/codebook_tables.h"
+#include "vorbis/codec_events.h"
 #include "vorbis/field_coders.h"
 #include "vorbis/floor1_codec.h"
 #include "vorbis/packet_tail.h"
 #include "vorbis/residue_codec.h"
 #include "vorbis/vorbis_setup.h"
-
-#include <cstdio>
 
 namespace {
 
@@ -61,7 +60,10 @@ template <class Dir> bool copy_header_set(Dir& control, StreamContext& ctx) {
     const uint32_t k = code_store_index(control, (*ctx.models)[kModelHeaderStoreIndex], known);
     uint8_t* bytes = nullptr;
     int32_t length = 0;
-    if (!store_lookup(*ctx.header_store, k, bytes, length)) return false;
+    if (!store_lookup(*ctx.header_store, k, bytes, length)) {
+        if constexpr (!Dir::packing) report_event(ctx.events, CodecEvent::MissingStoredRecord);
+        return false;
+    }
     load_replay(ctx, bytes, length);
     // The serial number of the identification page, still in place.
     const uint32_t serial = read_le32(ctx.page_start + kOggSerial);
@@ -196,7 +198,7 @@ template <class Dir> bool floor1(Dir& data, StreamContext& ctx, int number, Floo
     const int32_t type = code_flag_field(data, ctx, kFloorTypeFlag, 16);
     setup.floor_types[static_cast<size_t>(number)] = static_cast<uint16_t>(type);
     if (type == 0) {
-        if constexpr (!Dir::packing) std::printf("floor0!\n");
+        if constexpr (!Dir::packing) report_event(ctx.events, CodecEvent::FloorType0);
         return fail_stream<Dir>(ctx);
     }
     const int32_t partitions = code_value_c3m3(data, ctx, 5, models[kModelFloorPartitions], false, 1);

@@ -2,10 +2,9 @@
 
 #include "ogg/bit_io.h"
 #include "vorbis/codebook_slots.h"
+#include "vorbis/codec_events.h"
 #include "vorbis/codeword_io.h"
 #include "vorbis/vorbis_setup.h"
-
-#include <cstdio>
 
 namespace {
 
@@ -113,7 +112,7 @@ int code_vector(Dir& d, StreamContext& ctx, int book_number, int r4, int pass, i
                             radix / 2);
     }
     if (code < 0 || code >= book.tuple_count) {
-        if constexpr (!Dir::packing) std::printf("res_value overflow!\n");
+        if constexpr (!Dir::packing) report_event(ctx.events, CodecEvent::ResidueValueOverflow);
         return refuse_residue<Dir>(ctx);
     }
     const int32_t index = book.value_table[static_cast<size_t>(code)];
@@ -177,7 +176,7 @@ int residue_types_0_1(Dir& d, StreamContext& ctx, const Residue& residue, int ty
                     if (do_not_decode[c]) continue;
                     if constexpr (!Dir::packing) {
                         if (residue.classifications >= kMaxResidueClasses)
-                            std::printf("residue class overflow\n");
+                            report_event(ctx.events, CodecEvent::ResidueClassOverflow);
                     }
                     if (!code_class_word(d, ctx, residue, r4, static_cast<int32_t>(p), classwords,
                                          partition_classes(setup, c)))
@@ -243,8 +242,7 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
             if (pass == 0) {
                 if constexpr (!Dir::packing) {
                     if (residue.classifications >= kMaxResidueClasses)
-                        for (int i = 0; i < classwords; ++i)
-                            std::printf("residue class overflow\n");
+                        report_event(ctx.events, CodecEvent::ResidueClassOverflow, classwords);
                 }
                 if (!code_class_word(d, ctx, residue, r4, static_cast<int32_t>(p), classwords, classes))
                     return kResidueRefused;
@@ -351,10 +349,8 @@ int code_residue(Dir& d, StreamContext& ctx, int ch, int32_t n, int r, const uin
         if (!any) return kResidueDone;
         if (ch == 1) {
             // Nothing is coded; whatever the original holds here comes back as the packet's tail bytes.
-            if constexpr (!Dir::packing) {
-                for (int pass = 0; pass < kResiduePasses; ++pass)
-                    std::printf("warning! (rtype == 2 && ch == 1)\n");
-            }
+            if constexpr (!Dir::packing)
+                report_event(ctx.events, CodecEvent::ResidueType2OneChannel, kResiduePasses);
             return kResidueDone;
         }
         return residue_type_2(d, ctx, residue, ch, n, r, do_not_decode);

@@ -18,9 +18,10 @@
 #include <cstdint>
 
 // Unpacking, after the item's announcement: the stored stream, restamped, to `output`. Incomplete when
-// the index names no stored stream ("frame list position error!" has been printed, nothing is written
-// and the next item follows).
-ItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const OutputSink& output);
+// the index names no stored stream (reported to `events`; nothing is written and the next item
+// follows).
+ItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const OutputSink& output,
+                              const CodecEvents& events);
 
 // Packing, after the item's announcement: codes the stream store's record `index` (0 = newest) under
 // `serial`. False, with nothing coded, when there is no such record or it is no whole pages.

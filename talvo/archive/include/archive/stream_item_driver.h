@@ -14,6 +14,7 @@
 #include "ogg/page_store.h"
 #include "ogg/stream_context.h"
 #include "vorbis/codebook_slots.h"
+#include "vorbis/codec_events.h"
 #include "vorbis/vorbis_setup.h"
 
 #include <cstddef>
@@ -46,11 +47,11 @@ StreamDriver* create_stream_driver(int slot_selector, bool carry_over);
 void destroy_stream_driver(StreamDriver* driver);
 
 // Unpacking, after the item's announcement: the remember bit on `control`, the three sub-streams from
-// `reader`, the stream restored to `output`. Done when the stream reached its last page, or ended on a
-// failing page start (how a packer ends a stream it modelled only in part); Incomplete when a codec
-// failed before that.
+// `reader`, the stream restored to `output`, what the codecs report to `events`. Done when the stream reached
+// its last page, or ended on a failing page start (how a packer ends a stream it modelled only in part);
+// Incomplete when a codec failed before that.
 ItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, RangeDecoder& control,
-                              uint16_t* control_probs, const OutputSink& output);
+                              uint16_t* control_probs, const OutputSink& output, const CodecEvents& events);
 
 // Packing, after the item's announcement and remember bit (`remember` as coded): models the pages of one
 // logical stream. Its decisions go to `control` under `control_probs`, its sub-streams to the three

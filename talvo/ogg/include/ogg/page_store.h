@@ -49,8 +49,7 @@ bool store_append(PageStore& store, const uint8_t* bytes, size_t n);
 // (256 -> 384 -> 512 -> 768 -> 1024 ...).
 void store_add_record(PageStore& store, int32_t offset, int32_t length);
 
-// The k-th most recent record (k = 0 the newest). When there is none, prints
-// "frame list position error!" and returns false.
+// The k-th most recent record (k = 0 the newest); false when there is none.
 bool store_lookup(const PageStore& store, uint32_t k, uint8_t*& bytes, int32_t& length);
 
 // The index of the newest record whose pages equal `bytes` except for the serial number and CRC fields

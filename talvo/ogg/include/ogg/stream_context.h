@@ -32,8 +32,10 @@
 #include <vector>
 
 struct PageStore;
+// Owned by the Vorbis codecs, the layer above.
 struct VorbisSetup;
 struct CodebookSlotTable;
+struct CodecEvents;
 
 constexpr int kPageBufferSize = 65536;
 constexpr int kPageBufferSpare = 2; // spare bytes in front of the page buffer
@@ -70,8 +72,10 @@ struct StreamContext {
     int32_t input_ended = 0;
     ModelArea* models = nullptr;
 
-    // 3. The Vorbis setup of the stream and the audio packet start (owned by the Vorbis codecs).
+    // 3. The Vorbis setup of the stream, the audio packet start, and where the codecs report events
+    //    (owned by the Vorbis codecs).
     VorbisSetup* setup = nullptr;
+    const CodecEvents* events = nullptr; // unpacking: none, or the run's callback
     uint8_t last_mode_low_bit = 0;
     uint8_t last_previous_window = 0;
     uint8_t last_next_window = 0;
@@ -143,6 +147,7 @@ struct StreamLinks {
     PageStore* header_store = nullptr;
     PageStore* stream_store = nullptr;
     OutputSink output;
+    const CodecEvents* events = nullptr;
 };
 
 // Zeroes the whole context (keeping its grown buffers) and sets the links.

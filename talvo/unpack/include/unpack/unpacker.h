@@ -5,6 +5,7 @@
 
 #include "ogg/output_sink.h"
 #include "unpack/unpack_status.h"
+#include "vorbis/codec_events.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,9 +29,11 @@ struct ArchiveSettings {
 UnpackStatus read_archive_header(const ArchiveInput& input, ArchiveSettings& settings);
 
 // Runs the items after the header (which read_archive_header has read) into `output`. The output keeps
-// whatever was written before a failure.
+// whatever was written before a failure. What the codecs report goes to `events`, in the order it
+// happens (nowhere without a callback).
 UnpackStatus unpack_items(const ArchiveInput& input, const ArchiveSettings& settings,
-                          const OutputSink& output);
+                          const OutputSink& output, const CodecEvents& events = {});
 
 // Both: a whole archive into `output` (in memory, or an output that exists already).
-UnpackStatus unpack_archive(const ArchiveInput& input, const OutputSink& output);
+UnpackStatus unpack_archive(const ArchiveInput& input, const OutputSink& output,
+                            const CodecEvents& events = {});
