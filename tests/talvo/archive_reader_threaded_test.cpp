@@ -209,7 +209,7 @@ TEST(ArchiveReaderBlocks, EmptyBlockIsABufferNotAFailure) {
 TEST(ArchiveReaderStreams, ByteSourceFeedsAStreamedDecoder) {
     const auto source = pattern(100, 8);
     MemoryReader m(source);
-    ByteSource bs = reader_byte_source(m.reader);
+    ByteSource& bs = m.reader.byte_source;
     EXPECT_FALSE(bs.is_exhausted(bs.context));
     uint8_t dst[60];
     EXPECT_EQ(bs.read_bytes(bs.context, dst, 60), 60);

@@ -87,9 +87,7 @@ TEST(OneBytePackets, CommittedFilesAreModelledAndRoundTrip) {
         // The files were made large enough that the packer keeps their streams modelled.
         const PackResult result = pack_round_trip(ogg);
         ASSERT_EQ(result.runs.size(), 1u);
-        if (stream_modelling_available()) {
-            EXPECT_EQ(result.runs[0].kind, ItemChoice::Stream) << result.runs[0].why;
-        }
+        EXPECT_EQ(result.runs[0].kind, ItemChoice::Stream) << result.runs[0].why;
     }
 }
 

@@ -4,7 +4,6 @@
 // packer's own verification, and compare.
 
 #include "pack/packer.h"
-#include "pack/stream_modeller.h"
 #include "unpack/unpacker.h"
 
 #include <gtest/gtest.h>
@@ -45,10 +44,9 @@ inline std::vector<const PackedRun*> vorbis_runs(const PackResult& result) {
     return runs;
 }
 
-// A complete Vorbis stream is modelled whenever this build models streams at all; it is stored raw
-// only when its modelled form came out larger.
+// A complete Vorbis stream is modelled; it is stored raw only when its modelled form came out larger.
 inline void expect_modelled(const PackedRun& run) {
-    if (stream_modelling_available() && run.why.find("larger") == std::string::npos)
+    if (run.why.find("larger") == std::string::npos)
         EXPECT_NE(run.kind, ItemChoice::Raw) << "stream " << run.serial << " stored raw: " << run.why;
     else
         EXPECT_EQ(run.kind, ItemChoice::Raw);

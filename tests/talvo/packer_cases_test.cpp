@@ -49,14 +49,12 @@ TEST_F(PackerCases, TheSameStreamThreeTimesIsRepeated) {
     EXPECT_NE(runs[0]->serial, runs[1]->serial);
     for (const PackedRun* run : runs)
         expect_modelled(*run);
-    if (repeat_items_available()) {
-        EXPECT_EQ(runs[0]->kind, ItemChoice::Stream);
-        EXPECT_EQ(runs[1]->kind, ItemChoice::Repeat);
-        EXPECT_EQ(runs[2]->kind, ItemChoice::Repeat);
-        for (const PackedRun* run : runs)
-            EXPECT_EQ(run->modelled_end, run->end) << "the whole stream is modelled or repeated";
-        EXPECT_LT(result.archive.size(), load_sample("same_101.ogg").size());
-    }
+    EXPECT_EQ(runs[0]->kind, ItemChoice::Stream);
+    EXPECT_EQ(runs[1]->kind, ItemChoice::Repeat);
+    EXPECT_EQ(runs[2]->kind, ItemChoice::Repeat);
+    for (const PackedRun* run : runs)
+        EXPECT_EQ(run->modelled_end, run->end) << "the whole stream is modelled or repeated";
+    EXPECT_LT(result.archive.size(), load_sample("same_101.ogg").size());
 }
 
 TEST_F(PackerCases, SameSetupDifferentAudioCopiesTheHeaders) {
@@ -65,10 +63,8 @@ TEST_F(PackerCases, SameSetupDifferentAudioCopiesTheHeaders) {
     ASSERT_EQ(runs.size(), 2u);
     for (const PackedRun* run : runs)
         expect_modelled(*run);
-    if (header_copies_available()) {
-        EXPECT_EQ(runs[0]->kind, ItemChoice::Stream);
-        EXPECT_EQ(runs[1]->kind, ItemChoice::HeaderCopy);
-    }
+    EXPECT_EQ(runs[0]->kind, ItemChoice::Stream);
+    EXPECT_EQ(runs[1]->kind, ItemChoice::HeaderCopy);
 }
 
 TEST_F(PackerCases, InterleavedVorbisIsStoredRawWithItsReason) {
@@ -113,12 +109,10 @@ TEST_F(PackerCases, StreamCutInTheMiddleOfAPage) {
     const auto runs = vorbis_runs(result);
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_NE(runs[0]->why.find("cut short"), std::string::npos) << runs[0]->why;
-    if (stream_modelling_available()) {
-        // The good leading pages are modelled, up to the last page that ends a packet.
-        EXPECT_EQ(runs[0]->kind, ItemChoice::Stream);
-        EXPECT_GT(runs[0]->modelled_end, runs[0]->begin);
-        EXPECT_LE(runs[0]->modelled_end, page.offset);
-    }
+    // The good leading pages are modelled, up to the last page that ends a packet.
+    EXPECT_EQ(runs[0]->kind, ItemChoice::Stream);
+    EXPECT_GT(runs[0]->modelled_end, runs[0]->begin);
+    EXPECT_LE(runs[0]->modelled_end, page.offset);
 }
 
 // Whatever the input, the archive is never larger than the input stored as raw items: a stream cut
@@ -153,10 +147,8 @@ TEST_F(PackerCases, FlippedPayloadByte) {
     const auto runs = vorbis_runs(result);
     ASSERT_GE(runs.size(), 1u);
     EXPECT_NE(runs[0]->why.find("damaged"), std::string::npos) << runs[0]->why;
-    if (stream_modelling_available()) {
-        EXPECT_EQ(runs[0]->kind, ItemChoice::Stream);
-        EXPECT_EQ(runs[0]->modelled_end, page.offset) << "the pages before the damaged one are modelled";
-    }
+    EXPECT_EQ(runs[0]->kind, ItemChoice::Stream);
+    EXPECT_EQ(runs[0]->modelled_end, page.offset) << "the pages before the damaged one are modelled";
 }
 
 TEST_F(PackerCases, UnparseablePacketPartWayKeepsTheLeadingPagesModelled) {
@@ -177,12 +169,10 @@ TEST_F(PackerCases, UnparseablePacketPartWayKeepsTheLeadingPagesModelled) {
     const PackResult result = pack_round_trip(ogg);
     const auto runs = vorbis_runs(result);
     ASSERT_EQ(runs.size(), 1u);
-    if (stream_modelling_available()) {
-        EXPECT_EQ(runs[0]->kind, ItemChoice::Stream) << runs[0]->why;
-        EXPECT_GT(runs[0]->modelled_end, scan.pages[3].offset);
-        EXPECT_LE(runs[0]->modelled_end, page.offset);
-        EXPECT_NE(runs[0]->why.find("part way"), std::string::npos) << runs[0]->why;
-    }
+    EXPECT_EQ(runs[0]->kind, ItemChoice::Stream) << runs[0]->why;
+    EXPECT_GT(runs[0]->modelled_end, scan.pages[3].offset);
+    EXPECT_LE(runs[0]->modelled_end, page.offset);
+    EXPECT_NE(runs[0]->why.find("part way"), std::string::npos) << runs[0]->why;
 }
 
 TEST_F(PackerCases, EmptyFileAndAFileThatIsNotOgg) {

@@ -5,7 +5,6 @@
 #include "archive/stream_item_driver.h"
 #include "ogg/page_walk.h"
 #include "pack/packer.h"
-#include "pack/stream_modeller.h"
 #include "run_program.h"
 #include "sample_files.h"
 #include "test_data.h"
@@ -260,8 +259,8 @@ std::vector<uint8_t> stream_item_archive(const std::vector<uint8_t>& ogg, bool c
     writer_init(writer, 0);
     writer_begin_stream_item(writer, false);
     RangeEncoder aux, page, data;
-    EXPECT_EQ(pack_stream_item(*driver, pages.data(), pages.size(), false, writer.control,
-                               writer.control_probs, aux, page, data, SIZE_MAX),
+    EXPECT_EQ(pack_stream_item(*driver, pages.data(), pages.size(), StreamItemChoices{}, writer.control,
+                               writer.control_probs, aux, page, data),
               complete);
     destroy_stream_driver(driver);
     writer_end_stream_item(writer, aux, page, data);
@@ -342,10 +341,8 @@ TEST_F(CommandLine, AFileCutInTheMiddleOfAStreamRestoresWithStatusZero) {
     ASSERT_EQ(packed.status, PackStatus::Ok);
     ASSERT_FALSE(packed.runs.empty());
     const PackedRun& stream = packed.runs[0];
-    if (stream_modelling_available()) {
-        ASSERT_EQ(stream.kind, ItemChoice::Stream) << stream.why;
-        EXPECT_NE(stream.why.find("cut short"), std::string::npos) << stream.why;
-    }
+    ASSERT_EQ(stream.kind, ItemChoice::Stream) << stream.why;
+    EXPECT_NE(stream.why.find("cut short"), std::string::npos) << stream.why;
     expect_unpack(packed.archive, "", 0, &cut);
 }
 

@@ -106,7 +106,7 @@ bool start(ArchiveReader& reader) {
     reader.final_length.store(0, std::memory_order_relaxed);
     reader.stop.store(0, std::memory_order_relaxed);
     reader.memory_offset = 0;
-    reader.byte_source = reader_byte_source(reader);
+    reader.byte_source = ByteSource{&reader, source_is_exhausted, source_read_bytes};
     reader.handles = nullptr;
 
     uint8_t* ring = reader_ring_allocate(kRingSize);
@@ -250,10 +250,6 @@ void reader_set_position(ArchiveReader& reader, int32_t saved) {
 
 bool reader_is_exhausted(const ArchiveReader& reader) {
     return reader.exhausted != 0;
-}
-
-ByteSource reader_byte_source(ArchiveReader& reader) {
-    return ByteSource{&reader, source_is_exhausted, source_read_bytes};
 }
 
 void reader_stop(ArchiveReader& reader) {

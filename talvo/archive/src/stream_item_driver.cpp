@@ -157,42 +157,29 @@ ItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, Range
     return ok ? ItemResult::Done : ItemResult::Incomplete;
 }
 
-bool pack_stream_item(StreamDriver& driver, const OggPage* pages, size_t count, bool remember,
-                      RangeEncoder& control, uint16_t* control_probs, RangeEncoder& aux, RangeEncoder& page,
-                      RangeEncoder& data, size_t budget) {
+bool pack_stream_item(StreamDriver& driver, const OggPage* pages, size_t count,
+                      const StreamItemChoices& choices, RangeEncoder& control, uint16_t* control_probs,
+                      RangeEncoder& aux, RangeEncoder& page, RangeEncoder& data) {
     Snapshot snap;
     if (!take_snapshot(driver, snap)) return false;
     StreamContext& ctx = *driver.ctx;
     link_context(driver, nullptr, control_probs, OutputSink{}, nullptr);
-    ctx.remember_stream = remember ? 1 : 0;
+    ctx.remember_stream = choices.remember ? 1 : 0;
     const int32_t start = store_size(driver.stream_store);
     bool ok = set_original_pages(ctx, pages, static_cast<int32_t>(count), &page) && reset_for_stream(driver);
     prepare_vorbis_stream(ctx, driver.setup);
-    driver.setup.packing_header_record = driver.next_header_record;
-    driver.setup.packing_header_pages = driver.next_header_pages;
-    driver.setup.packing_capture = driver.next_capture;
-    driver.next_header_record = 0;
-    driver.next_header_pages = 0;
-    driver.next_capture = true;
+    const bool copy = choices.header_copy >= 0;
+    driver.setup.packing_header_record = copy ? static_cast<uint32_t>(choices.header_copy) : 0;
+    driver.setup.packing_header_pages = copy ? choices.header_copy_pages : 0;
+    driver.setup.packing_capture = choices.capture_headers;
     if (ok) {
         Packing d{&data}, p{&page}, a{&aux}, c{&control};
         ok = code_vorbis_stream(d, p, a, c, ctx);
     }
     release_vorbis_setup(driver.setup);
-    // What flushing and the three length codes add at most.
-    constexpr size_t kSubStreamOverhead = 3 * (5 + 4);
-    if (ok && aux.out.size() + page.out.size() + data.out.size() + kSubStreamOverhead > budget) ok = false;
-    if (ok && remember) store_add_record(driver.stream_store, start, store_size(driver.stream_store) - start);
+    if (ok && choices.remember)
+        store_add_record(driver.stream_store, start, store_size(driver.stream_store) - start);
     link_context(driver, nullptr, nullptr, OutputSink{}, nullptr);
     if (!ok) restore_snapshot(driver, snap);
     return ok;
-}
-
-void set_packing_header_copy(StreamDriver& driver, uint32_t record, int32_t pages) {
-    driver.next_header_record = record;
-    driver.next_header_pages = pages;
-}
-
-void set_packing_capture(StreamDriver& driver, bool capture) {
-    driver.next_capture = capture;
 }

@@ -33,10 +33,6 @@ inline uint32_t load_be32(const uint8_t* p) {
 
 } // namespace
 
-const uint32_t* ogg_crc_table() {
-    return kTables[0].data();
-}
-
 uint32_t ogg_crc_update(uint32_t crc, const uint8_t* p, size_t n) {
     while (n >= 8) {
         const uint32_t a = crc ^ load_be32(p);

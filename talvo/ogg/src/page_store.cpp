@@ -72,7 +72,7 @@ void store_add_record(PageStore& store, int32_t offset, int32_t length) {
         store.records = grown;
         store.record_capacity = capacity;
     }
-    store.records[store.record_count++] = PageRecord{offset, length, {0, 0}};
+    store.records[store.record_count++] = PageRecord{offset, length};
 }
 
 bool store_lookup(const PageStore& store, uint32_t k, uint8_t*& bytes, int32_t& length) {

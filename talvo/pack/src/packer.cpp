@@ -4,7 +4,6 @@
 #include "archive/archive_writer.h"
 #include "pack/ogg_scan.h"
 #include "pack/pack_pass.h"
-#include "pack/stream_modeller.h"
 #include "unpack/unpacker.h"
 
 #include <algorithm>
@@ -22,8 +21,7 @@ uint8_t flags_of(int slot_selector, bool carry_over) {
 // modelled, and the carry-over nothing for a single stream.
 std::vector<uint8_t> candidate_flags(const PackOptions& options, size_t vorbis_runs) {
     if (!options.choose_settings) return {options.flags};
-    if (vorbis_runs == 0 || !stream_modelling_available())
-        return {flags_of(std::max(options.slot_selector, 0), options.carry_over > 0)};
+    if (vorbis_runs == 0) return {flags_of(std::max(options.slot_selector, 0), options.carry_over > 0)};
     std::vector<int> selectors = {0, 1, 2, 3};
     if (options.slot_selector >= 0) selectors = {options.slot_selector};
     std::vector<bool> carries = {false, true};

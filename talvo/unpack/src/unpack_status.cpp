@@ -20,10 +20,6 @@ const char* unpack_status_message(UnpackStatus status) {
         return "Out of memory!\n";
     case UnpackStatus::WriteFailed:
         return "Can't write output file!\n";
-    case UnpackStatus::UnsupportedStream:
-        return "Vorbis stream items are not supported by this version!\n";
-    case UnpackStatus::UnsupportedRepeat:
-        return "Stream repeat items are not supported by this version!\n";
     }
     return "";
 }

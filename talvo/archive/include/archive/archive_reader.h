@@ -42,7 +42,7 @@ struct ArchiveReader {
     size_t memory_size = 0;
     size_t memory_offset = 0; // touched by the reader thread only
 
-    ByteSource byte_source{}; // a stable ByteSource for streamed decoders over this reader
+    ByteSource byte_source{}; // streamed decoders take their bytes through this, at a stable address
 };
 
 // Start on `file`, positioned after the archive header. False when the ring or thread cannot be made.
@@ -65,9 +65,6 @@ int32_t reader_position(const ArchiveReader& reader);
 // end of the input are readable again after a look ahead that ran into the end.
 void reader_set_position(ArchiveReader& reader, int32_t saved);
 bool reader_is_exhausted(const ArchiveReader& reader);
-
-// Callbacks for init_streamed_decoder (reader.byte_source holds the same, at a stable address).
-ByteSource reader_byte_source(ArchiveReader& reader);
 
 // Stops and joins the reader thread and releases the ring. Safe to call twice or after a failed start.
 void reader_stop(ArchiveReader& reader);

@@ -35,10 +35,15 @@ struct StreamDriver {
     int32_t capacity = 16;
     int32_t age_shift = 4;
     bool carry_over = false;
-    // Packing: the header set the next packed stream copies (see set_packing_header_copy).
-    uint32_t next_header_record = 0;
-    int32_t next_header_pages = 0;
-    bool next_capture = true;
+};
+
+// What the packer chose for a stream item besides its pages.
+struct StreamItemChoices {
+    bool remember = false;         // coded as the remember bit: a later repeat item re-emits the stream
+    bool capture_headers = true;   // headers coded field by field are captured for later header copies
+    int32_t header_copy = -1;      // the header-store record (0 = newest) whose pages replace the comment
+                                   // and setup pages, or -1 to code them
+    int32_t header_copy_pages = 0; // how many original pages, after the first, that copy stands for
 };
 
 // Created once per archive: 2^(slot_selector + 4) codebook slots; `carry_over` keeps the adapted
@@ -53,19 +58,10 @@ void destroy_stream_driver(StreamDriver* driver);
 ItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, RangeDecoder& control,
                               uint16_t* control_probs, const OutputSink& output, const CodecEvents& events);
 
-// Packing, after the item's announcement and remember bit (`remember` as coded): models the pages of one
-// logical stream. Its decisions go to `control` under `control_probs`, its sub-streams to the three
-// encoders. False when the stream cannot be expressed; the driver's state is then as before the call
-// (the caller rolls back the control encoder and stores the bytes raw). A stream whose sub-streams would
-// take more than `budget` bytes is given up the same way: stored raw it is smaller.
-bool pack_stream_item(StreamDriver& driver, const OggPage* pages, size_t count, bool remember,
-                      RangeEncoder& control, uint16_t* control_probs, RangeEncoder& aux, RangeEncoder& page,
-                      RangeEncoder& data, size_t budget);
-
-// Packing: the next pack_stream_item copies its comment and setup pages (`pages` original pages after
-// the first) from the header store's record `record` (0 = newest) instead of coding them.
-void set_packing_header_copy(StreamDriver& driver, uint32_t record, int32_t pages);
-
-// Packing: whether the next pack_stream_item that codes its headers captures them into the header store
-// for later copies (the default is to capture).
-void set_packing_capture(StreamDriver& driver, bool capture);
+// Packing, after the item's announcement and remember bit (choices.remember as coded): models the pages
+// of one logical stream. Its decisions go to `control` under `control_probs`, its sub-streams to the
+// three encoders. False when the stream cannot be expressed; the driver's state is then as before the
+// call (the caller rolls back the control encoder and stores the bytes raw).
+bool pack_stream_item(StreamDriver& driver, const OggPage* pages, size_t count,
+                      const StreamItemChoices& choices, RangeEncoder& control, uint16_t* control_probs,
+                      RangeEncoder& aux, RangeEncoder& page, RangeEncoder& data);

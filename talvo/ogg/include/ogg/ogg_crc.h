@@ -6,9 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// The 256-entry table: entry i = i << 24 run through eight shift-and-XOR steps.
-const uint32_t* ogg_crc_table();
-
 // crc = (crc << 8) ^ table[(crc >> 24) ^ b] for each byte.
 uint32_t ogg_crc_update(uint32_t crc, const uint8_t* bytes, size_t n);
 

@@ -17,7 +17,6 @@
 struct PageRecord {
     int32_t offset; // from the start of the byte buffer
     int32_t length;
-    int32_t unused[2];
 };
 
 struct PageStore {
