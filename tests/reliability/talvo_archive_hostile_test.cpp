@@ -3,8 +3,8 @@
 // header, and every input a fuzzer found a fault with. Each run must end, with a status that says
 // what went wrong, keeping only output that the archive paid for.
 
-#include "../talvo/run_program.h"
-#include "../talvo/sample_files.h"
+#include "../talvo/support/run_program.h"
+#include "../talvo/support/sample_files.h"
 #include "hostile_inputs.h"
 
 #include "archive/archive_writer.h"

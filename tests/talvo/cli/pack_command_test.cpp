@@ -16,6 +16,8 @@ TEST(PackCommand, OneInputGoesToInputDotTalvo) {
     EXPECT_EQ(c.jobs[0].archive, "song.ogg.talvo");
     EXPECT_TRUE(c.options.verify);
     EXPECT_TRUE(c.options.choose_settings);
+    EXPECT_EQ(c.options.slot_selector, -1) << "every slot count is tried";
+    EXPECT_EQ(c.options.carry_over, -1) << "both carry-over settings are tried";
 }
 
 TEST(PackCommand, TwoOperandsAreInputAndArchiveUnlessBothLookLikeOgg) {

@@ -47,6 +47,26 @@ TEST_P(SetupRefusalTest, StreamIsRefusedAsAWhole) {
     EXPECT_TRUE(result.inexpressible) << "refused as a setup the model cannot carry";
 }
 
+// An archive that describes a refused setup (the packing direction codes up to the field that refuses
+// it): the unpacker fails the stream as damaged, not as inexpressible, and reports a floor of type 0.
+TEST(RefusedSetupArchiveTest, UnpackingFailsTheStreamAsDamaged) {
+    if (!tools()) GTEST_SKIP() << "libogg not available in this build";
+    Stream s = vorbis_writer::small_stream(2, 2, 1);
+    s.floors[0].type = 0;
+    LongLived packer;
+    Archive archive;
+    const PackResult packed = pack(packer, vorbis_writer::ogg_file(s, 12, 3), archive);
+    ASSERT_FALSE(packed.ok);
+    ASSERT_TRUE(packed.inexpressible);
+    LongLived unpacker;
+    std::vector<uint8_t> out;
+    UnpackDetails details;
+    EXPECT_FALSE(unpack(unpacker, archive, out, &details));
+    EXPECT_TRUE(details.damaged);
+    EXPECT_FALSE(details.inexpressible);
+    EXPECT_EQ(details.events, std::vector<CodecEvent>{CodecEvent::FloorType0});
+}
+
 const Refusal refusals[] = {
     {"MoreThanFourFloors", [](Stream& s) { s.floors.assign(5, s.floors[0]); }},
     {"FloorTypeZero", [](Stream& s) { s.floors[0].type = 0; }},

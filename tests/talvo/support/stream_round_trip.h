@@ -8,6 +8,7 @@
 #include "ogg/page_store.h"
 #include "ogg/stream_context.h"
 #include "vorbis/codebook_slots.h"
+#include "vorbis/codec_events.h"
 
 #include <array>
 #include <cstdint>
@@ -42,7 +43,15 @@ struct PackResult {
 // The pages of `file` (one logical stream) modelled into `archive`.
 PackResult pack(LongLived& state, const std::vector<uint8_t>& file, Archive& archive);
 
+// What an unpack leaves behind besides its result: the stream's flags and the codecs' events.
+struct UnpackDetails {
+    bool damaged = false;
+    bool inexpressible = false;
+    std::vector<CodecEvent> events;
+};
+
 // The stream rebuilt from `archive` into `out`; true when the stream item succeeded.
-bool unpack(LongLived& state, const Archive& archive, std::vector<uint8_t>& out);
+bool unpack(LongLived& state, const Archive& archive, std::vector<uint8_t>& out,
+            UnpackDetails* details = nullptr);
 
 } // namespace stream_round_trip

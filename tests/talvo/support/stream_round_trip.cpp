@@ -61,9 +61,15 @@ PackResult pack(LongLived& state, const std::vector<uint8_t>& file, Archive& arc
     return result;
 }
 
-bool unpack(LongLived& state, const Archive& archive, std::vector<uint8_t>& out) {
+bool unpack(LongLived& state, const Archive& archive, std::vector<uint8_t>& out, UnpackDetails* details) {
     auto ctx = std::make_unique<StreamContext>();
-    init_stream_context(*ctx, state.links(vector_sink(out)));
+    StreamLinks links = state.links(vector_sink(out));
+    const CodecEvents events{details, [](void* context, CodecEvent event, int count) {
+                                 for (int i = 0; i < count; ++i)
+                                     static_cast<UnpackDetails*>(context)->events.push_back(event);
+                             }};
+    if (details) links.events = &events;
+    init_stream_context(*ctx, links);
     RangeDecoder control;
     init_decoder(ctx->data_decoder, archive.data.data(), static_cast<int32_t>(archive.data.size()));
     init_decoder(ctx->page_decoder, archive.page.data(), static_cast<int32_t>(archive.page.size()));
@@ -74,7 +80,12 @@ bool unpack(LongLived& state, const Archive& archive, std::vector<uint8_t>& out)
     VorbisSetup setup;
     prepare_vorbis_stream(*ctx, setup);
     Unpacking d{&ctx->data_decoder}, p{&ctx->page_decoder}, a{&ctx->aux_decoder}, c{&control};
-    return code_vorbis_stream(d, p, a, c, *ctx);
+    const bool ok = code_vorbis_stream(d, p, a, c, *ctx);
+    if (details) {
+        details->damaged = ctx->damaged;
+        details->inexpressible = ctx->inexpressible;
+    }
+    return ok;
 }
 
 } // namespace stream_round_trip

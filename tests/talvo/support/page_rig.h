@@ -7,7 +7,7 @@
 #include "ogg/ogg_page.h"
 #include "ogg/page_layer.h"
 #include "ogg/page_store.h"
-#include "ogg/page_walk.h"
+#include "page_walk.h"
 
 #include <cstring>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "ogg/page_walk.h"
+#include "page_walk.h"
 
 #include "ogg/bit_io.h"
 #include "ogg/ogg_crc.h"
