@@ -86,17 +86,7 @@ template <class T> class Queue {
 
   private:
     using Lock = Platform::CriticalSection;
-
-    class Held {
-      public:
-        explicit Held(Lock& lock) : m_held(lock) { m_held.Enter(); }
-        ~Held() { m_held.Leave(); }
-        Held(const Held&) = delete;
-        Held& operator=(const Held&) = delete;
-
-      private:
-        Lock& m_held;
-    };
+    using Held = Platform::ScopedCriticalSection;
 
     ArrayBase<QueueItem, 1> m_items;
     LinkedList<QueueItem> m_waiting;
