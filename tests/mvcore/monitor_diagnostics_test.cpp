@@ -79,6 +79,19 @@ TEST_F(MonitorDiagnostics, UnwritableLogFile) {
     EXPECT_FALSE(monitor->IsCapturing());
 }
 
+// Like every text of the log manager, the diagnostic is cut to 2047 characters.
+TEST_F(MonitorDiagnostics, ALongLogPathIsCutLikeEveryOtherText) {
+    const std::string directory(3000, 'd');
+    const auto path = std::filesystem::temp_directory_path() / directory / "log.mplg";
+    SetVariable("MARVANE_DEBUGGER", "1");
+    SetVariable("MARVANE_DEBUG_LOG", path.string());
+    auto monitor = std::make_unique<TestMonitor>();
+    ASSERT_EQ(collector.codes.size(), 1u);
+    EXPECT_EQ(collector.codes[0], Error::IO);
+    const std::wstring full = L"Error writing to performance log '" + path.wstring() + L"'";
+    EXPECT_EQ(collector.texts[0], full.substr(0, 2047));
+}
+
 TEST_F(MonitorDiagnostics, BothVariablesStartCapturingWithoutComplaint) {
     const auto path = TempPath("diagnostics");
     SetVariable("MARVANE_DEBUGGER", "1");

@@ -62,14 +62,13 @@ template <class T> class Queue {
         Held held(m_lock);
         QueueItem* best = m_waiting.head;
         if (best == nullptr) return false;
-        if (best->next != nullptr) {
-            auto bestRating = rate(best->job);
-            for (QueueItem* item = best->next; item != nullptr; item = item->next) {
-                const auto rating = rate(item->job);
-                if (rating > bestRating) {
-                    best = item;
-                    bestRating = rating;
-                }
+        // The head is rated even when it waits alone: a client may count or log the ratings.
+        auto bestRating = rate(best->job);
+        for (QueueItem* item = best->next; item != nullptr; item = item->next) {
+            const auto rating = rate(item->job);
+            if (rating > bestRating) {
+                best = item;
+                bestRating = rating;
             }
         }
         m_waiting.Unlink(best);

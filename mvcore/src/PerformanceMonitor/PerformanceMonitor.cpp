@@ -284,7 +284,7 @@ void PerformanceMonitor::PopRange() {
 
 std::uint64_t PerformanceMonitor::BeginRange(StatisticId id) {
     Lock lock(m_lock);
-    if (!IsValidStatistic(id)) return 0;
+    if (!IsValidStatistic(id)) return InvalidRangeHandle;
     m_statistics[id].value += 1;
     const std::uint64_t handle = m_monitor != nullptr ? m_monitor->OnBeginRange(m_statistics[id])
                                                       : m_rangeHandleCounter.fetch_add(1) + 1;
@@ -293,8 +293,9 @@ std::uint64_t PerformanceMonitor::BeginRange(StatisticId id) {
 }
 
 void PerformanceMonitor::EndRange(std::uint64_t handle) {
-    // Handle 0 is what BeginRange gives for an invalid identifier: there is no range to end.
-    if (handle == 0) return;
+    // What BeginRange gives for an invalid identifier: there is no range to end. Every other handle,
+    // 0 included, may have come from an IMonitor.
+    if (handle == InvalidRangeHandle) return;
     Lock lock(m_lock);
     if (m_monitor != nullptr) m_monitor->OnEndRange(handle);
     LogTimedRecord(MessageType::EndRange, 0, handle, true, Now());
