@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <new>
 
 namespace Marvane {
 
@@ -13,7 +14,8 @@ ILogManager::~ILogManager() = default;
 
 LogManager::LogManager() : m_loggers{}, m_loggerCount(0) {}
 
-// Teardown releases the muted-warning nodes, then their buckets, then the lock.
+// Teardown releases the muted-warning nodes, then their buckets, then the lock. The process-wide
+// manager is never destroyed (see GetLogManagerPrivate).
 LogManager::~LogManager() {
     m_mutedWarnings.Clear();
 }
@@ -130,9 +132,14 @@ void LogManager::LogMessage(const wchar_t* format, ...) {
     DispatchMessage(text);
 }
 
+// The manager lives in static storage and is never destroyed, like the performance monitor: client
+// destructors and atexit handlers may log and mute at exit whatever their order relative to the first
+// use of the manager, and nothing is released through a client IAllocator that may already be gone.
+// The muted-warning nodes stay reachable from here until the process ends.
 LogManager* GetLogManagerPrivate() {
-    static LogManager instance;
-    return &instance;
+    alignas(LogManager) static unsigned char storage[sizeof(LogManager)];
+    static LogManager* const instance = new (storage) LogManager();
+    return instance;
 }
 
 ILogManager* GetLogManager() {
