@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <time.h>
 #include <vector>
 
 namespace {
@@ -56,7 +57,9 @@ struct PlainHeap {
 struct LibraryHeap {
     Marvane::Allocator* allocator = Marvane::GetAllocator();
     Marvane::ContextInfo context = MARVANE_CONTEXT_INFO;
-    void* Alloc(std::size_t size) { return allocator->Alloc(size, Marvane::AllocationCategory::Cache, context); }
+    void* Alloc(std::size_t size) {
+        return allocator->Alloc(size, Marvane::AllocationCategory::Cache, context);
+    }
     void Free(void* p) { allocator->Free(p, context); }
 };
 
@@ -77,17 +80,32 @@ template <class Heap> void RunPairs(const std::vector<Step>& pattern, long pairs
         heap.Free(block);
 }
 
-// Wall time of `threads` threads doing `pairs` pairs each, in nanoseconds per pair of one thread.
-template <class Heap> double NanosecondsPerPair(const std::vector<Step>& pattern, unsigned threads, long pairs) {
+double ThreadCpuNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
+}
+
+struct Cost {
+    double wall; // wall time of the run per pair of one thread
+    double cpu;  // processor time of all threads per pair
+};
+
+// `threads` threads doing `pairs` pairs each, started together.
+template <class Heap>
+Cost NanosecondsPerPair(const std::vector<Step>& pattern, unsigned threads, long pairs) {
     std::atomic<unsigned> ready{0};
     std::atomic<bool> go{false};
+    std::vector<double> cpu(threads, 0.0);
     std::vector<std::thread> workers;
     for (unsigned t = 0; t < threads; ++t) {
-        workers.emplace_back([&] {
+        workers.emplace_back([&, t] {
             ready.fetch_add(1);
             while (!go.load())
                 std::this_thread::yield();
+            const double start = ThreadCpuNanoseconds();
             RunPairs<Heap>(pattern, pairs);
+            cpu[t] = ThreadCpuNanoseconds() - start;
         });
     }
     while (ready.load() != threads)
@@ -97,7 +115,10 @@ template <class Heap> double NanosecondsPerPair(const std::vector<Step>& pattern
     for (std::thread& worker : workers)
         worker.join();
     const std::chrono::duration<double, std::nano> spent = std::chrono::steady_clock::now() - start;
-    return spent.count() / static_cast<double>(pairs);
+    double cpuTotal = 0.0;
+    for (double c : cpu)
+        cpuTotal += c;
+    return {spent.count() / static_cast<double>(pairs), cpuTotal / static_cast<double>(pairs * threads)};
 }
 
 double Median(std::vector<double> values) {
@@ -113,32 +134,40 @@ int main(int argc, char** argv) {
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 9;
     const std::vector<Step> pattern = MakePattern();
 
-    std::printf("%ld pairs per thread, 64 live blocks of 16..496 bytes, median of %d rounds\n", pairs, rounds);
-    std::printf("threads  malloc/free ns  Alloc/Free ns  ratio\n");
+    std::printf("%ld pairs per thread, 64 live blocks of 16..496 bytes, median of %d rounds\n", pairs,
+                rounds);
+    std::printf(
+        "nanoseconds per pair: wall time per thread, and processor time (steadier on a loaded machine)\n");
+    std::printf("threads  malloc/free wall   cpu  Alloc/Free wall   cpu  ratio wall   cpu\n");
     for (unsigned threads : {1u, 4u}) {
-        std::vector<double> plain, library, ratio;
+        std::vector<double> plainWall, plainCpu, libraryWall, libraryCpu, ratioWall, ratioCpu;
         for (int round = 0; round < rounds; ++round) {
-            plain.push_back(NanosecondsPerPair<PlainHeap>(pattern, threads, pairs));
-            library.push_back(NanosecondsPerPair<LibraryHeap>(pattern, threads, pairs));
-            ratio.push_back(library.back() / plain.back());
+            const Cost plain = NanosecondsPerPair<PlainHeap>(pattern, threads, pairs);
+            const Cost library = NanosecondsPerPair<LibraryHeap>(pattern, threads, pairs);
+            plainWall.push_back(plain.wall);
+            plainCpu.push_back(plain.cpu);
+            libraryWall.push_back(library.wall);
+            libraryCpu.push_back(library.cpu);
+            ratioWall.push_back(library.wall / plain.wall);
+            ratioCpu.push_back(library.cpu / plain.cpu);
         }
-        std::printf("%7u  %14.1f  %13.1f  %5.2f\n", threads, Median(plain), Median(library), Median(ratio));
+        std::printf("%7u  %16.1f %5.1f  %15.1f %5.1f  %10.2f %5.2f\n", threads, Median(plainWall),
+                    Median(plainCpu), Median(libraryWall), Median(libraryCpu), Median(ratioWall),
+                    Median(ratioCpu));
     }
 
     // While a log is captured every update is also a record in the log: the cost of capturing.
     auto* manager = Marvane::Performance::GetPerformanceManager();
     const auto path = std::filesystem::temp_directory_path() /
-                      ("bench_mvcore_allocator_" + std::to_string(std::chrono::steady_clock::now()
-                                                                      .time_since_epoch()
-                                                                      .count()) +
-                       ".mplg");
+                      ("bench_mvcore_allocator_" +
+                       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".mplg");
     if (manager->StartRecord(path.wstring().c_str()) == Marvane::Error::Ok) {
         std::vector<double> library;
         for (int round = 0; round < rounds; ++round)
-            library.push_back(NanosecondsPerPair<LibraryHeap>(pattern, 1, pairs / 4));
+            library.push_back(NanosecondsPerPair<LibraryHeap>(pattern, 1, pairs / 4).cpu);
         manager->StopRecord();
-        std::printf("capturing a log, 1 thread: Alloc/Free %.1f ns (%ju bytes of log)\n", Median(library),
-                    static_cast<std::uintmax_t>(std::filesystem::file_size(path)));
+        std::printf("capturing a log, 1 thread: Alloc/Free %.1f ns of processor time (%ju bytes of log)\n",
+                    Median(library), static_cast<std::uintmax_t>(std::filesystem::file_size(path)));
         std::filesystem::remove(path);
     }
     return 0;

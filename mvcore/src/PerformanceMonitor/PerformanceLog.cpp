@@ -62,6 +62,10 @@ Error::Enum PerformanceMonitor::StartLoggingLocked(const wchar_t* path) {
     // A capture that is running keeps its buffered bytes: only a successful open starts afresh.
     const Error::Enum opened = m_writer.Open(path);
     if (opened != Error::Ok) return opened;
+    // From here on updates come through the monitor, each as its own record; what threads kept to
+    // themselves until now goes into the values that the snapshot below writes.
+    SetDeferredCountersDirect(true);
+    FoldDeferredCounters();
     m_usedBytes = 0;
     m_capturing = true;
 
@@ -92,10 +96,13 @@ Error::Enum PerformanceMonitor::StartLoggingLocked(const wchar_t* path) {
 
 Error::Enum PerformanceMonitor::StopLoggingLocked() {
     if (!m_capturing) return Error::InvalidState;
+    // Updates that raced with the start of the capture still get their records.
+    FoldDeferredCounters();
     if (!m_writer.HasFailed() && m_usedBytes > 0) Flush();
     m_writer.Wait();
     m_capturing = false;
     m_usedBytes = 0;
+    SetDeferredCountersDirect(false);
     return m_writer.Close();
 }
 

@@ -2,9 +2,11 @@
 
 #include "Marvane/Platform/Time.h"
 #include "Marvane/String.h"
+#include "PerformanceMonitor/DeferredCounters.h"
 #include "PerformanceMonitor/MonitorDiagnostics.h"
 #include "Platform/Environment.h"
 
+#include <cstdint>
 #include <cwchar>
 
 namespace Marvane::Performance {
@@ -69,7 +71,7 @@ PerformanceMonitor::PerformanceMonitor()
       m_fillingBuffer(m_bufferA), m_otherBuffer(m_bufferB), m_usedBytes(0), m_capacity(LogBufferSize),
       m_logStartTime(0), m_ticksPerSecond(1), m_lastTickTime(0), m_framesPerSecond(1.0),
       m_timeSource(&Platform::GetTimeTicks), m_capturing(false), m_statisticCount(0), m_groupCount(0),
-      m_threadCount(0) {
+      m_threadCount(0), m_foldsDeferredCounters(false) {
     for (Statistic& statistic : m_statistics)
         ResetStatistic(statistic);
     for (auto& group : m_groups)
@@ -230,8 +232,33 @@ void PerformanceMonitor::CounterSub(StatisticId id, int amount) {
 void PerformanceMonitor::CounterSet(StatisticId id, int amount) {
     Lock lock(m_lock);
     if (!IsValidStatistic(id)) return;
+    // Updates made before the set must not land on top of it later.
+    FoldDeferredCounters();
     m_statistics[id].value = static_cast<std::int64_t>(amount);
     LogCounter(MessageType::CounterSet, id, amount, true);
+}
+
+void PerformanceMonitor::FoldDeferredCounters() {
+    if (!m_foldsDeferredCounters) return;
+    Detail::DeferredDelta deltas[Detail::DeferredSlots];
+    const unsigned count = Detail::CollectDeferred(deltas);
+    for (unsigned i = 0; i < count; ++i) {
+        for (const std::uint32_t id : deltas[i].statistics) {
+            if (!IsValidStatistic(id)) continue;
+            m_statistics[id].value += deltas[i].amount;
+            // Updates that raced with the start of this capture reach the log here, so that a reader
+            // of the log still comes to the monitor's values.
+            for (std::int64_t left = deltas[i].amount; left != 0;) {
+                const std::int64_t part = left > INT32_MAX ? INT32_MAX : left < INT32_MIN ? INT32_MIN : left;
+                LogCounter(MessageType::CounterAdd, StatisticId(id), static_cast<int>(part), true);
+                left -= part;
+            }
+        }
+    }
+}
+
+void PerformanceMonitor::SetDeferredCountersDirect(bool direct) {
+    if (m_foldsDeferredCounters) Detail::deferredCountersDirect.store(direct, std::memory_order_relaxed);
 }
 
 // Record word, a 32- or 64-bit second field, then the time.
@@ -303,6 +330,7 @@ void PerformanceMonitor::EndRange(std::uint64_t handle) {
 
 void PerformanceMonitor::Tick() {
     Lock lock(m_lock);
+    FoldDeferredCounters();
     const std::int64_t now = Now();
     // Two ticks within one counter step would divide by zero; the last rate stays.
     if (now > m_lastTickTime) {
@@ -357,6 +385,7 @@ bool PerformanceMonitor::FindStatistic(const wchar_t* name, unsigned int& id) {
 
 double PerformanceMonitor::GetStatisticValue(unsigned int id, StatisticValueMethod::Enum method) {
     Lock lock(m_lock);
+    FoldDeferredCounters();
     if (id >= m_statisticCount) return 0.0;
     const Statistic& statistic = m_statistics[id];
     if (method == StatisticValueMethod::Default) method = statistic.defaultMethod;

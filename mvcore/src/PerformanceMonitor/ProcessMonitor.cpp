@@ -15,6 +15,8 @@
 
 namespace Marvane::Performance {
 
+using Lock = Platform::ScopedCriticalSection;
+
 namespace {
 
 // Registered by the allocator's memory accounting as well; the texts must agree with it.
@@ -57,7 +59,13 @@ PerformanceMonitor* CreateProcessMonitor() {
 } // namespace
 
 PerformanceMonitor* GetPerformanceMonitor() {
-    static PerformanceMonitor* const monitor = CreateProcessMonitor();
+    static PerformanceMonitor* const monitor = [] {
+        PerformanceMonitor* created = CreateProcessMonitor();
+        Lock lock(created->m_lock);
+        created->m_foldsDeferredCounters = true;
+        created->SetDeferredCountersDirect(created->m_capturing);
+        return created;
+    }();
     // Delivered outside the creation step: the log manager may allocate, and allocating asks for the
     // monitor again.
     static std::atomic<bool> delivered{false};

@@ -34,6 +34,9 @@ class MARVANE_API IPerformanceManager {
 // Registry of named statistics and producer of the binary performance log. Fixed tables, no allocation;
 // one re-entrant lock serialises every operation, and every registration and update is appended to the
 // log while a capture runs.
+class PerformanceMonitor;
+MARVANE_API PerformanceMonitor* GetPerformanceMonitor();
+
 class MARVANE_API PerformanceMonitor : public IPerformanceManager {
   public:
     // Enumerators rather than static data members: a DLL-imported class would otherwise have clients
@@ -132,6 +135,11 @@ class MARVANE_API PerformanceMonitor : public IPerformanceManager {
                         std::int64_t time);
     Error::Enum StartLoggingLocked(const wchar_t* path);
     Error::Enum StopLoggingLocked();
+    // The process-wide monitor receives the memory statistics' updates that threads kept to themselves
+    // while no log was captured; it folds them in (under the lock) before anything reads a value.
+    friend PerformanceMonitor* GetPerformanceMonitor();
+    void FoldDeferredCounters();
+    void SetDeferredCountersDirect(bool direct);
 
     PerformanceCaptureMode::Enum m_mode;
     Platform::CriticalSection m_lock;
@@ -157,6 +165,7 @@ class MARVANE_API PerformanceMonitor : public IPerformanceManager {
     ThreadEntry m_threads[MaxThreads];
     std::uint32_t m_threadCount;
     wchar_t m_unitBuffer[256];
+    bool m_foldsDeferredCounters;
 };
 
 // The process-wide monitor, created while the library loads and stopped at process exit.
