@@ -1,15 +1,24 @@
 #include "PerformanceMonitor/DeferredCounters.h"
 
-#include <mutex>
+#include "Marvane/Platform/CriticalSection.h"
+
+#include <new>
 
 namespace Marvane::Performance::Detail {
 
 namespace {
 
-// Guards the list of threads, the amounts of ended threads and the collected sums. Constant-initialised:
-// allocations (and so updates) may happen while other libraries and the client are still being
-// initialised.
-constinit std::mutex registryLock;
+// Guards the list of threads, the amounts of ended threads, the collected sums and the bindings. Made on
+// first use (allocations may come while other libraries and the client are still being initialised) and
+// never destroyed (threads may end after the static destructors have run).
+Platform::CriticalSection& RegistryLock() {
+    alignas(Platform::CriticalSection) static unsigned char storage[sizeof(Platform::CriticalSection)];
+    static Platform::CriticalSection* const lock = new (storage) Platform::CriticalSection();
+    return *lock;
+}
+
+using Held = Platform::ScopedCriticalSection;
+
 constinit ThreadSlots* threads = nullptr;
 constinit std::uint64_t endedThreads[DeferredSlots] = {};
 // The statistics of each slot, stored plus one so that the zero-initialised table means "unbound".
@@ -24,14 +33,14 @@ constinit std::atomic<bool> deferredCountersDirect{false};
 constinit thread_local ThreadSlots* currentThreadSlots MARVANE_FAST_THREAD_LOCAL = nullptr;
 
 ThreadSlots::ThreadSlots() : added{}, collected{}, next(nullptr), previous(nullptr) {
-    std::lock_guard<std::mutex> lock(registryLock);
+    Held held(RegistryLock());
     next = threads;
     if (threads != nullptr) threads->previous = this;
     threads = this;
 }
 
 ThreadSlots::~ThreadSlots() {
-    std::lock_guard<std::mutex> lock(registryLock);
+    Held held(RegistryLock());
     for (unsigned slot = 0; slot < DeferredSlots; ++slot)
         endedThreads[slot] += added[slot].load(std::memory_order_relaxed) - collected[slot];
     if (previous != nullptr) previous->next = next;
@@ -51,13 +60,13 @@ ThreadSlots* AttachCurrentThread() {
 
 void BindDeferredSlot(unsigned slot, std::uint32_t first, std::uint32_t second) {
     if (slot >= DeferredSlots) return;
-    std::lock_guard<std::mutex> lock(registryLock);
+    Held held(RegistryLock());
     bindingsPlusOne[slot][0] = first + 1;
     bindingsPlusOne[slot][1] = second + 1;
 }
 
 unsigned CollectDeferred(DeferredDelta (&deltas)[DeferredSlots]) {
-    std::lock_guard<std::mutex> lock(registryLock);
+    Held held(RegistryLock());
     unsigned count = 0;
     for (unsigned slot = 0; slot < DeferredSlots; ++slot) {
         const std::uint32_t first = bindingsPlusOne[slot][0] - 1;
