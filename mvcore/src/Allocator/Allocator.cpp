@@ -36,8 +36,9 @@ IAllocator* Allocator::Active() {
 // sizes counted in the calling thread's own counters. Everything else goes the general way.
 void* Allocator::Alloc(std::uint64_t size, AllocationCategory::Enum category, const ContextInfo& context) {
     if (ActiveSlot(m_allocator).load(std::memory_order_acquire) == &defaultAllocator &&
+        static_cast<unsigned>(category) < AllocationCategory::Count &&
         size <= std::numeric_limits<std::uint64_t>::max() - Detail::HeaderSize &&
-        Detail::AddToThreadCounter(Detail::MemoryCounterSlot(category), Detail::AsCounterAmount(size))) {
+        Detail::AddToThreadCounter(category, Detail::AsCounterAmount(size))) {
         auto* raw = static_cast<unsigned char*>(Detail::HeapAlloc(size + Detail::HeaderSize));
         if (raw == nullptr) return nullptr;
         Detail::WriteHeader(raw + Detail::HeaderSize, size, category, 0);
@@ -95,11 +96,12 @@ void* Allocator::AllocAligned(std::uint64_t size, std::uint32_t alignment, Alloc
 // The short path of Alloc in reverse.
 void Allocator::Free(void* p, const ContextInfo& context) {
     if (p == nullptr) return;
-    const Detail::AllocationHeader header = Detail::ReadHeader(p);
-    if (header.alignment == 0 &&
+    // Category and alignment in one test: a plain block (alignment 0) of a category with a slot of its own.
+    const std::uint32_t categoryAndAlignment = Detail::ReadCategoryAndAlignment(p);
+    if (categoryAndAlignment < AllocationCategory::Count &&
         ActiveSlot(m_allocator).load(std::memory_order_acquire) == &defaultAllocator &&
-        Detail::AddToThreadCounter(Detail::MemoryCounterSlot(header.category),
-                                   -static_cast<std::int64_t>(Detail::AsCounterAmount(header.size)))) {
+        Detail::AddToThreadCounter(
+            categoryAndAlignment, -static_cast<std::int64_t>(Detail::AsCounterAmount(Detail::ReadSize(p))))) {
         Detail::HeapFree(static_cast<unsigned char*>(p) - Detail::HeaderSize);
         return;
     }
