@@ -28,11 +28,11 @@ using Performance::StatisticId;
 
 namespace {
 
-constexpr int TileSize = 128;                     // pixels
-constexpr int GridSize = 16;                      // tiles along each side of the texture
-constexpr int ResidencyBudget = 48;               // tiles kept loaded
-constexpr unsigned SourceTiles = 8;               // distinct tile contents on "disk"
-const ContextInfo Context = MARVANE_CONTEXT_INFO; // every allocation of this program
+constexpr int TileSize = 128;                                      // pixels
+constexpr int GridSize = 16;                                       // tiles along each side of the texture
+constexpr int ResidencyBudget = 48;                                // tiles kept loaded
+constexpr unsigned SourceTiles = 8;                                // distinct tile contents on "disk"
+const ContextInfo Context{__FILE__, __LINE__, "texture streamer"}; // every allocation of this program
 
 struct Statistics {
     StatisticId frame, request, load, tilesLoaded, resident, uploaded;

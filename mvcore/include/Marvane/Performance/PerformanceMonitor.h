@@ -31,12 +31,14 @@ class MARVANE_API IPerformanceManager {
     virtual ~IPerformanceManager() = default;
 };
 
-// Registry of named statistics and producer of the binary performance log. Fixed tables, no allocation;
-// one re-entrant lock serialises every operation, and every registration and update is appended to the
-// log while a capture runs.
 class PerformanceMonitor;
 MARVANE_API PerformanceMonitor* GetPerformanceMonitor();
 
+// Registry of named statistics and producer of the binary performance log. Fixed tables, no allocation;
+// one re-entrant lock serialises every operation, and every registration and update is appended to the
+// log while a capture runs. The process-wide monitor also takes the memory statistics' updates that
+// threads count on their own while no log is captured, folding them in before every query, Tick,
+// CounterSet and capture start.
 class MARVANE_API PerformanceMonitor : public IPerformanceManager {
   public:
     // Enumerators rather than static data members: a DLL-imported class would otherwise have clients
