@@ -144,7 +144,9 @@ int main(int argc, char** argv) {
     monitor->RegisterCurrentThread(L"Render thread");
     MakeDisk();
 
-    if (monitor->StartRecord(wideLogPath.c_str()) != Error::Ok) {
+    // A capture started through the environment (MARVANE_DEBUGGER, MARVANE_DEBUG_LOG) is used as it is.
+    const bool ownCapture = !monitor->IsCapturing();
+    if (ownCapture && monitor->StartRecord(wideLogPath.c_str()) != Error::Ok) {
         std::fprintf(stderr, "cannot write the performance log %s\n", logPath.c_str());
         return 1;
     }
@@ -227,7 +229,7 @@ int main(int argc, char** argv) {
         GetAllocator()->Free(request->pixels, Context);
         delete request;
     }
-    const Error::Enum stopped = monitor->StopRecord();
+    const Error::Enum stopped = ownCapture ? monitor->StopRecord() : Error::Ok;
     ReleaseCore();
 
     std::printf("   %d frames: %ld tiles requested, %ld loaded (%ld damaged), %ld evicted; %.0f resident "
@@ -237,6 +239,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the performance log %s could not be written completely\n", logPath.c_str());
         return 1;
     }
-    std::printf("   performance log: %s\n", logPath.c_str());
+    std::printf("   performance log: %s\n",
+                ownCapture ? logPath.c_str() : "the capture started by MARVANE_DEBUG_LOG");
     return broken == 0 ? 0 : 1;
 }

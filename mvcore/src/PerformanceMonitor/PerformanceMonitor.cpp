@@ -4,6 +4,7 @@
 #include "Marvane/String.h"
 #include "PerformanceMonitor/DeferredCounters.h"
 #include "PerformanceMonitor/MonitorDiagnostics.h"
+#include "PerformanceMonitor/ProcessMonitor.h"
 #include "Platform/Environment.h"
 
 #include <cstdint>
@@ -71,7 +72,7 @@ PerformanceMonitor::PerformanceMonitor()
       m_fillingBuffer(m_bufferA), m_otherBuffer(m_bufferB), m_usedBytes(0), m_capacity(LogBufferSize),
       m_logStartTime(0), m_ticksPerSecond(1), m_lastTickTime(0), m_framesPerSecond(1.0),
       m_timeSource(&Platform::GetTimeTicks), m_capturing(false), m_statisticCount(0), m_groupCount(0),
-      m_threadCount(0), m_foldsDeferredCounters(false) {
+      m_threadCount(0), m_foldsDeferredCounters(Detail::IsProcessMonitor(this)) {
     for (Statistic& statistic : m_statistics)
         ResetStatistic(statistic);
     for (auto& group : m_groups)

@@ -9,13 +9,12 @@
 
 #include "Graphics/GraphicsDriverStatistics.h"
 #include "PerformanceMonitor/MonitorDiagnostics.h"
+#include "PerformanceMonitor/ProcessMonitor.h"
 
 #include <atomic>
 #include <new>
 
 namespace Marvane::Performance {
-
-using Lock = Platform::ScopedCriticalSection;
 
 namespace {
 
@@ -58,14 +57,12 @@ PerformanceMonitor* CreateProcessMonitor() {
 
 } // namespace
 
+bool Detail::IsProcessMonitor(const PerformanceMonitor* monitor) {
+    return static_cast<const void*>(monitor) == static_cast<const void*>(storage);
+}
+
 PerformanceMonitor* GetPerformanceMonitor() {
-    static PerformanceMonitor* const monitor = [] {
-        PerformanceMonitor* created = CreateProcessMonitor();
-        Lock lock(created->m_lock);
-        created->m_foldsDeferredCounters = true;
-        created->SetDeferredCountersDirect(created->m_capturing);
-        return created;
-    }();
+    static PerformanceMonitor* const monitor = CreateProcessMonitor();
     // Delivered outside the creation step: the log manager may allocate, and allocating asks for the
     // monitor again.
     static std::atomic<bool> delivered{false};

@@ -31,9 +31,6 @@ class MARVANE_API IPerformanceManager {
     virtual ~IPerformanceManager() = default;
 };
 
-class PerformanceMonitor;
-MARVANE_API PerformanceMonitor* GetPerformanceMonitor();
-
 // Registry of named statistics and producer of the binary performance log. Fixed tables, no allocation;
 // one re-entrant lock serialises every operation, and every registration and update is appended to the
 // log while a capture runs. The process-wide monitor also takes the memory statistics' updates that
@@ -139,7 +136,6 @@ class MARVANE_API PerformanceMonitor : public IPerformanceManager {
     Error::Enum StopLoggingLocked();
     // The process-wide monitor receives the memory statistics' updates that threads kept to themselves
     // while no log was captured; it folds them in (under the lock) before anything reads a value.
-    friend PerformanceMonitor* GetPerformanceMonitor();
     void FoldDeferredCounters();
     void SetDeferredCountersDirect(bool direct);
 
