@@ -112,6 +112,28 @@ TEST(AllocatorStatistics, ExactOnManyThreadsIncludingThreadsThatHaveEnded) {
     EXPECT_EQ(Bytes(total), totalBefore);
 }
 
+// Many short-lived threads, more than count on their own at once: what each counted survives its end.
+TEST(AllocatorStatistics, ExactAcrossManyShortLivedThreads) {
+    const unsigned total = MemoryStatistic(L"Total");
+    const double totalBefore = Bytes(total);
+    std::vector<Worker> workers(400);
+    for (std::size_t first = 0; first < workers.size(); first += 100) {
+        std::vector<std::thread> threads;
+        for (std::size_t t = first; t < first + 100; ++t)
+            threads.emplace_back([&, t] { workers[t].Run(static_cast<unsigned>(t), 50, 3); });
+        for (std::thread& thread : threads)
+            thread.join();
+    }
+    double kept = 0;
+    for (const Worker& worker : workers)
+        for (long bytes : worker.keptBytes)
+            kept += static_cast<double>(bytes);
+    EXPECT_EQ(Bytes(total) - totalBefore, kept);
+    for (Worker& worker : workers)
+        worker.ReleaseKept();
+    EXPECT_EQ(Bytes(total), totalBefore);
+}
+
 TEST(AllocatorStatistics, WhileCapturingEveryUpdateIsARecordAndTheLogReplaysToTheFigures) {
     constexpr int Threads = 4;
     constexpr int Rounds = 3000;

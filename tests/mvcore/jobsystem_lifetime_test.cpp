@@ -19,8 +19,8 @@ std::atomic<long> executed{0};
 std::atomic<std::thread::id> lastWorker{};
 
 void CountJob(void*) {
-    executed.fetch_add(1);
     lastWorker.store(std::this_thread::get_id());
+    executed.fetch_add(1);
 }
 
 unsigned NoPriority(void*) {

@@ -42,6 +42,10 @@ Error::Enum JobSystem::StartWorker() {
         CloseIfOpen(m_stoppedEvent);
         return Error::Unknown;
     }
+    // Windows delivers calls queued to a new thread while it starts up, before its start routine runs:
+    // no job may be scheduled until the worker has registered and run the thread-start function. The
+    // worker says so with the stopped event, which it sets again when it ends.
+    WaitForSingleObject(m_stoppedEvent, INFINITE);
     return Error::Ok;
 }
 
@@ -55,6 +59,7 @@ bool Detail::WakeWorker(JobQueue& queue) {
 }
 
 void JobSystem::RunUntilStopped() {
+    SetEvent(m_stoppedEvent); // started: StartWorker may return
     while (WaitForSingleObjectEx(m_stopEvent, INFINITE, TRUE) == WAIT_IO_COMPLETION) {
     }
     // Calls queued before the stop event was set but not yet delivered run now: Stop sets the event only

@@ -1,6 +1,7 @@
 #include "PerformanceMonitor/DeferredCounters.h"
 
 #include "Marvane/Platform/CriticalSection.h"
+#include "Platform/ThreadExit.h"
 
 #include <new>
 
@@ -19,43 +20,64 @@ Platform::CriticalSection& RegistryLock() {
 
 using Held = Platform::ScopedCriticalSection;
 
-constinit ThreadSlots* threads = nullptr;
 constinit std::uint64_t endedThreads[DeferredSlots] = {};
 // The statistics of each slot, stored plus one so that the zero-initialised table means "unbound".
 constinit std::uint32_t bindingsPlusOne[DeferredSlots][2] = {};
 
-// Set once the calling thread's slots have been destroyed at its exit.
-thread_local bool slotsEnded = false;
+// Slots for the threads that count, and the list of those in use. A slot goes back to the pool when its
+// thread ends, after what it counted has been kept in endedThreads.
+constinit ThreadSlots pool[MaxCountingThreads] = {};
+constinit ThreadSlots* threads = nullptr;
+
+// On the ending thread, from the platform's thread-exit notification.
+void DetachEndingThread(void* value) {
+    auto* slots = static_cast<ThreadSlots*>(value);
+    Held held(RegistryLock());
+    for (unsigned slot = 0; slot < DeferredSlots; ++slot) {
+        endedThreads[slot] += slots->added[slot].load(std::memory_order_relaxed) - slots->collected[slot];
+        slots->added[slot].store(0, std::memory_order_relaxed);
+        slots->collected[slot] = 0;
+    }
+    if (slots->previous != nullptr) slots->previous->next = slots->next;
+    if (slots->next != nullptr) slots->next->previous = slots->previous;
+    if (threads == slots) threads = slots->next;
+    slots->next = slots->previous = nullptr;
+    slots->inUse = false;
+    // Whatever this thread allocates from here on updates the monitor directly.
+    currentThreadSlots = reinterpret_cast<ThreadSlots*>(ThreadEndedMark);
+}
 
 } // namespace
 
 constinit std::atomic<bool> deferredCountersDirect{false};
 constinit thread_local ThreadSlots* currentThreadSlots MARVANE_FAST_THREAD_LOCAL = nullptr;
 
-ThreadSlots::ThreadSlots() : added{}, collected{}, next(nullptr), previous(nullptr) {
-    Held held(RegistryLock());
-    next = threads;
-    if (threads != nullptr) threads->previous = this;
-    threads = this;
-}
-
-ThreadSlots::~ThreadSlots() {
-    Held held(RegistryLock());
-    for (unsigned slot = 0; slot < DeferredSlots; ++slot)
-        endedThreads[slot] += added[slot].load(std::memory_order_relaxed) - collected[slot];
-    if (previous != nullptr) previous->next = next;
-    if (next != nullptr) next->previous = previous;
-    if (threads == this) threads = next;
-    currentThreadSlots = nullptr;
-    slotsEnded = true;
-}
-
-ThreadSlots* AttachCurrentThread() {
-    // Destructors of other thread-local objects may still allocate after these slots are gone.
-    if (slotsEnded) return nullptr;
-    thread_local ThreadSlots slots;
-    currentThreadSlots = &slots;
-    return &slots;
+bool AttachCurrentThread() {
+    if (currentThreadSlots != nullptr)
+        return reinterpret_cast<std::uintptr_t>(currentThreadSlots) > ThreadEndedMark;
+    ThreadSlots* slots = nullptr;
+    {
+        Held held(RegistryLock());
+        for (ThreadSlots& candidate : pool) {
+            if (candidate.inUse) continue;
+            slots = &candidate;
+            break;
+        }
+        if (slots == nullptr) return false;
+        slots->inUse = true;
+        slots->previous = nullptr;
+        slots->next = threads;
+        if (threads != nullptr) threads->previous = slots;
+        threads = slots;
+    }
+    if (!Platform::Detail::CallAtThreadExit(DetachEndingThread, slots)) {
+        // Without word of the thread's end the slots could never go back: they go back now, and this
+        // thread updates the monitor directly.
+        DetachEndingThread(slots);
+        return false;
+    }
+    currentThreadSlots = slots;
+    return true;
 }
 
 void BindDeferredSlot(unsigned slot, std::uint32_t first, std::uint32_t second) {

@@ -17,20 +17,19 @@ namespace Marvane::Performance::Detail {
 inline constexpr unsigned DeferredSlots = 16;
 inline constexpr std::uint32_t Unbound = 0xFFFFFFFFu;
 
-// One thread's slots. Only the owning thread writes `added` (a running sum, wrapping); the collector
-// reads it and remembers in `collected` how much it has already folded.
+// One thread's slots, taken from a fixed pool while the thread counts. Only the owning thread writes
+// `added` (a running sum, wrapping); the collector reads it and remembers in `collected` how much it has
+// already folded.
 struct ThreadSlots {
     std::atomic<std::uint64_t> added[DeferredSlots];
     std::uint64_t collected[DeferredSlots];
     ThreadSlots* next;
     ThreadSlots* previous;
-
-    ThreadSlots();
-    // At thread exit: what was not collected yet is kept for the next collection.
-    ~ThreadSlots();
-    ThreadSlots(const ThreadSlots&) = delete;
-    ThreadSlots& operator=(const ThreadSlots&) = delete;
+    bool inUse;
 };
+
+// Threads that count on their own at the same time; further threads update the monitor directly.
+inline constexpr unsigned MaxCountingThreads = 256;
 
 // Set while the process-wide monitor captures a log: updates then go through the monitor.
 extern std::atomic<bool> deferredCountersDirect;
@@ -42,17 +41,22 @@ extern std::atomic<bool> deferredCountersDirect;
 #else
 #define MARVANE_FAST_THREAD_LOCAL
 #endif
+// The calling thread's slots: null until it first counts, ThreadEndedMark once it is ending (it then
+// updates the monitor directly).
 extern constinit thread_local ThreadSlots* currentThreadSlots MARVANE_FAST_THREAD_LOCAL;
+inline constexpr std::uintptr_t ThreadEndedMark = 1;
 
-// The calling thread's slots, registered on first use; null once the thread has begun to exit.
-ThreadSlots* AttachCurrentThread();
+// Gives the calling thread slots from the pool; false when none is free or the thread is ending.
+bool AttachCurrentThread();
 
 // Adds `amount` to `slot` on the calling thread. False when the caller must update the monitor itself:
-// a log is being captured, the thread has no slots yet (the caller's slow path attaches it with
-// AddDeferredAttaching), or the thread is exiting.
+// a log is being captured, the thread has no slots (the caller's slow path attaches it with
+// AddDeferredAttaching), or the thread is ending.
 inline bool AddDeferred(unsigned slot, std::int64_t amount) {
     ThreadSlots* slots = currentThreadSlots;
-    if (slots == nullptr || deferredCountersDirect.load(std::memory_order_relaxed)) return false;
+    if (reinterpret_cast<std::uintptr_t>(slots) <= ThreadEndedMark ||
+        deferredCountersDirect.load(std::memory_order_relaxed))
+        return false;
     std::atomic<std::uint64_t>& cell = slots->added[slot];
     cell.store(cell.load(std::memory_order_relaxed) + static_cast<std::uint64_t>(amount),
                std::memory_order_relaxed);
@@ -61,7 +65,7 @@ inline bool AddDeferred(unsigned slot, std::int64_t amount) {
 
 // AddDeferred that first gives the calling thread its slots if it has none.
 inline bool AddDeferredAttaching(unsigned slot, std::int64_t amount) {
-    if (currentThreadSlots == nullptr && AttachCurrentThread() == nullptr) return false;
+    if (currentThreadSlots == nullptr && !AttachCurrentThread()) return false;
     return AddDeferred(slot, amount);
 }
 
