@@ -20,7 +20,7 @@ inline constexpr std::uint32_t Unbound = 0xFFFFFFFFu;
 // One thread's slots, taken from a fixed pool while the thread counts. Only the owning thread writes
 // `added` (a running sum, wrapping); the collector reads it and remembers in `collected` how much it has
 // already folded.
-struct ThreadSlots {
+struct alignas(64) ThreadSlots {
     std::atomic<std::uint64_t> added[DeferredSlots];
     std::uint64_t collected[DeferredSlots];
     ThreadSlots* next;
