@@ -1,7 +1,7 @@
 // FastLZ-format compression and decompression throughput at both levels, with the compression ratio,
 // on the reference inputs and on a 100 MB mixed file (built here, or given as the first argument).
 // Usage: bench_mvcore_fastlz [file] ; the reference inputs are looked up in
-// $PROJECT_SOURCE_DIR/../shared/fastlz-vectors (default: the source tree's parent).
+// $PROJECT_SOURCE_DIR/tests/data/fastlz-vectors (default: this source tree's).
 #include "Marvane/Utilities/Compressor.h"
 
 #include <algorithm>
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path vectors =
         (root != nullptr ? std::filesystem::path(root)
                          : std::filesystem::path(__FILE__).parent_path().parent_path()) /
-        ".." / "shared" / "fastlz-vectors";
+        "tests" / "data" / "fastlz-vectors";
 
     std::printf("%-18s %10s  %-26s  %-26s\n", "input", "bytes", "level 1: ratio  MB/s c  d",
                 "level 2: ratio  MB/s c  d");

@@ -4,10 +4,11 @@
 // Vorbis-like pages are synthesized (packets of 1 to 700 bytes, pages of about 4 KiB, continued
 // packets, one logical stream per 10 MB).
 
-#include "coder/page_store.h"
 #include "ogg/ogg_crc.h"
+#include "ogg/ogg_page.h"
 #include "ogg/page_layer.h"
-#include "ogg/page_walk.h"
+#include "ogg/page_store.h"
+#include "page_walk.h"
 
 #include <chrono>
 #include <cstdio>
@@ -131,7 +132,7 @@ int main(int argc, char** argv) {
     } else {
         file = synthesize(100u * 1000u * 1000u);
     }
-    std::vector<OggPageRef> pages;
+    std::vector<OggPage> pages;
     if (split_ogg_pages(file.data(), file.size(), pages) != file.size()) {
         std::fprintf(stderr, "not a sequence of whole Ogg pages\n");
         return 1;
@@ -155,7 +156,7 @@ int main(int argc, char** argv) {
             RangeEncoder enc;
             enc.out.reserve(s.size() * 8);
             set_original_pages(packer.ctx, s.data(), static_cast<int32_t>(s.size()), &enc);
-            if (!walk_stream_pages(packer.ctx, nullptr, 0) || packer.ctx.inexpressible) {
+            if (!walk_stream_pages<Packing>(packer.ctx, nullptr, 0) || packer.ctx.inexpressible) {
                 std::fprintf(stderr, "stream not expressible\n");
                 return 1;
             }
@@ -174,11 +175,11 @@ int main(int argc, char** argv) {
         t0 = std::chrono::steady_clock::now();
         for (size_t i = 0; i < streams.size(); ++i) {
             unpacker.start_stream();
-            unpacker.ctx.output = vector_output_sink(output);
+            unpacker.ctx.output = vector_sink(output);
             open_page_buffer(unpacker.ctx);
             init_decoder(unpacker.ctx.page_decoder, archives[i].data(),
                          static_cast<int32_t>(archives[i].size()));
-            walk_stream_pages(unpacker.ctx, payloads[i].data(), payloads[i].size());
+            walk_stream_pages<Unpacking>(unpacker.ctx, payloads[i].data(), payloads[i].size());
         }
         const double unpack_s = seconds_since(t0);
         const double unpack_cpu = static_cast<double>(std::clock() - c1) / CLOCKS_PER_SEC;

@@ -1,9 +1,9 @@
 // Packs and restores Ogg Vorbis files through stream items and reports sizes and speeds.
 // Usage: bench_talvo_stream_items FILE.ogg [FLAGS] [ROUNDS]
 
-#include "driver/output_sink.h"
-#include "driver/unpacker.h"
+#include "ogg/output_sink.h"
 #include "pack/packer.h"
+#include "unpack/unpacker.h"
 
 #include <chrono>
 #include <cstdio>
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
         const auto t1 = clock::now();
         const std::clock_t c1 = std::clock();
         std::vector<uint8_t> restored;
-        OutputSink sink = vector_output_sink(restored);
+        OutputSink sink = vector_sink(restored);
         if (unpack_archive(ArchiveInput{nullptr, archive.data(), archive.size()}, sink) != UnpackStatus::Ok ||
             restored != input) {
             std::fprintf(stderr, "restore failed\n");

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Seed corpora for the fuzz targets, made from the test files: the sample Ogg files and archives packed
-# from them, the shared FastLZ vectors, MPLG logs, and a few hand-made strings.
+# from them, the FastLZ reference blocks of tests/data, MPLG logs, and a few hand-made strings.
 # Usage: fuzz/make_corpus.sh BUILD_DIR (a build with BUILD_FUZZERS=ON); seeds go to BUILD_DIR/fuzz-seeds,
 # made afresh each time.
 set -euo pipefail
@@ -26,9 +26,9 @@ for f in "$samples"/*.ogg; do
 done
 printf 'TALVO\0\0' > "$seeds/talvo_unpack/header_only"
 
-shared="$root/../shared/fastlz-vectors"
-if [ -d "$shared" ]; then
-  for f in "$shared"/*.l1 "$shared"/*.l2; do
+vectors="$root/tests/data/fastlz-vectors"
+if [ -d "$vectors" ]; then
+  for f in "$vectors"/*.l1 "$vectors"/*.l2; do
     [ "$(stat -c %s "$f")" -le 65536 ] && cp "$f" "$seeds/fastlz_decompress/"
   done
 fi

@@ -1,8 +1,8 @@
 // talvo-pack on arbitrary input: every archive it produces must unpack to exactly that input. The
 // first two bytes choose the archive flags and the raw item size, so one corpus covers them all.
 
-#include "driver/unpacker.h"
 #include "pack/packer.h"
+#include "unpack/unpacker.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Check independently of the packer's verification, which could share a fault with it.
     std::vector<uint8_t> restored;
-    OutputSink sink = vector_output_sink(restored);
+    OutputSink sink = vector_sink(restored);
     if (unpack_archive(ArchiveInput{nullptr, archive.data(), archive.size()}, sink) != UnpackStatus::Ok)
         std::abort();
     if (restored.size() != size || (size != 0 && std::memcmp(restored.data(), data, size) != 0)) std::abort();

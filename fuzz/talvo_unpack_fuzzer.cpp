@@ -1,7 +1,7 @@
 // The whole unpack run on an archive held in memory. Whatever the bytes, the run must end, with a
 // status, without touching memory it does not own, and without writing more than a bounded amount.
 
-#include "driver/unpacker.h"
+#include "unpack/unpacker.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,9 +15,8 @@ constexpr size_t kOutputLimit = size_t{256} << 20;
 
 struct BoundedOutput {
     size_t written = 0;
-    OutputSink sink{this, begin, write};
+    OutputSink sink{this, write};
 
-    static bool begin(void* /*context*/) { return true; }
     static bool write(void* context, const uint8_t* /*data*/, size_t size) {
         auto* self = static_cast<BoundedOutput*>(context);
         self->written += size;

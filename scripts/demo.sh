@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets everything up, builds, and runs the main job on a built-in example.
+# Sets everything up, builds, and shows the programs at work on built-in examples: talvo, splice and
+# mvcore (a texture streamer whose performance log becomes a Chrome trace for Perfetto).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -56,3 +57,21 @@ for where in LEN zz; do
 done
 "$splice" "$work" "$work/patch.txt" 0 2>"$work/err" && status=0 || status=$?
 printf '   %-42s exit %s: %s\n' "splice <a directory> patch.txt 0" "$status" "$(cat "$work/err")"
+echo
+
+# mvcore: a small texture streamer (mvcore/examples/texture_streamer.cpp) on the allocator, the job
+# system and the performance monitor; its performance log becomes a report and a Chrome trace via mplg.
+echo "== mvcore: a texture streamer on the allocator, the job system and the performance monitor"
+echo "   frame loop on the main thread, tile loads (FastLZ blocks, CRC-checked) as jobs on the worker,"
+echo "   ranges and counters per frame, everything captured in a performance log"
+demo="$root/build/demo"
+mkdir -p "$demo"
+"$bin/texture_streamer" "$demo/texture_streamer.mplg" 120
+echo "   mplg stats (the streamer's statistics and the memory it holds):"
+"$bin/mplg" stats "$demo/texture_streamer.mplg" |
+  grep -E '^(group |Streamer |Memory +(Total|TileSet) +MiB)' | sed 's/^/     /'
+"$bin/mplg" trace "$demo/texture_streamer.mplg" "$demo/texture_streamer.json"
+echo "   Chrome trace: $demo/texture_streamer.json"
+echo "   To view it, open https://ui.perfetto.dev, choose \"Open trace file\" and pick that file (or drop it"
+echo "   onto the page): the render thread's frames, the loader's tile loads, the requests from asking to"
+echo "   loaded, and the counters over time. chrome://tracing reads it as well."

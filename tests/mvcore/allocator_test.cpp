@@ -1,6 +1,7 @@
 #include "Marvane/Allocator.h"
 #include "Marvane/Core.h"
 #include "Marvane/JobSystem.h"
+#include "Marvane/LogManager.h"
 #include "Marvane/Performance/PerformanceMonitor.h"
 #include "support/CountingAllocator.h"
 
@@ -8,6 +9,8 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
+#include <string>
+#include <vector>
 
 using namespace Marvane;
 
@@ -195,6 +198,36 @@ TEST(CoreTest, RegisteringIsRefusedWhileTheCoreIsInitialised) {
     EXPECT_FALSE(IsCoreInitialized());
     EXPECT_EQ(RegisterAllocator(&counting), Error::Ok);
     EXPECT_EQ(RegisterAllocator(nullptr), Error::Ok);
+}
+
+// A ReleaseCore without a matching InitializeCore is the caller's error: it is reported, and the count
+// stays at 0 instead of wrapping (which would refuse RegisterAllocator for good).
+TEST(CoreTest, AnUnbalancedReleaseIsReportedAndKeepsTheCountAtZero) {
+    struct ErrorLogger : ILogger {
+        void LogError(Error::Enum code, const wchar_t* text, const ContextInfo&) override {
+            codes.push_back(code);
+            texts.emplace_back(text);
+        }
+        void LogWarning(const wchar_t*) override {}
+        void LogMessage(const wchar_t*) override {}
+        std::vector<Error::Enum> codes;
+        std::vector<std::wstring> texts;
+    } logger;
+    ASSERT_EQ(GetLogManager()->AddLogger(&logger), Error::Ok);
+    ASSERT_FALSE(IsCoreInitialized());
+    EXPECT_FALSE(ReleaseCore());
+    EXPECT_FALSE(ReleaseCore());
+    GetLogManager()->RemoveLogger(&logger);
+    EXPECT_FALSE(IsCoreInitialized());
+    ASSERT_EQ(logger.codes, (std::vector<Error::Enum>{Error::InvalidState, Error::InvalidState}));
+    EXPECT_NE(logger.texts[0].find(L"ReleaseCore"), std::wstring::npos);
+    CountingAllocator counting;
+    EXPECT_EQ(RegisterAllocator(&counting), Error::Ok);
+    EXPECT_EQ(RegisterAllocator(nullptr), Error::Ok);
+    EXPECT_EQ(InitializeCore(0), Error::Ok);
+    EXPECT_TRUE(IsCoreInitialized());
+    EXPECT_TRUE(ReleaseCore()) << "one initialisation, one release";
+    EXPECT_FALSE(IsCoreInitialized());
 }
 
 TEST(CoreTest, RefusedRegistrationKeepsTheActiveAllocator) {

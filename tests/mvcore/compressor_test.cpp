@@ -20,7 +20,7 @@ namespace {
 // Reference blocks written by FastLZ 0.5.0 itself: X.in, X.l1 and X.l2.
 std::filesystem::path VectorDirectory() {
     const char* root = std::getenv("PROJECT_SOURCE_DIR");
-    std::string path = std::string(root != nullptr ? root : ".") + "/../shared/fastlz-vectors";
+    std::string path = std::string(root != nullptr ? root : ".") + "/tests/data/fastlz-vectors";
 #if defined(_WIN32)
     // Under wine the Unix tree is drive Z:.
     if (!path.empty() && path[0] == '/') {

@@ -78,8 +78,11 @@ void ThreadStart() {
     journal.startThread = std::this_thread::get_id();
 }
 
+std::atomic<int> priorityCalls{0};
+
 // Null jobs are rated too, so the rating must cope with them.
 unsigned Priority(void* p) {
+    priorityCalls.fetch_add(1);
     return p != nullptr ? static_cast<Job*>(p)->priority : 0;
 }
 
@@ -155,6 +158,26 @@ TEST_F(JobSystemTest, ExecuteJobRunsTheBestWaitingJobOnTheCallingThread) {
     ASSERT_TRUE(WaitForRuns(3));
     EXPECT_EQ(system.Stop(), Error::Ok);
     EXPECT_EQ(journal.order, (std::vector<int>{9, -1, 2})) << "the spare wake-up finds nothing to do";
+}
+
+TEST_F(JobSystemTest, EveryWaitingJobIsRatedOncePerExecutionEvenWhenItIsTheOnlyOne) {
+    HoldWorker();
+    Job only{3, false, 3};
+    ASSERT_TRUE(system.Schedule(&only));
+    priorityCalls = 0;
+    system.ExecuteJob();
+    EXPECT_EQ(priorityCalls.load(), 1) << "the single waiting job is rated too";
+    Job a{1, false, 1}, b{2, false, 2}, c{3, false, 4};
+    ASSERT_TRUE(system.Schedule(&a));
+    ASSERT_TRUE(system.Schedule(&b));
+    ASSERT_TRUE(system.Schedule(&c));
+    priorityCalls = 0;
+    system.ExecuteJob();
+    EXPECT_EQ(priorityCalls.load(), 3);
+    journal.OpenGate();
+    ASSERT_TRUE(WaitForRuns(5));
+    EXPECT_EQ(system.Stop(), Error::Ok);
+    EXPECT_EQ(journal.order, (std::vector<int>{3, 4, -1, 2, 1}));
 }
 
 TEST_F(JobSystemTest, ExecuteJobWithNothingWaitingDoesNothing) {

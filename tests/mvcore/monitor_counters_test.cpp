@@ -221,8 +221,8 @@ TEST_F(MonitorCounters, FullTablesGiveAnInvalidIdentifierThatEveryOperationIgnor
     monitor->CounterAdd(overflow, 5);
     monitor->CounterInc(overflow);
     monitor->CounterSet(overflow, 1);
-    EXPECT_EQ(monitor->BeginRange(overflow), 0u);
-    monitor->EndRange(0);
+    EXPECT_EQ(monitor->BeginRange(overflow), ~0ull);
+    monitor->EndRange(~0ull);
     // An ignored push still pairs with its pop, so the enclosing range keeps its own timing.
     fakeNow = 0;
     monitor->PushRange(total);

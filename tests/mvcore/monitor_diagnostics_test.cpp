@@ -79,6 +79,52 @@ TEST_F(MonitorDiagnostics, UnwritableLogFile) {
     EXPECT_FALSE(monitor->IsCapturing());
 }
 
+// Like every text of the log manager, the diagnostic is cut to 2047 characters.
+TEST_F(MonitorDiagnostics, ALongLogPathIsCutLikeEveryOtherText) {
+    const std::string directory(3000, 'd');
+    const auto path = std::filesystem::temp_directory_path() / directory / "log.mplg";
+    SetVariable("MARVANE_DEBUGGER", "1");
+    SetVariable("MARVANE_DEBUG_LOG", path.string());
+    auto monitor = std::make_unique<TestMonitor>();
+    ASSERT_EQ(collector.codes.size(), 1u);
+    EXPECT_EQ(collector.codes[0], Error::IO);
+    const std::wstring full = L"Error writing to performance log '" + path.wstring() + L"'";
+    EXPECT_EQ(collector.texts[0], full.substr(0, 2047));
+}
+
+#if !defined(_WIN32)
+// The environment holds bytes on POSIX systems: a log path that is not UTF-8 cannot be taken over with
+// replacement characters, which would name (and create) another file.
+TEST_F(MonitorDiagnostics, ALogPathThatIsNotUtf8IsNotUsed) {
+    const auto directory = std::filesystem::temp_directory_path() / "mvcore-diagnostics-not-utf8";
+    std::filesystem::remove_all(directory);
+    std::filesystem::create_directories(directory);
+    SetVariable("MARVANE_DEBUGGER", "1");
+    SetVariable("MARVANE_DEBUG_LOG", directory.string() + "/log\xff\xfe.mplg");
+    auto monitor = std::make_unique<TestMonitor>();
+    ASSERT_EQ(collector.codes.size(), 1u);
+    EXPECT_EQ(collector.texts[0], L"Log file env var not found");
+    EXPECT_FALSE(monitor->IsCapturing());
+    monitor.reset();
+    EXPECT_TRUE(std::filesystem::is_empty(directory)) << "a file under another name was created";
+    std::filesystem::remove_all(directory);
+}
+
+// A wide log path holding no Unicode text has no UTF-8 name: the capture fails instead of writing a file
+// whose name has U+FFFD in place of the damaged unit.
+TEST_F(MonitorDiagnostics, ALogPathWithALoneSurrogateIsRefused) {
+    const auto directory = std::filesystem::temp_directory_path() / "mvcore-diagnostics-surrogate";
+    std::filesystem::remove_all(directory);
+    std::filesystem::create_directories(directory);
+    auto monitor = std::make_unique<TestMonitor>();
+    const std::wstring path = directory.wstring() + L"/log" + static_cast<wchar_t>(0xD800) + L".mplg";
+    EXPECT_EQ(monitor->StartRecord(path.c_str()), Error::IO);
+    EXPECT_FALSE(monitor->IsCapturing());
+    EXPECT_TRUE(std::filesystem::is_empty(directory)) << "a file under another name was created";
+    std::filesystem::remove_all(directory);
+}
+#endif
+
 TEST_F(MonitorDiagnostics, BothVariablesStartCapturingWithoutComplaint) {
     const auto path = TempPath("diagnostics");
     SetVariable("MARVANE_DEBUGGER", "1");

@@ -2,10 +2,12 @@
 // the files a private monitor writes.
 #include "monitor_test_support.h"
 
+#include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <vector>
 
 using namespace monitor_test;
 
@@ -171,6 +173,47 @@ TEST_F(MonitorLog, RangeRecordsCarryThreadHandleAndTimeSinceTheStart) {
     EXPECT_EQ(U32(bytes, 68), 4u);
     EXPECT_EQ(U64(bytes, 72), 1099511627776ull);
     EXPECT_EQ(U64(bytes, 80), 40u);
+}
+
+// A client profiler may number its ranges from 0: every handle it gives reaches OnEndRange and the log.
+// Only the handle of a BeginRange that was ignored (an invalid identifier) is ignored by EndRange.
+class CountingFromZero : public IMonitor {
+  public:
+    std::uint64_t OnBeginRange(Statistic&) override { return next++; }
+    void OnEndRange(std::uint64_t handle) override { ended.push_back(handle); }
+    void OnPushRange(Statistic&) override {}
+    void OnPopRange() override {}
+    std::uint64_t next = 0;
+    std::vector<std::uint64_t> ended;
+};
+
+TEST_F(MonitorLog, EndRangePassesEveryHandleOnButTheIgnoredOne) {
+    const StatisticId id = monitor->RegisterStatistic(L"r", StatisticType::Counter, Options(0));
+    CountingFromZero observer;
+    monitor->RegisterMonitor(&observer);
+    std::uint64_t ignored = 0;
+    const auto bytes = Capture([&] {
+        fakeNow = 5;
+        const std::uint64_t first = monitor->BeginRange(id);
+        const std::uint64_t second = monitor->BeginRange(id);
+        EXPECT_EQ(first, 0u);
+        EXPECT_EQ(second, 1u);
+        fakeNow = 9;
+        monitor->EndRange(first);
+        monitor->EndRange(second);
+        ignored = monitor->BeginRange(StatisticId(4000));
+        monitor->EndRange(ignored);
+    });
+    monitor->RegisterMonitor(nullptr);
+    EXPECT_EQ(ignored, ~0ull);
+    EXPECT_EQ(observer.ended, (std::vector<std::uint64_t>{0, 1}));
+    // Two BeginRange and two EndRange records, 20 bytes each; nothing for the ignored range.
+    ASSERT_EQ(bytes.size(), 20u * 4);
+    EXPECT_EQ(U32(bytes, 40), 4u);
+    EXPECT_EQ(U64(bytes, 44), 0u);
+    EXPECT_EQ(U64(bytes, 52), 9u);
+    EXPECT_EQ(U32(bytes, 60), 4u);
+    EXPECT_EQ(U64(bytes, 64), 1u);
 }
 
 TEST_F(MonitorLog, StringsAreCappedAtTheCountLimitAndNullIsEmpty) {

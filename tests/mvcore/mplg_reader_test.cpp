@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "log_reader.h"
 #include "monitor_test_support.h"
+#include "replay.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -108,3 +109,62 @@ TEST(MplgReader, AnUnknownRecordTypeStopsReadingWithAWarning) {
 }
 
 } // namespace
+
+namespace {
+
+std::size_t Occurrences(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+} // namespace
+
+// Ranges nested deeper than the monitor's 64-entry stack: the monitor logs the pushes beyond it without
+// timing them, and their pops close the ranges below. The viewer must come to the same totals, and its
+// trace must pair every begin with an end.
+TEST(MplgReplay, RangesBeyondTheMonitorsStackAddUpAsInTheMonitor) {
+    const auto path = TempPath("deep-ranges");
+    auto monitor = std::make_unique<TestMonitor>();
+    monitor->UseFakeClock(1000);
+    StatisticOptions options;
+    const StatisticId outer = monitor->RegisterStatistic(L"outer", StatisticType::Counter, options);
+    const StatisticId deep = monitor->RegisterStatistic(L"deep", StatisticType::Counter, options);
+    const StatisticId over = monitor->RegisterStatistic(L"over", StatisticType::Counter, options);
+    ASSERT_EQ(monitor->StartRecord(path.wstring().c_str()), Error::Ok);
+    fakeNow = 0;
+    monitor->PushRange(outer);
+    for (int i = 1; i < 64; ++i) {
+        fakeNow = i;
+        monitor->PushRange(deep);
+    }
+    for (int i = 0; i < 3; ++i) {
+        fakeNow = 100 + i;
+        monitor->PushRange(over);
+    }
+    for (int i = 0; i < 67; ++i) {
+        fakeNow = 1000 + 10 * i;
+        monitor->PopRange();
+    }
+    ASSERT_EQ(monitor->StopRecord(), Error::Ok);
+
+    mplg::Log log;
+    std::string error;
+    ASSERT_TRUE(mplg::ReadLog(path.string(), log, error)) << error;
+    mplg::Replay replay;
+    for (const mplg::Record& record : log.records)
+        replay.Apply(record);
+    for (const StatisticId id : {outer, deep, over}) {
+        EXPECT_EQ(static_cast<double>(replay.Statistic(id).value),
+                  monitor->GetStatisticValue(id, StatisticValueMethod::Value))
+            << replay.Statistic(id).name;
+    }
+    EXPECT_EQ(monitor->GetStatisticValue(over, StatisticValueMethod::Value), 0.0);
+
+    std::ostringstream trace;
+    mplg::Trace(log, trace);
+    EXPECT_EQ(Occurrences(trace.str(), "\"ph\":\"B\""), 64u);
+    EXPECT_EQ(Occurrences(trace.str(), "\"ph\":\"E\""), 64u);
+    std::filesystem::remove(path);
+}

@@ -8,6 +8,10 @@
 #include <fstream>
 #include <iterator>
 #include <vector>
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 
 using namespace Marvane;
 using Platform::InvalidFileHandle;
@@ -251,5 +255,36 @@ TEST(PlatformFileTest, NameWithALoneSurrogateCannotBeOpened) {
     EXPECT_EQ(Platform::OpenFile(name.c_str(), false, true, handle), Error::IO);
     EXPECT_EQ(handle, InvalidFileHandle());
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+}
+#endif
+
+#if defined(_WIN32)
+// The handles are ordinary synchronous handles: a client's own synchronous Win32 calls on them work and
+// share the position with the library's functions.
+TEST(PlatformFileTest, HandlesServeTheClientsOwnSynchronousWin32Calls) {
+    TempDir dir;
+    const std::wstring name = dir.File(L"sync.bin");
+    void* handle = nullptr;
+    ASSERT_EQ(Platform::OpenFile(name.c_str(), false, true, handle), Error::Ok);
+    char head[] = "head";
+    ASSERT_EQ(Platform::WriteFile(handle, head, 4), Error::Ok);
+    DWORD moved = 0;
+    EXPECT_TRUE(::WriteFile(static_cast<HANDLE>(handle), "-client-", 8, &moved, nullptr));
+    EXPECT_EQ(moved, 8u);
+    char tail[] = "tail";
+    ASSERT_EQ(Platform::WriteFile(handle, tail, 4), Error::Ok);
+    Platform::CloseFile(handle);
+    const auto written = Contents(dir.Path() / "sync.bin");
+    EXPECT_EQ(std::string(written.begin(), written.end()), "head-client-tail");
+
+    ASSERT_EQ(Platform::OpenFile(name.c_str(), false, false, handle), Error::Ok);
+    char first[4] = {};
+    EXPECT_TRUE(::ReadFile(static_cast<HANDLE>(handle), first, 4, &moved, nullptr));
+    EXPECT_EQ(std::string(first, moved), "head");
+    char next[8] = {};
+    u32 read = 0;
+    EXPECT_EQ(Platform::ReadFile(handle, next, 8, read), Error::Ok);
+    EXPECT_EQ(std::string(next, read), "-client-");
+    Platform::CloseFile(handle);
 }
 #endif

@@ -31,10 +31,10 @@ struct Vector {
     std::vector<uint8_t> block;
 };
 
-// The shared vectors of at most 70,000 bytes, both levels.
-std::vector<Vector> shared_vectors() {
+// The reference vectors of at most 70,000 bytes, both levels.
+std::vector<Vector> reference_vectors() {
     std::vector<Vector> vectors;
-    const auto dir = source_root() / "../shared/fastlz-vectors";
+    const auto dir = source_root() / "tests/data/fastlz-vectors";
     if (!std::filesystem::is_directory(dir)) return vectors;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         if (entry.path().extension() != ".in") continue;
@@ -70,8 +70,8 @@ TEST(FastLzHostile, RegressionInputsStayInsideEveryCapacity) {
 }
 
 TEST(FastLzHostile, BlocksCutAtEveryByteNeverOverrun) {
-    const auto vectors = shared_vectors();
-    if (vectors.empty()) GTEST_SKIP() << "no FastLZ vectors beside the checkout";
+    const auto vectors = reference_vectors();
+    ASSERT_FALSE(vectors.empty()) << "no FastLZ reference vectors in tests/data/fastlz-vectors";
     for (const auto& v : vectors) {
         const size_t step = std::max<size_t>(1, v.block.size() / 500);
         for (size_t cut = 0; cut < v.block.size(); cut += step) {
@@ -87,8 +87,8 @@ TEST(FastLzHostile, BlocksCutAtEveryByteNeverOverrun) {
 }
 
 TEST(FastLzHostile, FlippedBitsNeverOverrun) {
-    const auto vectors = shared_vectors();
-    if (vectors.empty()) GTEST_SKIP() << "no FastLZ vectors beside the checkout";
+    const auto vectors = reference_vectors();
+    ASSERT_FALSE(vectors.empty()) << "no FastLZ reference vectors in tests/data/fastlz-vectors";
     std::mt19937 rng(20261207);
     for (const auto& v : vectors) {
         if (v.block.empty()) continue;

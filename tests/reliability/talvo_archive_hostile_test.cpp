@@ -3,13 +3,13 @@
 // header, and every input a fuzzer found a fault with. Each run must end, with a status that says
 // what went wrong, keeping only output that the archive paid for.
 
-#include "../talvo/run_program.h"
-#include "../talvo/sample_files.h"
+#include "../talvo/support/run_program.h"
+#include "../talvo/support/sample_files.h"
 #include "hostile_inputs.h"
 
-#include "coder/archive_writer.h"
-#include "driver/unpacker.h"
+#include "archive/archive_writer.h"
 #include "pack/packer.h"
+#include "unpack/unpacker.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +27,7 @@ struct Unpacked {
 
 Unpacked unpack(const std::vector<uint8_t>& archive) {
     Unpacked result;
-    OutputSink sink = vector_output_sink(result.bytes);
+    OutputSink sink = vector_sink(result.bytes);
     result.status = unpack_archive(ArchiveInput{nullptr, archive.data(), archive.size()}, sink);
     return result;
 }

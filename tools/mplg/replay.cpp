@@ -38,6 +38,7 @@ std::string Replay::QualifiedName(std::uint32_t id) const {
 }
 
 void Replay::Apply(const Record& record) {
+    openedRange = false;
     closedRange = false;
     switch (record.type) {
     case StatisticCreate: {
@@ -72,13 +73,18 @@ void Replay::Apply(const Record& record) {
     case CounterSet:
         Statistic(record.id).value = record.amount;
         break;
-    case PushRange:
+    case PushRange: {
         lastTime = record.time;
-        stacks[record.thread].emplace_back(record.time, record.id);
+        auto& stack = m_stacks[record.thread];
+        if (stack.size() < MonitorRangeDepth) {
+            stack.emplace_back(record.time, record.id);
+            openedRange = true;
+        }
         break;
+    }
     case PopRange: {
         lastTime = record.time;
-        auto& stack = stacks[record.thread];
+        auto& stack = m_stacks[record.thread];
         if (!stack.empty()) {
             const auto [start, id] = stack.back();
             stack.pop_back();

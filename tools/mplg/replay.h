@@ -5,6 +5,7 @@
 
 #include "log_reader.h"
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <utility>
@@ -23,9 +24,14 @@ struct StatisticState {
     std::int64_t value = 0;
 };
 
+// Ranges the monitor keeps open per thread; a push beyond them is logged but not timed, and the pops
+// that follow close the ranges below it. The replay follows the same rule so that its totals agree.
+inline constexpr std::size_t MonitorRangeDepth = 64;
+
 class Replay {
   public:
-    // Applies one record. For a PopRange that closed an open range, `closedRange` is set.
+    // Applies one record. For a PushRange that opened a timed range, `openedRange` is set; for a
+    // PopRange that closed one, `closedRange`.
     void Apply(const Record& record);
 
     StatisticState& Statistic(std::uint32_t id);
@@ -38,10 +44,11 @@ class Replay {
     std::map<std::uint32_t, std::string> groups;
     std::map<std::uint32_t, std::string> threads; // keyed by the low 24 bits of the identifier
     std::int64_t lastTime = 0;                    // time of the latest record that carried one
+    bool openedRange = false;
     bool closedRange = false;
 
   private:
-    std::map<std::uint32_t, std::vector<std::pair<std::int64_t, std::uint32_t>>> stacks;
+    std::map<std::uint32_t, std::vector<std::pair<std::int64_t, std::uint32_t>>> m_stacks;
 };
 
 } // namespace mplg

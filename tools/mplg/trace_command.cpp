@@ -49,6 +49,8 @@ void Trace(const Log& log, std::ostream& out) {
                        ",\"name\":\"thread_name\",\"args\":{\"name\":" + Quoted(r.name) + "}}");
             break;
         case PushRange:
+            // A push beyond the monitor's range stack was not timed: its pop closes the range below.
+            if (!replay.openedRange) break;
             events.Add("{\"ph\":\"B\"," + common + ",\"tid\":" + std::to_string(r.thread & 0xFFFFFFu) +
                        ",\"ts\":" + ts(r.time) + ",\"name\":" + Quoted(replay.QualifiedName(r.id)) + "}");
             break;

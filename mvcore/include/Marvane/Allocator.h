@@ -101,6 +101,7 @@ class MARVANE_API Allocator {
     friend Allocator* GetAllocator();
 
     IAllocator* Active();
+    void* AllocGeneral(std::uint64_t size, AllocationCategory::Enum category, const ContextInfo& context);
     void Release(void* p, const ContextInfo& context);
 
     IAllocator* m_allocator = nullptr;

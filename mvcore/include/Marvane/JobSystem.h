@@ -15,6 +15,15 @@ namespace Marvane::Platform {
 
 // Runs client jobs (opaque pointers) on one dedicated worker thread. Each successful Schedule wakes
 // the worker once, and each wake-up runs the highest-priority job waiting at that moment.
+//
+// Schedule and ExecuteJob may be called from any thread, also from inside jobs. Init, Stop, assignment
+// and destruction belong to the owner. Destroying a job system from inside one of its own jobs, or while
+// another thread still calls it, is the caller's error (debug builds assert on it).
+//
+// Copies: the copy assignment copies every field, the queue pointer included, so a copy schedules onto
+// the same worker. The worker stays with the object that started it: only that object stops it (a
+// copy's Stop returns InvalidState), and the queue is released when the last object referring to it
+// goes. Assigning to an object that runs its own worker stops that worker first.
 class MARVANE_API JobSystem {
   public:
     using ExecuteFunction = void (*)(void* job);
@@ -27,25 +36,26 @@ class MARVANE_API JobSystem {
     JobSystem();
     ~JobSystem();
     JobSystem(const JobSystem&) = delete;
-    // Copies every field as it is, handles and queue pointer included.
-    JobSystem& operator=(const JobSystem&) = default;
+    JobSystem& operator=(const JobSystem& other);
 
     // Starts the worker. `name` (at most 127 characters are kept) names its thread in the
     // performance monitor; `threadStart` runs once on the worker before any job; `priority` rates a
-    // job, larger first. Unknown when the system refuses an event or the thread; OutOfMemory when the
-    // queue cannot be had (the worker then runs but every Schedule fails); InvalidState when already
-    // running.
+    // job, larger first. OutOfMemory when the queue cannot be had (no worker is started then); Unknown
+    // when the system refuses an event or the thread; InvalidState when already running.
     Error::Enum Init(const wchar_t* name, ExecuteFunction execute, ThreadStartFunction threadStart,
                      PriorityFunction priority);
 
-    // Queues `job` and wakes the worker. False when not running, when 1024 jobs already wait, or when
-    // the wake-up could not be queued (the job then runs with a later wake-up).
+    // Queues `job` and wakes the worker. True means the job runs exactly once. False when not running
+    // (also once Stop has begun), when 1024 jobs already wait, or when the wake-up could not be queued
+    // (the job then runs with a later wake-up).
     bool Schedule(void* job);
 
     // Takes the highest-priority waiting job, if any, and runs it on the calling thread.
     void ExecuteJob();
 
-    // Runs what is already woken, then ends the worker. InvalidState when not running.
+    // Runs every job already accepted, then ends the worker. InvalidState when not running, when this
+    // object is a copy that does not own the worker, or when called on the worker itself (from a job or
+    // from the thread-start function), where waiting for the worker to end would never return.
     Error::Enum Stop();
 
     // Body of the worker thread.
@@ -62,14 +72,12 @@ class MARVANE_API JobSystem {
     static void operator delete[](void* p, AllocationCategory::Enum category);
 
   private:
-    // Platform part: events and thread, the wake-up, the worker's wait, the shutdown.
+    // Platform part: events and thread, the worker's wait, the shutdown.
     Error::Enum StartWorker();
-    bool Wake();
+    void* WakeTarget() const;
     void RunUntilStopped();
     void EndWorker();
 
-    bool IsRunning() const;
-    void SetRunning(bool running);
     void ReleaseQueue();
 
     wchar_t m_name[NameCapacity];

@@ -84,7 +84,8 @@ class MARVANE_API LogManager : public ILogManager {
     Platform::CriticalSection m_lock;
 };
 
-// The process-wide log manager, created on first use and destroyed at process exit.
+// The process-wide log manager, created on first use (thread-safe) and never destroyed: it stays usable
+// until the process ends, also from destructors of client globals and from atexit handlers.
 MARVANE_API ILogManager* GetLogManager();
 MARVANE_API LogManager* GetLogManagerPrivate();
 

@@ -62,14 +62,13 @@ template <class T> class Queue {
         Held held(m_lock);
         QueueItem* best = m_waiting.head;
         if (best == nullptr) return false;
-        if (best->next != nullptr) {
-            auto bestRating = rate(best->job);
-            for (QueueItem* item = best->next; item != nullptr; item = item->next) {
-                const auto rating = rate(item->job);
-                if (rating > bestRating) {
-                    best = item;
-                    bestRating = rating;
-                }
+        // The head is rated even when it waits alone: a client may count or log the ratings.
+        auto bestRating = rate(best->job);
+        for (QueueItem* item = best->next; item != nullptr; item = item->next) {
+            const auto rating = rate(item->job);
+            if (rating > bestRating) {
+                best = item;
+                bestRating = rating;
             }
         }
         m_waiting.Unlink(best);
@@ -86,17 +85,7 @@ template <class T> class Queue {
 
   private:
     using Lock = Platform::CriticalSection;
-
-    class Held {
-      public:
-        explicit Held(Lock& lock) : m_held(lock) { m_held.Enter(); }
-        ~Held() { m_held.Leave(); }
-        Held(const Held&) = delete;
-        Held& operator=(const Held&) = delete;
-
-      private:
-        Lock& m_held;
-    };
+    using Held = Platform::ScopedCriticalSection;
 
     ArrayBase<QueueItem, 1> m_items;
     LinkedList<QueueItem> m_waiting;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -35,6 +36,21 @@ inline AllocationHeader ReadHeader(const void* user) {
     std::memcpy(&header.category, bytes + 8, sizeof header.category);
     std::memcpy(&header.alignment, bytes + 10, sizeof header.alignment);
     return header;
+}
+
+// The requested size alone.
+inline std::uint64_t ReadSize(const void* user) {
+    std::uint64_t size;
+    std::memcpy(&size, static_cast<const unsigned char*>(user) - HeaderSize, sizeof size);
+    return size;
+}
+
+// Category in the low 16 bits, alignment in the high 16 bits: below 65536 exactly for plain blocks.
+inline std::uint32_t ReadCategoryAndAlignment(const void* user) {
+    static_assert(std::endian::native == std::endian::little, "category and alignment read as one word");
+    std::uint32_t word;
+    std::memcpy(&word, static_cast<const unsigned char*>(user) - HeaderSize + 8, sizeof word);
+    return word;
 }
 
 } // namespace Marvane::Detail

@@ -1,6 +1,7 @@
 #include "Marvane/Allocator.h"
 
 #include "Allocator/AllocationHeader.h"
+#include "Allocator/DefaultHeap.h"
 #include "Core/CoreState.h"
 #include "Core/MemoryStatistics.h"
 
@@ -31,10 +32,29 @@ IAllocator* Allocator::Active() {
     return expected;
 }
 
+// The common case takes a short path: the run-time heap, no performance log being captured, and the
+// sizes counted in the calling thread's own counters. Everything else goes the general way.
 void* Allocator::Alloc(std::uint64_t size, AllocationCategory::Enum category, const ContextInfo& context) {
+    if (ActiveSlot(m_allocator).load(std::memory_order_acquire) == &defaultAllocator &&
+        static_cast<unsigned>(category) < AllocationCategory::Count &&
+        size <= std::numeric_limits<std::uint64_t>::max() - Detail::HeaderSize &&
+        Detail::AddToThreadCounter(category, Detail::AsCounterAmount(size))) {
+        auto* raw = static_cast<unsigned char*>(Detail::HeapAlloc(size + Detail::HeaderSize));
+        if (raw == nullptr) return nullptr;
+        Detail::WriteHeader(raw + Detail::HeaderSize, size, category, 0);
+        return raw + Detail::HeaderSize;
+    }
+    return AllocGeneral(size, category, context);
+}
+
+[[gnu::noinline]] void* Allocator::AllocGeneral(std::uint64_t size, AllocationCategory::Enum category,
+                                                const ContextInfo& context) {
     if (size > std::numeric_limits<std::uint64_t>::max() - Detail::HeaderSize) return nullptr;
     Detail::AccountAllocation(category, size);
-    auto* raw = static_cast<unsigned char*>(Active()->Alloc(size + Detail::HeaderSize, category, context));
+    IAllocator* active = Active();
+    auto* raw = static_cast<unsigned char*>(
+        active == &defaultAllocator ? Detail::HeapAlloc(size + Detail::HeaderSize)
+                                    : active->Alloc(size + Detail::HeaderSize, category, context));
     if (raw == nullptr) return nullptr;
     unsigned char* user = raw + Detail::HeaderSize;
     Detail::WriteHeader(user, size, category, 0);
@@ -59,18 +79,32 @@ void* Allocator::AllocAligned(std::uint64_t size, std::uint32_t alignment, Alloc
 
 // Both release operations look at the header: a block goes back to the IAllocator operation that
 // produced it even when the caller picked the other release, and a null pointer is ignored.
-void Allocator::Release(void* p, const ContextInfo& context) {
+[[gnu::noinline]] void Allocator::Release(void* p, const ContextInfo& context) {
     if (p == nullptr) return;
     const Detail::AllocationHeader header = Detail::ReadHeader(p);
     Detail::AccountRelease(header.category, header.size);
     auto* user = static_cast<unsigned char*>(p);
-    if (header.alignment == 0)
-        Active()->Free(user - Detail::HeaderSize, context);
+    IAllocator* active = Active();
+    if (header.alignment == 0 && active == &defaultAllocator)
+        Detail::HeapFree(user - Detail::HeaderSize);
+    else if (header.alignment == 0)
+        active->Free(user - Detail::HeaderSize, context);
     else
-        Active()->FreeAligned(user - Detail::AlignedPrefix(header.alignment), context);
+        active->FreeAligned(user - Detail::AlignedPrefix(header.alignment), context);
 }
 
+// The short path of Alloc in reverse.
 void Allocator::Free(void* p, const ContextInfo& context) {
+    if (p == nullptr) return;
+    // Category and alignment in one test: a plain block (alignment 0) of a category with a slot of its own.
+    const std::uint32_t categoryAndAlignment = Detail::ReadCategoryAndAlignment(p);
+    if (categoryAndAlignment < AllocationCategory::Count &&
+        ActiveSlot(m_allocator).load(std::memory_order_acquire) == &defaultAllocator &&
+        Detail::AddToThreadCounter(
+            categoryAndAlignment, -static_cast<std::int64_t>(Detail::AsCounterAmount(Detail::ReadSize(p))))) {
+        Detail::HeapFree(static_cast<unsigned char*>(p) - Detail::HeaderSize);
+        return;
+    }
     Release(p, context);
 }
 

@@ -1,5 +1,7 @@
 #include "Marvane/Allocator.h"
 
+#include "Allocator/DefaultHeap.h"
+
 #include <cstdlib>
 #if defined(_WIN32)
 #include <malloc.h>
@@ -8,11 +10,11 @@
 namespace Marvane {
 
 void* DefaultAllocator::Alloc(std::uint64_t size, AllocationCategory::Enum, const ContextInfo&) {
-    return std::malloc(static_cast<std::size_t>(size));
+    return Detail::HeapAlloc(size);
 }
 
 void DefaultAllocator::Free(void* block, const ContextInfo&) {
-    std::free(block);
+    Detail::HeapFree(block);
 }
 
 void* DefaultAllocator::AllocAligned(std::uint64_t size, std::uint32_t alignment, AllocationCategory::Enum,

@@ -2,6 +2,7 @@
 
 #include "Core/CoreState.h"
 #include "Core/MonitorLink.h"
+#include "Marvane/LogManager.h"
 
 namespace Marvane {
 
@@ -12,7 +13,17 @@ Error::Enum InitializeCore(std::int64_t) {
 }
 
 bool ReleaseCore() {
-    return Detail::CoreInitCount().fetch_sub(1, std::memory_order_relaxed) == 1;
+    // A release without a matching initialisation would wrap the count, after which RegisterAllocator
+    // is refused for good: the count stays at 0 and the caller hears of the mistake.
+    std::uint32_t count = Detail::CoreInitCount().load(std::memory_order_relaxed);
+    do {
+        if (count == 0) {
+            GetLogManagerPrivate()->LogError(Error::InvalidState, MARVANE_CONTEXT_INFO,
+                                             L"ReleaseCore without a matching InitializeCore");
+            return false;
+        }
+    } while (!Detail::CoreInitCount().compare_exchange_weak(count, count - 1, std::memory_order_relaxed));
+    return count == 1;
 }
 
 bool IsCoreInitialized() {

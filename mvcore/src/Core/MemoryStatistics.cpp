@@ -27,45 +27,50 @@ std::atomic<std::uint32_t> categoryStatistics[AllocationCategory::Count] = {
     NoStatistic, NoStatistic, NoStatistic, NoStatistic,
 };
 std::atomic<std::uint32_t> totalStatistic{NoStatistic};
-std::atomic<bool> registered{false};
 
+// Thread counter slots: one per category, each counting towards its category and "Total", and one for
+// the categories outside 0..8, which counts towards "Total" only.
 void RegisterStatistics() {
     for (unsigned category = 0; category < AllocationCategory::Count; ++category) {
         const auto name = AllocationCategory::ToString(static_cast<AllocationCategory::Enum>(category));
         categoryStatistics[category].store(RegisterMemoryStatistic(name, categoryDescriptions[category]),
                                            std::memory_order_relaxed);
     }
-    totalStatistic.store(RegisterTotalMemoryStatistic(), std::memory_order_relaxed);
-    registered.store(true, std::memory_order_release);
+    const std::uint32_t total = RegisterTotalMemoryStatistic();
+    totalStatistic.store(total, std::memory_order_relaxed);
+    for (unsigned category = 0; category < AllocationCategory::Count; ++category)
+        BindThreadCounter(category, categoryStatistics[category].load(std::memory_order_relaxed), total);
+    BindThreadCounter(MemoryCounterSlot(AllocationCategory::Count), total, NoStatistic);
+    memoryStatisticsReady.store(true, std::memory_order_release);
 }
 
-// Categories outside 0..8 have no statistic of their own; they still count towards "Total".
 std::uint32_t CategoryStatistic(unsigned category) {
-    if (!registered.load(std::memory_order_acquire)) RegisterStatistics();
     return category < AllocationCategory::Count ? categoryStatistics[category].load(std::memory_order_relaxed)
                                                 : NoStatistic;
 }
 
-std::int32_t AsCounterAmount(std::uint64_t size) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(size));
-}
-
 } // namespace
+
+std::atomic<bool> memoryStatisticsReady{false};
 
 std::uint32_t RegisterTotalMemoryStatistic() {
     return RegisterMemoryStatistic(L"Total", L"All memory allocations");
 }
 
-void AccountAllocation(unsigned category, std::uint64_t size) {
-    const std::uint32_t statistic = CategoryStatistic(category);
-    CounterAdd(statistic, AsCounterAmount(size));
-    CounterAdd(totalStatistic.load(std::memory_order_relaxed), AsCounterAmount(size));
-}
-
-void AccountRelease(unsigned category, std::uint64_t size) {
-    const std::uint32_t statistic = CategoryStatistic(category);
-    CounterSub(statistic, AsCounterAmount(size));
-    CounterSub(totalStatistic.load(std::memory_order_relaxed), AsCounterAmount(size));
+// While a log is captured each amount is a CounterAdd or CounterSub record of its own, category first,
+// then "Total".
+void AccountThroughMonitor(unsigned category, std::int32_t amount, bool release) {
+    if (!memoryStatisticsReady.load(std::memory_order_acquire)) RegisterStatistics();
+    const std::int64_t signedAmount = release ? -static_cast<std::int64_t>(amount) : amount;
+    if (AddToThreadCounterAttaching(MemoryCounterSlot(category), signedAmount)) return;
+    const std::uint32_t total = totalStatistic.load(std::memory_order_relaxed);
+    if (release) {
+        CounterSub(CategoryStatistic(category), amount);
+        CounterSub(total, amount);
+    } else {
+        CounterAdd(CategoryStatistic(category), amount);
+        CounterAdd(total, amount);
+    }
 }
 
 } // namespace Marvane::Detail

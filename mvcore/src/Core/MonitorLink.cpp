@@ -26,6 +26,10 @@ void CounterSub(std::uint32_t statistic, std::int32_t amount) {
     GetPerformanceMonitor()->CounterSub(Performance::StatisticId(statistic), amount);
 }
 
+void BindThreadCounter(unsigned slot, std::uint32_t first, std::uint32_t second) {
+    Performance::Detail::BindDeferredSlot(slot, first, second);
+}
+
 void RegisterCurrentThread(const wchar_t* name) {
     GetPerformanceMonitor()->RegisterCurrentThread(name);
 }

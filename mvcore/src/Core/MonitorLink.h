@@ -4,6 +4,8 @@
 // here lets the allocator, the job system and the core count stay independent of how the monitor is
 // built.
 
+#include "PerformanceMonitor/DeferredCounters.h"
+
 #include <cstdint>
 
 namespace Marvane::Detail {
@@ -17,6 +19,21 @@ std::uint32_t RegisterMemoryStatistic(const wchar_t* name, const wchar_t* descri
 
 void CounterAdd(std::uint32_t statistic, std::int32_t amount);
 void CounterSub(std::uint32_t statistic, std::int32_t amount);
+
+// The cheap way to count while no performance log is captured: `amount` goes to a slot that the calling
+// thread keeps to itself, and the monitor folds it into the slot's statistics before anything reads
+// them. False when the update must go through CounterAdd or CounterSub (a log is being captured, and
+// each update is a record of its own) and, for the first form, when the thread has no counters yet:
+// the second form gives it some.
+inline bool AddToThreadCounter(unsigned slot, std::int64_t amount) {
+    return Performance::Detail::AddDeferred(slot, amount);
+}
+inline bool AddToThreadCounterAttaching(unsigned slot, std::int64_t amount) {
+    return Performance::Detail::AddDeferredAttaching(slot, amount);
+}
+
+// What is added to `slot` goes to `first` and `second` (NoStatistic for none).
+void BindThreadCounter(unsigned slot, std::uint32_t first, std::uint32_t second);
 
 // Makes the calling thread known to the monitor so its ranges are attributed to `name`.
 void RegisterCurrentThread(const wchar_t* name);

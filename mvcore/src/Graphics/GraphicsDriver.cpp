@@ -81,16 +81,16 @@ void RegisterGraphicsDriverStatistics(Performance::PerformanceMonitor& monitor) 
 } // namespace Graphics::Detail
 
 void WindowsGraphicsDriver::Initialize() {
-    Graphics::Detail::OpenDriver(firstGpu, secondGpu);
+    Graphics::Detail::OpenDriver(m_firstGpu, m_secondGpu);
 }
 
 void WindowsGraphicsDriver::Tick() {
     Performance::PerformanceMonitor& monitor = *Performance::GetPerformanceMonitor();
     if (!monitor.IsCapturing()) return;
     Graphics::Detail::GpuMemory memory;
-    if (firstGpu != nullptr) {
-        if (Graphics::Detail::QueryMemory(firstGpu, memory)) {
-            if (firstTickPending) {
+    if (m_firstGpu != nullptr) {
+        if (Graphics::Detail::QueryMemory(m_firstGpu, memory)) {
+            if (m_firstTickPending) {
                 Set(monitor, Dedicated0, memory.dedicatedVideoMemory);
                 Set(monitor, AvailableDedicated0, memory.availableDedicatedVideoMemory);
                 Set(monitor, SharedSystem0, memory.sharedSystemMemory);
@@ -98,15 +98,15 @@ void WindowsGraphicsDriver::Tick() {
             }
             Set(monitor, CurrentAvailableDedicated0, memory.currentAvailableDedicatedVideoMemory);
         }
-        if (secondGpu != nullptr && Graphics::Detail::QueryMemory(secondGpu, memory)) {
-            if (firstTickPending) {
+        if (m_secondGpu != nullptr && Graphics::Detail::QueryMemory(m_secondGpu, memory)) {
+            if (m_firstTickPending) {
                 Set(monitor, Dedicated1, memory.dedicatedVideoMemory);
                 Set(monitor, AvailableDedicated1, memory.availableDedicatedVideoMemory);
             }
             Set(monitor, CurrentAvailableDedicated1, memory.currentAvailableDedicatedVideoMemory);
         }
     }
-    firstTickPending = false;
+    m_firstTickPending = false;
 }
 
 } // namespace Marvane

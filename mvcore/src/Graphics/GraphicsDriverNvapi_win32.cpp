@@ -1,7 +1,7 @@
 // GPU memory figures from NVAPI. The driver exports one function, nvapi_QueryInterface, which hands out
 // every other entry point by its interface identifier.
 #include "Graphics/GraphicsDriverSource.h"
-#include "PerformanceMonitor/MonitorSystem.h"
+#include "Platform/Environment.h"
 
 #include <mutex>
 #include <windows.h>
@@ -58,8 +58,7 @@ bool Load() {
     std::lock_guard<std::mutex> lock(loadMutex);
     if (nvapi.library != nullptr) return true;
     wchar_t path[1024];
-    if (!Performance::Detail::ReadEnvironment(LibraryOverrideVariable, path,
-                                              sizeof(path) / sizeof(path[0]))) {
+    if (!Platform::Detail::ReadEnvironment(LibraryOverrideVariable, path, sizeof(path) / sizeof(path[0]))) {
         lstrcpynW(path, DefaultLibrary, sizeof(path) / sizeof(path[0]));
     }
     HMODULE library = LoadLibraryW(path);

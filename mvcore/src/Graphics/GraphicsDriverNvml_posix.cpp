@@ -1,8 +1,8 @@
 // GPU memory figures from NVML, NVIDIA's management library on Linux. NVML knows the installed and the
 // free memory of a GPU; the other NVAPI figures have no NVML counterpart and stay 0.
 #include "Graphics/GraphicsDriverSource.h"
-#include "PerformanceMonitor/MonitorSystem.h"
-#include "PerformanceMonitor/WideText.h"
+#include "Platform/Environment.h"
+#include "String/Utf8.h"
 
 #include <dlfcn.h>
 #include <mutex>
@@ -43,8 +43,9 @@ bool Load() {
     if (nvml.library != nullptr) return true;
     wchar_t wide[1024];
     char path[4096] = "libnvidia-ml.so.1";
-    if (Performance::Detail::ReadEnvironment(LibraryOverrideVariable, wide, sizeof(wide) / sizeof(wide[0]))) {
-        if (Performance::Detail::WideToUtf8(wide, path, sizeof(path)) == 0) return false;
+    if (Platform::Detail::ReadEnvironment(LibraryOverrideVariable, wide, sizeof(wide) / sizeof(wide[0]))) {
+        if (!String::Detail::WideToUtf8(wide, path, sizeof(path), String::Detail::InvalidUnits::Fail))
+            return false;
     }
     void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) return false;

@@ -1,5 +1,7 @@
 #include "Marvane/JobSystem.h"
 
+#include "JobSystem/JobQueue.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -9,8 +11,8 @@
 #include <unistd.h>
 
 // Linux has no asynchronous procedure calls: each Schedule adds one to a counting eventfd, and the
-// worker consumes one count per job. Counts already posted are consumed before the stop event is
-// looked at, so jobs scheduled before Stop still run, as they would on Windows.
+// worker consumes one count per job. Counts posted before the stop event are all consumed before the
+// worker ends, so jobs scheduled before Stop still run, as they would on Windows.
 
 namespace Marvane::Platform {
 namespace {
@@ -87,10 +89,14 @@ Error::Enum JobSystem::StartWorker() {
     return Error::Ok;
 }
 
-bool JobSystem::Wake() {
+void* JobSystem::WakeTarget() const {
+    return m_wakeCounter;
+}
+
+bool Detail::WakeWorker(JobQueue& queue) {
     const std::uint64_t one = 1;
     ssize_t written;
-    while ((written = write(ToDescriptor(m_wakeCounter), &one, sizeof one)) < 0 && errno == EINTR) {
+    while ((written = write(ToDescriptor(queue.wakeTarget), &one, sizeof one)) < 0 && errno == EINTR) {
     }
     return written == static_cast<ssize_t>(sizeof one);
 }
@@ -104,6 +110,10 @@ void JobSystem::RunUntilStopped() {
         if (TryConsume(m_stopEvent)) break;
         WaitReadable(m_wakeCounter, m_stopEvent);
     }
+    // A wake-up may have been counted between the last look at the counter and the stop event; Stop
+    // signals only after every accepted job has been counted, so what is counted now is all there is.
+    while (TryConsume(m_wakeCounter))
+        ExecuteJob();
     SignalEvent(m_stoppedEvent);
 }
 

@@ -1,5 +1,7 @@
 #include "Marvane/JobSystem.h"
 
+#include "JobSystem/JobQueue.h"
+
 #include <windows.h>
 
 // Every Schedule queues one asynchronous procedure call to the worker, which waits alertably on the
@@ -9,8 +11,8 @@
 namespace Marvane::Platform {
 namespace {
 
-VOID CALLBACK RunOneJob(ULONG_PTR system) {
-    reinterpret_cast<JobSystem*>(system)->ExecuteJob();
+VOID CALLBACK RunOneJob(ULONG_PTR queue) {
+    Detail::ExecuteOne(*reinterpret_cast<Detail::JobQueue*>(queue));
 }
 
 DWORD WINAPI WorkerEntry(LPVOID system) {
@@ -40,15 +42,29 @@ Error::Enum JobSystem::StartWorker() {
         CloseIfOpen(m_stoppedEvent);
         return Error::Unknown;
     }
+    // Windows delivers calls queued to a new thread while it starts up, before its start routine runs:
+    // no job may be scheduled until the worker has registered and run the thread-start function. The
+    // worker says so with the stopped event, which it sets again when it ends.
+    WaitForSingleObject(m_stoppedEvent, INFINITE);
     return Error::Ok;
 }
 
-bool JobSystem::Wake() {
-    return QueueUserAPC(RunOneJob, m_workerThread, reinterpret_cast<ULONG_PTR>(this)) != 0;
+void* JobSystem::WakeTarget() const {
+    return m_workerThread;
+}
+
+// The call carries the queue, which outlives the worker; the JobSystem that scheduled may be a copy.
+bool Detail::WakeWorker(JobQueue& queue) {
+    return QueueUserAPC(RunOneJob, queue.wakeTarget, reinterpret_cast<ULONG_PTR>(&queue)) != 0;
 }
 
 void JobSystem::RunUntilStopped() {
+    SetEvent(m_stoppedEvent); // started: StartWorker may return
     while (WaitForSingleObjectEx(m_stopEvent, INFINITE, TRUE) == WAIT_IO_COMPLETION) {
+    }
+    // Calls queued before the stop event was set but not yet delivered run now: Stop sets the event only
+    // after every accepted job has queued its call.
+    while (SleepEx(0, TRUE) == WAIT_IO_COMPLETION) {
     }
     SetEvent(m_stoppedEvent);
 }

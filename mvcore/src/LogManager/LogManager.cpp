@@ -1,32 +1,21 @@
 #include "Marvane/LogManager.h"
 
-#include "LogManager/TextFormat.h"
+#include "Marvane/String.h"
 
 #include <atomic>
 #include <cstdarg>
+#include <new>
 
 namespace Marvane {
-namespace {
 
-// The Enter/Leave pair of a scope.
-template <class Lock> class Held {
-  public:
-    explicit Held(Lock& lock) : m_lock(lock) { m_lock.Enter(); }
-    ~Held() { m_lock.Leave(); }
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-
-  private:
-    Lock& m_lock;
-};
-
-} // namespace
+using Held = Platform::ScopedCriticalSection;
 
 ILogManager::~ILogManager() = default;
 
 LogManager::LogManager() : m_loggers{}, m_loggerCount(0) {}
 
-// Teardown releases the muted-warning nodes, then their buckets, then the lock.
+// Teardown releases the muted-warning nodes, then their buckets, then the lock. The process-wide
+// manager is never destroyed (see GetLogManagerPrivate).
 LogManager::~LogManager() {
     m_mutedWarnings.Clear();
 }
@@ -39,7 +28,7 @@ bool LogManager::HasLoggers() {
 
 Error::Enum LogManager::AddLogger(ILogger* logger) {
     if (logger == nullptr) return Error::InvalidParameter;
-    Held<Platform::CriticalSection> held(m_lock);
+    Held held(m_lock);
     if (m_loggerCount >= MaxLoggers) return Error::OutOfMemory;
     m_loggers[m_loggerCount] = logger;
     std::atomic_ref<std::uint32_t>(m_loggerCount).store(m_loggerCount + 1, std::memory_order_relaxed);
@@ -47,7 +36,7 @@ Error::Enum LogManager::AddLogger(ILogger* logger) {
 }
 
 Error::Enum LogManager::RemoveLogger(ILogger* logger) {
-    Held<Platform::CriticalSection> held(m_lock);
+    Held held(m_lock);
     for (std::uint32_t i = 0; i < m_loggerCount; ++i) {
         if (m_loggers[i] != logger) continue;
         for (std::uint32_t j = i + 1; j < m_loggerCount; ++j)
@@ -62,36 +51,36 @@ Error::Enum LogManager::RemoveLogger(ILogger* logger) {
 
 // An insertion that finds no memory is dropped: the warning simply stays audible.
 void LogManager::MuteWarning(unsigned int id) {
-    Held<Platform::CriticalSection> held(m_lock);
+    Held held(m_lock);
     m_mutedWarnings.Insert(id, true);
 }
 
 void LogManager::UnMuteWarning(unsigned int id) {
-    Held<Platform::CriticalSection> held(m_lock);
+    Held held(m_lock);
     m_mutedWarnings.Remove(id);
 }
 
 bool LogManager::IsWarningMuted(unsigned int id) {
-    Held<Platform::CriticalSection> held(m_lock);
+    Held held(m_lock);
     return m_mutedWarnings.Contains(id);
 }
 
 // Loggers may call back into the manager on the same thread: the lock is re-entrant, and the loop
 // re-reads the count so a logger removing itself cannot push the walk past the table.
 void LogManager::DispatchError(Error::Enum code, const wchar_t* text, const ContextInfo& context) {
-    Held<Platform::CriticalSection> held(m_lock);
+    Held held(m_lock);
     for (std::uint32_t i = 0; i < m_loggerCount; ++i)
         m_loggers[i]->LogError(code, text, context);
 }
 
 void LogManager::DispatchWarning(const wchar_t* text) {
-    Held<Platform::CriticalSection> held(m_lock);
+    Held held(m_lock);
     for (std::uint32_t i = 0; i < m_loggerCount; ++i)
         m_loggers[i]->LogWarning(text);
 }
 
 void LogManager::DispatchMessage(const wchar_t* text) {
-    Held<Platform::CriticalSection> held(m_lock);
+    Held held(m_lock);
     for (std::uint32_t i = 0; i < m_loggerCount; ++i)
         m_loggers[i]->LogMessage(text);
 }
@@ -101,10 +90,10 @@ void LogManager::LogWarning(unsigned int id, const wchar_t* format, ...) {
     wchar_t message[TextCapacity];
     va_list arguments;
     va_start(arguments, format);
-    Detail::FormatTruncated(message, TextCapacity, format, arguments);
+    String::FormatStringTruncVA(message, TextCapacity, format, arguments);
     va_end(arguments);
     wchar_t text[TextCapacity];
-    Detail::FormatTruncated(text, TextCapacity, L"W%u: %ls", id, message);
+    String::FormatStringTrunc(text, TextCapacity, L"W%u: %ls", id, message);
     DispatchWarning(text);
 }
 
@@ -113,7 +102,7 @@ void LogManager::LogError(Error::Enum code, const ContextInfo& context, const wc
     wchar_t text[TextCapacity];
     va_list arguments;
     va_start(arguments, format);
-    Detail::FormatTruncated(text, TextCapacity, format, arguments);
+    String::FormatStringTruncVA(text, TextCapacity, format, arguments);
     va_end(arguments);
     DispatchError(code, text, context);
 }
@@ -128,7 +117,7 @@ void LogManager::LogWarning(const wchar_t* format, ...) {
     wchar_t text[TextCapacity];
     va_list arguments;
     va_start(arguments, format);
-    Detail::FormatTruncated(text, TextCapacity, format, arguments);
+    String::FormatStringTruncVA(text, TextCapacity, format, arguments);
     va_end(arguments);
     DispatchWarning(text);
 }
@@ -138,14 +127,19 @@ void LogManager::LogMessage(const wchar_t* format, ...) {
     wchar_t text[TextCapacity];
     va_list arguments;
     va_start(arguments, format);
-    Detail::FormatTruncated(text, TextCapacity, format, arguments);
+    String::FormatStringTruncVA(text, TextCapacity, format, arguments);
     va_end(arguments);
     DispatchMessage(text);
 }
 
+// The manager lives in static storage and is never destroyed, like the performance monitor: client
+// destructors and atexit handlers may log and mute at exit whatever their order relative to the first
+// use of the manager, and nothing is released through a client IAllocator that may already be gone.
+// The muted-warning nodes stay reachable from here until the process ends.
 LogManager* GetLogManagerPrivate() {
-    static LogManager instance;
-    return &instance;
+    alignas(LogManager) static unsigned char storage[sizeof(LogManager)];
+    static LogManager* const instance = new (storage) LogManager();
+    return instance;
 }
 
 ILogManager* GetLogManager() {

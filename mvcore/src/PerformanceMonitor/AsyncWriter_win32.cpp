@@ -24,8 +24,8 @@ void PrepareAppend(OVERLAPPED* block, HANDLE event) {
 } // namespace
 
 AsyncWriter_Windows::AsyncWriter_Windows()
-    : errorFlag(0), file(INVALID_HANDLE_VALUE), event(INVALID_HANDLE_VALUE), pendingBytes(0) {
-    std::memset(overlapped, 0, sizeof(overlapped));
+    : m_errorFlag(0), m_file(INVALID_HANDLE_VALUE), m_event(INVALID_HANDLE_VALUE), m_pendingBytes(0) {
+    std::memset(m_overlapped, 0, sizeof(m_overlapped));
 }
 
 AsyncWriter_Windows::~AsyncWriter_Windows() {
@@ -33,41 +33,41 @@ AsyncWriter_Windows::~AsyncWriter_Windows() {
 }
 
 bool AsyncWriter_Windows::IsOpen() const {
-    return file != INVALID_HANDLE_VALUE;
+    return m_file != INVALID_HANDLE_VALUE;
 }
 
 bool AsyncWriter_Windows::HasFailed() const {
-    return errorFlag != 0;
+    return m_errorFlag != 0;
 }
 
 Error::Enum AsyncWriter_Windows::Open(const wchar_t* path) {
     if (IsOpen()) return Error::InvalidState;
     if (path == nullptr) return Error::InvalidParameter;
-    file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return Error::IO;
+    m_file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    if (m_file == INVALID_HANDLE_VALUE) return Error::IO;
     // Manual reset, initially signalled: nothing is outstanding yet.
     HANDLE created = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     if (created == nullptr) {
-        CloseHandle(file);
-        file = INVALID_HANDLE_VALUE;
+        CloseHandle(m_file);
+        m_file = INVALID_HANDLE_VALUE;
         return Error::Unknown;
     }
-    event = created;
-    errorFlag = 0;
-    pendingBytes = 0;
-    PrepareAppend(Block(overlapped), event);
+    m_event = created;
+    m_errorFlag = 0;
+    m_pendingBytes = 0;
+    PrepareAppend(Block(m_overlapped), m_event);
     return Error::Ok;
 }
 
 Error::Enum AsyncWriter_Windows::Wait() {
     if (!IsOpen()) return Error::Ok;
-    WaitForSingleObject(event, INFINITE);
+    WaitForSingleObject(m_event, INFINITE);
     DWORD written = 0;
-    const BOOL finished = GetOverlappedResult(file, Block(overlapped), &written, FALSE);
-    if (!finished || written != pendingBytes) {
-        errorFlag = 1;
-        pendingBytes = 0;
+    const BOOL finished = GetOverlappedResult(m_file, Block(m_overlapped), &written, FALSE);
+    if (!finished || written != m_pendingBytes) {
+        m_errorFlag = 1;
+        m_pendingBytes = 0;
         return Error::IO;
     }
     return Error::Ok;
@@ -76,15 +76,15 @@ Error::Enum AsyncWriter_Windows::Wait() {
 Error::Enum AsyncWriter_Windows::Write(const void* buffer, std::uint64_t size) {
     if (!IsOpen() || size == 0) return Error::Ok;
     Wait();
-    ResetEvent(event);
-    PrepareAppend(Block(overlapped), event);
-    pendingBytes = static_cast<DWORD>(size);
-    const BOOL done = WriteFile(file, buffer, static_cast<DWORD>(size), nullptr, Block(overlapped));
+    ResetEvent(m_event);
+    PrepareAppend(Block(m_overlapped), m_event);
+    m_pendingBytes = static_cast<DWORD>(size);
+    const BOOL done = WriteFile(m_file, buffer, static_cast<DWORD>(size), nullptr, Block(m_overlapped));
     if (done || GetLastError() == ERROR_IO_PENDING) return Error::Ok;
     // Nothing is outstanding: signal the event again so that the next wait does not hang.
-    errorFlag = 1;
-    pendingBytes = 0;
-    SetEvent(event);
+    m_errorFlag = 1;
+    m_pendingBytes = 0;
+    SetEvent(m_event);
     return Error::IO;
 }
 
@@ -92,11 +92,11 @@ Error::Enum AsyncWriter_Windows::Close() {
     if (!IsOpen()) return Error::InvalidState;
     // Closing under an outstanding write would leave the system writing from a buffer the caller reuses.
     Wait();
-    CloseHandle(event);
-    CloseHandle(file);
-    event = INVALID_HANDLE_VALUE;
-    file = INVALID_HANDLE_VALUE;
-    return errorFlag != 0 ? Error::IO : Error::Ok;
+    CloseHandle(m_event);
+    CloseHandle(m_file);
+    m_event = INVALID_HANDLE_VALUE;
+    m_file = INVALID_HANDLE_VALUE;
+    return m_errorFlag != 0 ? Error::IO : Error::Ok;
 }
 
 } // namespace Marvane

@@ -1,6 +1,7 @@
 #include "PerformanceMonitor/MonitorDiagnostics.h"
+
 #include "Marvane/LogManager.h"
-#include "PerformanceMonitor/WideText.h"
+#include "Marvane/String.h"
 
 #include <atomic>
 
@@ -13,23 +14,28 @@ constexpr char ConstructorName[] = "Marvane::Performance::PerformanceMonitor::Pe
 std::atomic<bool> holding{false};
 bool held = false;
 Error::Enum heldCode = Error::Ok;
-wchar_t heldText[4200];
+const wchar_t* heldFormat = nullptr;
+bool heldHasArgument = false;
+// The longest argument is the value of an environment variable the monitor reads.
+wchar_t heldArgument[4096];
 
-void Deliver(Error::Enum code, const wchar_t* text) {
+void Deliver(Error::Enum code, const wchar_t* format, const wchar_t* argument) {
     const ContextInfo context{__FILE__, __LINE__, ConstructorName};
-    GetLogManagerPrivate()->LogError(code, text, context);
+    GetLogManagerPrivate()->LogError(code, context, format, argument != nullptr ? argument : L"");
 }
 
 } // namespace
 
-void ReportMonitorProblem(Error::Enum code, const wchar_t* text) {
+void ReportMonitorProblem(Error::Enum code, const wchar_t* format, const wchar_t* argument) {
     if (holding.load()) {
         held = true;
         heldCode = code;
-        CopyTruncated(heldText, sizeof(heldText) / sizeof(heldText[0]), text);
+        heldFormat = format;
+        heldHasArgument = argument != nullptr;
+        String::CopyStringTruncate(heldArgument, sizeof(heldArgument) / sizeof(heldArgument[0]), argument);
         return;
     }
-    Deliver(code, text);
+    Deliver(code, format, argument);
 }
 
 void HoldProblemsDuringCreation(bool hold) {
@@ -39,7 +45,7 @@ void HoldProblemsDuringCreation(bool hold) {
 void DeliverHeldProblem() {
     if (!held) return;
     held = false;
-    Deliver(heldCode, heldText);
+    Deliver(heldCode, heldFormat, heldHasArgument ? heldArgument : nullptr);
 }
 
 } // namespace Marvane::Performance::Detail

@@ -1,15 +1,18 @@
 #include "Marvane/Performance/PerformanceMonitor.h"
 
+#include "Marvane/Platform/Time.h"
+#include "Marvane/String.h"
+#include "PerformanceMonitor/DeferredCounters.h"
 #include "PerformanceMonitor/MonitorDiagnostics.h"
-#include "PerformanceMonitor/MonitorSystem.h"
-#include "PerformanceMonitor/WideText.h"
+#include "PerformanceMonitor/ProcessMonitor.h"
+#include "Platform/Environment.h"
 
-#include <cstdio>
+#include <cstdint>
 #include <cwchar>
 
 namespace Marvane::Performance {
 
-using Detail::Lock;
+using Lock = Platform::ScopedCriticalSection;
 
 namespace {
 
@@ -24,6 +27,19 @@ struct RangeStack {
 };
 
 thread_local RangeStack rangeStack;
+
+// The identifier of the calling thread, asked of the system once per thread: ranges log it on every push
+// and pop, and on Linux it costs a system call.
+thread_local std::uint32_t cachedThreadId = 0;
+
+std::uint32_t CurrentThreadId() {
+    if (cachedThreadId == 0) cachedThreadId = static_cast<std::uint32_t>(Platform::GetThreadId());
+    return cachedThreadId;
+}
+
+bool Equal(const wchar_t* a, const wchar_t* b) {
+    return String::StringCompare(a, b) == 0;
+}
 
 // Stored names are cut to 63 characters, so a longer name must match its cut form, or registering the
 // same long name twice would create a second entry each time.
@@ -52,112 +68,99 @@ void ResetStatistic(Statistic& statistic) {
 } // namespace
 
 PerformanceMonitor::PerformanceMonitor()
-    : mode(PerformanceCaptureMode::Initial), rangeHandleCounter(FirstRangeHandle - 1), monitor(nullptr),
-      fillingBuffer(bufferA), otherBuffer(bufferB), usedBytes(0), capacity(LogBufferSize), logStartTime(0),
-      ticksPerSecond(1), lastTickTime(0), framesPerSecond(1.0), timeSource(&Detail::HighResolutionTicks),
-      capturing(false), statisticCount(0), groupCount(0), threadCount(0) {
-    static_assert(sizeof(lockStorage) >= Detail::LockStorageSize);
-    Detail::LockCreate(lockStorage);
-    for (Statistic& statistic : statistics)
+    : m_mode(PerformanceCaptureMode::Initial), m_rangeHandleCounter(FirstRangeHandle - 1), m_monitor(nullptr),
+      m_fillingBuffer(m_bufferA), m_otherBuffer(m_bufferB), m_usedBytes(0), m_capacity(LogBufferSize),
+      m_logStartTime(0), m_ticksPerSecond(1), m_lastTickTime(0), m_framesPerSecond(1.0),
+      m_timeSource(&Platform::GetTimeTicks), m_capturing(false), m_statisticCount(0), m_groupCount(0),
+      m_threadCount(0), m_foldsDeferredCounters(Detail::IsProcessMonitor(this)) {
+    for (Statistic& statistic : m_statistics)
         ResetStatistic(statistic);
-    for (auto& group : groups)
+    for (auto& group : m_groups)
         group[0] = L'\0';
-    for (ThreadEntry& thread : threads) {
+    for (ThreadEntry& thread : m_threads) {
         thread.name[0] = L'\0';
         thread.threadId = 0;
     }
-    unitBuffer[0] = L'\0';
+    m_unitBuffer[0] = L'\0';
     {
-        Lock lock(lockStorage);
-        ticksPerSecond = Detail::HighResolutionFrequency();
-        lastTickTime = Now();
-        framesPerSecond = 1.0;
-        fillingBuffer = bufferA;
-        otherBuffer = bufferB;
+        Lock lock(m_lock);
+        m_ticksPerSecond = Platform::GetTicksPerSecond();
+        m_lastTickTime = Now();
+        m_framesPerSecond = 1.0;
+        m_fillingBuffer = m_bufferA;
+        m_otherBuffer = m_bufferB;
     }
     RegisterGroup(L"General");
 
     wchar_t variable[4096];
     const std::size_t length = sizeof(variable) / sizeof(variable[0]);
-    if (!Detail::ReadEnvironment(L"MARVANE_DEBUGGER", variable, length)) {
+    if (!Platform::Detail::ReadEnvironment(L"MARVANE_DEBUGGER", variable, length)) {
         Detail::ReportMonitorProblem(Error::InvalidState, L"Performance env var not found");
         return;
     }
-    if (!Detail::ReadEnvironment(L"MARVANE_DEBUG_LOG", variable, length)) {
+    if (!Platform::Detail::ReadEnvironment(L"MARVANE_DEBUG_LOG", variable, length)) {
         Detail::ReportMonitorProblem(Error::InvalidState, L"Log file env var not found");
         return;
     }
     const Error::Enum result = StartLogging(variable);
-    if (result != Error::Ok) {
-        wchar_t text[4200];
-        std::swprintf(text, sizeof(text) / sizeof(text[0]), L"Error writing to performance log '%ls'",
-                      variable);
-        Detail::ReportMonitorProblem(result, text);
-    }
+    if (result != Error::Ok)
+        Detail::ReportMonitorProblem(result, L"Error writing to performance log '%s'", variable);
 }
 
 PerformanceMonitor::~PerformanceMonitor() {
     Shutdown();
-    Detail::LockDestroy(lockStorage);
 }
 
 void PerformanceMonitor::Shutdown() {
-    Lock lock(lockStorage);
-    if (capturing) StopLoggingLocked();
-}
-
-void PerformanceMonitor::Enter() {
-    Detail::LockEnter(lockStorage);
-}
-void PerformanceMonitor::Leave() {
-    Detail::LockLeave(lockStorage);
+    Lock lock(m_lock);
+    if (m_capturing) StopLoggingLocked();
 }
 
 std::int64_t PerformanceMonitor::Now() const {
-    return timeSource();
+    return m_timeSource();
 }
 
 void PerformanceMonitor::SetTimeSource(TimeSource source, std::int64_t newTicksPerSecond) {
-    Lock lock(lockStorage);
-    timeSource = source != nullptr ? source : &Detail::HighResolutionTicks;
-    ticksPerSecond = newTicksPerSecond > 0 ? newTicksPerSecond : Detail::HighResolutionFrequency();
-    lastTickTime = Now();
-    framesPerSecond = 1.0;
+    Lock lock(m_lock);
+    m_timeSource = source != nullptr ? source : &Platform::GetTimeTicks;
+    m_ticksPerSecond = newTicksPerSecond > 0 ? newTicksPerSecond : Platform::GetTicksPerSecond();
+    m_lastTickTime = Now();
+    m_framesPerSecond = 1.0;
 }
 
 Error::Enum PerformanceMonitor::RegisterMonitor(IMonitor* newMonitor) {
-    Lock lock(lockStorage);
-    monitor = newMonitor;
+    Lock lock(m_lock);
+    m_monitor = newMonitor;
     return Error::Ok;
 }
 
 StatisticGroupId PerformanceMonitor::RegisterGroup(const wchar_t* name) {
     if (name == nullptr) return StatisticGroupId();
-    Lock lock(lockStorage);
-    for (std::uint32_t i = 0; i < groupCount; ++i) {
-        if (StoredNameEquals(groups[i], name)) return StatisticGroupId(i);
+    Lock lock(m_lock);
+    for (std::uint32_t i = 0; i < m_groupCount; ++i) {
+        if (StoredNameEquals(m_groups[i], name)) return StatisticGroupId(i);
     }
-    if (groupCount >= MaxGroups) return StatisticGroupId();
-    const std::uint32_t id = groupCount;
-    Detail::CopyTruncated(groups[id], NameLength, name);
-    ++groupCount;
-    WriteCreateEvent(MessageType::GroupCreate, id, groups[id]);
+    if (m_groupCount >= MaxGroups) return StatisticGroupId();
+    const std::uint32_t id = m_groupCount;
+    String::CopyStringTruncate(m_groups[id], NameLength, name);
+    ++m_groupCount;
+    WriteCreateEvent(MessageType::GroupCreate, id, m_groups[id]);
     return StatisticGroupId(id);
 }
 
 StatisticId PerformanceMonitor::RegisterStatistic(const wchar_t* name, StatisticType::Enum type,
                                                   const StatisticOptions& options) {
     if (name == nullptr) return StatisticId();
-    Lock lock(lockStorage);
-    for (std::uint32_t i = 0; i < statisticCount; ++i) {
-        if (statistics[i].group == options.group && StoredNameEquals(statistics[i].name, name)) {
+    Lock lock(m_lock);
+    for (std::uint32_t i = 0; i < m_statisticCount; ++i) {
+        if (m_statistics[i].group == options.group && StoredNameEquals(m_statistics[i].name, name)) {
             return StatisticId(i);
         }
     }
-    if (statisticCount >= MaxStatistics) return StatisticId();
-    const std::uint32_t id = statisticCount;
-    Statistic& statistic = statistics[id];
-    Detail::CopyTruncated(statistic.name, NameLength, name);
+    if (m_statisticCount >= MaxStatistics) return StatisticId();
+    const std::uint32_t id = m_statisticCount;
+    Statistic& statistic = m_statistics[id];
+    String::CopyStringTruncate(statistic.name, NameLength, name);
     statistic.type = type;
     statistic.value = 0;
     statistic.previous = 0;
@@ -167,28 +170,28 @@ StatisticId PerformanceMonitor::RegisterStatistic(const wchar_t* name, Statistic
     statistic.scale = options.scale;
     statistic.defaultMethod = options.defaultMethod;
     statistic.group = options.group;
-    ++statisticCount;
+    ++m_statisticCount;
     WriteStatisticCreate(statistic, id);
     return StatisticId(id);
 }
 
 void PerformanceMonitor::RegisterCurrentThread(const wchar_t* name) {
     if (name == nullptr) return;
-    const std::uint32_t threadId = Detail::CurrentThreadId();
-    Lock lock(lockStorage);
-    for (std::uint32_t i = 0; i < threadCount; ++i) {
-        if (threads[i].threadId == threadId) return;
+    const std::uint32_t threadId = CurrentThreadId();
+    Lock lock(m_lock);
+    for (std::uint32_t i = 0; i < m_threadCount; ++i) {
+        if (m_threads[i].threadId == threadId) return;
     }
-    if (threadCount < MaxThreads) {
-        Detail::CopyTruncated(threads[threadCount].name, NameLength, name);
-        threads[threadCount].threadId = threadId;
-        ++threadCount;
+    if (m_threadCount < MaxThreads) {
+        String::CopyStringTruncate(m_threads[m_threadCount].name, NameLength, name);
+        m_threads[m_threadCount].threadId = threadId;
+        ++m_threadCount;
     }
     WriteCreateEvent(MessageType::ThreadCreate, threadId & 0xFFFFFFu, name);
 }
 
 void PerformanceMonitor::LogCounter(MessageType::Enum type, StatisticId id, int amount, bool withAmount) {
-    if (!capturing) return;
+    if (!m_capturing) return;
     unsigned char record[8];
     const std::uint32_t word = (static_cast<std::uint32_t>(id) << 8) | type;
     for (int i = 0; i < 4; ++i)
@@ -200,44 +203,69 @@ void PerformanceMonitor::LogCounter(MessageType::Enum type, StatisticId id, int 
 }
 
 void PerformanceMonitor::CounterInc(StatisticId id) {
-    Lock lock(lockStorage);
+    Lock lock(m_lock);
     if (!IsValidStatistic(id)) return;
-    statistics[id].value += 1;
+    m_statistics[id].value += 1;
     LogCounter(MessageType::CounterInc, id, 0, false);
 }
 
 void PerformanceMonitor::CounterDec(StatisticId id) {
-    Lock lock(lockStorage);
+    Lock lock(m_lock);
     if (!IsValidStatistic(id)) return;
-    statistics[id].value -= 1;
+    m_statistics[id].value -= 1;
     LogCounter(MessageType::CounterDec, id, 0, false);
 }
 
 void PerformanceMonitor::CounterAdd(StatisticId id, int amount) {
-    Lock lock(lockStorage);
+    Lock lock(m_lock);
     if (!IsValidStatistic(id)) return;
-    statistics[id].value += static_cast<std::int64_t>(amount);
+    m_statistics[id].value += static_cast<std::int64_t>(amount);
     LogCounter(MessageType::CounterAdd, id, amount, true);
 }
 
 void PerformanceMonitor::CounterSub(StatisticId id, int amount) {
-    Lock lock(lockStorage);
+    Lock lock(m_lock);
     if (!IsValidStatistic(id)) return;
-    statistics[id].value -= static_cast<std::int64_t>(amount);
+    m_statistics[id].value -= static_cast<std::int64_t>(amount);
     LogCounter(MessageType::CounterSub, id, amount, true);
 }
 
 void PerformanceMonitor::CounterSet(StatisticId id, int amount) {
-    Lock lock(lockStorage);
+    Lock lock(m_lock);
     if (!IsValidStatistic(id)) return;
-    statistics[id].value = static_cast<std::int64_t>(amount);
+    // Updates made before the set must not land on top of it later.
+    FoldDeferredCounters();
+    m_statistics[id].value = static_cast<std::int64_t>(amount);
     LogCounter(MessageType::CounterSet, id, amount, true);
+}
+
+void PerformanceMonitor::FoldDeferredCounters() {
+    if (!m_foldsDeferredCounters) return;
+    Detail::DeferredDelta deltas[Detail::DeferredSlots];
+    const unsigned count = Detail::CollectDeferred(deltas);
+    for (unsigned i = 0; i < count; ++i) {
+        for (const std::uint32_t id : deltas[i].statistics) {
+            if (!IsValidStatistic(id)) continue;
+            m_statistics[id].value += deltas[i].amount;
+            // Updates that raced with the start of this capture reach the log here, so that a reader
+            // of the log still comes to the monitor's values.
+            for (std::int64_t left = deltas[i].amount; left != 0;) {
+                const std::int64_t part = left > INT32_MAX ? INT32_MAX : left < INT32_MIN ? INT32_MIN : left;
+                LogCounter(MessageType::CounterAdd, StatisticId(id), static_cast<int>(part), true);
+                left -= part;
+            }
+        }
+    }
+}
+
+void PerformanceMonitor::SetDeferredCountersDirect(bool direct) {
+    if (m_foldsDeferredCounters) Detail::deferredCountersDirect.store(direct, std::memory_order_relaxed);
 }
 
 // Record word, a 32- or 64-bit second field, then the time.
 void PerformanceMonitor::LogTimedRecord(MessageType::Enum type, std::uint32_t id, std::uint64_t word2,
                                         bool wide, std::int64_t time) {
-    if (!capturing) return;
+    if (!m_capturing) return;
     unsigned char record[20];
     const std::uint32_t word = (id << 8) | type;
     unsigned used = 0;
@@ -245,78 +273,80 @@ void PerformanceMonitor::LogTimedRecord(MessageType::Enum type, std::uint32_t id
         record[used++] = static_cast<unsigned char>(word >> (8 * i));
     for (int i = 0; i < (wide ? 8 : 4); ++i)
         record[used++] = static_cast<unsigned char>(word2 >> (8 * i));
-    const auto relative = static_cast<std::uint64_t>(time - logStartTime);
+    const auto relative = static_cast<std::uint64_t>(time - m_logStartTime);
     for (int i = 0; i < 8; ++i)
         record[used++] = static_cast<unsigned char>(relative >> (8 * i));
     Append(record, used);
 }
 
 void PerformanceMonitor::PushRange(StatisticId id) {
-    Lock lock(lockStorage);
+    Lock lock(m_lock);
     RangeStack& stack = rangeStack;
     const bool valid = IsValidStatistic(id);
-    if (valid && monitor != nullptr) monitor->OnPushRange(statistics[id]);
+    if (valid && m_monitor != nullptr) m_monitor->OnPushRange(m_statistics[id]);
     const std::int64_t now = Now();
-    if (valid) LogTimedRecord(MessageType::PushRange, id, Detail::CurrentThreadId(), false, now);
+    if (valid) LogTimedRecord(MessageType::PushRange, id, CurrentThreadId(), false, now);
     // An invalid identifier still takes a stack entry so that its PopRange pairs with it.
     if (stack.depth < MaxRangeDepth)
         stack.entries[stack.depth++] = {now, valid ? id.id : StatisticId::Invalid};
 }
 
 void PerformanceMonitor::PopRange() {
-    Lock lock(lockStorage);
+    Lock lock(m_lock);
     RangeStack& stack = rangeStack;
     if (stack.depth > 0 && !IsValidStatistic(stack.entries[stack.depth - 1].id)) {
         --stack.depth;
         return;
     }
-    if (monitor != nullptr) monitor->OnPopRange();
+    if (m_monitor != nullptr) m_monitor->OnPopRange();
     const std::int64_t now = Now();
     std::uint32_t id = 0;
     if (stack.depth > 0) {
         const RangeStack::Entry entry = stack.entries[--stack.depth];
         id = entry.id;
         // Timed to the same instant the record carries, so that a reader of the log replays the value.
-        statistics[id].value += now - entry.start;
+        m_statistics[id].value += now - entry.start;
     }
-    LogTimedRecord(MessageType::PopRange, id, Detail::CurrentThreadId(), false, now);
+    LogTimedRecord(MessageType::PopRange, id, CurrentThreadId(), false, now);
 }
 
 std::uint64_t PerformanceMonitor::BeginRange(StatisticId id) {
-    Lock lock(lockStorage);
-    if (!IsValidStatistic(id)) return 0;
-    statistics[id].value += 1;
-    const std::uint64_t handle =
-        monitor != nullptr ? monitor->OnBeginRange(statistics[id]) : rangeHandleCounter.fetch_add(1) + 1;
+    Lock lock(m_lock);
+    if (!IsValidStatistic(id)) return InvalidRangeHandle;
+    m_statistics[id].value += 1;
+    const std::uint64_t handle = m_monitor != nullptr ? m_monitor->OnBeginRange(m_statistics[id])
+                                                      : m_rangeHandleCounter.fetch_add(1) + 1;
     LogTimedRecord(MessageType::BeginRange, id, handle, true, Now());
     return handle;
 }
 
 void PerformanceMonitor::EndRange(std::uint64_t handle) {
-    // Handle 0 is what BeginRange gives for an invalid identifier: there is no range to end.
-    if (handle == 0) return;
-    Lock lock(lockStorage);
-    if (monitor != nullptr) monitor->OnEndRange(handle);
+    // What BeginRange gives for an invalid identifier: there is no range to end. Every other handle,
+    // 0 included, may have come from an IMonitor.
+    if (handle == InvalidRangeHandle) return;
+    Lock lock(m_lock);
+    if (m_monitor != nullptr) m_monitor->OnEndRange(handle);
     LogTimedRecord(MessageType::EndRange, 0, handle, true, Now());
 }
 
 void PerformanceMonitor::Tick() {
-    Lock lock(lockStorage);
+    Lock lock(m_lock);
+    FoldDeferredCounters();
     const std::int64_t now = Now();
     // Two ticks within one counter step would divide by zero; the last rate stays.
-    if (now > lastTickTime) {
-        framesPerSecond = static_cast<double>(ticksPerSecond) / static_cast<double>(now - lastTickTime);
+    if (now > m_lastTickTime) {
+        m_framesPerSecond = static_cast<double>(m_ticksPerSecond) / static_cast<double>(now - m_lastTickTime);
     }
-    for (std::uint32_t i = 0; i < statisticCount; ++i) {
-        Statistic& statistic = statistics[i];
+    for (std::uint32_t i = 0; i < m_statisticCount; ++i) {
+        Statistic& statistic = m_statistics[i];
         statistic.change = statistic.value - statistic.previous;
         statistic.previous = statistic.value;
     }
-    lastTickTime = now;
-    if (!capturing) return;
+    m_lastTickTime = now;
+    if (!m_capturing) return;
     unsigned char record[12];
     const std::uint32_t word = MessageType::Tick;
-    const auto relative = static_cast<std::uint64_t>(Now() - logStartTime);
+    const auto relative = static_cast<std::uint64_t>(Now() - m_logStartTime);
     for (int i = 0; i < 4; ++i)
         record[i] = static_cast<unsigned char>(word >> (8 * i));
     for (int i = 0; i < 8; ++i)
@@ -325,17 +355,16 @@ void PerformanceMonitor::Tick() {
 }
 
 unsigned int PerformanceMonitor::GetNumStatistics() {
-    Lock lock(lockStorage);
-    return statisticCount;
+    Lock lock(m_lock);
+    return m_statisticCount;
 }
 
 bool PerformanceMonitor::FindStatistic(const wchar_t* groupName, const wchar_t* name, unsigned int& id) {
     if (groupName == nullptr || name == nullptr) return false;
-    Lock lock(lockStorage);
-    for (std::uint32_t i = 0; i < statisticCount; ++i) {
-        const std::uint32_t group = statistics[i].group;
-        if (group < groupCount && Detail::WideEquals(statistics[i].name, name) &&
-            Detail::WideEquals(groups[group], groupName)) {
+    Lock lock(m_lock);
+    for (std::uint32_t i = 0; i < m_statisticCount; ++i) {
+        const std::uint32_t group = m_statistics[i].group;
+        if (group < m_groupCount && Equal(m_statistics[i].name, name) && Equal(m_groups[group], groupName)) {
             id = i;
             return true;
         }
@@ -345,9 +374,9 @@ bool PerformanceMonitor::FindStatistic(const wchar_t* groupName, const wchar_t* 
 
 bool PerformanceMonitor::FindStatistic(const wchar_t* name, unsigned int& id) {
     if (name == nullptr) return false;
-    Lock lock(lockStorage);
-    for (std::uint32_t i = 0; i < statisticCount; ++i) {
-        if (Detail::WideEquals(statistics[i].name, name)) {
+    Lock lock(m_lock);
+    for (std::uint32_t i = 0; i < m_statisticCount; ++i) {
+        if (Equal(m_statistics[i].name, name)) {
             id = i;
             return true;
         }
@@ -356,9 +385,10 @@ bool PerformanceMonitor::FindStatistic(const wchar_t* name, unsigned int& id) {
 }
 
 double PerformanceMonitor::GetStatisticValue(unsigned int id, StatisticValueMethod::Enum method) {
-    Lock lock(lockStorage);
-    if (id >= statisticCount) return 0.0;
-    const Statistic& statistic = statistics[id];
+    Lock lock(m_lock);
+    FoldDeferredCounters();
+    if (id >= m_statisticCount) return 0.0;
+    const Statistic& statistic = m_statistics[id];
     if (method == StatisticValueMethod::Default) method = statistic.defaultMethod;
     switch (method) {
     case StatisticValueMethod::Value:
@@ -366,51 +396,51 @@ double PerformanceMonitor::GetStatisticValue(unsigned int id, StatisticValueMeth
     case StatisticValueMethod::PerFrame:
         return static_cast<double>(statistic.change) * statistic.scale;
     case StatisticValueMethod::PerSecond:
-        return static_cast<double>(statistic.change) * statistic.scale * framesPerSecond;
+        return static_cast<double>(statistic.change) * statistic.scale * m_framesPerSecond;
     default:
         return 0.0;
     }
 }
 
 const wchar_t* PerformanceMonitor::GetStatisticName(unsigned int id) {
-    Lock lock(lockStorage);
-    return id < statisticCount ? statistics[id].name : nullptr;
+    Lock lock(m_lock);
+    return id < m_statisticCount ? m_statistics[id].name : nullptr;
 }
 
 const wchar_t* PerformanceMonitor::GetStatisticUnit(unsigned int id, StatisticValueMethod::Enum method) {
-    Lock lock(lockStorage);
-    if (id >= statisticCount) return nullptr;
-    const Statistic& statistic = statistics[id];
+    Lock lock(m_lock);
+    if (id >= m_statisticCount) return nullptr;
+    const Statistic& statistic = m_statistics[id];
     if (method == StatisticValueMethod::Default) method = statistic.defaultMethod;
     const wchar_t* suffix = nullptr;
     if (method == StatisticValueMethod::PerFrame) suffix = L"/frame";
     if (method == StatisticValueMethod::PerSecond) suffix = L"/s";
     if (suffix == nullptr) return statistic.unit;
-    const std::size_t room = sizeof(unitBuffer) / sizeof(unitBuffer[0]);
-    Detail::CopyTruncated(unitBuffer, room, statistic.unit != nullptr ? statistic.unit : L"");
-    const std::size_t length = std::wcslen(unitBuffer);
-    Detail::CopyTruncated(unitBuffer + length, room - length, suffix);
-    return unitBuffer;
+    const std::size_t room = sizeof(m_unitBuffer) / sizeof(m_unitBuffer[0]);
+    String::CopyStringTruncate(m_unitBuffer, room, statistic.unit != nullptr ? statistic.unit : L"");
+    const std::size_t length = std::wcslen(m_unitBuffer);
+    String::CopyStringTruncate(m_unitBuffer + length, room - length, suffix);
+    return m_unitBuffer;
 }
 
 const wchar_t* PerformanceMonitor::GetStatisticDescription(unsigned int id) {
-    Lock lock(lockStorage);
-    return id < statisticCount ? statistics[id].description : nullptr;
+    Lock lock(m_lock);
+    return id < m_statisticCount ? m_statistics[id].description : nullptr;
 }
 
 bool PerformanceMonitor::IsCapturing() {
-    Lock lock(lockStorage);
-    return capturing;
+    Lock lock(m_lock);
+    return m_capturing;
 }
 
 void PerformanceMonitor::SetMode(PerformanceCaptureMode::Enum newMode) {
-    Lock lock(lockStorage);
-    mode = newMode;
+    Lock lock(m_lock);
+    m_mode = newMode;
 }
 
 PerformanceCaptureMode::Enum PerformanceMonitor::GetMode() {
-    Lock lock(lockStorage);
-    return mode;
+    Lock lock(m_lock);
+    return m_mode;
 }
 
 } // namespace Marvane::Performance

@@ -9,6 +9,7 @@
 
 #include "Graphics/GraphicsDriverStatistics.h"
 #include "PerformanceMonitor/MonitorDiagnostics.h"
+#include "PerformanceMonitor/ProcessMonitor.h"
 
 #include <atomic>
 #include <new>
@@ -55,6 +56,10 @@ PerformanceMonitor* CreateProcessMonitor() {
 }
 
 } // namespace
+
+bool Detail::IsProcessMonitor(const PerformanceMonitor* monitor) {
+    return static_cast<const void*>(monitor) == static_cast<const void*>(storage);
+}
 
 PerformanceMonitor* GetPerformanceMonitor() {
     static PerformanceMonitor* const monitor = CreateProcessMonitor();

@@ -3,7 +3,9 @@
 #include "Marvane/Platform/Atomic.h"
 
 #include <atomic>
-#if defined(_M_IX86) || defined(_M_X64) || defined(__i386__) || defined(__x86_64__)
+// The fence instructions need SSE (sfence) and SSE2 (lfence); a 32-bit build for processors without
+// them falls back to a full fence, which orders loads and stores alike.
+#if defined(_M_X64) || defined(__x86_64__) || defined(__SSE2__) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>
 #define MARVANE_X86_FENCES 1
 #endif
@@ -53,12 +55,16 @@ void LoadMemoryFence() {
     std::atomic_thread_fence(std::memory_order_acquire);
 #ifdef MARVANE_X86_FENCES
     _mm_lfence();
+#else
+    std::atomic_thread_fence(std::memory_order_seq_cst);
 #endif
 }
 
 void StoreMemoryFence() {
 #ifdef MARVANE_X86_FENCES
     _mm_sfence();
+#else
+    std::atomic_thread_fence(std::memory_order_seq_cst);
 #endif
     std::atomic_thread_fence(std::memory_order_release);
 }

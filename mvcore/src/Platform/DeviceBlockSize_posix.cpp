@@ -1,5 +1,5 @@
 #include "Marvane/Platform/File.h"
-#include "Platform/Utf8_posix.h"
+#include "String/Utf8.h"
 
 #include <cerrno>
 #include <climits>
@@ -170,7 +170,8 @@ bool StatNearestExisting(char* path, struct stat& info) {
 Error::Enum GetDeviceBlockSize(const wchar_t* path, u32& size) {
     if (path == nullptr || path[0] == L'\0') return Error::InvalidParameter;
     char narrowPath[PATH_MAX];
-    if (!Detail::WideToUtf8(path, narrowPath, sizeof(narrowPath))) return Error::IO;
+    if (!String::Detail::WideToUtf8(path, narrowPath, sizeof(narrowPath), String::Detail::InvalidUnits::Fail))
+        return Error::IO;
 
     struct stat info {};
     if (!StatNearestExisting(narrowPath, info)) return Error::IO;

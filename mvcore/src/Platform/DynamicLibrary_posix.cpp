@@ -1,5 +1,5 @@
 #include "Marvane/Platform/DynamicLibrary.h"
-#include "Platform/Utf8_posix.h"
+#include "String/Utf8.h"
 
 #include <climits>
 #include <dlfcn.h>
@@ -17,7 +17,8 @@ constexpr std::size_t SymbolCapacity = SymbolBufferSize - 1;
 Error::Enum LoadDynamicLibrary(const wchar_t* path, void*& handle) {
     handle = nullptr;
     char narrowPath[PATH_MAX];
-    if (!Detail::WideToUtf8(path, narrowPath, sizeof(narrowPath))) return Error::Unknown;
+    if (!String::Detail::WideToUtf8(path, narrowPath, sizeof(narrowPath), String::Detail::InvalidUnits::Fail))
+        return Error::Unknown;
     // Symbols are resolved at once so that a library with missing dependencies fails here, as a DLL
     // does, rather than at its first call.
     handle = dlopen(narrowPath, RTLD_NOW | RTLD_LOCAL);
@@ -30,7 +31,8 @@ Error::Enum GetDynamicLibraryProcAddress(void* handle, const wchar_t* name, void
     // dlsym with a null handle would search the whole process; a Windows module handle never does.
     if (handle == nullptr) return Error::Unknown;
     char narrowName[SymbolBufferSize];
-    if (!Detail::WideToUtf8(name, narrowName, SymbolCapacity)) return Error::Unknown;
+    if (!String::Detail::WideToUtf8(name, narrowName, SymbolCapacity, String::Detail::InvalidUnits::Fail))
+        return Error::Unknown;
     void* symbol = dlsym(handle, narrowName);
     if (symbol == nullptr) return Error::Unknown;
     // POSIX guarantees that object and function pointers convert into each other.

@@ -1,6 +1,6 @@
 #include "Marvane/Platform/File.h"
 #include "Platform/FileHandle_posix.h"
-#include "Platform/Utf8_posix.h"
+#include "String/Utf8.h"
 
 #include <cerrno>
 #include <climits>
@@ -85,7 +85,8 @@ template <typename Transfer> u64 TransferAtPosition(int fd, u64 size, bool& fail
 Error::Enum OpenFile(const wchar_t* path, bool unbuffered, bool write, void*& handle) {
     handle = InvalidFileHandle();
     char narrowPath[PATH_MAX];
-    if (!Detail::WideToUtf8(path, narrowPath, sizeof(narrowPath))) return Error::IO;
+    if (!String::Detail::WideToUtf8(path, narrowPath, sizeof(narrowPath), String::Detail::InvalidUnits::Fail))
+        return Error::IO;
 
     int fd = open(narrowPath, OpenFlags(unbuffered, write), 0666);
     if (fd < 0) return Error::IO;

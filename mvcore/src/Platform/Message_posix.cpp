@@ -1,5 +1,5 @@
 #include "Marvane/Platform/Message.h"
-#include "Platform/Utf8_posix.h"
+#include "String/Utf8.h"
 
 #include <unistd.h>
 
@@ -17,7 +17,7 @@ class ErrorStream {
         if (text == nullptr) return;
         while (*text != L'\0') {
             if (m_used + 4 > sizeof(m_buffer)) Flush();
-            m_used += Detail::EncodeNextUtf8(text, m_buffer + m_used);
+            m_used += String::Detail::EncodeNextUtf8(text, m_buffer + m_used);
         }
     }
 

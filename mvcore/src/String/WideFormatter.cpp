@@ -13,25 +13,25 @@ namespace {
 // Collects output up to a fixed number of characters; everything past it is dropped.
 class BoundedOutput {
   public:
-    BoundedOutput(wchar_t* destination, std::size_t limit) : destination_(destination), limit_(limit) {}
+    BoundedOutput(wchar_t* destination, std::size_t limit) : m_destination(destination), m_limit(limit) {}
 
     void Put(wchar_t c) {
-        if (used_ < limit_) destination_[used_++] = c;
+        if (m_used < m_limit) m_destination[m_used++] = c;
     }
     void Repeat(wchar_t c, long long count) {
-        for (; count > 0 && used_ < limit_; --count)
-            destination_[used_++] = c;
+        for (; count > 0 && m_used < m_limit; --count)
+            m_destination[m_used++] = c;
     }
     void PutNarrow(const char* text, std::size_t count) {
         for (std::size_t i = 0; i < count; ++i)
             Put(static_cast<wchar_t>(static_cast<unsigned char>(text[i])));
     }
-    void Terminate() { destination_[used_] = L'\0'; }
+    void Terminate() { m_destination[m_used] = L'\0'; }
 
   private:
-    wchar_t* destination_;
-    std::size_t limit_;
-    std::size_t used_ = 0;
+    wchar_t* m_destination;
+    std::size_t m_limit;
+    std::size_t m_used = 0;
 };
 
 enum class Size { Default, Char, Short, Long, LongLong, IntMax, SizeT, PtrDiff, Int32, LongDouble };

@@ -10,7 +10,7 @@ namespace Marvane {
 // every figure stays 0.
 class MARVANE_API WindowsGraphicsDriver {
   public:
-    constexpr WindowsGraphicsDriver() : firstGpu(nullptr), secondGpu(nullptr), firstTickPending(true) {}
+    constexpr WindowsGraphicsDriver() : m_firstGpu(nullptr), m_secondGpu(nullptr), m_firstTickPending(true) {}
 
     // Finds the GPUs; InitializeCore runs it on each of its calls.
     void Initialize();
@@ -19,9 +19,9 @@ class MARVANE_API WindowsGraphicsDriver {
     void Tick();
 
   private:
-    void* firstGpu;
-    void* secondGpu;
-    bool firstTickPending;
+    void* m_firstGpu;
+    void* m_secondGpu;
+    bool m_firstTickPending;
 };
 
 MARVANE_API extern WindowsGraphicsDriver GlobalGraphicsDriver;

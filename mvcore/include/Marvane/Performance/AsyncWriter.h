@@ -45,12 +45,12 @@ class MARVANE_API AsyncWriter_Windows : public IAsyncWriter<AsyncWriter_Windows>
     bool HasFailed() const;
 
   private:
-    std::uint8_t errorFlag;
-    void* file;
-    void* event;
-    std::uint32_t pendingBytes;
+    std::uint8_t m_errorFlag;
+    void* m_file;
+    void* m_event;
+    std::uint32_t m_pendingBytes;
     // The system's OVERLAPPED block, kept opaque so that this header does not need windows.h.
-    alignas(8) unsigned char overlapped[32];
+    alignas(8) unsigned char m_overlapped[32];
 };
 
 using AsyncWriter = AsyncWriter_Windows;
@@ -75,16 +75,16 @@ class MARVANE_API AsyncWriter_Posix : public IAsyncWriter<AsyncWriter_Posix> {
     void WriterLoop();
     void WaitIdle(std::unique_lock<std::mutex>& lock);
 
-    bool errorFlag = false;
-    int file = -1;
-    std::thread worker;
-    mutable std::mutex mutex;
-    std::condition_variable changed;
-    const void* pendingBuffer = nullptr;
-    std::uint64_t pendingSize = 0;
-    bool busy = false;
-    bool lastFailed = false;
-    bool stopping = false;
+    bool m_errorFlag = false;
+    int m_file = -1;
+    std::thread m_worker;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    const void* m_pendingBuffer = nullptr;
+    std::uint64_t m_pendingSize = 0;
+    bool m_busy = false;
+    bool m_lastFailed = false;
+    bool m_stopping = false;
 };
 
 using AsyncWriter = AsyncWriter_Posix;

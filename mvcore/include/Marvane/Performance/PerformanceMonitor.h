@@ -6,6 +6,7 @@
 #include "Marvane/Performance/IMonitor.h"
 #include "Marvane/Performance/LogRecords.h"
 #include "Marvane/Performance/Statistic.h"
+#include "Marvane/Platform/CriticalSection.h"
 
 #include <atomic>
 #include <cstdint>
@@ -32,7 +33,9 @@ class MARVANE_API IPerformanceManager {
 
 // Registry of named statistics and producer of the binary performance log. Fixed tables, no allocation;
 // one re-entrant lock serialises every operation, and every registration and update is appended to the
-// log while a capture runs.
+// log while a capture runs. The process-wide monitor also takes the memory statistics' updates that
+// threads count on their own while no log is captured, folding them in before every query, Tick,
+// CounterSet and capture start.
 class MARVANE_API PerformanceMonitor : public IPerformanceManager {
   public:
     // Enumerators rather than static data members: a DLL-imported class would otherwise have clients
@@ -45,7 +48,10 @@ class MARVANE_API PerformanceMonitor : public IPerformanceManager {
         LogBufferSize = 16384,
         MaxRangeDepth = 64,
     };
-    enum : std::uint64_t { FirstRangeHandle = 0x10000000000ull };
+    // Handles of BeginRange without an IMonitor count up from FirstRangeHandle. InvalidRangeHandle is
+    // what BeginRange returns for an identifier it ignores, and the one handle EndRange ignores: every
+    // other handle, 0 included (an IMonitor may number its ranges from 0), is passed on and logged.
+    enum : std::uint64_t { FirstRangeHandle = 0x10000000000ull, InvalidRangeHandle = ~0ull };
 
     // Reads MARVANE_DEBUGGER and MARVANE_DEBUG_LOG and may start capturing at once.
     PerformanceMonitor();
@@ -119,10 +125,8 @@ class MARVANE_API PerformanceMonitor : public IPerformanceManager {
         std::uint32_t threadId;
     };
 
-    void Enter();
-    void Leave();
     std::int64_t Now() const;
-    bool IsValidStatistic(std::uint32_t id) const { return id < statisticCount; }
+    bool IsValidStatistic(std::uint32_t id) const { return id < m_statisticCount; }
     // Appends without taking the lock; the protected Write takes it so client records stay whole bytes.
     void Append(const void* data, std::uint64_t size);
     void LogCounter(MessageType::Enum type, StatisticId id, int amount, bool withAmount);
@@ -130,31 +134,36 @@ class MARVANE_API PerformanceMonitor : public IPerformanceManager {
                         std::int64_t time);
     Error::Enum StartLoggingLocked(const wchar_t* path);
     Error::Enum StopLoggingLocked();
+    // The process-wide monitor receives the memory statistics' updates that threads kept to themselves
+    // while no log was captured; it folds them in (under the lock) before anything reads a value.
+    void FoldDeferredCounters();
+    void SetDeferredCountersDirect(bool direct);
 
-    PerformanceCaptureMode::Enum mode;
-    alignas(16) unsigned char lockStorage[64];
-    std::atomic<std::uint64_t> rangeHandleCounter;
-    IMonitor* monitor;
-    AsyncWriter writer;
-    unsigned char bufferA[LogBufferSize];
-    unsigned char bufferB[LogBufferSize];
-    unsigned char* fillingBuffer;
-    unsigned char* otherBuffer;
-    std::uint64_t usedBytes;
-    std::uint64_t capacity;
-    std::int64_t logStartTime;
-    std::int64_t ticksPerSecond;
-    std::int64_t lastTickTime;
-    double framesPerSecond;
-    TimeSource timeSource;
-    bool capturing;
-    Statistic statistics[MaxStatistics];
-    std::uint32_t statisticCount;
-    wchar_t groups[MaxGroups][NameLength];
-    std::uint32_t groupCount;
-    ThreadEntry threads[MaxThreads];
-    std::uint32_t threadCount;
-    wchar_t unitBuffer[256];
+    PerformanceCaptureMode::Enum m_mode;
+    Platform::CriticalSection m_lock;
+    std::atomic<std::uint64_t> m_rangeHandleCounter;
+    IMonitor* m_monitor;
+    AsyncWriter m_writer;
+    unsigned char m_bufferA[LogBufferSize];
+    unsigned char m_bufferB[LogBufferSize];
+    unsigned char* m_fillingBuffer;
+    unsigned char* m_otherBuffer;
+    std::uint64_t m_usedBytes;
+    std::uint64_t m_capacity;
+    std::int64_t m_logStartTime;
+    std::int64_t m_ticksPerSecond;
+    std::int64_t m_lastTickTime;
+    double m_framesPerSecond;
+    TimeSource m_timeSource;
+    bool m_capturing;
+    Statistic m_statistics[MaxStatistics];
+    std::uint32_t m_statisticCount;
+    wchar_t m_groups[MaxGroups][NameLength];
+    std::uint32_t m_groupCount;
+    ThreadEntry m_threads[MaxThreads];
+    std::uint32_t m_threadCount;
+    wchar_t m_unitBuffer[256];
+    bool m_foldsDeferredCounters;
 };
 
 // The process-wide monitor, created while the library loads and stopped at process exit.

@@ -5,8 +5,10 @@
 #include "Marvane/Platform/Types.h"
 
 // Synchronous file access. A handle is an untyped pointer; an unopened or failed handle has all bits
-// set (InvalidFileHandle()). Handles are opened so that a client may also issue its own overlapped
-// (asynchronous) operations on them on Windows.
+// set (InvalidFileHandle()). On Windows the handle is an ordinary synchronous file handle (opened without
+// FILE_FLAG_OVERLAPPED): a client may hand it to its own synchronous ReadFile, WriteFile or
+// SetFilePointerEx calls, which share the position with the functions below, but not to overlapped
+// operations. On POSIX systems it holds a file descriptor.
 namespace Marvane::Platform {
 
 inline void* InvalidFileHandle() {

@@ -4,6 +4,8 @@
 #include "Marvane/Export.h"
 #include "Marvane/Platform/Types.h"
 
+// None of these allocate memory; the performance monitor reads the clock and the thread identifier on
+// every range.
 namespace Marvane::Platform {
 
 // Frequency and current value of the high-resolution monotonic counter.

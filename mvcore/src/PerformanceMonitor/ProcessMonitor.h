@@ -1,0 +1,13 @@
+#pragma once
+
+namespace Marvane::Performance {
+class PerformanceMonitor;
+}
+
+namespace Marvane::Performance::Detail {
+
+// True for the process-wide monitor (also while it is being constructed): it alone folds in what threads
+// counted on their own.
+bool IsProcessMonitor(const PerformanceMonitor* monitor);
+
+} // namespace Marvane::Performance::Detail

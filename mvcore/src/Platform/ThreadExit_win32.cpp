@@ -1,0 +1,34 @@
+#include "Platform/ThreadExit.h"
+
+#include <atomic>
+#include <windows.h>
+
+namespace Marvane::Platform::Detail {
+
+namespace {
+
+// Fiber-local storage: its callback runs on the ending thread, before the thread's other storage goes.
+std::atomic<void (*)(void*)> exitCallback{nullptr};
+std::atomic<DWORD> flsIndex{FLS_OUT_OF_INDEXES};
+INIT_ONCE createOnce = INIT_ONCE_STATIC_INIT;
+
+VOID WINAPI OnThreadExit(PVOID value) {
+    if (value != nullptr) exitCallback.load()(value);
+}
+
+BOOL CALLBACK CreateIndex(PINIT_ONCE, PVOID, PVOID*) {
+    flsIndex.store(FlsAlloc(OnThreadExit));
+    return TRUE;
+}
+
+} // namespace
+
+bool CallAtThreadExit(void (*callback)(void* value), void* value) {
+    void (*expected)(void*) = nullptr;
+    exitCallback.compare_exchange_strong(expected, callback);
+    InitOnceExecuteOnce(&createOnce, CreateIndex, nullptr, nullptr);
+    const DWORD index = flsIndex.load();
+    return index != FLS_OUT_OF_INDEXES && FlsSetValue(index, value) != FALSE;
+}
+
+} // namespace Marvane::Platform::Detail

@@ -1,0 +1,73 @@
+#pragma once
+
+// Archive input: everything after the seven header bytes is read through one ArchiveReader. A reader
+// thread fills a ring of four 512 KiB slots ahead of the decoder; the main thread takes bytes from the
+// ring and may step back by up to one slot (a page read ahead and returned from).
+
+#include "coder/range_decoder.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+constexpr int32_t kReaderSlotSize = 524288;
+constexpr int kReaderSlotCount = 4;
+
+enum ReaderSlotState : uint8_t {
+    kSlotFree = 0,      // holds no needed data (the slot just left keeps its bytes until requested)
+    kSlotRequested = 1, // the reader thread is to fill it
+    kSlotFilled = 2,    // kReaderSlotSize valid bytes
+    kSlotFinal = 3,     // the last slot of the input: final_length valid bytes
+};
+
+struct ReaderThreadHandles; // the platform's thread, its two wake-up signals and the ring memory
+
+struct ArchiveReader {
+    int32_t slot_pos = kReaderSlotSize; // < 0: before the end of the previous slot; >= slot size: used up
+    uint8_t* slot_data = nullptr;
+    int32_t taken = 0; // bytes taken so far (wraps modulo 2^32; only differences are used)
+    int32_t slot_index = 3;
+    std::atomic<uint8_t> slot_state[kReaderSlotCount] = {};
+    uint8_t* slots[kReaderSlotCount] = {};
+    ReaderThreadHandles* handles = nullptr; // data_ready, slot_free, the thread, the ring
+    std::atomic<uint8_t> finished{0};       // the reader thread saw a short read and ended
+    uint8_t exhausted = 0;                  // the main thread reached the end of the final slot
+    std::atomic<int32_t> final_length{0};
+    FILE* file = nullptr;
+    std::atomic<int32_t> stop{0};
+
+    // Bytes from memory instead of a file (in-memory verification, fuzzing): same thread, same ring.
+    const uint8_t* memory = nullptr;
+    size_t memory_size = 0;
+    size_t memory_offset = 0; // touched by the reader thread only
+
+    ByteSource byte_source{}; // streamed decoders take their bytes through this, at a stable address
+};
+
+// Start on `file`, positioned after the archive header. False when the ring or thread cannot be made.
+bool reader_start_file(ArchiveReader& reader, FILE* file);
+// Start on `size` bytes at `data`, which must outlive the reader.
+bool reader_start_memory(ArchiveReader& reader, const uint8_t* data, size_t size);
+
+// The next byte 0..255, or -1 (all-one) once the input is exhausted.
+int32_t read_byte(ArchiveReader& reader);
+// Copies up to n bytes; fewer only when the input ends.
+int32_t read_bytes(ArchiveReader& reader, uint8_t* dst, int32_t n);
+// A length code of 1 to 4 bytes. After the end of the input it reads as 1,069,531,071.
+uint32_t read_length(ArchiveReader& reader);
+// A length code and that many bytes, in a malloc'd buffer the caller frees; nullptr when the input ends
+// first. The buffer grows with the bytes actually read, so a bogus length cannot claim gigabytes.
+uint8_t* read_block(ArchiveReader& reader, uint32_t& length);
+
+int32_t reader_position(const ArchiveReader& reader);
+// Returns to a position taken at most one slot earlier; other positions are ignored. Bytes before the
+// end of the input are readable again after a look ahead that ran into the end.
+void reader_set_position(ArchiveReader& reader, int32_t saved);
+bool reader_is_exhausted(const ArchiveReader& reader);
+
+// Stops and joins the reader thread and releases the ring. Safe to call twice or after a failed start.
+void reader_stop(ArchiveReader& reader);
+
+// The reader thread's loop; run by the platform backend on its own thread.
+void reader_thread_main(ArchiveReader& reader);

@@ -1,0 +1,54 @@
+#pragma once
+
+// The packing side of the archive container: header, control sub-stream, items and end marker. Every
+// control decision goes through the same routines the unpacker decodes them with.
+
+#include "archive/archive_format.h"
+#include "coder/range_encoder.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Appends a length code of the fewest bytes (1 to 4) that carry `value` (at most kMaxLengthCode).
+void append_length_code(std::vector<uint8_t>& out, uint32_t value);
+
+struct ArchiveWriter {
+    uint8_t flags = 0;
+    RangeEncoder control;                        // the control sub-stream
+    uint16_t control_probs[kControlProbCount]{}; // shared with the header codec's replay decisions
+    int previous_special = 0;
+    std::vector<uint8_t> items; // everything after the control block, in item order
+};
+
+// A point the writer can return to, e.g. when a stream turns out not to be expressible and is
+// stored as raw items instead.
+struct ArchiveWriterMark {
+    RangeEncoder control;
+    uint16_t control_probs[kControlProbCount]{};
+    int previous_special = 0;
+    size_t items_size = 0;
+};
+
+void writer_init(ArchiveWriter& writer, uint8_t flags);
+
+// One raw item of 1 to kMaxLengthCode bytes; false (nothing written) otherwise.
+bool writer_add_raw_item(ArchiveWriter& writer, const uint8_t* data, size_t size);
+// Any number of bytes as raw items of at most `max_item` bytes each.
+void writer_add_raw_bytes(ArchiveWriter& writer, const uint8_t* data, size_t size, size_t max_item);
+
+// A stream item: the announcement and the remember bit now; then the caller codes the stream, its
+// replay decisions on writer.control with writer.control_probs; then the three sub-streams, which this
+// flushes and appends. False when a sub-stream is too long for a length code.
+void writer_begin_stream_item(ArchiveWriter& writer, bool remember);
+bool writer_end_stream_item(ArchiveWriter& writer, RangeEncoder& aux, RangeEncoder& page, RangeEncoder& data);
+
+// A repeat item: the announcement now; the caller then codes its own decisions on writer.control. It
+// occupies no bytes outside the control sub-stream.
+void writer_begin_repeat_item(ArchiveWriter& writer);
+
+ArchiveWriterMark writer_mark(const ArchiveWriter& writer);
+void writer_rollback(ArchiveWriter& writer, const ArchiveWriterMark& mark);
+
+// Codes the end marker and returns the whole archive. The writer is spent afterwards.
+std::vector<uint8_t> writer_finish(ArchiveWriter& writer);

@@ -1,0 +1,266 @@
+#include "archive/archive_reader.h"
+
+#include "archive_reader_thread.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kRingSize = static_cast<size_t>(kReaderSlotSize) * kReaderSlotCount;
+// First allocation of a block; it doubles as bytes actually arrive, so a length code that claims more
+// than the archive holds costs at most twice what the archive really has.
+constexpr size_t kFirstBlockCapacity = size_t{1} << 20;
+
+// Fills one slot; a count below the slot size marks the end of the input (a read error included).
+size_t fill_slot(ArchiveReader& reader, uint8_t* slot) {
+    if (reader.memory || !reader.file) {
+        const size_t left = reader.memory_size - reader.memory_offset;
+        const size_t n = std::min(left, static_cast<size_t>(kReaderSlotSize));
+        if (n > 0) std::memcpy(slot, reader.memory + reader.memory_offset, n);
+        reader.memory_offset += n;
+        return n;
+    }
+    return std::fread(slot, 1, kReaderSlotSize, reader.file);
+}
+
+bool stop_requested(const ArchiveReader& reader) {
+    return reader.stop.load(std::memory_order_acquire) != 0;
+}
+
+// Fills every requested slot, in slot order. False when the thread is to end: stop requested, or the
+// input has ended (the slot that came back short is the final one).
+bool fill_requested_slots(ArchiveReader& reader) {
+    for (int i = 0; i < kReaderSlotCount; ++i) {
+        if (stop_requested(reader)) return false;
+        if (reader.slot_state[i].load(std::memory_order_acquire) != kSlotRequested) continue;
+        const size_t got = fill_slot(reader, reader.slots[i]);
+        if (stop_requested(reader)) return false;
+        if (got < static_cast<size_t>(kReaderSlotSize)) {
+            reader.final_length.store(static_cast<int32_t>(got), std::memory_order_release);
+            reader.finished.store(1, std::memory_order_release);
+            reader.slot_state[i].store(kSlotFinal, std::memory_order_release);
+            return false;
+        }
+        reader.slot_state[i].store(kSlotFilled, std::memory_order_release);
+        signal_data_ready(reader.handles);
+    }
+    return true;
+}
+
+// Moves into the next slot, waits until the reader thread has filled it and asks for the one after.
+// The slot just left is not requested again before the main thread has moved two slots further, so a
+// step back of one slot always finds its bytes intact.
+void enter_next_slot(ArchiveReader& reader) {
+    reader.slot_state[reader.slot_index].store(kSlotFree, std::memory_order_release);
+    reader.slot_index = (reader.slot_index + 1) % kReaderSlotCount;
+    reader.slot_data = reader.slots[reader.slot_index];
+    while (reader.slot_state[reader.slot_index].load(std::memory_order_acquire) < kSlotFilled)
+        wait_data_ready(reader.handles);
+    const int32_t next = (reader.slot_index + 1) % kReaderSlotCount;
+    if (reader.slot_state[next].load(std::memory_order_acquire) == kSlotFree) {
+        reader.slot_state[next].store(kSlotRequested, std::memory_order_release);
+        signal_slot_free(reader.handles);
+    }
+    reader.slot_pos -= kReaderSlotSize;
+}
+
+void normalise(ArchiveReader& reader) {
+    if (reader.slot_pos < 0) {
+        reader.slot_index = (reader.slot_index + kReaderSlotCount - 1) % kReaderSlotCount;
+        reader.slot_data = reader.slots[reader.slot_index];
+        reader.slot_pos += kReaderSlotSize;
+    }
+    while (reader.slot_pos >= kReaderSlotSize)
+        enter_next_slot(reader);
+}
+
+bool in_final_slot(const ArchiveReader& reader) {
+    return reader.finished.load(std::memory_order_acquire) != 0 &&
+           reader.slot_state[reader.slot_index].load(std::memory_order_acquire) == kSlotFinal;
+}
+
+void advance_taken(ArchiveReader& reader, int32_t n) {
+    reader.taken = static_cast<int32_t>(static_cast<uint32_t>(reader.taken) + static_cast<uint32_t>(n));
+}
+
+bool source_is_exhausted(void* context) {
+    return reader_is_exhausted(*static_cast<ArchiveReader*>(context));
+}
+
+int32_t source_read_bytes(void* context, uint8_t* dst, int32_t n) {
+    return read_bytes(*static_cast<ArchiveReader*>(context), dst, n);
+}
+
+bool start(ArchiveReader& reader) {
+    reader.slot_pos = kReaderSlotSize;
+    reader.slot_data = nullptr;
+    reader.taken = 0;
+    reader.slot_index = kReaderSlotCount - 1;
+    for (int i = 0; i < kReaderSlotCount; ++i)
+        reader.slot_state[i].store(i < kReaderSlotCount - 1 ? kSlotRequested : kSlotFree,
+                                   std::memory_order_relaxed);
+    reader.finished.store(0, std::memory_order_relaxed);
+    reader.exhausted = 0;
+    reader.final_length.store(0, std::memory_order_relaxed);
+    reader.stop.store(0, std::memory_order_relaxed);
+    reader.memory_offset = 0;
+    reader.byte_source = ByteSource{&reader, source_is_exhausted, source_read_bytes};
+    reader.handles = nullptr;
+
+    uint8_t* ring = reader_ring_allocate(kRingSize);
+    if (!ring) {
+        for (auto& slot : reader.slots)
+            slot = nullptr;
+        return false;
+    }
+    for (int i = 0; i < kReaderSlotCount; ++i)
+        reader.slots[i] = ring + static_cast<size_t>(i) * kReaderSlotSize;
+    // The thread is created last: everything it reads is in place before it starts. The backend sets
+    // reader.handles before the thread runs.
+    if (!reader_thread_create(reader)) {
+        reader_ring_release(ring, kRingSize);
+        for (auto& slot : reader.slots)
+            slot = nullptr;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void reader_thread_main(ArchiveReader& reader) {
+    while (!stop_requested(reader) && fill_requested_slots(reader))
+        wait_slot_free(reader.handles);
+    signal_data_ready(reader.handles);
+}
+
+bool reader_start_file(ArchiveReader& reader, FILE* file) {
+    reader.file = file;
+    reader.memory = nullptr;
+    reader.memory_size = 0;
+    return start(reader);
+}
+
+bool reader_start_memory(ArchiveReader& reader, const uint8_t* data, size_t size) {
+    reader.file = nullptr;
+    reader.memory = data;
+    reader.memory_size = data ? size : 0;
+    return start(reader);
+}
+
+int32_t read_byte(ArchiveReader& reader) {
+    if (reader.exhausted) return -1;
+    normalise(reader);
+    if (in_final_slot(reader) && reader.slot_pos >= reader.final_length.load(std::memory_order_acquire)) {
+        reader.exhausted = 1;
+        return -1;
+    }
+    advance_taken(reader, 1);
+    return reader.slot_data[reader.slot_pos++];
+}
+
+int32_t read_bytes(ArchiveReader& reader, uint8_t* dst, int32_t n) {
+    if (reader.exhausted || n <= 0) return 0;
+    normalise(reader);
+    int32_t copied = 0;
+    for (;;) {
+        if (in_final_slot(reader)) {
+            const int32_t final_length = reader.final_length.load(std::memory_order_acquire);
+            if (final_length - reader.slot_pos < n) {
+                const int32_t left = std::max(0, final_length - reader.slot_pos);
+                if (left > 0) std::memcpy(dst, reader.slot_data + reader.slot_pos, static_cast<size_t>(left));
+                reader.slot_pos += left;
+                advance_taken(reader, left);
+                reader.exhausted = 1;
+                return copied + left;
+            }
+        }
+        const int32_t available = kReaderSlotSize - reader.slot_pos;
+        if (available >= n) {
+            std::memcpy(dst, reader.slot_data + reader.slot_pos, static_cast<size_t>(n));
+            reader.slot_pos += n;
+            advance_taken(reader, n);
+            return copied + n;
+        }
+        std::memcpy(dst, reader.slot_data + reader.slot_pos, static_cast<size_t>(available));
+        advance_taken(reader, available);
+        dst += available;
+        n -= available;
+        copied += available;
+        reader.slot_pos = kReaderSlotSize;
+        enter_next_slot(reader);
+    }
+}
+
+uint32_t read_length(ArchiveReader& reader) {
+    const uint32_t b0 = static_cast<uint32_t>(read_byte(reader));
+    uint32_t value = b0;
+    const uint32_t extra = b0 & 3;
+    for (uint32_t i = 1; i <= extra; ++i)
+        value += static_cast<uint32_t>(read_byte(reader)) << (8 * i);
+    return value >> 2;
+}
+
+uint8_t* read_block(ArchiveReader& reader, uint32_t& length) {
+    length = read_length(reader);
+    if (reader.exhausted) return nullptr;
+    size_t capacity = std::min<size_t>(length, kFirstBlockCapacity);
+    auto* block = static_cast<uint8_t*>(std::malloc(std::max<size_t>(capacity, 1)));
+    if (!block) return nullptr;
+    size_t filled = 0;
+    while (filled < length) {
+        if (filled == capacity) {
+            capacity = std::min<size_t>(length, capacity * 2);
+            auto* grown = static_cast<uint8_t*>(std::realloc(block, capacity));
+            if (!grown) {
+                std::free(block);
+                return nullptr;
+            }
+            block = grown;
+        }
+        const auto want = static_cast<int32_t>(capacity - filled);
+        const int32_t got = read_bytes(reader, block + filled, want);
+        filled += static_cast<size_t>(got);
+        if (got < want) {
+            std::free(block);
+            return nullptr;
+        }
+    }
+    return block;
+}
+
+int32_t reader_position(const ArchiveReader& reader) {
+    return reader.taken;
+}
+
+void reader_set_position(ArchiveReader& reader, int32_t saved) {
+    const auto back =
+        static_cast<int32_t>(static_cast<uint32_t>(reader.taken) - static_cast<uint32_t>(saved));
+    if (back < 0 || static_cast<int64_t>(reader.slot_pos) - back < -static_cast<int64_t>(kReaderSlotSize))
+        return;
+    reader.slot_pos -= back;
+    reader.taken = saved;
+    // A look ahead that ran into the end of the input must not cost the bytes before it: the end is
+    // checked again at every read, so the step back makes them readable again.
+    if (back > 0) reader.exhausted = 0;
+    normalise(reader);
+}
+
+bool reader_is_exhausted(const ArchiveReader& reader) {
+    return reader.exhausted != 0;
+}
+
+void reader_stop(ArchiveReader& reader) {
+    if (!reader.handles) return;
+    reader.stop.store(1, std::memory_order_release);
+    if (!reader.finished.load(std::memory_order_acquire)) signal_slot_free(reader.handles);
+    reader_thread_join_and_release(reader.handles);
+    reader.handles = nullptr;
+    // The thread has exited: nothing touches the ring any more.
+    reader_ring_release(reader.slots[0], kRingSize);
+    for (auto& slot : reader.slots)
+        slot = nullptr;
+    reader.slot_data = nullptr;
+}

@@ -1,0 +1,99 @@
+// POSIX backend of the reader thread: a pthread, and two auto-reset signals made of a mutex, a
+// condition variable and a flag (a signal stays set until one wait consumes it, like a Win32
+// auto-reset event, so a wake-up sent before the wait is never lost).
+
+#include "archive/archive_reader.h"
+#include "archive_reader_thread.h"
+
+#include <new>
+#include <pthread.h>
+#include <sys/mman.h>
+
+namespace {
+
+struct AutoResetSignal {
+    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+    pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
+    bool set = false;
+};
+
+void raise_signal(AutoResetSignal& signal) {
+    pthread_mutex_lock(&signal.mutex);
+    signal.set = true;
+    pthread_cond_signal(&signal.cond);
+    pthread_mutex_unlock(&signal.mutex);
+}
+
+void consume_signal(AutoResetSignal& signal) {
+    pthread_mutex_lock(&signal.mutex);
+    while (!signal.set)
+        pthread_cond_wait(&signal.cond, &signal.mutex);
+    signal.set = false;
+    pthread_mutex_unlock(&signal.mutex);
+}
+
+} // namespace
+
+struct ReaderThreadHandles {
+    AutoResetSignal data_ready;
+    AutoResetSignal slot_free;
+    pthread_t thread{};
+    ArchiveReader* reader = nullptr;
+};
+
+namespace {
+
+void* thread_entry(void* argument) {
+    auto* handles = static_cast<ReaderThreadHandles*>(argument);
+    reader_thread_main(*handles->reader);
+    return nullptr;
+}
+
+} // namespace
+
+uint8_t* reader_ring_allocate(size_t size) {
+    void* ring = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return ring == MAP_FAILED ? nullptr : static_cast<uint8_t*>(ring);
+}
+
+void reader_ring_release(uint8_t* ring, size_t size) {
+    if (ring) munmap(ring, size);
+}
+
+ReaderThreadHandles* reader_thread_create(ArchiveReader& reader) {
+    auto* handles = new (std::nothrow) ReaderThreadHandles;
+    if (!handles) return nullptr;
+    handles->reader = &reader;
+    reader.handles = handles; // the thread signals through it from its first step
+    if (pthread_create(&handles->thread, nullptr, thread_entry, handles) != 0) {
+        reader.handles = nullptr;
+        delete handles;
+        return nullptr;
+    }
+    return handles;
+}
+
+void signal_data_ready(ReaderThreadHandles* handles) {
+    raise_signal(handles->data_ready);
+}
+
+void wait_data_ready(ReaderThreadHandles* handles) {
+    consume_signal(handles->data_ready);
+}
+
+void signal_slot_free(ReaderThreadHandles* handles) {
+    raise_signal(handles->slot_free);
+}
+
+void wait_slot_free(ReaderThreadHandles* handles) {
+    consume_signal(handles->slot_free);
+}
+
+void reader_thread_join_and_release(ReaderThreadHandles* handles) {
+    pthread_join(handles->thread, nullptr);
+    pthread_mutex_destroy(&handles->data_ready.mutex);
+    pthread_cond_destroy(&handles->data_ready.cond);
+    pthread_mutex_destroy(&handles->slot_free.mutex);
+    pthread_cond_destroy(&handles->slot_free.cond);
+    delete handles;
+}

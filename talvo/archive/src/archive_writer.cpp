@@ -1,0 +1,105 @@
+#include "archive/archive_writer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+void encode_item_kind(ArchiveWriter& writer, ItemKind kind) {
+    Packing dir{&writer.control};
+    code_item_kind(dir, writer.control_probs, writer.previous_special, kind);
+}
+
+void append_block(std::vector<uint8_t>& out, const std::vector<uint8_t>& block) {
+    append_length_code(out, static_cast<uint32_t>(block.size()));
+    out.insert(out.end(), block.begin(), block.end());
+}
+
+} // namespace
+
+void append_length_code(std::vector<uint8_t>& out, uint32_t value) {
+    const uint32_t shifted = value << 2;
+    uint32_t extra = 0;
+    if (value > 0x3FFFFFu)
+        extra = 3;
+    else if (value > 0x3FFFu)
+        extra = 2;
+    else if (value > 0x3Fu)
+        extra = 1;
+    const uint32_t code = shifted | extra;
+    for (uint32_t i = 0; i <= extra; ++i)
+        out.push_back(static_cast<uint8_t>(code >> (8 * i)));
+}
+
+void writer_init(ArchiveWriter& writer, uint8_t flags) {
+    writer.flags = flags;
+    init_encoder(writer.control);
+    std::fill(std::begin(writer.control_probs), std::end(writer.control_probs), kProbInit);
+    writer.previous_special = 0;
+    writer.items.clear();
+}
+
+bool writer_add_raw_item(ArchiveWriter& writer, const uint8_t* data, size_t size) {
+    if (size == 0 || size > kMaxLengthCode) return false;
+    encode_item_kind(writer, ItemKind::Raw);
+    append_length_code(writer.items, static_cast<uint32_t>(size));
+    writer.items.insert(writer.items.end(), data, data + size);
+    return true;
+}
+
+void writer_add_raw_bytes(ArchiveWriter& writer, const uint8_t* data, size_t size, size_t max_item) {
+    const size_t step = std::clamp<size_t>(max_item, 1, kMaxLengthCode);
+    for (size_t offset = 0; offset < size; offset += step)
+        writer_add_raw_item(writer, data + offset, std::min(step, size - offset));
+}
+
+void writer_begin_stream_item(ArchiveWriter& writer, bool remember) {
+    encode_item_kind(writer, ItemKind::Stream);
+    Packing dir{&writer.control};
+    code_remember_bit(dir, writer.control_probs, remember);
+}
+
+bool writer_end_stream_item(ArchiveWriter& writer, RangeEncoder& aux, RangeEncoder& page,
+                            RangeEncoder& data) {
+    flush_encoder(aux);
+    flush_encoder(page);
+    flush_encoder(data);
+    for (const RangeEncoder* enc : {&aux, &page, &data})
+        if (enc->out.size() > kMaxLengthCode) return false;
+    append_block(writer.items, aux.out);
+    append_block(writer.items, page.out);
+    append_block(writer.items, data.out);
+    return true;
+}
+
+void writer_begin_repeat_item(ArchiveWriter& writer) {
+    encode_item_kind(writer, ItemKind::Repeat);
+}
+
+ArchiveWriterMark writer_mark(const ArchiveWriter& writer) {
+    ArchiveWriterMark mark;
+    mark.control = writer.control;
+    std::copy(std::begin(writer.control_probs), std::end(writer.control_probs), mark.control_probs);
+    mark.previous_special = writer.previous_special;
+    mark.items_size = writer.items.size();
+    return mark;
+}
+
+void writer_rollback(ArchiveWriter& writer, const ArchiveWriterMark& mark) {
+    writer.control = mark.control;
+    std::copy(std::begin(mark.control_probs), std::end(mark.control_probs), writer.control_probs);
+    writer.previous_special = mark.previous_special;
+    writer.items.resize(mark.items_size);
+}
+
+std::vector<uint8_t> writer_finish(ArchiveWriter& writer) {
+    encode_item_kind(writer, ItemKind::Raw);
+    append_length_code(writer.items, 0); // the end marker
+    flush_encoder(writer.control);
+
+    std::vector<uint8_t> archive(std::begin(kArchiveMagic), std::end(kArchiveMagic));
+    archive.push_back(writer.flags);
+    append_block(archive, writer.control.out);
+    archive.insert(archive.end(), writer.items.begin(), writer.items.end());
+    return archive;
+}

@@ -1,0 +1,185 @@
+#include "archive/stream_item_driver.h"
+
+#include "archive/page_peek.h"
+#include "coder/bit_direction.h"
+#include "vorbis/vorbis_stream.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+constexpr int32_t kDataBufferBytes = 65536;
+
+// Models whose predictor alone restarts with each stream when statistics carry over.
+constexpr int kCarryOverResets[] = {
+    kModelHeaderType,     kModelGranuleLow,         kModelGranuleHigh,     kModelSerial,
+    kModelSequence,       kModelPacketCount,        kModelPacketLength,    kModelTruncatedBits,
+    kModelTruncatedCode,  kModelCodebookDimensions, kModelCodebookEntries, kModelFirstCodewordLength,
+    kModelCodewordRun,    kModelCodewordLength,     kModelValueBits,       kModelLookupValue,
+    kModelPartitionClass, kModelMasterbook,         kModelSubclassBook,    kModelFloorX,
+};
+
+bool reset_for_stream(StreamDriver& driver) {
+    if (driver.carry_over) {
+        for (int m : kCarryOverResets)
+            reset_predictor((*driver.models)[m]);
+        return true;
+    }
+    reset_models(*driver.models, kModelsResetPerStream);
+    return init_slot_table(driver.slots, driver.capacity, driver.age_shift);
+}
+
+void link_context(StreamDriver& driver, RangeDecoder* control, uint16_t* control_probs, OutputSink output,
+                  const CodecEvents* events) {
+    StreamLinks links;
+    links.control_decoder = control;
+    links.control_probs = control_probs;
+    links.models = driver.models.get();
+    links.scratch_large = driver.scratch_large.data();
+    links.scratch_small = driver.scratch_small.data();
+    links.packet_probs = driver.slots.packet_probs.data();
+    links.slot_table = &driver.slots;
+    links.header_store = &driver.header_store;
+    links.stream_store = &driver.stream_store;
+    links.output = output;
+    links.events = events;
+    init_stream_context(*driver.ctx, links);
+}
+
+// The long-lived state a packing attempt changes, so that a stream that cannot be expressed leaves no
+// trace: the packer's state must stay what the unpacker's will be.
+struct Snapshot {
+    std::unique_ptr<ModelArea> models;
+    CodebookSlotTable slots;
+    int32_t stream_bytes = 0, stream_records = 0, header_bytes = 0, header_records = 0;
+};
+
+bool take_snapshot(const StreamDriver& driver, Snapshot& snap) {
+    try {
+        snap.models = std::make_unique<ModelArea>(*driver.models);
+        snap.slots = driver.slots;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    snap.stream_bytes = store_size(driver.stream_store);
+    snap.stream_records = driver.stream_store.record_count;
+    snap.header_bytes = store_size(driver.header_store);
+    snap.header_records = driver.header_store.record_count;
+    return true;
+}
+
+void restore_snapshot(StreamDriver& driver, Snapshot& snap) {
+    *driver.models = *snap.models;
+    driver.slots = std::move(snap.slots);
+    driver.stream_store.data_end = driver.stream_store.buffer + snap.stream_bytes;
+    driver.stream_store.record_count = snap.stream_records;
+    driver.header_store.data_end = driver.header_store.buffer + snap.header_bytes;
+    driver.header_store.record_count = snap.header_records;
+}
+
+} // namespace
+
+StreamDriver* create_stream_driver(int slot_selector, bool carry_over) {
+    auto* driver = new (std::nothrow) StreamDriver;
+    if (!driver) return nullptr;
+    try {
+        driver->models = std::make_unique<ModelArea>();
+        driver->ctx = std::make_unique<StreamContext>();
+        driver->scratch_large.assign(kResidueMemoryBytes, 0);
+        driver->scratch_small.assign(kFloorClassMemoryBytes, 0);
+    } catch (const std::bad_alloc&) {
+        delete driver;
+        return nullptr;
+    }
+    driver->capacity = int32_t{1} << (slot_selector + 4);
+    driver->age_shift = slot_selector + 4;
+    driver->carry_over = carry_over;
+    reset_models(*driver->models, kModelAreaRecords);
+    if (!init_slot_table(driver->slots, driver->capacity, driver->age_shift)) {
+        delete driver;
+        return nullptr;
+    }
+    store_create(driver->stream_store, kStreamStoreBytes, kStoreRecords);
+    store_create(driver->header_store, kHeaderStoreBytes, kStoreRecords);
+    return driver;
+}
+
+void destroy_stream_driver(StreamDriver* driver) {
+    if (!driver) return;
+    store_release(driver->stream_store);
+    store_release(driver->header_store);
+    delete driver;
+}
+
+ItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, RangeDecoder& control,
+                              uint16_t* control_probs, const OutputSink& output, const CodecEvents& events) {
+    StreamContext& ctx = *driver.ctx;
+    link_context(driver, &control, control_probs, output, &events);
+    ctx.replay_refill = archive_page_refill(reader);
+    Unpacking control_dir{&control};
+    ctx.remember_stream = code_remember_bit(control_dir, control_probs, false) ? 1 : 0;
+    const int32_t start = store_size(driver.stream_store);
+
+    uint32_t aux_length = 0, page_length = 0;
+    uint8_t* aux_block = read_block(reader, aux_length);
+    uint8_t* page_block = aux_block ? read_block(reader, page_length) : nullptr;
+    if (!aux_block || !page_block) {
+        std::free(aux_block);
+        return ItemResult::InputEnded;
+    }
+    init_decoder(ctx.aux_decoder, aux_block, static_cast<int32_t>(aux_length));
+    init_decoder(ctx.page_decoder, page_block, static_cast<int32_t>(page_length));
+    const uint32_t data_length = read_length(reader);
+    std::vector<uint8_t> data_buffer(kDataBufferBytes);
+    init_streamed_decoder(ctx.data_decoder, &reader.byte_source, data_buffer.data(), kDataBufferBytes,
+                          static_cast<int32_t>(data_length > 0x7FFFFFFFu ? 0x7FFFFFFFu : data_length));
+    open_page_buffer(ctx);
+
+    bool ok = reset_for_stream(driver);
+    prepare_vorbis_stream(ctx, driver.setup);
+    if (ok) {
+        Unpacking data{&ctx.data_decoder}, page{&ctx.page_decoder}, aux{&ctx.aux_decoder}, ctl{&control};
+        ok = code_vorbis_stream(data, page, aux, ctl, ctx);
+    }
+    release_vorbis_setup(driver.setup);
+    std::free(aux_block);
+    std::free(page_block);
+    if (ctx.remember_stream)
+        store_add_record(driver.stream_store, start, store_size(driver.stream_store) - start);
+    // A valid archive never needs a byte past a sub-stream's end; a decoder that went further means
+    // the item was restored from garbage, and so would everything after it be. A failed stream item
+    // ends this item only.
+    const bool corrupt = decoder_overran(ctx.data_decoder) || decoder_overran(ctx.page_decoder) ||
+                         decoder_overran(ctx.aux_decoder) || decoder_overran(control);
+    link_context(driver, nullptr, nullptr, OutputSink{}, nullptr);
+    if (corrupt) return ItemResult::Corrupt;
+    return ok ? ItemResult::Done : ItemResult::Incomplete;
+}
+
+bool pack_stream_item(StreamDriver& driver, const OggPage* pages, size_t count,
+                      const StreamItemChoices& choices, RangeEncoder& control, uint16_t* control_probs,
+                      RangeEncoder& aux, RangeEncoder& page, RangeEncoder& data) {
+    Snapshot snap;
+    if (!take_snapshot(driver, snap)) return false;
+    StreamContext& ctx = *driver.ctx;
+    link_context(driver, nullptr, control_probs, OutputSink{}, nullptr);
+    ctx.remember_stream = choices.remember ? 1 : 0;
+    const int32_t start = store_size(driver.stream_store);
+    bool ok = set_original_pages(ctx, pages, static_cast<int32_t>(count), &page) && reset_for_stream(driver);
+    prepare_vorbis_stream(ctx, driver.setup);
+    const bool copy = choices.header_copy >= 0;
+    driver.setup.packing_header_record = copy ? static_cast<uint32_t>(choices.header_copy) : 0;
+    driver.setup.packing_header_pages = copy ? choices.header_copy_pages : 0;
+    driver.setup.packing_capture = choices.capture_headers;
+    if (ok) {
+        Packing d{&data}, p{&page}, a{&aux}, c{&control};
+        ok = code_vorbis_stream(d, p, a, c, ctx);
+    }
+    release_vorbis_setup(driver.setup);
+    if (ok && choices.remember)
+        store_add_record(driver.stream_store, start, store_size(driver.stream_store) - start);
+    link_context(driver, nullptr, nullptr, OutputSink{}, nullptr);
+    if (!ok) restore_snapshot(driver, snap);
+    return ok;
+}

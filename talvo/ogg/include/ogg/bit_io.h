@@ -1,0 +1,97 @@
+#pragma once
+
+// Packet bit I/O over the page being built (unpacking) or modelled (packing), and the replay reader.
+// Whatever moves from one byte of a packet to the next may reach a segment boundary and so start a page:
+// those calls take the direction as a template argument (Unpacking or Packing, coder/bit_direction.h).
+//
+// Unpacking, rebuild mode: write_bits(ctx, value, n) appends the low n bits of value to the packet,
+//   least significant bit first. At each segment boundary it asks the page layer for the next lacing
+//   value, which may finish the page and open the next one. Past the packet's last byte the bits are
+//   dropped and bit_pos stays where it was.
+// Packing, rebuild mode: take_bits(ctx, n) returns the n bits that write_bits would have written at this
+//   point of the original packet, moving through exactly the same bytes, segments and pages. Bits that
+//   write_bits would drop read as 0.
+// Either direction, replay mode: read_bits<Dir>(ctx, n) returns the next n bits of the replayed packet
+//   (0 once it is exhausted; bit_count is then -1), read_aligned_byte<Dir>(ctx) the next whole byte (-1
+//   at the end).
+
+#include "coder/bit_direction.h"
+#include "ogg/stream_context.h"
+
+#include <cstdint>
+
+// Moves the cursor to the next byte of the packet, taking the next lacing value (and page) when the
+// current segment is used up. False when the packet has no further byte: out_cursor then rests one past
+// the packet's last byte, also on every later call.
+template <class Dir> bool enter_next_byte_slow(StreamContext& ctx);
+
+template <class Dir> inline bool enter_next_byte(StreamContext& ctx) {
+    ++ctx.out_cursor;
+    if (ctx.out_cursor >= ctx.segment_end) return enter_next_byte_slow<Dir>(ctx);
+    --ctx.segment_remaining;
+    --ctx.packet_remaining;
+    return true;
+}
+
+inline uint32_t low_bits_mask(int n) {
+    return n >= 32 ? 0xFFFFFFFFu : (1u << n) - 1u;
+}
+
+inline void write_bits(StreamContext& ctx, uint32_t value, int n) {
+    value &= low_bits_mask(n);
+    *ctx.out_cursor = static_cast<uint8_t>(*ctx.out_cursor | static_cast<uint8_t>(value << ctx.bit_pos));
+    int total = ctx.bit_pos + n;
+    if (total > 8) {
+        uint32_t rest = value >> (8 - ctx.bit_pos);
+        do {
+            if (!enter_next_byte<Unpacking>(ctx)) return; // dropped: the packet is complete
+            *ctx.out_cursor = static_cast<uint8_t>(rest);
+            rest >>= 8;
+            total -= 8;
+        } while (total > 8);
+    }
+    ctx.bit_pos = total;
+}
+
+// Packing: the original's byte under the cursor, or 0 where write_bits would write past the packet.
+inline uint32_t original_byte(const StreamContext& ctx) {
+    const uint8_t* p = ctx.out_cursor;
+    if ((p < ctx.segment_end || p == ctx.packet_first_byte) && p < ctx.original_page_end) return *p;
+    return 0;
+}
+
+inline uint32_t take_bits(StreamContext& ctx, int n) {
+    const uint32_t mask = low_bits_mask(n);
+    uint32_t value = original_byte(ctx) >> ctx.bit_pos;
+    int got = 8 - ctx.bit_pos;
+    int total = ctx.bit_pos + n;
+    while (total > 8) {
+        if (!enter_next_byte<Packing>(ctx)) return value & mask;
+        value |= original_byte(ctx) << got;
+        got += 8;
+        total -= 8;
+    }
+    ctx.bit_pos = total;
+    return value & mask;
+}
+
+// Byte-aligned fields: stored at out_cursor (unpacking) or read from it (packing), not through the bit
+// writer; the caller guarantees the room.
+template <class Dir> inline uint32_t transfer_aligned_byte(StreamContext& ctx, uint32_t value) {
+    if constexpr (Dir::packing) {
+        value = ctx.out_cursor < ctx.original_page_end ? *ctx.out_cursor : 0u;
+    } else {
+        *ctx.out_cursor = static_cast<uint8_t>(value);
+    }
+    ++ctx.out_cursor;
+    return value & 0xFFu;
+}
+
+// Replay reader.
+template <class Dir> uint32_t read_bits(StreamContext& ctx, int n);
+template <class Dir> int32_t read_aligned_byte(StreamContext& ctx);
+// The next byte of the replay input (refilled through ctx.replay_refill when the buffer is used up; 0
+// and `input_ended` when nothing follows).
+uint8_t next_replay_byte(StreamContext& ctx);
+// Takes the next page into the replay buffer through ctx.replay_refill; false when none follows.
+bool refill_replay(StreamContext& ctx);

@@ -1,0 +1,202 @@
+#include "pack/packer.h"
+
+#include "archive/archive_format.h"
+#include "archive/archive_writer.h"
+#include "pack/ogg_scan.h"
+#include "pack/pack_pass.h"
+#include "unpack/unpacker.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace {
+
+uint8_t flags_of(int slot_selector, bool carry_over) {
+    return static_cast<uint8_t>(slot_selector | (carry_over ? kFlagsCarryOver : 0));
+}
+
+// The settings worth trying. The slot count and the carry-over change nothing when no stream is
+// modelled, and the carry-over nothing for a single stream.
+std::vector<uint8_t> candidate_flags(const PackOptions& options, size_t vorbis_runs) {
+    if (!options.choose_settings) return {options.flags};
+    if (vorbis_runs == 0) return {flags_of(std::max(options.slot_selector, 0), options.carry_over > 0)};
+    std::vector<int> selectors = {0, 1, 2, 3};
+    if (options.slot_selector >= 0) selectors = {options.slot_selector};
+    std::vector<bool> carries = {false, true};
+    if (options.carry_over >= 0)
+        carries = {options.carry_over > 0};
+    else if (vorbis_runs < 2)
+        carries = {false};
+    std::vector<uint8_t> flags;
+    for (bool carry : carries)
+        for (int s : selectors)
+            flags.push_back(flags_of(s, carry));
+    return flags;
+}
+
+// An archive never costs more than storing its input raw. A stream modelled only in part, for one,
+// pays for its modelled pages and for the raw rest, which can come to more than the input itself; then
+// the archive of raw items alone replaces it. Its flags byte asks the unpacker for the smallest slot
+// table unless the settings were forced.
+void keep_all_raw_when_smaller(PackResult& result, const uint8_t* data, size_t size,
+                               const PackOptions& options) {
+    ArchiveWriter writer;
+    const uint8_t flags = options.choose_settings ? 0 : options.flags;
+    writer_init(writer, flags);
+    writer_add_raw_bytes(writer, data, size, options.max_raw_item);
+    std::vector<uint8_t> raw = writer_finish(writer);
+    if (raw.size() >= result.archive.size()) return;
+    if (options.verify && !verify_archive(raw, data, size)) return;
+    result.archive = std::move(raw);
+    result.flags = flags;
+    for (PackedRun& run : result.runs) {
+        if (run.kind != ItemChoice::Raw) {
+            run.kind = ItemChoice::Raw;
+            run.why = "the whole file is smaller stored raw";
+        }
+        run.modelled_end = run.begin;
+        run.larger_than_raw = false;
+        run.out_bytes = run.end - run.begin;
+    }
+}
+
+// The run that holds byte `offset` (the last run when the offset lies at or past the end).
+size_t run_at(const std::vector<PackedRun>& runs, size_t offset) {
+    for (size_t r = 0; r < runs.size(); ++r)
+        if (offset < runs[r].end) return r;
+    return runs.empty() ? 0 : runs.size() - 1;
+}
+
+} // namespace
+
+size_t first_difference(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size) {
+    std::vector<uint8_t> restored;
+    restored.reserve(size);
+    OutputSink sink = vector_sink(restored);
+    const UnpackStatus status = unpack_archive(ArchiveInput{nullptr, archive.data(), archive.size()}, sink);
+    const size_t common = std::min(restored.size(), size);
+    const auto mismatch =
+        std::mismatch(restored.begin(), restored.begin() + static_cast<std::ptrdiff_t>(common), data);
+    const size_t at = static_cast<size_t>(mismatch.first - restored.begin());
+    if (at < common) return at;
+    if (restored.size() != size || status != UnpackStatus::Ok) return common;
+    return std::numeric_limits<size_t>::max();
+}
+
+bool verify_archive(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size) {
+    return first_difference(archive, data, size) == std::numeric_limits<size_t>::max();
+}
+
+PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& options) {
+    PackResult result;
+    try {
+        const OggScan scan = scan_ogg(data, size);
+        const std::vector<RunPlan> plans = plan_runs(data, scan);
+        const size_t vorbis_runs = static_cast<size_t>(
+            std::count_if(scan.runs.begin(), scan.runs.end(), [](const ScanRun& r) { return r.vorbis; }));
+        std::vector<bool> forced_raw(scan.runs.size(), false), no_copy(scan.runs.size(), false);
+        std::vector<bool> larger(scan.runs.size(), false), best_larger = larger;
+        PassSettings settings;
+        settings.max_raw_item = options.max_raw_item;
+        settings.forced_raw = &forced_raw;
+        settings.no_copy = &no_copy;
+        settings.larger = &larger;
+
+        // Settings: the smallest archive wins. Slot counts are tried upwards per carry-over setting and
+        // no further once more slots stop helping (each doubling costs time and memory).
+        const std::vector<uint8_t> candidates = candidate_flags(options, vorbis_runs);
+        size_t previous_size = 0;
+        for (size_t c = 0; c < candidates.size(); ++c) {
+            settings.flags = candidates[c];
+            const bool same_carry =
+                c > 0 && (candidates[c] & kFlagsCarryOver) == (candidates[c - 1] & kFlagsCarryOver);
+            if (same_carry && previous_size == 0) continue; // more slots stopped helping
+            settings.progress = candidates.size() == 1 ? options.progress : nullptr;
+            settings.progress_context = options.progress_context;
+            std::vector<PackedRun> runs;
+            std::fill(larger.begin(), larger.end(), false);
+            std::vector<uint8_t> archive = pack_pass(data, size, scan, plans, settings, runs);
+            // Streams whose modelled form came out larger than they are go raw, in a pass of their own
+            // (what follows them was coded against the state they left behind).
+            bool any_larger = false;
+            for (size_t r = 0; r < runs.size(); ++r)
+                if (runs[r].larger_than_raw) larger[r] = any_larger = true;
+            if (any_larger) archive = pack_pass(data, size, scan, plans, settings, runs);
+            previous_size = same_carry && archive.size() >= previous_size ? 0 : archive.size();
+            if (c == 0 || archive.size() < result.archive.size()) {
+                result.archive = std::move(archive);
+                result.runs = std::move(runs);
+                result.flags = candidates[c];
+                best_larger = larger;
+            }
+            // Nothing modelled: no other setting can change the archive.
+            if (std::none_of(result.runs.begin(), result.runs.end(),
+                             [](const PackedRun& r) { return r.kind != ItemChoice::Raw; }))
+                break;
+        }
+        if (!options.verify) {
+            keep_all_raw_when_smaller(result, data, size, options);
+            return result;
+        }
+
+        larger = best_larger;
+        // Proof: a stream that does not come back exactly is stored raw, until everything does.
+        settings.flags = result.flags;
+        settings.progress = nullptr;
+        for (;;) {
+            const size_t at = first_difference(result.archive, data, size);
+            if (at == std::numeric_limits<size_t>::max()) {
+                keep_all_raw_when_smaller(result, data, size, options);
+                return result;
+            }
+            const size_t r = run_at(result.runs, at);
+            size_t culprit = r;
+            // A stream that ends early shows as a difference at the start of the run after it.
+            if (result.runs[r].kind == ItemChoice::Raw && r > 0 && result.runs[r - 1].kind != ItemChoice::Raw)
+                culprit = r - 1;
+            if (result.runs[culprit].kind == ItemChoice::Raw) {
+                // Not a modelled stream's fault: fall back to storing every byte verbatim.
+                bool any = false;
+                for (size_t k = 0; k < result.runs.size(); ++k)
+                    if (result.runs[k].kind != ItemChoice::Raw && !forced_raw[k]) forced_raw[k] = any = true;
+                if (!any) {
+                    result.status = PackStatus::VerifyFailed;
+                    return result;
+                }
+            } else if (result.runs[culprit].kind == ItemChoice::HeaderCopy) {
+                no_copy[culprit] = true; // the stream may still come back with its headers coded
+            } else {
+                forced_raw[culprit] = true;
+            }
+            ++result.verify_fallbacks;
+            result.archive = pack_pass(data, size, scan, plans, settings, result.runs);
+        }
+    } catch (const std::bad_alloc&) {
+        result.archive.clear();
+        result.status = PackStatus::OutOfMemory;
+        return result;
+    }
+}
+
+PackStatus pack_archive(const uint8_t* data, size_t size, std::vector<uint8_t>& archive,
+                        const PackOptions& options) {
+    PackResult result = pack_file(data, size, options);
+    archive = std::move(result.archive);
+    return result.status;
+}
+
+const char* item_choice_name(ItemChoice kind) {
+    switch (kind) {
+    case ItemChoice::Raw:
+        return "raw";
+    case ItemChoice::Stream:
+        return "modelled";
+    case ItemChoice::HeaderCopy:
+        return "modelled, header copy";
+    case ItemChoice::Repeat:
+        return "repeated";
+    }
+    return "?";
+}

@@ -1,0 +1,365 @@
+#include "vorbis/residue_codec.h"
+
+#include "ogg/bit_io.h"
+#include "vorbis/codebook_slots.h"
+#include "vorbis/codec_events.h"
+#include "vorbis/codeword_io.h"
+#include "vorbis/vorbis_setup.h"
+
+namespace {
+
+size_t memory_index(int r4, int pass, int32_t position, int lane) {
+    return (static_cast<size_t>(r4) << 18) + (static_cast<size_t>(pass) << 15) +
+           4 * static_cast<size_t>(position) + static_cast<size_t>(lane);
+}
+
+uint32_t magnitude_of_value(int32_t v) {
+    return v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+}
+
+// Where one value of a vector sits, and whether its channel is coded at all (type 2 only).
+struct ValueSite {
+    int32_t position;
+    int lane;
+    bool coded;
+};
+
+constexpr int kMaxVectorValues = 64;
+
+// Tuple codes and class words of long vectors are kept from overflowing: anything beyond every table
+// is refused alike.
+int64_t saturate(int64_t v) {
+    constexpr int64_t kLimit = int64_t{1} << 30; // times a radix of at most 2^24 still fits
+    return v > kLimit ? kLimit : (v < -kLimit ? -kLimit : v);
+}
+
+// The residue cannot go on: the stream fails (fail_stream).
+template <class Dir> int refuse_residue(StreamContext& ctx) {
+    fail_stream<Dir>(ctx);
+    return kResidueRefused;
+}
+
+// Before each vector: a packet cut short ends here, with the bits of its cut final codeword. The
+// unpacker writes those bits and stops; packing finds the cut where the original's remaining bits hold
+// no whole codeword of the vector's book, and records the cut bits for the packet's auxiliary fields.
+template <class Dir> bool packet_cut_here(StreamContext& ctx, const CodewordDecoder* decoder) {
+    const int32_t bits_left = packet_bits_left(ctx);
+    const bool unpacker_stops =
+        ctx.packet_remaining < 3 && ctx.packet_ends_here && bits_left <= ctx.truncated_bits;
+    if constexpr (!Dir::packing) {
+        // The low truncated_bits bits of the cut codeword; a count of 0 writes nothing, while a code of
+        // 0 with a nonzero count still writes (and moves over) its zero bits.
+        if (unpacker_stops) write_bits(ctx, static_cast<uint32_t>(ctx.truncated_code), ctx.truncated_bits);
+        return unpacker_stops;
+    } else {
+        VorbisSetup& setup = *ctx.setup;
+        if (setup.packet_cut_decided) {
+            if (unpacker_stops) take_bits(ctx, ctx.truncated_bits);
+            return unpacker_stops;
+        }
+        if (!ctx.packet_ends_here || bits_left > kMaxCodewordLength) return false;
+        if (peek_codeword_length(ctx, *decoder, bits_left) > 0) return false;
+        if (ctx.packet_remaining >= 3) {
+            fail_stream<Dir>(ctx);
+            return true;
+        }
+        setup.packet_cut_decided = true;
+        ctx.truncated_bits = bits_left;
+        ctx.truncated_code = static_cast<int32_t>(take_bits(ctx, bits_left));
+        return true;
+    }
+}
+
+// One vector: its values at `sites`, then the codeword of the entry they name.
+template <class Dir>
+int code_vector(Dir& d, StreamContext& ctx, int book_number, int r4, int pass, int count,
+                const ValueSite* sites) {
+    VorbisSetup& setup = *ctx.setup;
+    const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
+    const CodewordDecoder* decoder = nullptr;
+    if constexpr (Dir::packing) {
+        decoder = decoder_for(setup, book_number);
+        if (!decoder) return refuse_residue<Dir>(ctx);
+    }
+    if (packet_cut_here<Dir>(ctx, decoder)) return ctx.inexpressible ? kResidueRefused : kResidueEnded;
+    if (count > kMaxVectorValues) return refuse_residue<Dir>(ctx);
+
+    int32_t original = 0;
+    int64_t entry = 0;
+    const int64_t lookup_values = static_cast<int64_t>(book.stored_values.size());
+    if constexpr (Dir::packing) {
+        original = take_codeword(ctx, *decoder);
+        if (original < 0 || lookup_values == 0) return refuse_residue<Dir>(ctx);
+        entry = book.sparse ? book.sorted_values[static_cast<size_t>(original)] : original;
+    }
+    const int64_t radix = book.value_radix;
+    int64_t code = 0;
+    int64_t divisor = 1;
+    for (int i = 0; i < count; ++i) {
+        int32_t known = 0;
+        if constexpr (Dir::packing) {
+            known = book.stored_values[static_cast<size_t>((entry / divisor) % lookup_values)] -
+                    static_cast<int32_t>(radix / 2);
+            if (divisor <= entry) divisor *= lookup_values;
+            if (sites[i].coded && magnitude_of_value(known) > kMaxResidueMagnitude)
+                return refuse_residue<Dir>(ctx);
+        }
+        code = saturate(code * radix);
+        if (sites[i].coded)
+            code = saturate(code +
+                            code_residue_value(d, ctx, r4, book.model_slot, pass, sites[i].position,
+                                               sites[i].lane, known) +
+                            radix / 2);
+    }
+    if (code < 0 || code >= book.tuple_count) {
+        if constexpr (!Dir::packing) report_event(ctx.events, CodecEvent::ResidueValueOverflow);
+        return refuse_residue<Dir>(ctx);
+    }
+    const int32_t index = book.value_table[static_cast<size_t>(code)];
+    if (!codeword_present(book, index)) return refuse_residue<Dir>(ctx);
+    if constexpr (Dir::packing) {
+        if (index != original) return refuse_residue<Dir>(ctx);
+    } else {
+        write_codeword(ctx, book, index);
+    }
+    return kResidueDone;
+}
+
+// Pass 0: the classes of one group of partitions for one channel, and the class book codeword.
+template <class Dir>
+bool code_class_word(Dir& d, StreamContext& ctx, const Residue& residue, int r4, int32_t first,
+                     int classwords, int32_t* classes) {
+    VorbisSetup& setup = *ctx.setup;
+    const Codebook& classbook = setup.codebooks[residue.classbook];
+    const int classifications = residue.classifications;
+    int32_t original = 0;
+    if constexpr (Dir::packing) {
+        const CodewordDecoder* decoder = decoder_for(setup, residue.classbook);
+        original = decoder ? take_codeword(ctx, *decoder) : -1;
+        if (original < 0) return fail_stream<Dir>(ctx);
+    }
+    int64_t word = 0;
+    for (int i = 0; i < classwords; ++i) {
+        uint32_t known = 0;
+        if constexpr (Dir::packing)
+            known = residue.class_digits[static_cast<size_t>(original) * classwords + i];
+        const int32_t v = first + i;
+        uint16_t* tree = ctx.packet_probs + residue_class_tree(v, r4);
+        const int cls = static_cast<int>(d.tree(tree, 4, known));
+        // A class beyond the residue's classifications names no book list.
+        if (cls >= classifications) return fail_stream<Dir>(ctx);
+        classes[v] = cls;
+        word = saturate(word * classifications + cls);
+    }
+    if constexpr (Dir::packing) {
+        if (word != original) return fail_stream<Dir>(ctx);
+    } else {
+        if (word >= classbook.entries || !codeword_present(classbook, static_cast<int32_t>(word)))
+            return false;
+        write_codeword(ctx, classbook, static_cast<int32_t>(word));
+    }
+    return true;
+}
+
+template <class Dir>
+int residue_types_0_1(Dir& d, StreamContext& ctx, const Residue& residue, int type, int ch, int r,
+                      const uint8_t* do_not_decode) {
+    VorbisSetup& setup = *ctx.setup;
+    const int r4 = r & 3;
+    const int classwords = setup.codebooks[residue.classbook].dimensions;
+    const uint32_t partitions = (residue.end - residue.begin) / residue.partition_size;
+    if (classwords <= 0) return kResidueDone;
+    for (int pass = 0; pass < kResiduePasses; ++pass) {
+        for (uint32_t p = 0; p < partitions; p += static_cast<uint32_t>(classwords)) {
+            if (pass == 0) {
+                for (int c = 0; c < ch; ++c) {
+                    if (do_not_decode[c]) continue;
+                    if constexpr (!Dir::packing) {
+                        if (residue.classifications >= kMaxResidueClasses)
+                            report_event(ctx.events, CodecEvent::ResidueClassOverflow);
+                    }
+                    if (!code_class_word(d, ctx, residue, r4, static_cast<int32_t>(p), classwords,
+                                         partition_classes(setup, c)))
+                        return kResidueRefused;
+                }
+            }
+            for (int i = 0; i < classwords && p + i < partitions; ++i) {
+                const int32_t partition = static_cast<int32_t>(p) + i;
+                for (int c = 0; c < ch; ++c) {
+                    if (do_not_decode[c]) continue;
+                    const int book_number = residue.books[partition_classes(setup, c)[partition]][pass];
+                    if (book_number < 0) continue;
+                    const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
+                    if (book.sparse && book.sorted_entries == 0) continue;
+                    // No lookup table: packing cannot express it, unpacking ends the packet here.
+                    if (book.lookup_type == 0) return Dir::packing ? refuse_residue<Dir>(ctx) : kResidueEnded;
+                    const int32_t size = static_cast<int32_t>(residue.partition_size);
+                    const int32_t offset = static_cast<int32_t>(residue.begin) + partition * size;
+                    const int dims = book.dimensions;
+                    ValueSite sites[kMaxVectorValues];
+                    if (type == 0) {
+                        const int32_t step = size / dims;
+                        for (int32_t k = 0; k < step; ++k) {
+                            // Counted from the partition's absolute offset, so every partition that
+                            // starts at or beyond one partition size codes no values at all.
+                            int32_t count = size - offset - k;
+                            if (count > dims) count = dims;
+                            if (count < 0) count = 0;
+                            for (int32_t j = 0; j < count; ++j)
+                                sites[j] = {offset + j * step, 0, true};
+                            const int result = code_vector(d, ctx, book_number, r4, pass, count, sites);
+                            if (result != kResidueDone) return result;
+                        }
+                    } else {
+                        for (int32_t covered = 0; covered < size; covered += dims) {
+                            const int32_t count = size - covered < dims ? size - covered : dims;
+                            for (int32_t j = 0; j < count; ++j)
+                                sites[j] = {offset + covered + j, 0, true};
+                            const int result = code_vector(d, ctx, book_number, r4, pass, count, sites);
+                            if (result != kResidueDone) return result;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    return kResidueDone;
+}
+
+template <class Dir>
+int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, int32_t n, int r,
+                   const uint8_t* do_not_decode) {
+    VorbisSetup& setup = *ctx.setup;
+    const int r4 = r & 3;
+    const int classwords = setup.codebooks[residue.classbook].dimensions;
+    const uint32_t partitions = (residue.end - residue.begin) / residue.partition_size;
+    const int64_t total = static_cast<int64_t>(ch) * n;
+    const int64_t size = residue.partition_size;
+    int32_t* classes = partition_classes(setup, 0);
+    if (classwords <= 0) return kResidueDone;
+    for (int pass = 0; pass < kResiduePasses; ++pass) {
+        for (uint32_t p = 0; p < partitions; p += static_cast<uint32_t>(classwords)) {
+            if (pass == 0) {
+                if constexpr (!Dir::packing) {
+                    if (residue.classifications >= kMaxResidueClasses)
+                        report_event(ctx.events, CodecEvent::ResidueClassOverflow, classwords);
+                }
+                if (!code_class_word(d, ctx, residue, r4, static_cast<int32_t>(p), classwords, classes))
+                    return kResidueRefused;
+            }
+            for (int i = 0; i < classwords && p + i < partitions; ++i) {
+                const int64_t partition = static_cast<int64_t>(p) + i;
+                const int book_number = residue.books[classes[partition]][pass];
+                if (book_number < 0) continue;
+                const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
+                if (book.sparse && book.sorted_entries == 0) continue;
+                if (book.lookup_type == 0) return Dir::packing ? refuse_residue<Dir>(ctx) : kResidueEnded;
+                const int dims = book.dimensions;
+                const int64_t start = residue.begin + partition * size;
+                int64_t q = start % ch;
+                int64_t f = start / ch;
+                for (int64_t covered = 0; covered < size; covered += dims) {
+                    int64_t count = dims;
+                    if (q + f * ch + dims > total) count = total + q - f * ch;
+                    if (count > dims || count > kMaxVectorValues) return refuse_residue<Dir>(ctx);
+                    if (count < 0) count = 0;
+                    ValueSite sites[kMaxVectorValues];
+                    for (int64_t j = 0; j < count; ++j) {
+                        if (f >= kMaxResiduePosition) return refuse_residue<Dir>(ctx);
+                        sites[j] = {static_cast<int32_t>(f), q < 3 ? static_cast<int>(q) : 3,
+                                    !do_not_decode[q]};
+                        if (++q == ch) {
+                            q = 0;
+                            ++f;
+                        }
+                    }
+                    const int result =
+                        code_vector(d, ctx, book_number, r4, pass, static_cast<int>(count), sites);
+                    if (result != kResidueDone) return result;
+                }
+            }
+        }
+    }
+    return kResidueDone;
+}
+
+} // namespace
+
+template <class Dir>
+int32_t code_residue_value(Dir& d, StreamContext& ctx, int r4, int slot, int pass, int32_t position, int lane,
+                           int32_t known) {
+    ResidueState& st = ctx.setup->residue_state;
+    uint8_t* memory = ctx.scratch_large;
+    const uint8_t e = memory[memory_index(r4, pass > 0 ? pass - 1 : 0, position, lane)];
+    const size_t here = memory_index(r4, pass, position, lane);
+    uint16_t* block = ctx.packet_probs + slot_block_offset(slot);
+    const uint32_t magnitude = magnitude_of_value(known);
+    const int same_slot = st.last_slot == slot ? 1 : 0;
+    const int empty = e == 0 ? 1 : 0;
+
+    const int nonzero =
+        d.bit(block[slot_nonzero_prob(r4, position, lane, st.last_nonzero, (e & 7) == 0 ? 1 : 0, same_slot)],
+              magnitude != 0);
+    if (!nonzero) {
+        memory[here] = 0;
+        if (lane == 0) st.last_nonzero = st.last_class = 0;
+        // A zero value is a coded value too: the next value's same-slot context looks at it. Archives
+        // made by other packers cannot be restored when only nonzero values set the slot.
+        st.last_slot = static_cast<uint8_t>(slot);
+        return 0;
+    }
+    const int b = ilog(static_cast<uint32_t>(position));
+    const int sign =
+        d.bit(block[slot_sign_prob(r4, lane, st.sign_history[lane], st.last_nonzero, b, e >> 7, empty)],
+              known < 0 ? 1 : 0);
+    st.sign_history[lane] = static_cast<uint8_t>(((st.sign_history[lane] << 1) | sign) & 3);
+    if (lane == 0) st.last_nonzero = 1;
+    const int one =
+        d.bit(block[slot_one_prob(r4, lane, sign, st.last_class, b, empty)], magnitude == 1 ? 1 : 0);
+    uint32_t value = 1;
+    uint8_t state = 0;
+    if (one) {
+        state = static_cast<uint8_t>(sign * 128 + 1);
+        if (lane == 0) st.last_class = 1;
+    } else {
+        const uint32_t known_class = magnitude >= 2 ? static_cast<uint32_t>(ilog(magnitude) - 2) : 0;
+        const int k =
+            static_cast<int>(d.tree(block + slot_class_tree(r4, lane, st.last_class), 3, known_class));
+        uint16_t* mantissa = block + slot_mantissa_table(r4, lane, k, st.last_class);
+        for (int i = k; i >= 0; --i)
+            value = 2 * value +
+                    static_cast<uint32_t>(d.bit(mantissa[value & 3], static_cast<int>((magnitude >> i) & 1)));
+        state = static_cast<uint8_t>(sign * 128 + k + 2);
+        if (lane == 0) st.last_class = static_cast<uint8_t>(k + 2);
+    }
+    memory[here] = state;
+    st.last_slot = static_cast<uint8_t>(slot);
+    return sign ? -static_cast<int32_t>(value) : static_cast<int32_t>(value);
+}
+
+template <class Dir>
+int code_residue(Dir& d, StreamContext& ctx, int ch, int32_t n, int r, const uint8_t* do_not_decode) {
+    VorbisSetup& setup = *ctx.setup;
+    const Residue& residue = setup.residues[static_cast<size_t>(r)];
+    const int type = setup.residue_types[static_cast<size_t>(r)];
+    if (type == 2) {
+        bool any = false;
+        for (int c = 0; c < ch; ++c)
+            any = any || !do_not_decode[c];
+        if (!any) return kResidueDone;
+        if (ch == 1) {
+            // Nothing is coded; whatever the original holds here comes back as the packet's tail bytes.
+            if constexpr (!Dir::packing)
+                report_event(ctx.events, CodecEvent::ResidueType2OneChannel, kResiduePasses);
+            return kResidueDone;
+        }
+        return residue_type_2(d, ctx, residue, ch, n, r, do_not_decode);
+    }
+    return residue_types_0_1(d, ctx, residue, type, ch, r, do_not_decode);
+}
+
+template int32_t code_residue_value<Unpacking>(Unpacking&, StreamContext&, int, int, int, int32_t, int,
+                                               int32_t);
+template int32_t code_residue_value<Packing>(Packing&, StreamContext&, int, int, int, int32_t, int, int32_t);
+template int code_residue<Unpacking>(Unpacking&, StreamContext&, int, int32_t, int, const uint8_t*);
+template int code_residue<Packing>(Packing&, StreamContext&, int, int32_t, int, const uint8_t*);

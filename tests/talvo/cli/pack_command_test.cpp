@@ -1,0 +1,78 @@
+// How talvo-pack reads its command line.
+
+#include "cli/pack_command.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Action = PackCommand::Action;
+
+TEST(PackCommand, OneInputGoesToInputDotTalvo) {
+    const PackCommand c = parse_pack_command({"song.ogg"});
+    ASSERT_EQ(c.action, Action::Pack);
+    ASSERT_EQ(c.jobs.size(), 1u);
+    EXPECT_EQ(c.jobs[0].input, "song.ogg");
+    EXPECT_EQ(c.jobs[0].archive, "song.ogg.talvo");
+    EXPECT_TRUE(c.options.verify);
+    EXPECT_TRUE(c.options.choose_settings);
+    EXPECT_EQ(c.options.slot_selector, -1) << "every slot count is tried";
+    EXPECT_EQ(c.options.carry_over, -1) << "both carry-over settings are tried";
+}
+
+TEST(PackCommand, TwoOperandsAreInputAndArchiveUnlessBothLookLikeOgg) {
+    PackCommand c = parse_pack_command({"song.ogg", "out.tlv"});
+    ASSERT_EQ(c.jobs.size(), 1u);
+    EXPECT_EQ(c.jobs[0].archive, "out.tlv");
+    c = parse_pack_command({"a.ogg", "b.OGA"});
+    ASSERT_EQ(c.jobs.size(), 2u);
+    EXPECT_EQ(c.jobs[1].archive, "b.OGA.talvo");
+    c = parse_pack_command({"a", "b", "c"});
+    ASSERT_EQ(c.jobs.size(), 3u);
+    EXPECT_EQ(c.jobs[2].archive, "c.talvo");
+    c = parse_pack_command({"--", "-f", "x"});
+    ASSERT_EQ(c.jobs.size(), 1u);
+    EXPECT_EQ(c.jobs[0].input, "-f");
+    EXPECT_FALSE(c.force);
+}
+
+TEST(PackCommand, Flags) {
+    const PackCommand c = parse_pack_command({"-f", "-v", "--no-verify", "x"});
+    EXPECT_TRUE(c.force);
+    EXPECT_TRUE(c.verbose);
+    EXPECT_FALSE(c.quiet);
+    EXPECT_FALSE(c.options.verify);
+    EXPECT_TRUE(parse_pack_command({"-v", "-q", "x"}).quiet);
+    EXPECT_FALSE(parse_pack_command({"-v", "-q", "x"}).verbose);
+}
+
+TEST(PackCommand, SettingsAreForcedOnlyWhenBothAreGiven) {
+    PackCommand c = parse_pack_command({"-s", "2", "--carry", "x"});
+    EXPECT_FALSE(c.options.choose_settings);
+    EXPECT_EQ(c.options.flags, 0x0A);
+    c = parse_pack_command({"-s3", "--no-carry", "x"});
+    EXPECT_FALSE(c.options.choose_settings);
+    EXPECT_EQ(c.options.flags, 0x03);
+    c = parse_pack_command({"--slots=1", "x"});
+    EXPECT_TRUE(c.options.choose_settings);
+    EXPECT_EQ(c.options.slot_selector, 1);
+    EXPECT_EQ(c.options.carry_over, -1);
+    c = parse_pack_command({"--carry", "x"});
+    EXPECT_TRUE(c.options.choose_settings);
+    EXPECT_EQ(c.options.slot_selector, -1);
+    EXPECT_EQ(c.options.carry_over, 1);
+}
+
+TEST(PackCommand, UsageErrors) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {}, {"-x", "a"}, {"-s"}, {"-s", "4", "a"}, {"-s", "-1", "a"}, {"-s12", "a"}, {"-f"}}) {
+        const PackCommand c = parse_pack_command(args);
+        EXPECT_EQ(c.action, Action::Usage) << (args.empty() ? "" : args[0]);
+        EXPECT_FALSE(c.error.empty());
+    }
+    EXPECT_EQ(parse_pack_command({"-h", "-x"}).action, Action::Help);
+    EXPECT_EQ(parse_pack_command({"--version"}).action, Action::Version);
+    EXPECT_EQ(parse_pack_command({"-V"}).action, Action::Version);
+}
+
+} // namespace
