@@ -190,7 +190,8 @@ TEST_F(JobSystemLifetime, AssigningOverARunningSystemStopsItsWorkerFirst) {
         ASSERT_TRUE(WaitForExecuted(3));
         EXPECT_EQ(lastWorker.load(), firstWorker);
         EXPECT_EQ(second.Stop(), Error::InvalidState);
-        second = second;
+        Platform::JobSystem& sameObject = second; // self-assignment keeps the copy as it is
+        second = sameObject;
         EXPECT_EQ(first.Stop(), Error::Ok);
         // A copy may start a worker of its own.
         ASSERT_EQ(second.Init(L"second again", CountJob, nullptr, NoPriority), Error::Ok);
