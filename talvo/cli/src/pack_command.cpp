@@ -18,6 +18,8 @@ const char kPackHelp[] =
     "  -f, --force      overwrite existing archives\n"
     "  -v, --verbose    report every logical stream: serial number, how it was stored, bytes in and out\n"
     "  -q, --quiet      print nothing but errors\n"
+    "  -j N             work on N threads at most (default: one per processor); the archives are the\n"
+    "                   same for every N\n"
     "  -s N             codebook slot count 2^(N+4), N = 0..3 (default: the smallest archive)\n"
     "      --carry      carry statistics over from one stream to the next\n"
     "      --no-carry   start every stream from fresh statistics (default: the smallest archive)\n"
@@ -54,6 +56,19 @@ bool parse_selector(const std::string& text, int& selector) {
     return true;
 }
 
+// A thread count: 1 to 4096, in decimal.
+bool parse_workers(const std::string& text, int& workers) {
+    if (text.empty() || text.size() > 4) return false;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value < 1 || value > 4096) return false;
+    workers = value;
+    return true;
+}
+
 } // namespace
 
 PackCommand parse_pack_command(const std::vector<std::string>& args) {
@@ -85,6 +100,16 @@ PackCommand parse_pack_command(const std::vector<std::string>& args) {
                 value = arg.substr(arg[1] == 's' ? 2 : 8);
             }
             if (!parse_selector(value, selector)) return usage("-s takes a value 0..3, not " + value);
+        } else if (arg == "-j" || arg.rfind("-j", 0) == 0 || arg.rfind("--threads=", 0) == 0) {
+            std::string value;
+            if (arg == "-j") {
+                if (i + 1 == args.size()) return usage("-j needs a thread count");
+                value = args[++i];
+            } else {
+                value = arg.substr(arg[1] == 'j' ? 2 : 10);
+            }
+            if (!parse_workers(value, command.workers))
+                return usage("-j takes a thread count 1..4096, not " + value);
         } else if (arg == "--carry") {
             carry = 1;
         } else if (arg == "--no-carry") {

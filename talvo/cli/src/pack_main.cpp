@@ -2,6 +2,7 @@
 
 #include "cli/pack_command.h"
 #include "pack/packer.h"
+#include "workers/worker_pool.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -174,6 +175,7 @@ int main(int argc, char** argv) {
     case PackCommand::Action::Pack:
         break;
     }
+    set_worker_limit(command.workers);
     bool all_ok = true;
     for (const PackJob& job : command.jobs)
         all_ok = pack_one(command, job) && all_ok;

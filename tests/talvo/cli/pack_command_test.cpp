@@ -63,6 +63,18 @@ TEST(PackCommand, SettingsAreForcedOnlyWhenBothAreGiven) {
     EXPECT_EQ(c.options.carry_over, 1);
 }
 
+TEST(PackCommand, ThreadCount) {
+    EXPECT_EQ(parse_pack_command({"x"}).workers, 0);
+    EXPECT_EQ(parse_pack_command({"-j", "3", "x"}).workers, 3);
+    EXPECT_EQ(parse_pack_command({"-j12", "x"}).workers, 12);
+    EXPECT_EQ(parse_pack_command({"--threads=1", "x"}).workers, 1);
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"-j", "x"}, {"-j0", "x"}, {"-j", "-2", "x"}, {"-j5000", "x"}, {"-j2a", "x"}, {"-j"}}) {
+        const PackCommand c = parse_pack_command(args);
+        EXPECT_EQ(c.action, Action::Usage) << args[0] << (args.size() > 1 ? " " + args[1] : "");
+    }
+}
+
 TEST(PackCommand, UsageErrors) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {}, {"-x", "a"}, {"-s"}, {"-s", "4", "a"}, {"-s", "-1", "a"}, {"-s12", "a"}, {"-f"}}) {

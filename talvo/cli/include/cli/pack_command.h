@@ -21,6 +21,7 @@ struct PackCommand {
     bool force = false;
     bool verbose = false;
     bool quiet = false;
+    int workers = 0;     // -j N; 0: one per processor
     PackOptions options; // choose_settings on unless -s and a carry option both force them
     std::vector<PackJob> jobs;
 };
