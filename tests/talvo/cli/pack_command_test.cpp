@@ -13,7 +13,7 @@ TEST(PackCommand, OneInputGoesToInputDotTalvo) {
     ASSERT_EQ(c.action, Action::Pack);
     ASSERT_EQ(c.jobs.size(), 1u);
     EXPECT_EQ(c.jobs[0].input, "song.ogg");
-    EXPECT_EQ(c.jobs[0].archive, "song.ogg.talvo");
+    EXPECT_EQ(c.jobs[0].output, "song.ogg.talvo");
     EXPECT_TRUE(c.options.verify);
     EXPECT_TRUE(c.options.choose_settings);
     EXPECT_EQ(c.options.slot_selector, -1) << "every slot count is tried";
@@ -23,13 +23,13 @@ TEST(PackCommand, OneInputGoesToInputDotTalvo) {
 TEST(PackCommand, TwoOperandsAreInputAndArchiveUnlessBothLookLikeOgg) {
     PackCommand c = parse_pack_command({"song.ogg", "out.tlv"});
     ASSERT_EQ(c.jobs.size(), 1u);
-    EXPECT_EQ(c.jobs[0].archive, "out.tlv");
+    EXPECT_EQ(c.jobs[0].output, "out.tlv");
     c = parse_pack_command({"a.ogg", "b.OGA"});
     ASSERT_EQ(c.jobs.size(), 2u);
-    EXPECT_EQ(c.jobs[1].archive, "b.OGA.talvo");
+    EXPECT_EQ(c.jobs[1].output, "b.OGA.talvo");
     c = parse_pack_command({"a", "b", "c"});
     ASSERT_EQ(c.jobs.size(), 3u);
-    EXPECT_EQ(c.jobs[2].archive, "c.talvo");
+    EXPECT_EQ(c.jobs[2].output, "c.talvo");
     c = parse_pack_command({"--", "-f", "x"});
     ASSERT_EQ(c.jobs.size(), 1u);
     EXPECT_EQ(c.jobs[0].input, "-f");
