@@ -121,6 +121,7 @@ struct ArchiveRun {
     }
 
     void run(const OutputSink& output) {
+        inspection.walk_pages = true;
         inspection.downstream = output;
         inspection.on_item_end = count_item_progress;
         inspection.on_item_end_context = &env.progress;
@@ -238,7 +239,7 @@ FileOutcome restore_job(const JobEnvironment& env, const PackJob& job) {
 FileOutcome test_job(const JobEnvironment& env, const PackJob& job) {
     ArchiveRun run(env, job);
     if (!run.open()) return run.outcome;
-    run.inspection.walk_pages = true;
+    run.inspection.check_raw_pages = true;
     run.run(OutputSink{});
     if (run.report_failures() && env.command.verbose)
         run.outcome.errors += format("%s: OK, %" PRIu64 " items, %" PRIu64 " bytes\n", run.name.c_str(),
@@ -249,7 +250,7 @@ FileOutcome test_job(const JobEnvironment& env, const PackJob& job) {
 FileOutcome list_job(const JobEnvironment& env, const PackJob& job) {
     ArchiveRun run(env, job);
     if (!run.open()) return run.outcome;
-    run.inspection.walk_pages = true;
+    run.inspection.check_raw_pages = true;
     run.inspection.keep_every_item = true;
     run.run(OutputSink{});
     run.report_failures();

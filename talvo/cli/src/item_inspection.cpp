@@ -51,7 +51,8 @@ void walk_packets(ItemInspection& inspection, const uint8_t* page) {
 
 void walk_pages(ItemInspection& inspection, const uint8_t* bytes, size_t n) {
     ItemSummary& item = inspection.current;
-    const bool check_crc = item.kind == ItemKind::Raw; // the other items' checksums are computed afresh
+    // The other items' checksums are computed afresh as they are restored.
+    const bool check_crc = inspection.check_raw_pages && item.kind == ItemKind::Raw;
     while (n > 0 && !inspection.walk_stopped) {
         const size_t size = whole_page_size(bytes, n);
         if (size == 0) {

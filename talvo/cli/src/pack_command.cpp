@@ -178,7 +178,8 @@ std::string restored_name(const std::string& archive) {
     return archive.substr(0, archive.size() - suffix.size());
 }
 
-PackCommand parse_pack_command(const std::vector<std::string>& args, bool restore_by_default) {
+PackCommand parse_pack_command(const std::vector<std::string>& args, bool restore_by_default,
+                               bool archive_from_stdin) {
     Parser parser;
     if (restore_by_default) parser.command.mode = FileMode::Restore;
     PackCommand& command = parser.command;
@@ -226,6 +227,8 @@ PackCommand parse_pack_command(const std::vector<std::string>& args, bool restor
         }
         if (command.action != PackCommand::Action::Pack) return command;
     }
+    if (operands.empty() && command.mode != FileMode::Pack && archive_from_stdin)
+        operands.push_back(kStandardStream);
     if (operands.empty()) return usage("no input file");
     if (!command.output.empty() && operands.size() > 1) return usage("-o names the output of one input only");
 

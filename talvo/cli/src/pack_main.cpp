@@ -106,7 +106,7 @@ int run_jobs(const PackCommand& command) {
 int main(int argc, char** argv) {
     use_binary_standard_streams();
     const std::vector<std::string> args = expand_wildcards(program_arguments(argc, argv));
-    const PackCommand command = parse_pack_command(args, kRestoreByDefault);
+    const PackCommand command = parse_pack_command(args, kRestoreByDefault, !is_terminal(stdin));
     switch (command.action) {
     case PackCommand::Action::Help:
         std::fputs(kPackUsage, stdout);

@@ -29,7 +29,8 @@ struct ItemSummary {
 
 struct ItemInspection {
     bool keep_every_item = false; // listing; otherwise only items that failed are kept
-    bool walk_pages = false;      // serial numbers, pages, packets, checksums (testing, listing)
+    bool walk_pages = false;      // serial numbers, pages, packets
+    bool check_raw_pages = false; // and the checksums of whole pages in raw items (testing, listing)
     OutputSink downstream;        // where restored bytes go on (no writer: nowhere)
     void (*on_item_end)(void* context, const ItemSummary& item) = nullptr; // progress
     void* on_item_end_context = nullptr;
@@ -46,7 +47,7 @@ struct ItemInspection {
     bool walk_stopped = false;  // bytes that are not a whole page ended the walk
 };
 
-// Every item whose result is not Done, or whose raw pages fail their checksum.
+// Every item whose result is not Done, or whose raw pages failed their checksum check.
 inline bool item_failed(const ItemSummary& item) {
     return item.result != ItemResult::Done || item.bad_page_crcs > 0;
 }

@@ -40,8 +40,10 @@ struct PackCommand {
     std::vector<PackJob> jobs;
 };
 
-// `restore_by_default`: the program was started as talvo-unpack.
-PackCommand parse_pack_command(const std::vector<std::string>& args, bool restore_by_default = false);
+// `restore_by_default`: the program was started as talvo-unpack. `archive_from_stdin`: restoring,
+// testing or listing without an operand reads the archive from standard input (not a terminal).
+PackCommand parse_pack_command(const std::vector<std::string>& args, bool restore_by_default = false,
+                               bool archive_from_stdin = false);
 
 // NAME for NAME.talvo (the suffix in any case); empty when `archive` does not end in it.
 std::string restored_name(const std::string& archive);
