@@ -25,12 +25,21 @@ std::atomic<char*> g_slot_path[kSlotCount];
 std::atomic<bool> g_interrupted{false};
 
 #ifdef _WIN32
+bool any_temp_file() {
+    for (int i = 0; i < kSlotCount; ++i)
+        if (g_slot_state[i].load() != kFree) return true;
+    return false;
+}
+
+// Runs on a thread of its own. Without a temporary file open the default handling (ending the process
+// at once) is right; with one, the writers see the flag, fail, remove their files and the program ends
+// itself. A closing console ends the process when the handler returns, so it waits for that a while.
 BOOL WINAPI on_console_event(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
-        g_interrupted.store(true);
-        return TRUE;
-    }
-    return FALSE;
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+    g_interrupted.store(true);
+    if (!any_temp_file()) return FALSE;
+    if (event == CTRL_CLOSE_EVENT) Sleep(4000);
+    return TRUE;
 }
 #else
 void on_signal(int signal_number) {

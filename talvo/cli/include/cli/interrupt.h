@@ -2,8 +2,8 @@
 
 // Ctrl-C and termination: temporary outputs are removed before the process ends, so an interrupted
 // run leaves no partial file behind. On POSIX the signal handler removes the registered files and lets
-// the signal end the process; on Windows the console handler only raises a flag that the writers check,
-// and the program cleans up and ends with kExitInterrupted.
+// the signal end the process; on Windows, where an open file cannot be removed, the console handler
+// raises a flag that the writers check, and the program cleans up and ends with kExitInterrupted.
 
 constexpr int kExitInterrupted = 130;
 
