@@ -125,8 +125,8 @@ struct ArchiveRun {
         inspection.downstream = output;
         inspection.on_item_end = count_item_progress;
         inspection.on_item_end_context = &env.progress;
-        status = unpack_items(ArchiveInput{input, nullptr, 0}, settings, inspection_sink(inspection), {},
-                              inspection_observer(inspection));
+        status = unpack_items(ArchiveInput{input, nullptr, 0}, settings, inspection_sink(inspection),
+                              inspection_events(inspection), inspection_observer(inspection));
         if (input != stdin) std::fclose(input);
         input = nullptr;
     }
@@ -147,6 +147,8 @@ struct ArchiveRun {
             std::string line = "  " + item_label(item) + ": " + result_text(item);
             if (item.result == ItemResult::Done)
                 line += format(" (%" PRIu64 " of %" PRIu64 ")", item.bad_page_crcs, item.pages);
+            else if (item.events)
+                line += " (the codecs met " + event_words(item.events) + ")";
             outcome.errors += line + "\n";
         }
         return ok;

@@ -160,7 +160,11 @@ bool open_pending_output(const std::string& final_name, PendingOutput& output, s
     output.final_name = final_name;
     output.temp_name = temp_name_for(final_name);
     output.interrupt_slot = register_temp_file(output.temp_name.c_str());
+#ifdef _WIN32
     output.file = open_file(output.temp_name, "wb");
+#else
+    output.file = open_file(output.temp_name, "wbx"); // never through a link planted under that name
+#endif
     if (!output.file) {
         unregister_temp_file(output.interrupt_slot);
         output.interrupt_slot = -1;

@@ -102,7 +102,41 @@ void item_ends(void* context, const ItemReport& report) {
     if (inspection.on_item_end) inspection.on_item_end(inspection.on_item_end_context, item);
 }
 
+void mark_event(void* context, CodecEvent event, int /*count*/) {
+    static_cast<ItemInspection*>(context)->current.events |= 1u << static_cast<unsigned>(event);
+}
+
+const char* event_word(CodecEvent event) {
+    switch (event) {
+    case CodecEvent::FloorType0:
+        return "a floor of type 0";
+    case CodecEvent::ResidueValueOverflow:
+        return "residue values outside their codebook";
+    case CodecEvent::ResidueClassOverflow:
+        return "a residue class overflow";
+    case CodecEvent::ResidueType2OneChannel:
+        return "a type-2 residue over one channel";
+    case CodecEvent::MissingStoredRecord:
+        return "a stored stream or header set that is not there";
+    }
+    return "";
+}
+
 } // namespace
+
+CodecEvents inspection_events(ItemInspection& inspection) {
+    return CodecEvents{&inspection, mark_event};
+}
+
+std::string event_words(uint32_t events) {
+    std::string words;
+    for (unsigned e = 0; e <= static_cast<unsigned>(CodecEvent::MissingStoredRecord); ++e) {
+        if (!(events & (1u << e))) continue;
+        if (!words.empty()) words += ", ";
+        words += event_word(static_cast<CodecEvent>(e));
+    }
+    return words;
+}
 
 OutputSink inspection_sink(ItemInspection& inspection) {
     return OutputSink{&inspection, inspect_write};

@@ -53,9 +53,12 @@ Job job_for(FileMode mode) {
 // thread beside the worker that decodes (packing does too while it verifies), so half the limit's files
 // at once keep the process within `worker_limit()` threads; -j 1 gives one file at a time, which is
 // talvo's own two threads.
-size_t files_at_once(size_t files) {
+// Standard input and output are one stream each: files that use them go one at a time, in order.
+size_t files_at_once(const std::vector<PackJob>& jobs) {
+    for (const PackJob& job : jobs)
+        if (job.input == kStandardStream || job.output == kStandardStream) return 1;
     const size_t pairs = static_cast<size_t>(std::max(1, worker_limit() / 2));
-    return std::min(files, pairs);
+    return std::min(jobs.size(), pairs);
 }
 
 uint64_t batch_bytes(const PackCommand& command) {
@@ -81,7 +84,7 @@ int run_jobs(const PackCommand& command) {
     int worst = kExitOk;
     std::atomic<size_t> next_job{0};
 
-    run_tasks(files_at_once(jobs.size()), [&](size_t, int) {
+    run_tasks(files_at_once(jobs), [&](size_t, int) {
         for (size_t i = next_job.fetch_add(1); i < jobs.size(); i = next_job.fetch_add(1)) {
             FileOutcome outcome = interrupted() ? FileOutcome{kExitFailure, "", ""} : job(env, jobs[i]);
             progress.file_done();

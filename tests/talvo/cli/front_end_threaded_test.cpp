@@ -215,6 +215,16 @@ TEST_F(FrontEnd, StandardStreamsCarryArchivesAndOggFilesAsBytes) {
     EXPECT_EQ(front({"-t", path("song.talvo")}).exit_code, 0);
     EXPECT_EQ(names(), (std::vector<std::string>{"song.ogg", "song.talvo", "speech-silence-q1.ogg.talvo"}));
 
+    // Several archives to standard output come out one after the other, whatever the thread count.
+    const std::string second = copy_conformance("tone-8k-qm1");
+    run = front({"-dc", "-j", "4", archive, second, archive});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    Bytes expected = conformance_ogg("speech-silence-q1");
+    for (const Bytes& part : {conformance_ogg("tone-8k-qm1"), conformance_ogg("speech-silence-q1")})
+        expected.insert(expected.end(), part.begin(), part.end());
+    EXPECT_TRUE(Bytes(run.out.begin(), run.out.end()) == expected);
+    fs::remove(second);
+
     run = front({"-c", path("song.ogg"), path("song.ogg")});
     EXPECT_EQ(run.exit_code, 2) << "several archives on standard output would be one broken archive";
     EXPECT_EQ(run.out, "");
@@ -270,6 +280,17 @@ TEST_F(FrontEnd, TestAndListFindDamageAndSayWhere) {
     EXPECT_EQ(front({"-d", "-o", path("restored.ogg"), archive}).exit_code, 0)
         << "restoring gives back what was stored, as talvo does";
     fs::remove(path("restored.ogg"));
+
+    // A modelled stream damaged inside: the item is named with what the codecs met.
+    const std::string flipped = copy_conformance("music-q8");
+    Bytes bits = read_bytes(flipped);
+    bits[5000] ^= 0xFF;
+    write_bytes(flipped, bits);
+    run = front({"-t", flipped});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "item 1 (stream, serial 0000006a): restored incompletely (the codecs met"))
+        << run.err;
+    fs::remove(flipped);
 
     // A modelled stream cut short: listed as far as it goes, the failed item named.
     const std::string music = copy_conformance("music-q8");

@@ -7,8 +7,10 @@
 
 #include "ogg/output_sink.h"
 #include "unpack/item_observer.h"
+#include "vorbis/codec_events.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct ItemSummary {
@@ -25,6 +27,7 @@ struct ItemSummary {
     uint64_t packets = 0;       // packets ended on those pages
     int32_t codebooks = -1;     // from the stream's setup header; -1 when not seen
     uint64_t bad_page_crcs = 0; // raw items: whole pages whose checksum does not match
+    uint32_t events = 0;        // bit 1 << CodecEvent for each kind the codecs reported
 };
 
 struct ItemInspection {
@@ -54,3 +57,7 @@ inline bool item_failed(const ItemSummary& item) {
 
 OutputSink inspection_sink(ItemInspection& inspection);
 ItemObserver inspection_observer(ItemInspection& inspection);
+// What the codecs report, marked on the item under way.
+CodecEvents inspection_events(ItemInspection& inspection);
+// The events marked on an item, in words ("" for none).
+std::string event_words(uint32_t events);
