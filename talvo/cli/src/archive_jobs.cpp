@@ -5,24 +5,14 @@
 #include "cli/file_system.h"
 #include "cli/interrupt.h"
 #include "cli/item_inspection.h"
+#include "cli/text_format.h"
 #include "unpack/unpacker.h"
 
 #include <cinttypes>
-#include <cstdarg>
 
 namespace {
 
 const char kStandardInputName[] = "(standard input)";
-
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* pattern, ...) {
-    char buffer[512];
-    va_list args;
-    va_start(args, pattern);
-    std::vsnprintf(buffer, sizeof buffer, pattern, args);
-    va_end(args);
-    return buffer;
-}
 
 // talvo's line for a status, without its newline.
 std::string status_text(UnpackStatus status) {
@@ -62,8 +52,8 @@ const char* result_text(const ItemSummary& item) {
 }
 
 std::string item_label(const ItemSummary& item) {
-    std::string label = format("item %" PRIu64 " (%s", item.number, kind_name(item.kind));
-    if (item.has_serial) label += format(", serial %08x", item.serial);
+    std::string label = text_printf("item %" PRIu64 " (%s", item.number, kind_name(item.kind));
+    if (item.has_serial) label += text_printf(", serial %08x", item.serial);
     return label + ")";
 }
 
@@ -146,7 +136,7 @@ struct ArchiveRun {
             ok = false;
             std::string line = "  " + item_label(item) + ": " + result_text(item);
             if (item.result == ItemResult::Done)
-                line += format(" (%" PRIu64 " of %" PRIu64 ")", item.bad_page_crcs, item.pages);
+                line += text_printf(" (%" PRIu64 " of %" PRIu64 ")", item.bad_page_crcs, item.pages);
             else if (item.events)
                 line += " (the codecs met " + event_words(item.events) + ")";
             outcome.errors += line + "\n";
@@ -156,8 +146,8 @@ struct ArchiveRun {
 };
 
 std::string settings_text(const ArchiveSettings& settings) {
-    return format("%d codebook slots, statistics %s", 16 << settings.slot_selector,
-                  settings.carry_over ? "carried over" : "fresh per stream");
+    return text_printf("%d codebook slots, statistics %s", 16 << settings.slot_selector,
+                       settings.carry_over ? "carried over" : "fresh per stream");
 }
 
 std::string listing_line(const ItemSummary& item, bool verbose) {
@@ -169,16 +159,16 @@ std::string listing_line(const ItemSummary& item, bool verbose) {
     } else if (item.kind == ItemKind::Repeat) {
         how = "stream repeated";
     } else if (item.pages > 0) {
-        how = format("%" PRIu64 " whole Ogg pages, checksums checked", item.pages);
+        how = text_printf("%" PRIu64 " whole Ogg pages, checksums checked", item.pages);
     }
-    const std::string serial = item.has_serial ? format("%08x", item.serial) : "-";
+    const std::string serial = item.has_serial ? text_printf("%08x", item.serial) : "-";
     std::string line =
-        format("%6" PRIu64 "  %-7s %-9s %12u %12" PRIu64 "  %s\n", item.number, kind_name(item.kind),
-               serial.c_str(), item.archive_bytes, item.restored_bytes, how.c_str());
+        text_printf("%6" PRIu64 "  %-7s %-9s %12u %12" PRIu64 "  %s\n", item.number, kind_name(item.kind),
+                    serial.c_str(), item.archive_bytes, item.restored_bytes, how.c_str());
     if (verbose && item.kind != ItemKind::Raw) {
         const std::string books = item.codebooks >= 0 ? std::to_string(item.codebooks) : "-";
-        line += format("%26s codebooks %s, slots used %d, pages %" PRIu64 ", packets %" PRIu64 "\n", "",
-                       books.c_str(), item.slots_used, item.pages, item.packets);
+        line += text_printf("%26s codebooks %s, slots used %d, pages %" PRIu64 ", packets %" PRIu64 "\n", "",
+                            books.c_str(), item.slots_used, item.pages, item.packets);
     }
     return line;
 }
@@ -233,8 +223,8 @@ FileOutcome restore_job(const JobEnvironment& env, const PackJob& job) {
     }
     if (command.verbose)
         run.outcome.errors +=
-            format("%s: %" PRIu64 " bytes restored -> %s\n", run.name.c_str(), run.inspection.restored_total,
-                   to_stdout ? "(standard output)" : job.output.c_str());
+            text_printf("%s: %" PRIu64 " bytes restored -> %s\n", run.name.c_str(),
+                        run.inspection.restored_total, to_stdout ? "(standard output)" : job.output.c_str());
     return run.outcome;
 }
 
@@ -244,8 +234,8 @@ FileOutcome test_job(const JobEnvironment& env, const PackJob& job) {
     run.inspection.check_raw_pages = true;
     run.run(OutputSink{});
     if (run.report_failures() && env.command.verbose)
-        run.outcome.errors += format("%s: OK, %" PRIu64 " items, %" PRIu64 " bytes\n", run.name.c_str(),
-                                     run.inspection.item_count, run.inspection.restored_total);
+        run.outcome.errors += text_printf("%s: OK, %" PRIu64 " items, %" PRIu64 " bytes\n", run.name.c_str(),
+                                          run.inspection.item_count, run.inspection.restored_total);
     return run.outcome;
 }
 
@@ -259,17 +249,19 @@ FileOutcome list_job(const JobEnvironment& env, const PackJob& job) {
 
     std::string& out = run.outcome.report;
     out += run.name + ": " + settings_text(run.settings) + "\n";
-    out += format("%6s  %-7s %-9s %12s %12s  %s\n", "item", "kind", "serial", "archive", "restored", "how");
+    out +=
+        text_printf("%6s  %-7s %-9s %12s %12s  %s\n", "item", "kind", "serial", "archive", "restored", "how");
     for (const ItemSummary& item : run.inspection.items)
         out += listing_line(item, env.command.verbose);
     const ItemInspection& all = run.inspection;
-    out += format("%6s  %-17s %12" PRIu64 " %12" PRIu64, "total",
-                  format("%" PRIu64 " items", all.item_count).c_str(), all.archive_item_bytes,
-                  all.restored_total);
+    out += text_printf("%6s  %-17s %12" PRIu64 " %12" PRIu64, "total",
+                       text_printf("%" PRIu64 " items", all.item_count).c_str(), all.archive_item_bytes,
+                       all.restored_total);
     const uint64_t archive_size = job.input == kStandardStream ? 0 : file_size_or_zero(job.input);
     if (archive_size > 0 && all.restored_total > 0)
-        out += format("  (archive %" PRIu64 " bytes, %.1f%%)", archive_size,
-                      100.0 * static_cast<double>(archive_size) / static_cast<double>(all.restored_total));
+        out +=
+            text_printf("  (archive %" PRIu64 " bytes, %.1f%%)", archive_size,
+                        100.0 * static_cast<double>(archive_size) / static_cast<double>(all.restored_total));
     out += "\n";
     if (run.status != UnpackStatus::Ok)
         out += "  (listing ends where the archive could not be read further)\n";

@@ -4,21 +4,10 @@
 #include "cli/file_jobs.h"
 #include "cli/file_system.h"
 #include "cli/interrupt.h"
+#include "cli/text_format.h"
 #include "pack/packer.h"
 
-#include <cstdarg>
-
 namespace {
-
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* pattern, ...) {
-    char buffer[512];
-    va_list args;
-    va_start(args, pattern);
-    std::vsnprintf(buffer, sizeof buffer, pattern, args);
-    va_end(args);
-    return buffer;
-}
 
 bool read_whole(FILE* file, std::vector<uint8_t>& bytes) {
     uint8_t chunk[1 << 16];
@@ -55,23 +44,23 @@ std::string run_report(const PackResult& result) {
     for (const PackedRun& run : result.runs) {
         const size_t in = run.end - run.begin;
         if (run.vorbis) {
-            text += format("  Vorbis stream %08x: %-22s %10zu -> %10zu bytes", run.serial,
-                           item_choice_name(run.kind), in, run.out_bytes);
+            text += text_printf("  Vorbis stream %08x: %-22s %10zu -> %10zu bytes", run.serial,
+                                item_choice_name(run.kind), in, run.out_bytes);
             if (run.kind == ItemChoice::Raw)
                 text += " (" + run.why + ")";
             else if (run.modelled_end < run.end)
-                text += format(" (%zu bytes modelled, the rest raw: %s)", run.modelled_end - run.begin,
-                               run.why.c_str());
+                text += text_printf(" (%zu bytes modelled, the rest raw: %s)", run.modelled_end - run.begin,
+                                    run.why.c_str());
             text += "\n";
         } else {
-            text += format("  other bytes at %zu: raw %10zu bytes\n", run.begin, in);
+            text += text_printf("  other bytes at %zu: raw %10zu bytes\n", run.begin, in);
         }
     }
-    text += format("  settings: %d codebook slots, statistics %s\n", 16 << (result.flags & 7),
-                   (result.flags & 8) ? "carried over" : "fresh per stream");
+    text += text_printf("  settings: %d codebook slots, statistics %s\n", 16 << (result.flags & 7),
+                        (result.flags & 8) ? "carried over" : "fresh per stream");
     if (result.verify_fallbacks > 0)
-        text += format("  %d stream(s) stored raw because they did not restore exactly\n",
-                       result.verify_fallbacks);
+        text += text_printf("  %d stream(s) stored raw because they did not restore exactly\n",
+                            result.verify_fallbacks);
     return text;
 }
 
@@ -139,8 +128,8 @@ FileOutcome pack_job(const JobEnvironment& env, const PackJob& job) {
                                            : 100.0 * static_cast<double>(result.archive.size()) /
                                                  static_cast<double>(input.size());
         outcome.errors +=
-            format("%s: %zu -> %zu bytes (%.1f%%) -> %s\n", name.c_str(), input.size(), result.archive.size(),
-                   ratio, to_stdout ? "(standard output)" : job.output.c_str());
+            text_printf("%s: %zu -> %zu bytes (%.1f%%) -> %s\n", name.c_str(), input.size(),
+                        result.archive.size(), ratio, to_stdout ? "(standard output)" : job.output.c_str());
     }
     if (command.verbose) outcome.errors += run_report(result);
     return outcome;
