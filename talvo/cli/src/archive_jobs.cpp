@@ -150,17 +150,17 @@ std::string settings_text(const ArchiveSettings& settings) {
                        settings.carry_over ? "carried over" : "fresh per stream");
 }
 
+// How the item was stored, or why it failed.
+std::string item_how(const ItemSummary& item) {
+    if (item_failed(item)) return text_printf("FAILED: %s", result_text(item));
+    if (item.kind == ItemKind::Stream) return item.headers_copied ? "headers copied" : "headers coded";
+    if (item.kind == ItemKind::Repeat) return "stream repeated";
+    if (item.pages > 0) return text_printf("%" PRIu64 " whole Ogg pages, checksums checked", item.pages);
+    return "";
+}
+
 std::string listing_line(const ItemSummary& item, bool verbose) {
-    std::string how;
-    if (item_failed(item)) {
-        how = std::string("FAILED: ") + result_text(item);
-    } else if (item.kind == ItemKind::Stream) {
-        how = item.headers_copied ? "headers copied" : "headers coded";
-    } else if (item.kind == ItemKind::Repeat) {
-        how = "stream repeated";
-    } else if (item.pages > 0) {
-        how = text_printf("%" PRIu64 " whole Ogg pages, checksums checked", item.pages);
-    }
+    const std::string how = item_how(item);
     const std::string serial = item.has_serial ? text_printf("%08x", item.serial) : "-";
     std::string line =
         text_printf("%6" PRIu64 "  %-7s %-9s %12u %12" PRIu64 "  %s\n", item.number, kind_name(item.kind),
