@@ -6,28 +6,56 @@
 #include <cctype>
 
 const char kPackUsage[] = "Usage: talvo-pack [options] INPUT [ARCHIVE]\n"
-                          "       talvo-pack [options] INPUT INPUT...\n";
+                          "       talvo-pack [options] INPUT INPUT...\n"
+                          "       talvo-pack -d [options] ARCHIVE...\n"
+                          "       talvo-pack -t|-l [options] ARCHIVE...\n";
 
 const char kPackHelp[] =
     "Packs Ogg files (any file, in fact) into archives that `talvo ARCHIVE OUTPUT` restores byte for\n"
-    "byte. Ogg Vorbis streams are modelled; everything else is stored verbatim. Each archive is unpacked\n"
-    "in memory and compared with its input before it is written. ARCHIVE defaults to INPUT.talvo; with\n"
-    "several inputs (or a second name ending in .ogg, .oga, .ogv, .ogx, .opus or .spx) every INPUT goes to\n"
-    "its own INPUT.talvo. Inputs are never changed or deleted.\n"
+    "byte, and restores, tests and lists such archives. Ogg Vorbis streams are modelled; everything else\n"
+    "is stored verbatim. Each archive is unpacked in memory and compared with its input before it is\n"
+    "written. ARCHIVE defaults to INPUT.talvo; with several inputs (or a second name ending in .ogg, .oga,\n"
+    ".ogv, .ogx, .opus or .spx) every INPUT goes to its own INPUT.talvo. Inputs are never changed or\n"
+    "deleted. Outputs are written under a temporary name and renamed when complete, so a failed or\n"
+    "interrupted run leaves nothing under the output's name; they take the input's modification time and\n"
+    "permissions. \"-\" stands for standard input (and then standard output).\n"
     "\n"
-    "  -f, --force      overwrite existing archives\n"
-    "  -v, --verbose    report every logical stream: serial number, how it was stored, bytes in and out\n"
-    "  -q, --quiet      print nothing but errors\n"
-    "  -j N             work on N threads at most (default: one per processor); the archives are the\n"
-    "                   same for every N\n"
-    "  -s N             codebook slot count 2^(N+4), N = 0..3 (default: the smallest archive)\n"
-    "      --carry      carry statistics over from one stream to the next\n"
-    "      --no-carry   start every stream from fresh statistics (default: the smallest archive)\n"
-    "      --no-verify  skip the in-memory unpack and comparison\n"
-    "  -h, --help       show this help\n"
-    "  -V, --version    show the version\n"
+    "  -d, --decompress  restore each NAME.talvo to NAME (talvo-unpack does this by default)\n"
+    "  -t, --test        restore each archive without writing it and report what did not restore\n"
+    "  -l, --list        list each archive's items and settings, with totals (-v: per stream details)\n"
+    "  -c, --stdout      write to standard output (one input only when packing; never to a terminal)\n"
+    "  -o FILE           name the output (one input only)\n"
+    "  -f, --force       overwrite existing outputs\n"
+    "  -k, --keep        keep the inputs (always done)\n"
+    "  -v, --verbose     report every logical stream: serial number, how it was stored, bytes in and out\n"
+    "  -q, --quiet       print nothing but errors\n"
+    "  -j N              work on N threads at most (default: one per processor); the archives are the\n"
+    "                    same for every N\n"
+    "  -s N              codebook slot count 2^(N+4), N = 0..3 (default: the smallest archive)\n"
+    "      --carry       carry statistics over from one stream to the next\n"
+    "      --no-carry    start every stream from fresh statistics (default: the smallest archive)\n"
+    "      --no-verify   skip the in-memory unpack and comparison\n"
+    "  -h, --help        show this help\n"
+    "  -V, --version     show the version\n"
+    "      --            end of options\n"
     "\n"
-    "Exit status: 0 when every archive was written, 1 when a file failed, 2 on a usage error.\n";
+    "What -t and -l can tell: both restore every item into nothing (constant memory). They find items\n"
+    "that do not restore completely (a stream the codecs refuse, a stored stream that is missing), an\n"
+    "archive cut short or whose coded data runs past its end, and, in raw items that hold whole Ogg\n"
+    "pages, pages whose checksum does not match. The format carries no checksum of its own: damage that\n"
+    "still decodes (a changed bit inside a modelled stream gives different audio with valid pages) and\n"
+    "damage to raw bytes outside whole Ogg pages go unnoticed.\n"
+    "\n"
+    "Examples:\n"
+    "  talvo-pack song.ogg                  pack into song.ogg.talvo\n"
+    "  talvo-pack -d song.ogg.talvo         restore song.ogg\n"
+    "  talvo-pack -d -j4 *.talvo            restore many archives on 4 threads\n"
+    "  talvo-pack -dc - < a.talvo > a.ogg   restore from a pipe to a pipe\n"
+    "  talvo-pack -c song.ogg > s.talvo     pack to standard output\n"
+    "  talvo-pack -t *.talvo                check archives\n"
+    "  talvo-pack -lv song.ogg.talvo        list the items and streams of an archive\n"
+    "\n"
+    "Exit status: 0 when every file was done, 1 when a file failed, 2 on a usage error.\n";
 
 namespace {
 
@@ -69,12 +97,92 @@ bool parse_workers(const std::string& text, int& workers) {
     return true;
 }
 
-} // namespace
-
-PackCommand parse_pack_command(const std::vector<std::string>& args) {
+struct Parser {
     PackCommand command;
     int selector = -1;
     int carry = -1;
+    std::string error;
+
+    void set_mode(FileMode mode) {
+        // Testing and listing restore too: -d beside them changes nothing.
+        if (mode != FileMode::Restore || command.mode == FileMode::Pack) command.mode = mode;
+    }
+
+    // One option without a value; false when `name` is none.
+    bool flag(const std::string& name) {
+        if (name == "d" || name == "decompress" || name == "uncompress") {
+            set_mode(FileMode::Restore);
+        } else if (name == "t" || name == "test") {
+            set_mode(FileMode::Test);
+        } else if (name == "l" || name == "list") {
+            set_mode(FileMode::List);
+        } else if (name == "c" || name == "stdout" || name == "to-stdout") {
+            command.to_stdout = true;
+        } else if (name == "f" || name == "force") {
+            command.force = true;
+        } else if (name == "k" || name == "keep") {
+        } else if (name == "v" || name == "verbose") {
+            command.verbose = true;
+            command.quiet = false;
+        } else if (name == "q" || name == "quiet") {
+            command.quiet = true;
+            command.verbose = false;
+        } else if (name == "carry") {
+            carry = 1;
+        } else if (name == "no-carry") {
+            carry = 0;
+        } else if (name == "no-verify") {
+            command.options.verify = false;
+        } else if (name == "h" || name == "help") {
+            command.action = PackCommand::Action::Help;
+        } else if (name == "V" || name == "version") {
+            command.action = PackCommand::Action::Version;
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    // One option with a value; false (with `error`) when the value is wrong.
+    bool valued(char name, const std::string& value) {
+        switch (name) {
+        case 's':
+            if (!parse_selector(value, selector)) error = "-s takes a value 0..3, not " + value;
+            break;
+        case 'j':
+            if (!parse_workers(value, command.workers))
+                error = "-j takes a thread count 1..4096, not " + value;
+            break;
+        case 'o':
+            if (value.empty()) error = "-o needs a file name";
+            command.output = value;
+            break;
+        }
+        return error.empty();
+    }
+};
+
+bool takes_value(char c) {
+    return c == 's' || c == 'j' || c == 'o';
+}
+
+const char* value_name(char c) {
+    return c == 's' ? "-s needs a value 0..3" : c == 'j' ? "-j needs a thread count" : "-o needs a file name";
+}
+
+} // namespace
+
+std::string restored_name(const std::string& archive) {
+    const std::string suffix = kArchiveSuffix;
+    if (archive.size() <= suffix.size() || !ends_with(archive, suffix)) return "";
+    return archive.substr(0, archive.size() - suffix.size());
+}
+
+PackCommand parse_pack_command(const std::vector<std::string>& args, bool restore_by_default,
+                               bool archive_from_stdin) {
+    Parser parser;
+    if (restore_by_default) parser.command.mode = FileMode::Restore;
+    PackCommand& command = parser.command;
     bool options_done = false;
     std::vector<std::string> operands;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -83,61 +191,84 @@ PackCommand parse_pack_command(const std::vector<std::string>& args) {
             operands.push_back(arg);
         } else if (arg == "--") {
             options_done = true;
-        } else if (arg == "-f" || arg == "--force") {
-            command.force = true;
-        } else if (arg == "-v" || arg == "--verbose") {
-            command.verbose = true;
-            command.quiet = false;
-        } else if (arg == "-q" || arg == "--quiet") {
-            command.quiet = true;
-            command.verbose = false;
-        } else if (arg == "-s" || arg.rfind("-s", 0) == 0 || arg.rfind("--slots=", 0) == 0) {
-            std::string value;
-            if (arg == "-s") {
-                if (i + 1 == args.size()) return usage("-s needs a value 0..3");
-                value = args[++i];
-            } else {
-                value = arg.substr(arg[1] == 's' ? 2 : 8);
+        } else if (arg[1] == '-') {
+            const size_t equals = arg.find('=');
+            const std::string name =
+                arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+            if (equals != std::string::npos) {
+                const std::string value = arg.substr(equals + 1);
+                const char short_name = name == "slots"     ? 's'
+                                        : name == "threads" ? 'j'
+                                        : name == "output"  ? 'o'
+                                                            : 0;
+                if (!short_name) return usage("unknown option " + arg);
+                if (!parser.valued(short_name, value)) return usage(parser.error);
+            } else if (name == "output") {
+                if (i + 1 == args.size()) return usage(value_name('o'));
+                if (!parser.valued('o', args[++i])) return usage(parser.error);
+            } else if (!parser.flag(name)) {
+                return usage("unknown option " + arg);
             }
-            if (!parse_selector(value, selector)) return usage("-s takes a value 0..3, not " + value);
-        } else if (arg == "-j" || arg.rfind("-j", 0) == 0 || arg.rfind("--threads=", 0) == 0) {
-            std::string value;
-            if (arg == "-j") {
-                if (i + 1 == args.size()) return usage("-j needs a thread count");
-                value = args[++i];
-            } else {
-                value = arg.substr(arg[1] == 'j' ? 2 : 10);
-            }
-            if (!parse_workers(value, command.workers))
-                return usage("-j takes a thread count 1..4096, not " + value);
-        } else if (arg == "--carry") {
-            carry = 1;
-        } else if (arg == "--no-carry") {
-            carry = 0;
-        } else if (arg == "--no-verify") {
-            command.options.verify = false;
-        } else if (arg == "-h" || arg == "--help") {
-            command.action = PackCommand::Action::Help;
-            return command;
-        } else if (arg == "-V" || arg == "--version") {
-            command.action = PackCommand::Action::Version;
-            return command;
         } else {
-            return usage("unknown option " + arg);
+            // Short options, bundled as in -dcf; -s, -j and -o take the rest of the word or the next one.
+            for (size_t k = 1; k < arg.size(); ++k) {
+                const char c = arg[k];
+                if (takes_value(c)) {
+                    std::string value = arg.substr(k + 1);
+                    if (value.empty()) {
+                        if (i + 1 == args.size()) return usage(value_name(c));
+                        value = args[++i];
+                    }
+                    if (!parser.valued(c, value)) return usage(parser.error);
+                    break;
+                }
+                if (!parser.flag(std::string(1, c))) return usage(std::string("unknown option -") + c);
+            }
         }
+        if (command.action != PackCommand::Action::Pack) return command;
     }
+    if (operands.empty() && command.mode != FileMode::Pack && archive_from_stdin)
+        operands.push_back(kStandardStream);
     if (operands.empty()) return usage("no input file");
+    if (!command.output.empty() && operands.size() > 1) return usage("-o names the output of one input only");
 
-    command.options.slot_selector = selector;
-    command.options.carry_over = carry;
-    command.options.choose_settings = selector < 0 || carry < 0;
-    command.options.flags = static_cast<uint8_t>(std::max(selector, 0) | (carry > 0 ? kFlagsCarryOver : 0));
+    command.options.slot_selector = parser.selector;
+    command.options.carry_over = parser.carry;
+    command.options.choose_settings = parser.selector < 0 || parser.carry < 0;
+    command.options.flags =
+        static_cast<uint8_t>(std::max(parser.selector, 0) | (parser.carry > 0 ? kFlagsCarryOver : 0));
 
-    if (operands.size() == 2 && !looks_like_ogg(operands[1])) {
-        command.jobs.push_back(PackJob{operands[0], operands[1]});
-    } else {
-        for (const std::string& input : operands)
-            command.jobs.push_back(PackJob{input, input + ".talvo"});
+    switch (command.mode) {
+    case FileMode::Pack:
+        if (!command.output.empty()) {
+            command.jobs.push_back(PackJob{operands[0], command.output});
+        } else if (command.to_stdout) {
+            if (operands.size() > 1)
+                return usage("-c with several inputs would concatenate archives, which talvo cannot restore");
+            command.jobs.push_back(PackJob{operands[0], kStandardStream});
+        } else if (operands.size() == 2 && !looks_like_ogg(operands[1])) {
+            command.jobs.push_back(PackJob{operands[0], operands[1]});
+        } else {
+            for (const std::string& input : operands)
+                command.jobs.push_back(
+                    PackJob{input, input == kStandardStream ? kStandardStream : input + kArchiveSuffix});
+        }
+        break;
+    case FileMode::Restore:
+        for (const std::string& archive : operands) {
+            std::string output = command.output;
+            if (output.empty())
+                output = command.to_stdout || archive == kStandardStream ? kStandardStream
+                                                                         : restored_name(archive);
+            command.jobs.push_back(PackJob{archive, output}); // output empty: reported when it is reached
+        }
+        break;
+    case FileMode::Test:
+    case FileMode::List:
+        if (!command.output.empty()) return usage("-o has no meaning with -t or -l");
+        for (const std::string& archive : operands)
+            command.jobs.push_back(PackJob{archive, ""});
+        break;
     }
     return command;
 }

@@ -24,6 +24,7 @@ struct RunState {
     uint32_t control_length = 0;
     OutputSink output;
     CodecEvents events;
+    ItemObserver observer;
     ArchiveSettings settings;
     RawItemBuffer raw_buffer;
     StreamDriver* stream_driver = nullptr; // models, tables and stores kept across stream items
@@ -86,6 +87,21 @@ UnpackStatus item_status(RunState& state, ItemResult result) {
     return UnpackStatus::Ok;
 }
 
+void report_item(RunState& state, ItemKind kind, ItemResult result, int32_t item_start) {
+    if (!state.observer.item_ends) return;
+    ItemReport report;
+    report.kind = kind;
+    report.result = result;
+    // Positions wrap modulo 2^32; an item's extent is their difference.
+    report.archive_bytes =
+        static_cast<uint32_t>(reader_position(state.reader)) - static_cast<uint32_t>(item_start);
+    StreamContext& ctx = *state.stream_driver->ctx;
+    report.headers_copied = kind == ItemKind::Stream && ctx.headers_copied != 0;
+    ctx.headers_copied = 0; // an item that fails before its headers leaves no stale answer
+    report.slots_used = state.stream_driver->slots.used_count;
+    state.observer.item_ends(state.observer.context, report);
+}
+
 // Every item up to the end marker. A failed stream or repeat item ends that item only; a sub-stream
 // decoder (or the control decoder) that ran past its end means a corrupt archive and ends the run,
 // keeping what was written.
@@ -96,11 +112,13 @@ UnpackStatus run_items(RunState& state) {
         // Past the end of its block the control decoder announces items made of garbage, and a stream
         // of repeat items would cost no archive bytes at all: stop before running any of them.
         if (decoder_overran(state.control_decoder)) return UnpackStatus::Corrupt;
+        if (state.observer.item_begins) state.observer.item_begins(state.observer.context, kind);
+        const int32_t item_start = reader_position(state.reader);
         ItemResult result = ItemResult::Done;
         if (kind == ItemKind::Raw) {
             bool end_marker = false;
             result = unpack_raw_item(state.reader, state.raw_buffer, state.output, end_marker);
-            if (result == ItemResult::Done && end_marker) return UnpackStatus::Ok;
+            if (result == ItemResult::Done && end_marker) return UnpackStatus::Ok; // not an item to report
         } else if (kind == ItemKind::Repeat) {
             result =
                 unpack_repeat_item(*state.stream_driver, state.control_decoder, state.output, state.events);
@@ -108,6 +126,7 @@ UnpackStatus run_items(RunState& state) {
             result = unpack_stream_item(*state.stream_driver, state.reader, state.control_decoder,
                                         state.control_probs, state.output, state.events);
         }
+        report_item(state, kind, result, item_start);
         const UnpackStatus status = item_status(state, result);
         if (status != UnpackStatus::Ok) return status;
     }
@@ -141,12 +160,13 @@ UnpackStatus read_archive_header(const ArchiveInput& input, ArchiveSettings& set
 }
 
 UnpackStatus unpack_items(const ArchiveInput& input, const ArchiveSettings& settings,
-                          const OutputSink& output, const CodecEvents& events) {
+                          const OutputSink& output, const CodecEvents& events, const ItemObserver& observer) {
     auto* state = new (std::nothrow) RunState;
     if (!state) return UnpackStatus::OutOfMemory;
     std::fill(std::begin(state->control_probs), std::end(state->control_probs), kProbInit);
     state->output = output;
     state->events = events;
+    state->observer = observer;
     state->settings = settings;
     const UnpackStatus status = run_archive(*state, input);
     delete state;

@@ -524,6 +524,7 @@ template <class Dir> bool code_vorbis_headers(Dir& data, Dir& control, StreamCon
         copy = ctx.setup->packing_header_pages > 0 ? 1 : 0;
     }
     copy = control.bit(decisions[kControlHeaderCopyProb], copy);
+    ctx.headers_copied = static_cast<uint8_t>(copy);
     if (copy) {
         if (!copy_header_set(control, ctx)) return false;
     } else {

@@ -13,7 +13,7 @@ TEST(PackCommand, OneInputGoesToInputDotTalvo) {
     ASSERT_EQ(c.action, Action::Pack);
     ASSERT_EQ(c.jobs.size(), 1u);
     EXPECT_EQ(c.jobs[0].input, "song.ogg");
-    EXPECT_EQ(c.jobs[0].archive, "song.ogg.talvo");
+    EXPECT_EQ(c.jobs[0].output, "song.ogg.talvo");
     EXPECT_TRUE(c.options.verify);
     EXPECT_TRUE(c.options.choose_settings);
     EXPECT_EQ(c.options.slot_selector, -1) << "every slot count is tried";
@@ -23,13 +23,13 @@ TEST(PackCommand, OneInputGoesToInputDotTalvo) {
 TEST(PackCommand, TwoOperandsAreInputAndArchiveUnlessBothLookLikeOgg) {
     PackCommand c = parse_pack_command({"song.ogg", "out.tlv"});
     ASSERT_EQ(c.jobs.size(), 1u);
-    EXPECT_EQ(c.jobs[0].archive, "out.tlv");
+    EXPECT_EQ(c.jobs[0].output, "out.tlv");
     c = parse_pack_command({"a.ogg", "b.OGA"});
     ASSERT_EQ(c.jobs.size(), 2u);
-    EXPECT_EQ(c.jobs[1].archive, "b.OGA.talvo");
+    EXPECT_EQ(c.jobs[1].output, "b.OGA.talvo");
     c = parse_pack_command({"a", "b", "c"});
     ASSERT_EQ(c.jobs.size(), 3u);
-    EXPECT_EQ(c.jobs[2].archive, "c.talvo");
+    EXPECT_EQ(c.jobs[2].output, "c.talvo");
     c = parse_pack_command({"--", "-f", "x"});
     ASSERT_EQ(c.jobs.size(), 1u);
     EXPECT_EQ(c.jobs[0].input, "-f");
@@ -85,6 +85,48 @@ TEST(PackCommand, UsageErrors) {
     EXPECT_EQ(parse_pack_command({"-h", "-x"}).action, Action::Help);
     EXPECT_EQ(parse_pack_command({"--version"}).action, Action::Version);
     EXPECT_EQ(parse_pack_command({"-V"}).action, Action::Version);
+}
+
+TEST(PackCommand, RestoringNamesEachOutputAfterItsArchive) {
+    PackCommand c = parse_pack_command({"-d", "a.ogg.talvo", "dir/B.TALVO", "c.bin", "-"});
+    EXPECT_EQ(c.mode, FileMode::Restore);
+    ASSERT_EQ(c.jobs.size(), 4u);
+    EXPECT_EQ(c.jobs[0].output, "a.ogg");
+    EXPECT_EQ(c.jobs[1].output, "dir/B");
+    EXPECT_EQ(c.jobs[2].output, "") << "no name to take: the job reports it";
+    EXPECT_EQ(c.jobs[3].output, "-") << "from standard input to standard output";
+    c = parse_pack_command({"-dco", "x.ogg", "a.talvo"});
+    ASSERT_EQ(c.jobs.size(), 1u);
+    EXPECT_EQ(c.jobs[0].output, "x.ogg") << "-o names the output even beside -c";
+    c = parse_pack_command({"-dc", "a.talvo", "b.talvo"});
+    EXPECT_EQ(c.jobs[1].output, "-");
+    EXPECT_EQ(parse_pack_command({"a.talvo"}, true).mode, FileMode::Restore) << "talvo-unpack";
+    EXPECT_EQ(parse_pack_command({"-d"}, false, true).jobs.at(0).input, "-") << "an archive piped in";
+    EXPECT_EQ(parse_pack_command({}, false, true).action, Action::Usage) << "packing needs its input named";
+}
+
+TEST(PackCommand, BundledShortOptionsAndModes) {
+    PackCommand c = parse_pack_command({"-dfvj2", "a.talvo"});
+    EXPECT_EQ(c.mode, FileMode::Restore);
+    EXPECT_TRUE(c.force);
+    EXPECT_TRUE(c.verbose);
+    EXPECT_EQ(c.workers, 2);
+    EXPECT_EQ(parse_pack_command({"-t", "-d", "a"}).mode, FileMode::Test) << "-d beside -t still only tests";
+    EXPECT_EQ(parse_pack_command({"--list", "a"}).mode, FileMode::List);
+    EXPECT_EQ(parse_pack_command({"-dz", "a"}).action, Action::Usage);
+    EXPECT_EQ(parse_pack_command({"-l", "-o", "x", "a"}).action, Action::Usage);
+}
+
+TEST(PackCommand, PackingToStandardOutputTakesOneInput) {
+    PackCommand c = parse_pack_command({"-c", "song.ogg"});
+    ASSERT_EQ(c.jobs.size(), 1u);
+    EXPECT_EQ(c.jobs[0].output, "-");
+    EXPECT_EQ(parse_pack_command({"-c", "a.ogg", "b.ogg"}).action, Action::Usage);
+    EXPECT_EQ(parse_pack_command({"-c", "a.ogg", "out.talvo"}).action, Action::Usage);
+    c = parse_pack_command({"-", "x.ogg"});
+    EXPECT_EQ(c.jobs[0].output, "-") << "standard input packs to standard output";
+    c = parse_pack_command({"-o", "x.talvo", "song.ogg"});
+    EXPECT_EQ(c.jobs[0].output, "x.talvo");
 }
 
 } // namespace

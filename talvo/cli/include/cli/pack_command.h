@@ -3,30 +3,50 @@
 // The command line of talvo-pack, in the manner of gzip, xz and zstd:
 //   talvo-pack [options] INPUT [ARCHIVE]      one file, ARCHIVE defaulting to INPUT.talvo
 //   talvo-pack [options] INPUT INPUT...       several files, each to its own INPUT.talvo
-// Two operands name an input and its archive unless the second looks like another Ogg file.
+//   talvo-pack -d [options] ARCHIVE...        restore each NAME.talvo to NAME
+//   talvo-pack -t | -l [options] ARCHIVE...   test or list archives
+// Two operands name an input and its archive unless the second looks like another Ogg file (packing
+// only). "-" names standard input, or standard output as the output.
 
 #include "pack/packer.h"
 
 #include <string>
 #include <vector>
 
+// One file's work: packing, INPUT to its archive; restoring, the archive to its output; testing and
+// listing, the archive alone (output empty).
 struct PackJob {
     std::string input;
-    std::string archive;
+    std::string output;
 };
+
+// What talvo-pack does with its operands.
+enum class FileMode : uint8_t { Pack, Restore, Test, List };
+
+constexpr const char kStandardStream[] = "-";
+constexpr const char kArchiveSuffix[] = ".talvo";
 
 struct PackCommand {
     enum class Action : uint8_t { Pack, Help, Version, Usage } action = Action::Pack;
     std::string error; // for Action::Usage
+    FileMode mode = FileMode::Pack;
     bool force = false;
     bool verbose = false;
     bool quiet = false;
-    int workers = 0;     // -j N; 0: one per processor
-    PackOptions options; // choose_settings on unless -s and a carry option both force them
+    bool to_stdout = false; // -c: every output to standard output
+    std::string output;     // -o FILE (one input only)
+    int workers = 0;        // -j N; 0: one per processor
+    PackOptions options;    // choose_settings on unless -s and a carry option both force them
     std::vector<PackJob> jobs;
 };
 
-PackCommand parse_pack_command(const std::vector<std::string>& args);
+// `restore_by_default`: the program was started as talvo-unpack. `archive_from_stdin`: restoring,
+// testing or listing without an operand reads the archive from standard input (not a terminal).
+PackCommand parse_pack_command(const std::vector<std::string>& args, bool restore_by_default = false,
+                               bool archive_from_stdin = false);
+
+// NAME for NAME.talvo (the suffix in any case); empty when `archive` does not end in it.
+std::string restored_name(const std::string& archive);
 
 extern const char kPackUsage[];
 extern const char kPackHelp[];

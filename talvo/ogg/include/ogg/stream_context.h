@@ -91,6 +91,7 @@ struct StreamContext {
     uint8_t packet_count = 0;
     uint8_t remember_stream = 0;
     uint8_t capture_headers = 0;
+    uint8_t headers_copied = 0; // the header set came from the header store (for reports)
     int32_t capture_offset = 0;
     int32_t segment_count = 0;
     uint8_t lacing[kMaxLacing] = {};

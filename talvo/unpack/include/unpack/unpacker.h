@@ -4,6 +4,7 @@
 // line, the packer's in-memory verification and fuzzers all run archives through here.
 
 #include "ogg/output_sink.h"
+#include "unpack/item_observer.h"
 #include "unpack/unpack_status.h"
 #include "vorbis/codec_events.h"
 
@@ -30,9 +31,10 @@ UnpackStatus read_archive_header(const ArchiveInput& input, ArchiveSettings& set
 
 // Runs the items after the header (which read_archive_header has read) into `output`. The output keeps
 // whatever was written before a failure. What the codecs report goes to `events`, in the order it
-// happens (nowhere without a callback).
+// happens (nowhere without a callback), and each item's start and end to `observer`.
 UnpackStatus unpack_items(const ArchiveInput& input, const ArchiveSettings& settings,
-                          const OutputSink& output, const CodecEvents& events = {});
+                          const OutputSink& output, const CodecEvents& events = {},
+                          const ItemObserver& observer = {});
 
 // Both: a whole archive into `output` (in memory, or an output that exists already).
 UnpackStatus unpack_archive(const ArchiveInput& input, const OutputSink& output,

@@ -1,0 +1,46 @@
+#pragma once
+
+// Files as the command line sees them. Names are UTF-8 strings throughout the program; on Windows they
+// reach the system as UTF-16, so any Unicode name works. An output is written under a temporary name
+// beside its final one and renamed into place only when it is complete, so nothing ever appears under
+// the final name but a whole file.
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+std::filesystem::path file_path(const std::string& utf8);
+FILE* open_file(const std::string& utf8, const char* mode);
+bool file_exists(const std::string& utf8);
+bool is_directory(const std::string& utf8);
+bool same_file(const std::string& a, const std::string& b);
+uint64_t file_size_or_zero(const std::string& utf8);
+bool is_terminal(FILE* stream);
+
+// Standard input and output carry bytes, not text (Windows would translate line ends).
+void use_binary_standard_streams();
+
+// The program's arguments as UTF-8 (on Windows taken from the wide command line).
+std::vector<std::string> program_arguments(int argc, char** argv);
+// Operands with * or ? that name no file are expanded where the shell does not (Windows), sorted; a
+// pattern that matches nothing stays as it is.
+std::vector<std::string> expand_wildcards(const std::vector<std::string>& operands);
+
+struct PendingOutput {
+    std::string final_name;
+    std::string temp_name;
+    FILE* file = nullptr;
+    int interrupt_slot = -1; // where the interrupt handler finds temp_name
+};
+
+// Creates a temporary file beside `final_name`.
+bool open_pending_output(const std::string& final_name, PendingOutput& output, std::string& error);
+// Closes the temporary file, gives it the modification time and permissions of `metadata_from` (unless
+// empty) and renames it to its final name; refuses an existing final name without `force`. On failure
+// the temporary file is removed.
+bool commit_pending_output(PendingOutput& output, const std::string& metadata_from, bool force,
+                           std::string& error);
+// Closes and removes the temporary file.
+void discard_pending_output(PendingOutput& output);

@@ -1,0 +1,269 @@
+// Restoring, testing and listing one archive: the same unpack run into a file, into nothing, or into
+// nothing while every item is written down.
+
+#include "cli/file_jobs.h"
+#include "cli/file_system.h"
+#include "cli/interrupt.h"
+#include "cli/item_inspection.h"
+#include "cli/text_format.h"
+#include "unpack/unpacker.h"
+
+#include <cinttypes>
+
+namespace {
+
+const char kStandardInputName[] = "(standard input)";
+
+// talvo's line for a status, without its newline.
+std::string status_text(UnpackStatus status) {
+    std::string text = unpack_status_message(status);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+const char* kind_name(ItemKind kind) {
+    switch (kind) {
+    case ItemKind::Raw:
+        return "raw";
+    case ItemKind::Repeat:
+        return "repeat";
+    case ItemKind::Stream:
+        return "stream";
+    }
+    return "";
+}
+
+const char* result_text(const ItemSummary& item) {
+    switch (item.result) {
+    case ItemResult::Done:
+        return item.bad_page_crcs > 0 ? "Ogg pages with a wrong checksum" : "";
+    case ItemResult::Incomplete:
+        return "restored incompletely";
+    case ItemResult::InputEnded:
+        return "the archive ends inside it";
+    case ItemResult::WriteFailed:
+        return "the output refused it";
+    case ItemResult::OutOfMemory:
+        return "out of memory";
+    case ItemResult::Corrupt:
+        return "its coded data runs past its end";
+    }
+    return "";
+}
+
+std::string item_label(const ItemSummary& item) {
+    std::string label = text_printf("item %" PRIu64 " (%s", item.number, kind_name(item.kind));
+    if (item.has_serial) label += text_printf(", serial %08x", item.serial);
+    return label + ")";
+}
+
+bool write_output(void* context, const uint8_t* bytes, size_t n) {
+    if (interrupted()) return false;
+    return std::fwrite(bytes, 1, n, static_cast<FILE*>(context)) == n;
+}
+
+void count_item_progress(void* context, const ItemSummary& item) {
+    static_cast<BatchProgress*>(context)->add_bytes(item.archive_bytes);
+}
+
+// One archive through one unpack run.
+struct ArchiveRun {
+    const JobEnvironment& env;
+    const PackJob& job;
+    FileOutcome outcome;
+    std::string name;
+    FILE* input = nullptr;
+    ArchiveSettings settings;
+    ItemInspection inspection;
+    UnpackStatus status = UnpackStatus::Ok;
+
+    ArchiveRun(const JobEnvironment& environment, const PackJob& archive_job)
+        : env(environment), job(archive_job), name(display_name(archive_job.input)) {}
+    ~ArchiveRun() {
+        if (input && input != stdin) std::fclose(input);
+    }
+
+    void fail(const std::string& text) {
+        outcome.errors += std::string(env.program) + ": " + name + ": " + text + "\n";
+        outcome.exit_code = 1;
+    }
+
+    // Opens the archive and reads its header; false (with the message) when that fails.
+    bool open() {
+        if (job.input == kStandardStream) {
+            input = stdin;
+        } else if (is_directory(job.input)) {
+            fail("is a directory");
+            return false;
+        } else {
+            input = open_file(job.input, "rb");
+        }
+        if (!input) {
+            fail(status_text(UnpackStatus::CannotCreate));
+            return false;
+        }
+        status = read_archive_header(ArchiveInput{input, nullptr, 0}, settings);
+        if (status != UnpackStatus::Ok) {
+            fail(status_text(status));
+            return false;
+        }
+        return true;
+    }
+
+    void run(const OutputSink& output) {
+        inspection.walk_pages = true;
+        inspection.downstream = output;
+        inspection.on_item_end = count_item_progress;
+        inspection.on_item_end_context = &env.progress;
+        status = unpack_items(ArchiveInput{input, nullptr, 0}, settings, inspection_sink(inspection),
+                              inspection_events(inspection), inspection_observer(inspection));
+        if (input != stdin) std::fclose(input);
+        input = nullptr;
+    }
+
+    // The run's messages: talvo's line for the status, then one line per item that failed. True when
+    // there was nothing to say.
+    bool report_failures() {
+        if (interrupted()) {
+            fail("interrupted");
+            return false;
+        }
+        bool ok = status == UnpackStatus::Ok;
+        if (!ok) fail(status_text(status));
+        for (const ItemSummary& item : inspection.items) {
+            if (!item_failed(item)) continue;
+            if (ok) fail(item.bad_page_crcs > 0 ? "raw bytes are damaged" : "an item failed");
+            ok = false;
+            std::string line = "  " + item_label(item) + ": " + result_text(item);
+            if (item.result == ItemResult::Done)
+                line += text_printf(" (%" PRIu64 " of %" PRIu64 ")", item.bad_page_crcs, item.pages);
+            else if (item.events)
+                line += " (the codecs met " + event_words(item.events) + ")";
+            outcome.errors += line + "\n";
+        }
+        return ok;
+    }
+};
+
+std::string settings_text(const ArchiveSettings& settings) {
+    return text_printf("%d codebook slots, statistics %s", 16 << settings.slot_selector,
+                       settings.carry_over ? "carried over" : "fresh per stream");
+}
+
+// How the item was stored, or why it failed.
+std::string item_how(const ItemSummary& item) {
+    if (item_failed(item)) return text_printf("FAILED: %s", result_text(item));
+    if (item.kind == ItemKind::Stream) return item.headers_copied ? "headers copied" : "headers coded";
+    if (item.kind == ItemKind::Repeat) return "stream repeated";
+    if (item.pages > 0) return text_printf("%" PRIu64 " whole Ogg pages, checksums checked", item.pages);
+    return "";
+}
+
+std::string listing_line(const ItemSummary& item, bool verbose) {
+    const std::string how = item_how(item);
+    const std::string serial = item.has_serial ? text_printf("%08x", item.serial) : "-";
+    std::string line =
+        text_printf("%6" PRIu64 "  %-7s %-9s %12u %12" PRIu64 "  %s\n", item.number, kind_name(item.kind),
+                    serial.c_str(), item.archive_bytes, item.restored_bytes, how.c_str());
+    if (verbose && item.kind != ItemKind::Raw) {
+        const std::string books = item.codebooks >= 0 ? std::to_string(item.codebooks) : "-";
+        line += text_printf("%26s codebooks %s, slots used %d, pages %" PRIu64 ", packets %" PRIu64 "\n", "",
+                            books.c_str(), item.slots_used, item.pages, item.packets);
+    }
+    return line;
+}
+
+} // namespace
+
+std::string display_name(const std::string& name) {
+    return name == kStandardStream ? kStandardInputName : name;
+}
+
+FileOutcome restore_job(const JobEnvironment& env, const PackJob& job) {
+    ArchiveRun run(env, job);
+    const PackCommand& command = env.command;
+    if (job.output.empty()) {
+        run.fail("does not end in .talvo (name the output with -o, or use -c)");
+        return run.outcome;
+    }
+    const bool to_stdout = job.output == kStandardStream;
+    if (!to_stdout) {
+        if (!command.force && file_exists(job.output)) {
+            run.fail(job.output + " exists (use -f to overwrite it)");
+            return run.outcome;
+        }
+        if (job.input != kStandardStream && same_file(job.input, job.output)) {
+            run.fail("the output would replace the archive");
+            return run.outcome;
+        }
+    }
+    if (!run.open()) return run.outcome;
+
+    PendingOutput pending;
+    std::string error;
+    if (!to_stdout && !open_pending_output(job.output, pending, error)) {
+        run.fail(error);
+        return run.outcome;
+    }
+    FILE* output = to_stdout ? stdout : pending.file;
+    run.run(OutputSink{output, write_output});
+    if (to_stdout && std::fflush(stdout) != 0 && run.status == UnpackStatus::Ok)
+        run.status = UnpackStatus::WriteFailed;
+    // All or nothing: an output that did not restore completely never appears under its name.
+    if (!run.report_failures()) {
+        if (!to_stdout) discard_pending_output(pending);
+        return run.outcome;
+    }
+    if (!to_stdout) {
+        const std::string metadata_from = job.input == kStandardStream ? "" : job.input;
+        if (!commit_pending_output(pending, metadata_from, command.force, error)) {
+            run.fail(error);
+            return run.outcome;
+        }
+    }
+    if (command.verbose)
+        run.outcome.errors +=
+            text_printf("%s: %" PRIu64 " bytes restored -> %s\n", run.name.c_str(),
+                        run.inspection.restored_total, to_stdout ? "(standard output)" : job.output.c_str());
+    return run.outcome;
+}
+
+FileOutcome test_job(const JobEnvironment& env, const PackJob& job) {
+    ArchiveRun run(env, job);
+    if (!run.open()) return run.outcome;
+    run.inspection.check_raw_pages = true;
+    run.run(OutputSink{});
+    if (run.report_failures() && env.command.verbose)
+        run.outcome.errors += text_printf("%s: OK, %" PRIu64 " items, %" PRIu64 " bytes\n", run.name.c_str(),
+                                          run.inspection.item_count, run.inspection.restored_total);
+    return run.outcome;
+}
+
+FileOutcome list_job(const JobEnvironment& env, const PackJob& job) {
+    ArchiveRun run(env, job);
+    if (!run.open()) return run.outcome;
+    run.inspection.check_raw_pages = true;
+    run.inspection.keep_every_item = true;
+    run.run(OutputSink{});
+    run.report_failures();
+
+    std::string& out = run.outcome.report;
+    out += run.name + ": " + settings_text(run.settings) + "\n";
+    out +=
+        text_printf("%6s  %-7s %-9s %12s %12s  %s\n", "item", "kind", "serial", "archive", "restored", "how");
+    for (const ItemSummary& item : run.inspection.items)
+        out += listing_line(item, env.command.verbose);
+    const ItemInspection& all = run.inspection;
+    out += text_printf("%6s  %-17s %12" PRIu64 " %12" PRIu64, "total",
+                       text_printf("%" PRIu64 " items", all.item_count).c_str(), all.archive_item_bytes,
+                       all.restored_total);
+    const uint64_t archive_size = job.input == kStandardStream ? 0 : file_size_or_zero(job.input);
+    if (archive_size > 0 && all.restored_total > 0)
+        out +=
+            text_printf("  (archive %" PRIu64 " bytes, %.1f%%)", archive_size,
+                        100.0 * static_cast<double>(archive_size) / static_cast<double>(all.restored_total));
+    out += "\n";
+    if (run.status != UnpackStatus::Ok)
+        out += "  (listing ends where the archive could not be read further)\n";
+    return run.outcome;
+}

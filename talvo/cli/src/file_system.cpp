@@ -1,0 +1,212 @@
+#include "cli/file_system.h"
+
+#include "cli/interrupt.h"
+
+#include <algorithm>
+#include <random>
+#include <system_error>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+#ifdef _WIN32
+std::wstring wide(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring text(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), n);
+    return text;
+}
+
+std::string utf8(const wchar_t* text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return {};
+    std::string result(static_cast<size_t>(n - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), n, nullptr, nullptr);
+    return result;
+}
+#endif
+
+std::string temp_name_for(const std::string& final_name) {
+    std::random_device random;
+    std::string name;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = final_name + ".tmp" + std::to_string(random() % 1000000);
+        if (!file_exists(name)) break;
+    }
+    return name;
+}
+
+void copy_metadata(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    const fs::path source = file_path(from), target = file_path(to);
+    const auto time = fs::last_write_time(source, ec);
+    if (!ec) fs::last_write_time(target, time, ec);
+    const auto status = fs::status(source, ec);
+    if (!ec) fs::permissions(target, status.permissions(), ec);
+}
+
+} // namespace
+
+fs::path file_path(const std::string& utf8_name) {
+    return fs::path(std::u8string(utf8_name.begin(), utf8_name.end()));
+}
+
+FILE* open_file(const std::string& name, const char* mode) {
+#ifdef _WIN32
+    return _wfopen(wide(name).c_str(), wide(mode).c_str());
+#else
+    return std::fopen(name.c_str(), mode);
+#endif
+}
+
+bool file_exists(const std::string& name) {
+    std::error_code ec;
+    return fs::exists(file_path(name), ec);
+}
+
+bool is_directory(const std::string& name) {
+    std::error_code ec;
+    return fs::is_directory(file_path(name), ec);
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return fs::equivalent(file_path(a), file_path(b), ec);
+}
+
+uint64_t file_size_or_zero(const std::string& name) {
+    std::error_code ec;
+    const auto size = fs::file_size(file_path(name), ec);
+    return ec ? 0 : static_cast<uint64_t>(size);
+}
+
+bool is_terminal(FILE* stream) {
+#ifdef _WIN32
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
+void use_binary_standard_streams() {
+#ifdef _WIN32
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+}
+
+std::vector<std::string> program_arguments(int argc, char** argv) {
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    std::vector<std::string> args;
+    int count = 0;
+    wchar_t** wide_args = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide_args) return args;
+    for (int i = 1; i < count; ++i)
+        args.push_back(utf8(wide_args[i]));
+    LocalFree(wide_args);
+    return args;
+#else
+    return std::vector<std::string>(argv + 1, argv + argc);
+#endif
+}
+
+std::vector<std::string> expand_wildcards(const std::vector<std::string>& operands) {
+#ifdef _WIN32
+    std::vector<std::string> expanded;
+    for (const std::string& operand : operands) {
+        if (operand.find_first_of("*?") == std::string::npos || file_exists(operand)) {
+            expanded.push_back(operand);
+            continue;
+        }
+        const size_t slash = operand.find_last_of("/\\:");
+        const std::string dir = slash == std::string::npos ? "" : operand.substr(0, slash + 1);
+        std::vector<std::string> matches;
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(wide(operand).c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                    matches.push_back(dir + utf8(found.cFileName));
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        if (matches.empty()) {
+            expanded.push_back(operand);
+        } else {
+            std::sort(matches.begin(), matches.end());
+            expanded.insert(expanded.end(), matches.begin(), matches.end());
+        }
+    }
+    return expanded;
+#else
+    return operands;
+#endif
+}
+
+bool open_pending_output(const std::string& final_name, PendingOutput& output, std::string& error) {
+    output.final_name = final_name;
+    output.temp_name = temp_name_for(final_name);
+    output.interrupt_slot = register_temp_file(output.temp_name.c_str());
+#ifdef _WIN32
+    output.file = open_file(output.temp_name, "wb");
+#else
+    output.file = open_file(output.temp_name, "wbx"); // never through a link planted under that name
+#endif
+    if (!output.file) {
+        unregister_temp_file(output.interrupt_slot);
+        output.interrupt_slot = -1;
+        error = "cannot create " + output.temp_name;
+        return false;
+    }
+    return true;
+}
+
+void discard_pending_output(PendingOutput& output) {
+    if (output.file) std::fclose(output.file);
+    output.file = nullptr;
+    std::error_code ec;
+    fs::remove(file_path(output.temp_name), ec);
+    unregister_temp_file(output.interrupt_slot);
+    output.interrupt_slot = -1;
+}
+
+bool commit_pending_output(PendingOutput& output, const std::string& metadata_from, bool force,
+                           std::string& error) {
+    const bool closed = std::fclose(output.file) == 0;
+    output.file = nullptr;
+    if (!closed) {
+        error = "cannot write " + output.final_name;
+        discard_pending_output(output);
+        return false;
+    }
+    if (!metadata_from.empty()) copy_metadata(metadata_from, output.temp_name);
+    if (!force && file_exists(output.final_name)) {
+        error = output.final_name + " exists (use -f to overwrite it)";
+        discard_pending_output(output);
+        return false;
+    }
+    std::error_code ec;
+    fs::rename(file_path(output.temp_name), file_path(output.final_name), ec);
+    if (ec) {
+        error = "cannot write " + output.final_name;
+        discard_pending_output(output);
+        return false;
+    }
+    unregister_temp_file(output.interrupt_slot);
+    output.interrupt_slot = -1;
+    return true;
+}

@@ -1,0 +1,136 @@
+// Packing one input into one archive: read it whole, pack (and verify) it in memory, write the archive
+// under a temporary name and rename it into place.
+
+#include "cli/file_jobs.h"
+#include "cli/file_system.h"
+#include "cli/interrupt.h"
+#include "cli/text_format.h"
+#include "pack/packer.h"
+
+namespace {
+
+bool read_whole(FILE* file, std::vector<uint8_t>& bytes) {
+    uint8_t chunk[1 << 16];
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    return !std::ferror(file);
+}
+
+bool read_input(const std::string& name, std::vector<uint8_t>& bytes) {
+    if (name == kStandardStream) return read_whole(stdin, bytes);
+    FILE* file = open_file(name, "rb");
+    if (!file) return false;
+    const bool ok = read_whole(file, bytes);
+    std::fclose(file);
+    return ok;
+}
+
+// The packer's progress within one file, as a share of the batch's bytes.
+struct FileProgress {
+    BatchProgress* batch;
+    size_t reported = 0;
+};
+
+void show_progress(void* context, size_t done, size_t /*total*/) {
+    auto* progress = static_cast<FileProgress*>(context);
+    if (done <= progress->reported) return;
+    progress->batch->add_bytes(done - progress->reported);
+    progress->reported = done;
+}
+
+std::string run_report(const PackResult& result) {
+    std::string text;
+    for (const PackedRun& run : result.runs) {
+        const size_t in = run.end - run.begin;
+        if (run.vorbis) {
+            text += text_printf("  Vorbis stream %08x: %-22s %10zu -> %10zu bytes", run.serial,
+                                item_choice_name(run.kind), in, run.out_bytes);
+            if (run.kind == ItemChoice::Raw)
+                text += " (" + run.why + ")";
+            else if (run.modelled_end < run.end)
+                text += text_printf(" (%zu bytes modelled, the rest raw: %s)", run.modelled_end - run.begin,
+                                    run.why.c_str());
+            text += "\n";
+        } else {
+            text += text_printf("  other bytes at %zu: raw %10zu bytes\n", run.begin, in);
+        }
+    }
+    text += text_printf("  settings: %d codebook slots, statistics %s\n", 16 << (result.flags & 7),
+                        (result.flags & 8) ? "carried over" : "fresh per stream");
+    if (result.verify_fallbacks > 0)
+        text += text_printf("  %d stream(s) stored raw because they did not restore exactly\n",
+                            result.verify_fallbacks);
+    return text;
+}
+
+bool write_archive(const PackJob& job, const std::vector<uint8_t>& archive, bool force, std::string& error) {
+    if (job.output == kStandardStream) {
+        if (std::fwrite(archive.data(), 1, archive.size(), stdout) != archive.size() ||
+            std::fflush(stdout) != 0) {
+            error = "cannot write to standard output";
+            return false;
+        }
+        return true;
+    }
+    PendingOutput pending;
+    if (!open_pending_output(job.output, pending, error)) return false;
+    const bool written = std::fwrite(archive.data(), 1, archive.size(), pending.file) == archive.size();
+    if (!written || interrupted()) {
+        discard_pending_output(pending);
+        error = interrupted() ? "interrupted" : "cannot write " + job.output;
+        return false;
+    }
+    return commit_pending_output(pending, job.input == kStandardStream ? "" : job.input, force, error);
+}
+
+} // namespace
+
+FileOutcome pack_job(const JobEnvironment& env, const PackJob& job) {
+    const PackCommand& command = env.command;
+    const std::string name = display_name(job.input);
+    FileOutcome outcome;
+    auto fail = [&](const std::string& message) {
+        outcome.errors += std::string(env.program) + ": " + name + ": " + message + "\n";
+        outcome.exit_code = 1;
+        return outcome;
+    };
+    const bool to_stdout = job.output == kStandardStream;
+    if (to_stdout && is_terminal(stdout))
+        return fail("an archive is not written to a terminal (redirect standard output)");
+    if (job.input != kStandardStream && is_directory(job.input)) return fail("is a directory");
+    std::vector<uint8_t> input;
+    if (!read_input(job.input, input)) return fail("cannot read it");
+    if (!to_stdout && file_exists(job.output)) {
+        if (job.input != kStandardStream && same_file(job.input, job.output))
+            return fail("the archive would replace the input");
+        if (!command.force) return fail(job.output + " exists (use -f to overwrite it)");
+    }
+
+    PackOptions options = command.options;
+    FileProgress progress{&env.progress};
+    options.progress = show_progress;
+    options.progress_context = &progress;
+    const PackResult result = pack_file(input.data(), input.size(), options);
+    if (input.size() > progress.reported) env.progress.add_bytes(input.size() - progress.reported);
+    switch (result.status) {
+    case PackStatus::Ok:
+        break;
+    case PackStatus::OutOfMemory:
+        return fail("out of memory");
+    case PackStatus::VerifyFailed:
+        return fail("the archive did not unpack to the input; nothing written");
+    }
+    std::string error;
+    if (!write_archive(job, result.archive, command.force, error)) return fail(error);
+    if (!command.quiet) {
+        const double ratio = input.empty() ? 0.0
+                                           : 100.0 * static_cast<double>(result.archive.size()) /
+                                                 static_cast<double>(input.size());
+        outcome.errors +=
+            text_printf("%s: %zu -> %zu bytes (%.1f%%) -> %s\n", name.c_str(), input.size(),
+                        result.archive.size(), ratio, to_stdout ? "(standard output)" : job.output.c_str());
+    }
+    if (command.verbose) outcome.errors += run_report(result);
+    return outcome;
+}

@@ -1,0 +1,357 @@
+// talvo-pack as a front end for archives, run as a user runs it: restoring next to the archive, -o, -c
+// and "-" both ways, no overwriting without -f, nothing under the output's name after a failed or
+// interrupted restore, several files with one failing, -t and -l on damaged archives, and Unicode
+// names (under wine too). The conformance archives restore through it byte for byte.
+
+#include "child_process.h"
+#include "ogg/ogg_crc.h"
+#include "run_program.h"
+#include "sample_files.h"
+#include "test_data.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes read_bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_bytes(const fs::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// One Ogg page of a stream that is not Vorbis (so the packer keeps it verbatim, as a raw item).
+Bytes ogg_page(uint32_t serial, uint32_t sequence, uint8_t flags, const std::string& body) {
+    Bytes page(27, 0);
+    std::memcpy(page.data(), "OggS", 4);
+    page[5] = flags;
+    for (int i = 0; i < 4; ++i) {
+        page[14 + i] = static_cast<uint8_t>(serial >> (8 * i));
+        page[18 + i] = static_cast<uint8_t>(sequence >> (8 * i));
+    }
+    page[26] = 1;
+    page.push_back(static_cast<uint8_t>(body.size()));
+    page.insert(page.end(), body.begin(), body.end());
+    const uint32_t crc = ogg_page_crc(page.data(), page.size());
+    for (int i = 0; i < 4; ++i)
+        page[22 + i] = static_cast<uint8_t>(crc >> (8 * i));
+    return page;
+}
+
+class FrontEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        const std::string stem =
+            std::string("talvo_front_") + std::to_string(current_process_id()) + "_" + info->name();
+        dir_ = fs::temp_directory_path() / stem;
+        io_ = fs::temp_directory_path() / (stem + "_io");
+        for (const fs::path& d : {dir_, io_}) {
+            fs::remove_all(d);
+            fs::create_directories(d);
+        }
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+        fs::remove_all(io_, ignored);
+    }
+    std::string path(const std::string& name) const { return (dir_ / utf8_path(name)).string(); }
+    // A conformance archive and its Ogg file copied in as NAME.ogg.talvo; returns the archive's path.
+    std::string copy_conformance(const std::string& name) {
+        const fs::path source = test_data_dir("conformance");
+        fs::copy_file(source / (name + ".talvo"), dir_ / (name + ".ogg.talvo"));
+        return path(name + ".ogg.talvo");
+    }
+    static Bytes conformance_ogg(const std::string& name) {
+        return read_bytes(test_data_dir("conformance") / (name + ".ogg"));
+    }
+    ChildRun front(const std::vector<std::string>& args, const std::string& stdin_path = "") const {
+        return run_child(program_path("talvo-pack"), args, io_, stdin_path);
+    }
+    std::vector<std::string> names() const {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            const std::u8string name = entry.path().filename().u8string();
+            found.emplace_back(name.begin(), name.end());
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+    fs::path dir_, io_;
+};
+
+TEST_F(FrontEnd, RestoresNextToTheArchiveKeepingItAndItsTimeAndPermissions) {
+    const std::string archive = copy_conformance("gaps-mono-q3");
+    const auto old_time = fs::last_write_time(archive) - std::chrono::hours(50);
+    fs::last_write_time(archive, old_time);
+#ifndef _WIN32
+    fs::permissions(archive, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+#endif
+    const ChildRun run = front({"-d", archive});
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, "") << "no banner, nothing on standard output";
+    EXPECT_EQ(read_bytes(path("gaps-mono-q3.ogg")), conformance_ogg("gaps-mono-q3"));
+    EXPECT_EQ(names(), (std::vector<std::string>{"gaps-mono-q3.ogg", "gaps-mono-q3.ogg.talvo"}));
+    EXPECT_EQ(fs::last_write_time(path("gaps-mono-q3.ogg")), old_time);
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(path("gaps-mono-q3.ogg")).permissions(), fs::status(archive).permissions());
+#endif
+
+    // Packing gives the archive the input's time too; talvo-unpack restores by default.
+    const std::string again = path("again.ogg");
+    fs::copy_file(path("gaps-mono-q3.ogg"), again);
+    ASSERT_EQ(front({"-q", again}).exit_code, 0);
+    EXPECT_EQ(fs::last_write_time(again + ".talvo"), fs::last_write_time(again));
+    fs::remove(again);
+    const ChildRun unpack = run_child(program_path("talvo-unpack"), {again + ".talvo"}, io_);
+    EXPECT_EQ(unpack.exit_code, 0) << unpack.err;
+    EXPECT_EQ(read_bytes(again), conformance_ogg("gaps-mono-q3"));
+}
+
+TEST_F(FrontEnd, NeverOverwritesWithoutForceAndNeedsANameForOtherSuffixes) {
+    const std::string archive = copy_conformance("tone-8k-qm1");
+    write_bytes(path("tone-8k-qm1.ogg"), {1, 2, 3});
+    ChildRun run = front({"-d", archive});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "talvo-pack: " + archive + ": ")) << run.err;
+    EXPECT_EQ(read_bytes(path("tone-8k-qm1.ogg")), Bytes({1, 2, 3}));
+    EXPECT_EQ(front({"-d", "-f", archive}).exit_code, 0);
+    EXPECT_EQ(read_bytes(path("tone-8k-qm1.ogg")), conformance_ogg("tone-8k-qm1"));
+
+    fs::rename(archive, path("tone.bin"));
+    run = front({"-d", path("tone.bin")});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "-o")) << run.err;
+    EXPECT_EQ(front({"-d", "-o", path("named.ogg"), path("tone.bin")}).exit_code, 0);
+    EXPECT_EQ(read_bytes(path("named.ogg")), conformance_ogg("tone-8k-qm1"));
+    EXPECT_EQ(front({"-d", "-o", path("x.ogg"), path("tone.bin"), path("tone.bin")}).exit_code, 2);
+}
+
+TEST_F(FrontEnd, AFailedRestoreLeavesNothingUnderTheOutputName) {
+    const std::string archive = copy_conformance("music-q8");
+    Bytes bytes = read_bytes(archive);
+    bytes.resize(bytes.size() / 2);
+    write_bytes(archive, bytes);
+    const ChildRun run = front({"-d", archive});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "talvo-pack: " + archive + ": Unexpected end of archive!")) << run.err;
+    EXPECT_TRUE(contains(run.err, "item 1 (stream, serial 0000006a)")) << run.err;
+    EXPECT_EQ(names(), std::vector<std::string>{"music-q8.ogg.talvo"}) << "no output, no temporary file";
+}
+
+#ifndef _WIN32
+TEST_F(FrontEnd, AnInterruptedRestoreLeavesNothingBehind) {
+    const Bytes archive = read_bytes(test_data_dir("conformance") / "music-q8.talvo");
+    for (int signal_number : {SIGINT, SIGTERM}) {
+        int feed[2];
+        ASSERT_EQ(pipe(feed), 0);
+        const pid_t child =
+            start_child(program_path("talvo-pack"), {"-d", "-", "-o", path("out.ogg")}, io_, feed[0]);
+        close(feed[0]);
+        ASSERT_GT(child, 0);
+        // Half the archive, then the pipe stays open: the restore waits for the rest with its
+        // temporary output open.
+        ASSERT_EQ(write(feed[1], archive.data(), archive.size() / 2),
+                  static_cast<ssize_t>(archive.size() / 2));
+        bool temp_seen = false;
+        for (int i = 0; i < 500 && !temp_seen; ++i) {
+            temp_seen = !names().empty();
+            if (!temp_seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(temp_seen);
+        kill(child, signal_number);
+        EXPECT_EQ(wait_child(child), 128 + signal_number);
+        close(feed[1]);
+        EXPECT_EQ(names(), std::vector<std::string>{}) << "signal " << signal_number;
+    }
+}
+
+TEST_F(FrontEnd, RealPipesBothWays) {
+    const std::string archive = copy_conformance("gaps-stereo-lib");
+    const std::string pack = program_path("talvo-pack");
+    const std::string restored = path("piped.ogg");
+    const std::string command = "cat '" + archive + "' | '" + pack + "' -dc - | cat > '" + restored + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(read_bytes(restored), conformance_ogg("gaps-stereo-lib"));
+    const std::string round =
+        "cat '" + restored + "' | '" + pack + "' -q -c - | '" + pack + "' -d > '" + path("round.ogg") + "'";
+    ASSERT_EQ(std::system(round.c_str()), 0);
+    EXPECT_EQ(read_bytes(path("round.ogg")), conformance_ogg("gaps-stereo-lib"));
+}
+#endif
+
+TEST_F(FrontEnd, StandardStreamsCarryArchivesAndOggFilesAsBytes) {
+    const std::string archive = copy_conformance("speech-silence-q1");
+    ChildRun run = front({"-dc", "-"}, archive);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(run.out ==
+                std::string(reinterpret_cast<const char*>(conformance_ogg("speech-silence-q1").data()),
+                            conformance_ogg("speech-silence-q1").size()));
+    run = front({"-d"}, archive); // no operand: the archive comes from standard input
+    EXPECT_EQ(run.out.size(), conformance_ogg("speech-silence-q1").size());
+
+    write_bytes(path("song.ogg"), conformance_ogg("speech-silence-q1"));
+    run = front({"-q", "-c", path("song.ogg")});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    write_bytes(path("song.talvo"), Bytes(run.out.begin(), run.out.end()));
+    EXPECT_EQ(front({"-t", path("song.talvo")}).exit_code, 0);
+    EXPECT_EQ(names(), (std::vector<std::string>{"song.ogg", "song.talvo", "speech-silence-q1.ogg.talvo"}));
+
+    // Several archives to standard output come out one after the other, whatever the thread count.
+    const std::string second = copy_conformance("tone-8k-qm1");
+    run = front({"-dc", "-j", "4", archive, second, archive});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    Bytes expected = conformance_ogg("speech-silence-q1");
+    for (const Bytes& part : {conformance_ogg("tone-8k-qm1"), conformance_ogg("speech-silence-q1")})
+        expected.insert(expected.end(), part.begin(), part.end());
+    EXPECT_TRUE(Bytes(run.out.begin(), run.out.end()) == expected);
+    fs::remove(second);
+
+    run = front({"-c", path("song.ogg"), path("song.ogg")});
+    EXPECT_EQ(run.exit_code, 2) << "several archives on standard output would be one broken archive";
+    EXPECT_EQ(run.out, "");
+}
+
+TEST_F(FrontEnd, SeveralFilesWithOneFailingAreAllDoneAndReportedInOrder) {
+    std::vector<std::string> archives;
+    for (const char* name : {"gaps-mono-q3", "managed-64k", "native-encoder", "surround-q4"})
+        archives.push_back(copy_conformance(name));
+    Bytes cut = read_bytes(archives[1]);
+    cut.resize(cut.size() / 3);
+    write_bytes(archives[1], cut);
+    std::vector<std::string> args = {
+        "-d", "-j", "4", archives[0], archives[1], path("missing.talvo"), archives[2], archives[3]};
+    const ChildRun run = front(args);
+    EXPECT_EQ(run.exit_code, 1);
+    for (const char* name : {"gaps-mono-q3", "native-encoder", "surround-q4"})
+        EXPECT_EQ(read_bytes(path(std::string(name) + ".ogg")), conformance_ogg(name)) << name;
+    EXPECT_FALSE(fs::exists(path("managed-64k.ogg")));
+    const size_t cut_line = run.err.find(archives[1]), missing_line = run.err.find("missing.talvo");
+    ASSERT_NE(cut_line, std::string::npos) << run.err;
+    ASSERT_NE(missing_line, std::string::npos) << run.err;
+    EXPECT_LT(cut_line, missing_line) << "messages follow the order of the inputs";
+}
+
+TEST_F(FrontEnd, TestAndListFindDamageAndSayWhere) {
+    // A stream that is not Vorbis: the packer stores its pages verbatim in a raw item.
+    Bytes ogg = ogg_page(0x1234, 0, 2, "first page, stored raw");
+    const Bytes last = ogg_page(0x1234, 1, 4, "second page, stored raw");
+    ogg.insert(ogg.end(), last.begin(), last.end());
+    write_bytes(path("plain.ogg"), ogg);
+    ASSERT_EQ(front({"-q", path("plain.ogg")}).exit_code, 0);
+    const std::string archive = path("plain.ogg.talvo");
+    EXPECT_EQ(front({"-t", archive}).exit_code, 0);
+    ChildRun run = front({"-l", archive});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, "raw     00001234")) << run.out;
+    EXPECT_TRUE(contains(run.out, "2 whole Ogg pages, checksums checked")) << run.out;
+
+    Bytes damaged = read_bytes(archive);
+    const std::string needle = "second page";
+    auto at = std::search(damaged.begin(), damaged.end(), needle.begin(), needle.end());
+    ASSERT_NE(at, damaged.end());
+    *at ^= 0x20;
+    write_bytes(archive, damaged);
+    run = front({"-t", archive});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "item 1 (raw, serial 00001234): Ogg pages with a wrong checksum (1 of 2)"))
+        << run.err;
+    run = front({"-l", archive});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.out, "FAILED")) << run.out;
+    EXPECT_EQ(front({"-d", "-o", path("restored.ogg"), archive}).exit_code, 0)
+        << "restoring gives back what was stored, as talvo does";
+    fs::remove(path("restored.ogg"));
+
+    // A modelled stream damaged inside: the item is named with what the codecs met.
+    const std::string flipped = copy_conformance("music-q8");
+    Bytes bits = read_bytes(flipped);
+    bits[5000] ^= 0xFF;
+    write_bytes(flipped, bits);
+    run = front({"-t", flipped});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "item 1 (stream, serial 0000006a): restored incompletely (the codecs met"))
+        << run.err;
+    fs::remove(flipped);
+
+    // A modelled stream cut short: listed as far as it goes, the failed item named.
+    const std::string music = copy_conformance("music-q8");
+    Bytes cut = read_bytes(music);
+    cut.resize(cut.size() / 2);
+    write_bytes(music, cut);
+    run = front({"-t", music});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "Unexpected end of archive!")) << run.err;
+    run = front({"-lv", music});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.out, "128 codebook slots")) << run.out;
+    EXPECT_TRUE(contains(run.out, "FAILED")) << run.out;
+    EXPECT_EQ(names().size(), 3u) << "testing and listing write nothing";
+}
+
+TEST_F(FrontEnd, ListShowsSettingsItemsAndStreamDetails) {
+    const std::string archive = copy_conformance("gaps-mono-q3");
+    const ChildRun run = front({"-l", "-v", archive});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, "16 codebook slots, statistics fresh per stream")) << run.out;
+    EXPECT_TRUE(contains(run.out, "stream  00000065")) << run.out;
+    EXPECT_TRUE(contains(run.out, "headers coded")) << run.out;
+    EXPECT_TRUE(contains(run.out, "codebooks 35, slots used 10, pages 6, packets 125")) << run.out;
+    EXPECT_TRUE(contains(run.out, "1 items")) << run.out;
+
+    const Bytes repeated = load_sample("repeated3.ogg");
+    if (repeated.empty()) GTEST_SKIP() << "samples missing";
+    write_bytes(path("rep.ogg"), repeated);
+    ASSERT_EQ(front({"-q", path("rep.ogg")}).exit_code, 0);
+    const ChildRun list = front({"-l", path("rep.ogg.talvo")});
+    EXPECT_TRUE(contains(list.out, "repeat  00000066")) << list.out;
+    EXPECT_TRUE(contains(list.out, "stream repeated")) << list.out;
+}
+
+TEST_F(FrontEnd, ConformanceArchivesRestoreThroughTheFrontEnd) {
+    const auto pairs = archive_pairs(test_data_dir("conformance"));
+    ASSERT_EQ(pairs.size(), 8u);
+    std::vector<std::string> args = {"-d", "-j", "2"};
+    for (const ArchivePair& pair : pairs)
+        args.push_back(copy_conformance(pair.name));
+#ifdef _WIN32
+    args.resize(3);
+    args.push_back(path("*.talvo")); // cmd.exe leaves patterns to the program
+#endif
+    const ChildRun run = front(args);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    for (const ArchivePair& pair : pairs)
+        EXPECT_EQ(read_bytes(path(pair.name + ".ogg")), read_bytes(pair.ogg)) << pair.name;
+}
+
+TEST_F(FrontEnd, UnicodeFileNames) {
+    const std::string name = "s\xc3\xa5ng \xe2\x99\xab \xd0\xb6.ogg";
+    fs::copy_file(test_data_dir("conformance") / "tone-8k-qm1.talvo", dir_ / utf8_path(name + ".talvo"));
+    ChildRun run = front({"-d", path(name + ".talvo")});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(read_bytes(dir_ / utf8_path(name)), conformance_ogg("tone-8k-qm1"));
+    fs::remove(dir_ / utf8_path(name + ".talvo"));
+    run = front({"-q", path(name)});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(fs::exists(dir_ / utf8_path(name + ".talvo")));
+}
+
+} // namespace
