@@ -206,6 +206,7 @@ bool pack_stream_item(StreamDriver& driver, const OggPage* pages, size_t count,
         Packing d{&data}, p{&page}, a{&aux}, c{&control};
         ok = code_vorbis_stream(d, p, a, c, ctx);
     }
+    if (driver.slots.used_count > driver.peak_slots) driver.peak_slots = driver.slots.used_count;
     release_vorbis_setup(driver.setup);
     if (ok && choices.remember)
         store_add_record(driver.stream_store, start, store_size(driver.stream_store) - start);

@@ -35,6 +35,9 @@ struct StreamDriver {
     ZeroedBlock<uint8_t> scratch_small;
     std::vector<uint8_t> data_buffer; // the streamed data sub-stream's window, reused by every item
     bool pristine = true;
+    // Packing: the most codebook slots any stream has held at once. Below the capacity, no slot was
+    // ever recycled, and a larger table would have coded exactly the same decisions.
+    int32_t peak_slots = 0;
     std::unique_ptr<StreamContext> ctx;
     VorbisSetup setup;
     int32_t capacity = 16;
