@@ -8,11 +8,6 @@
 
 namespace {
 
-size_t memory_index(int r4, int pass, int32_t position, int lane) {
-    return (static_cast<size_t>(r4) << 18) + (static_cast<size_t>(pass) << 15) +
-           4 * static_cast<size_t>(position) + static_cast<size_t>(lane);
-}
-
 uint32_t magnitude_of_value(int32_t v) {
     return v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
 }
@@ -25,6 +20,116 @@ struct ValueSite {
 };
 
 constexpr int kMaxVectorValues = 64;
+
+// The decisions of residue values in one direction. Unpacking holds the data decoder in locals for a
+// whole vector (LocalDecoder); finish() hands its state back.
+template <class Dir> struct ResidueBits;
+
+template <> struct ResidueBits<Packing> {
+    Packing& d;
+    explicit ResidueBits(Packing& dir) : d(dir) {}
+    int bit(uint16_t& prob, int known) { return d.bit(prob, known); }
+    uint32_t tree(uint16_t* probs, int n, uint32_t known) { return d.tree(probs, n, known); }
+    void finish() {}
+};
+
+template <> struct ResidueBits<Unpacking> {
+    LocalDecoder dec;
+    explicit ResidueBits(Unpacking& dir) : dec(*dir.rc) {}
+    int bit(uint16_t& prob, int /*known*/) { return dec.bit(prob); }
+    uint32_t tree(uint16_t* probs, int n, uint32_t /*known*/) { return dec.tree(probs, n); }
+    void finish() { dec.store(); }
+};
+
+// ResidueState in locals for a vector, so that stores into the residue memory (bytes, which may alias
+// anything) do not force it to be reloaded for every value.
+struct ResidueLocals {
+    int last_nonzero;
+    int last_class;
+    int last_slot;
+    uint8_t sign_history[4];
+
+    explicit ResidueLocals(const ResidueState& st)
+        : last_nonzero(st.last_nonzero), last_class(st.last_class),
+          last_slot(st.last_slot), sign_history{st.sign_history[0], st.sign_history[1], st.sign_history[2],
+                                                st.sign_history[3]} {}
+
+    void store(ResidueState& st) const {
+        st.last_nonzero = static_cast<uint8_t>(last_nonzero);
+        st.last_class = static_cast<uint8_t>(last_class);
+        st.last_slot = static_cast<uint8_t>(last_slot);
+        for (int lane = 0; lane < 4; ++lane)
+            st.sign_history[lane] = sign_history[lane];
+    }
+};
+
+// What one vector's values share: the slot's probability block and the residue memory of this pass
+// and of the pass before (the same for pass 0, which sees the previous packet's pass 0).
+struct VectorModels {
+    uint16_t* block;
+    const uint8_t* previous;
+    uint8_t* current;
+    int r4;
+    int slot;
+};
+
+VectorModels vector_models(StreamContext& ctx, int r4, int slot, int pass) {
+    uint8_t* base = ctx.scratch_large + (static_cast<size_t>(r4) << 18);
+    return {ctx.packet_probs + slot_block_offset(slot),
+            base + (static_cast<size_t>(pass > 0 ? pass - 1 : 0) << 15),
+            base + (static_cast<size_t>(pass) << 15), r4, slot};
+}
+
+// One residue value at (position, lane) of a vector; see code_residue_value.
+template <class Bits>
+[[gnu::always_inline]] inline int32_t residue_value(Bits& bits, ResidueLocals& st, const VectorModels& m,
+                                                    int32_t position, int lane, int32_t known) {
+    const size_t at = 4 * static_cast<size_t>(position) + static_cast<size_t>(lane);
+    const uint8_t e = m.previous[at];
+    uint16_t* block = m.block;
+    const int r4 = m.r4;
+    const uint32_t magnitude = magnitude_of_value(known);
+    const int same_slot = st.last_slot == m.slot ? 1 : 0;
+    const int empty = e == 0 ? 1 : 0;
+
+    const int nonzero = bits.bit(
+        block[slot_nonzero_prob(r4, position, lane, st.last_nonzero, (e & 7) == 0 ? 1 : 0, same_slot)],
+        magnitude != 0);
+    // A zero value is a coded value too: the next value's same-slot context looks at it. Archives made
+    // by other packers cannot be restored when only nonzero values set the slot.
+    st.last_slot = m.slot;
+    if (!nonzero) {
+        m.current[at] = 0;
+        if (lane == 0) st.last_nonzero = st.last_class = 0;
+        return 0;
+    }
+    const int b = ilog(static_cast<uint32_t>(position));
+    const int sign =
+        bits.bit(block[slot_sign_prob(r4, lane, st.sign_history[lane], st.last_nonzero, b, e >> 7, empty)],
+                 known < 0 ? 1 : 0);
+    st.sign_history[lane] = static_cast<uint8_t>(((st.sign_history[lane] << 1) | sign) & 3);
+    if (lane == 0) st.last_nonzero = 1;
+    const int one =
+        bits.bit(block[slot_one_prob(r4, lane, sign, st.last_class, b, empty)], magnitude == 1 ? 1 : 0);
+    uint32_t value = 1;
+    uint8_t state = 0;
+    if (one) {
+        state = static_cast<uint8_t>(sign * 128 + 1);
+        if (lane == 0) st.last_class = 1;
+    } else {
+        const uint32_t known_class = magnitude >= 2 ? static_cast<uint32_t>(ilog(magnitude) - 2) : 0;
+        const int k =
+            static_cast<int>(bits.tree(block + slot_class_tree(r4, lane, st.last_class), 3, known_class));
+        uint16_t* mantissa = block + slot_mantissa_table(r4, lane, k, st.last_class);
+        for (int i = k; i >= 0; --i)
+            value = 2 * value + static_cast<uint32_t>(
+                                    bits.bit(mantissa[value & 3], static_cast<int>((magnitude >> i) & 1)));
+        state = static_cast<uint8_t>(sign * 128 + k + 2);
+        if (lane == 0) st.last_class = k + 2;
+    }
+    m.current[at] = state;
+    return sign ? -static_cast<int32_t>(value) : static_cast<int32_t>(value);
+}
 
 // Tuple codes and class words of long vectors are kept from overflowing: anything beyond every table
 // is refused alike.
@@ -95,22 +200,27 @@ int code_vector(Dir& d, StreamContext& ctx, int book_number, int r4, int pass, i
     const int64_t radix = book.value_radix;
     int64_t code = 0;
     int64_t divisor = 1;
+    ResidueBits<Dir> bits(d);
+    ResidueLocals st(setup.residue_state);
+    const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
     for (int i = 0; i < count; ++i) {
         int32_t known = 0;
         if constexpr (Dir::packing) {
             known = book.stored_values[static_cast<size_t>((entry / divisor) % lookup_values)] -
                     static_cast<int32_t>(radix / 2);
             if (divisor <= entry) divisor *= lookup_values;
-            if (sites[i].coded && magnitude_of_value(known) > kMaxResidueMagnitude)
+            if (sites[i].coded && magnitude_of_value(known) > kMaxResidueMagnitude) {
+                st.store(setup.residue_state);
                 return refuse_residue<Dir>(ctx);
+            }
         }
         code = saturate(code * radix);
         if (sites[i].coded)
-            code = saturate(code +
-                            code_residue_value(d, ctx, r4, book.model_slot, pass, sites[i].position,
-                                               sites[i].lane, known) +
+            code = saturate(code + residue_value(bits, st, models, sites[i].position, sites[i].lane, known) +
                             radix / 2);
     }
+    bits.finish();
+    st.store(setup.residue_state);
     if (code < 0 || code >= book.tuple_count) {
         if constexpr (!Dir::packing) report_event(ctx.events, CodecEvent::ResidueValueOverflow);
         return refuse_residue<Dir>(ctx);
@@ -288,53 +398,12 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
 template <class Dir>
 int32_t code_residue_value(Dir& d, StreamContext& ctx, int r4, int slot, int pass, int32_t position, int lane,
                            int32_t known) {
-    ResidueState& st = ctx.setup->residue_state;
-    uint8_t* memory = ctx.scratch_large;
-    const uint8_t e = memory[memory_index(r4, pass > 0 ? pass - 1 : 0, position, lane)];
-    const size_t here = memory_index(r4, pass, position, lane);
-    uint16_t* block = ctx.packet_probs + slot_block_offset(slot);
-    const uint32_t magnitude = magnitude_of_value(known);
-    const int same_slot = st.last_slot == slot ? 1 : 0;
-    const int empty = e == 0 ? 1 : 0;
-
-    const int nonzero =
-        d.bit(block[slot_nonzero_prob(r4, position, lane, st.last_nonzero, (e & 7) == 0 ? 1 : 0, same_slot)],
-              magnitude != 0);
-    if (!nonzero) {
-        memory[here] = 0;
-        if (lane == 0) st.last_nonzero = st.last_class = 0;
-        // A zero value is a coded value too: the next value's same-slot context looks at it. Archives
-        // made by other packers cannot be restored when only nonzero values set the slot.
-        st.last_slot = static_cast<uint8_t>(slot);
-        return 0;
-    }
-    const int b = ilog(static_cast<uint32_t>(position));
-    const int sign =
-        d.bit(block[slot_sign_prob(r4, lane, st.sign_history[lane], st.last_nonzero, b, e >> 7, empty)],
-              known < 0 ? 1 : 0);
-    st.sign_history[lane] = static_cast<uint8_t>(((st.sign_history[lane] << 1) | sign) & 3);
-    if (lane == 0) st.last_nonzero = 1;
-    const int one =
-        d.bit(block[slot_one_prob(r4, lane, sign, st.last_class, b, empty)], magnitude == 1 ? 1 : 0);
-    uint32_t value = 1;
-    uint8_t state = 0;
-    if (one) {
-        state = static_cast<uint8_t>(sign * 128 + 1);
-        if (lane == 0) st.last_class = 1;
-    } else {
-        const uint32_t known_class = magnitude >= 2 ? static_cast<uint32_t>(ilog(magnitude) - 2) : 0;
-        const int k =
-            static_cast<int>(d.tree(block + slot_class_tree(r4, lane, st.last_class), 3, known_class));
-        uint16_t* mantissa = block + slot_mantissa_table(r4, lane, k, st.last_class);
-        for (int i = k; i >= 0; --i)
-            value = 2 * value +
-                    static_cast<uint32_t>(d.bit(mantissa[value & 3], static_cast<int>((magnitude >> i) & 1)));
-        state = static_cast<uint8_t>(sign * 128 + k + 2);
-        if (lane == 0) st.last_class = static_cast<uint8_t>(k + 2);
-    }
-    memory[here] = state;
-    st.last_slot = static_cast<uint8_t>(slot);
-    return sign ? -static_cast<int32_t>(value) : static_cast<int32_t>(value);
+    ResidueBits<Dir> bits(d);
+    ResidueLocals st(ctx.setup->residue_state);
+    const int32_t value = residue_value(bits, st, vector_models(ctx, r4, slot, pass), position, lane, known);
+    bits.finish();
+    st.store(ctx.setup->residue_state);
+    return value;
 }
 
 template <class Dir>

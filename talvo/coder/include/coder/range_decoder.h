@@ -81,6 +81,64 @@ inline int decode_bit(RangeDecoder& dec, uint16_t& prob) {
     return 1;
 }
 
+// A decoder's state held in locals for a run of decisions (a residue vector): what the loop stores into
+// models or output cannot alias it, so the compiler keeps it in registers instead of reloading it
+// around every bit. Decodes exactly as decode_bit on the decoder it was made from; store() must be
+// called before that decoder is used again.
+struct LocalDecoder {
+    uint32_t code;
+    uint32_t range;
+    const uint8_t* cursor;
+    const uint8_t* buffer_end;
+    RangeDecoder* home;
+
+    explicit LocalDecoder(RangeDecoder& dec)
+        : code(dec.code), range(dec.range), cursor(dec.cursor), buffer_end(dec.buffer_end), home(&dec) {}
+
+    void store() const {
+        home->code = code;
+        home->range = range;
+        home->cursor = cursor;
+    }
+
+    void normalise() {
+        do {
+            code = (code << 8) | *cursor;
+            range <<= 8;
+            if (cursor + 1 < buffer_end) {
+                ++cursor;
+            } else {
+                home->cursor = cursor;
+                advance_decoder_buffer(*home);
+                cursor = home->cursor;
+                buffer_end = home->buffer_end;
+            }
+        } while (range < (1u << 24));
+    }
+
+    int bit(uint16_t& prob) {
+        if (range < (1u << 24)) normalise();
+        const uint32_t p = probability_of(prob);
+        const uint32_t bound = (range >> 16) * p;
+        if (code < bound) {
+            range = bound;
+            prob = stored_probability(p + ((0xFFFFu - p) >> kProbShift));
+            return 0;
+        }
+        code -= bound;
+        range -= bound;
+        prob = stored_probability(p - (p >> kProbShift));
+        return 1;
+    }
+
+    uint32_t tree(uint16_t* probs, int n) {
+        uint32_t node = 1;
+        for (int i = 0; i < n; ++i)
+            node = 2 * node + static_cast<uint32_t>(bit(probs[node]));
+        return node - (1u << n);
+    }
+};
+
 // Bit tree over probs[1 .. 2^n - 1], most significant bit first.
 inline uint32_t decode_tree(RangeDecoder& dec, uint16_t* probs, int n) {
     uint32_t node = 1;
