@@ -63,6 +63,22 @@ struct ResidueLocals {
     }
 };
 
+// The decisions and the residue state of one partition's vectors, held in locals from construction to
+// destruction (every way out of the partition hands them back). Nothing else may use the data decoder
+// meanwhile.
+template <class Dir> struct ResidueCoder {
+    ResidueBits<Dir> bits;
+    ResidueLocals st;
+    ResidueState& home;
+    ResidueCoder(Dir& d, ResidueState& state) : bits(d), st(state), home(state) {}
+    ~ResidueCoder() {
+        bits.finish();
+        st.store(home);
+    }
+    ResidueCoder(const ResidueCoder&) = delete;
+    ResidueCoder& operator=(const ResidueCoder&) = delete;
+};
+
 // What one vector's values share: the slot's probability block and the residue memory of this pass
 // and of the pass before (the same for pass 0, which sees the previous packet's pass 0).
 struct VectorModels {
@@ -177,8 +193,8 @@ template <class Dir> bool packet_cut_here(StreamContext& ctx, const CodewordDeco
 
 // One vector: its values at `sites`, then the codeword of the entry they name.
 template <class Dir>
-int code_vector(Dir& d, StreamContext& ctx, int book_number, int r4, int pass, int count,
-                const ValueSite* sites) {
+[[gnu::always_inline]] inline int code_vector(ResidueCoder<Dir>& rc, StreamContext& ctx, int book_number,
+                                              int r4, int pass, int count, const ValueSite* sites) {
     VorbisSetup& setup = *ctx.setup;
     const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
     const CodewordDecoder* decoder = nullptr;
@@ -200,8 +216,6 @@ int code_vector(Dir& d, StreamContext& ctx, int book_number, int r4, int pass, i
     const int64_t radix = book.value_radix;
     int64_t code = 0;
     int64_t divisor = 1;
-    ResidueBits<Dir> bits(d);
-    ResidueLocals st(setup.residue_state);
     const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
     for (int i = 0; i < count; ++i) {
         int32_t known = 0;
@@ -209,18 +223,15 @@ int code_vector(Dir& d, StreamContext& ctx, int book_number, int r4, int pass, i
             known = book.stored_values[static_cast<size_t>((entry / divisor) % lookup_values)] -
                     static_cast<int32_t>(radix / 2);
             if (divisor <= entry) divisor *= lookup_values;
-            if (sites[i].coded && magnitude_of_value(known) > kMaxResidueMagnitude) {
-                st.store(setup.residue_state);
+            if (sites[i].coded && magnitude_of_value(known) > kMaxResidueMagnitude)
                 return refuse_residue<Dir>(ctx);
-            }
         }
         code = saturate(code * radix);
         if (sites[i].coded)
-            code = saturate(code + residue_value(bits, st, models, sites[i].position, sites[i].lane, known) +
+            code = saturate(code +
+                            residue_value(rc.bits, rc.st, models, sites[i].position, sites[i].lane, known) +
                             radix / 2);
     }
-    bits.finish();
-    st.store(setup.residue_state);
     if (code < 0 || code >= book.tuple_count) {
         if constexpr (!Dir::packing) report_event(ctx.events, CodecEvent::ResidueValueOverflow);
         return refuse_residue<Dir>(ctx);
@@ -307,6 +318,7 @@ int residue_types_0_1(Dir& d, StreamContext& ctx, const Residue& residue, int ty
                     const int32_t offset = static_cast<int32_t>(residue.begin) + partition * size;
                     const int dims = book.dimensions;
                     ValueSite sites[kMaxVectorValues];
+                    ResidueCoder<Dir> rc(d, setup.residue_state);
                     if (type == 0) {
                         const int32_t step = size / dims;
                         for (int32_t k = 0; k < step; ++k) {
@@ -317,7 +329,7 @@ int residue_types_0_1(Dir& d, StreamContext& ctx, const Residue& residue, int ty
                             if (count < 0) count = 0;
                             for (int32_t j = 0; j < count; ++j)
                                 sites[j] = {offset + j * step, 0, true};
-                            const int result = code_vector(d, ctx, book_number, r4, pass, count, sites);
+                            const int result = code_vector(rc, ctx, book_number, r4, pass, count, sites);
                             if (result != kResidueDone) return result;
                         }
                     } else {
@@ -325,7 +337,7 @@ int residue_types_0_1(Dir& d, StreamContext& ctx, const Residue& residue, int ty
                             const int32_t count = size - covered < dims ? size - covered : dims;
                             for (int32_t j = 0; j < count; ++j)
                                 sites[j] = {offset + covered + j, 0, true};
-                            const int result = code_vector(d, ctx, book_number, r4, pass, count, sites);
+                            const int result = code_vector(rc, ctx, book_number, r4, pass, count, sites);
                             if (result != kResidueDone) return result;
                         }
                     }
@@ -368,6 +380,7 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
                 const int64_t start = residue.begin + partition * size;
                 int64_t q = start % ch;
                 int64_t f = start / ch;
+                ResidueCoder<Dir> rc(d, setup.residue_state);
                 for (int64_t covered = 0; covered < size; covered += dims) {
                     int64_t count = dims;
                     if (q + f * ch + dims > total) count = total + q - f * ch;
@@ -384,7 +397,7 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
                         }
                     }
                     const int result =
-                        code_vector(d, ctx, book_number, r4, pass, static_cast<int>(count), sites);
+                        code_vector(rc, ctx, book_number, r4, pass, static_cast<int>(count), sites);
                     if (result != kResidueDone) return result;
                 }
             }
