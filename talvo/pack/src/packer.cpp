@@ -95,9 +95,27 @@ Needed replay_search(const SettingsSearch& search, size_t target, size_t& best) 
     return same_carry && previous_size == 0 ? Needed::No : Needed::Yes;
 }
 
-Needed choose_trial(const SettingsSearch& search, size_t c) {
+// Whether trial c, of the carry-over group that begins at `first`, is worth running after the group's
+// trials before it (all finished): the search's rule within one group.
+bool group_goes_on(const SettingsSearch& search, size_t first, size_t c) {
+    size_t previous_size = 0;
+    for (size_t k = first; k < c; ++k) {
+        const bool same_carry = k > first;
+        if (same_carry && previous_size == 0) continue;
+        const Trial& trial = search.trials[k];
+        if (trial.out_of_memory) return false;
+        const size_t size = trial.archive.size();
+        previous_size = same_carry && size >= previous_size ? 0 : size;
+        if (trial.peak_slots < slot_capacity(search.candidates[k])) previous_size = 0;
+    }
+    return c == first || previous_size != 0;
+}
+
+// Trial c is run unless the search cannot use it: its own group has stopped, or (as far as the other
+// group's finished trials tell) the search has ended before it.
+bool trial_wanted(const SettingsSearch& search, size_t first, size_t c) {
     size_t best = 0;
-    return replay_search(search, c, best);
+    return group_goes_on(search, first, c) && replay_search(search, c, best) != Needed::No;
 }
 
 // After every trial has finished: the winner (candidates.size() when a trial that counts ran out of
@@ -184,12 +202,7 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
         std::vector<Trial> trials(candidates.size());
         std::vector<std::atomic<uint8_t>> finished(candidates.size());
         SettingsSearch search{candidates, trials, finished};
-        run_tasks(candidates.size(), [&](size_t c, int /*worker*/) {
-            // A trial that earlier results already rule out is not run (with one worker, none is).
-            if (choose_trial(search, c) == Needed::No) {
-                finished[c].store(1, std::memory_order_release);
-                return;
-            }
+        auto run_trial = [&](size_t c) {
             Trial& trial = trials[c];
             PassSettings own = settings;
             own.flags = candidates[c];
@@ -213,7 +226,20 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
                 trial.out_of_memory = true;
             }
             trial.packed = true;
-            finished[c].store(1, std::memory_order_release);
+        };
+        // One task per carry-over setting (they are independent); within one, the slot counts go
+        // upwards, each trial only when the ones before it leave more slots worth trying.
+        std::vector<size_t> group_starts;
+        for (size_t c = 0; c < candidates.size(); ++c)
+            if (c == 0 || (candidates[c] & kFlagsCarryOver) != (candidates[c - 1] & kFlagsCarryOver))
+                group_starts.push_back(c);
+        run_tasks(group_starts.size(), [&](size_t g, int /*worker*/) {
+            const size_t first = group_starts[g];
+            const size_t end = g + 1 < group_starts.size() ? group_starts[g + 1] : candidates.size();
+            for (size_t c = first; c < end; ++c) {
+                if (trial_wanted(search, first, c)) run_trial(c);
+                finished[c].store(1, std::memory_order_release);
+            }
         });
         const size_t best = winning_trial(search);
         if (best >= trials.size() || trials[best].out_of_memory) throw std::bad_alloc();
