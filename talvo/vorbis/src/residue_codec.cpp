@@ -212,17 +212,19 @@ template <class Dir>
         original = take_codeword(ctx, *decoder);
         if (original < 0 || lookup_values == 0) return refuse_residue<Dir>(ctx);
         entry = book.sparse ? book.sorted_values[static_cast<size_t>(original)] : original;
+        if (entry < 0) return refuse_residue<Dir>(ctx);
     }
     const int64_t radix = book.value_radix;
     int64_t code = 0;
-    int64_t divisor = 1;
+    // Packing: the entry's digits base lookup_values, lowest first, are the stored values it stands for.
+    int64_t digits = entry;
     const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
     for (int i = 0; i < count; ++i) {
         int32_t known = 0;
         if constexpr (Dir::packing) {
-            known = book.stored_values[static_cast<size_t>((entry / divisor) % lookup_values)] -
+            known = book.stored_values[static_cast<size_t>(digits % lookup_values)] -
                     static_cast<int32_t>(radix / 2);
-            if (divisor <= entry) divisor *= lookup_values;
+            digits /= lookup_values;
             if (sites[i].coded && magnitude_of_value(known) > kMaxResidueMagnitude)
                 return refuse_residue<Dir>(ctx);
         }
