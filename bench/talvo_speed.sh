@@ -4,8 +4,8 @@
 # fixed cost of a 4 KB archive (CPU time, page faults) and of packing a 4 KB Ogg file, and the ratios.
 # The working tree's bench_talvo_restore adds decisions per second and the decode_bit ceiling.
 #
-# The baseline is checked out with `git worktree` under build-baseline/ (ignored) and built there in
-# Release; the working tree's programs come from build/ (scripts/build.sh native). The corpus is
+# The baseline is exported (git archive) under build-baseline/ (ignored) and built there in Release;
+# the working tree's programs come from build/ (scripts/build.sh native). The corpus is
 # generated once: oggenc at four qualities, ffmpeg's libvorbis and native encoders, and the files with
 # one-byte packets of tests/data.
 # Usage: bench/talvo_speed.sh [BASELINE_COMMIT] [CORPUS_DIR]
@@ -17,11 +17,12 @@ rounds="${ROUNDS:-40}" # small-file figures: the average of this many runs
 work="$(mktemp -d "${TMPDIR:-/tmp}/talvo_speed.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
-# 1. The baseline, in its own worktree and build directory.
+# 1. The baseline, in its own source and build directories.
 base_src="$root/build-baseline/src-$baseline"
 base_build="$root/build-baseline/build-$baseline"
-if [ ! -d "$base_src" ]; then
-  git -C "$root" worktree add --detach "$base_src" "$baseline" > /dev/null
+if [ ! -f "$base_src/CMakeLists.txt" ]; then
+  mkdir -p "$base_src"
+  git -C "$root" archive "$baseline" | tar -x -C "$base_src"
 fi
 launcher=()
 export CCACHE_BASEDIR="$base_src" CCACHE_NOHASHDIR=1 CCACHE_SLOPPINESS=pch_defines,time_macros
