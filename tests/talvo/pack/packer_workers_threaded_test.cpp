@@ -84,7 +84,7 @@ size_t threads_of_process() {
 }
 
 // An in-memory unpack (what the verification runs on a worker) reads its archive on the calling
-// thread: while it writes, the process has no other thread.
+// thread: while it writes, the process has no thread it did not have before.
 TEST(PackerWorkers, InMemoryUnpackStartsNoThread) {
     const auto dir = test_data_dir("packer-archives");
     const std::vector<uint8_t> archive = read_data_file(dir / "chained.talvo");
@@ -99,10 +99,11 @@ TEST(PackerWorkers, InMemoryUnpackStartsNoThread) {
                               w->bytes.insert(w->bytes.end(), bytes, bytes + n);
                               return true;
                           }};
-    ASSERT_EQ(threads_of_process(), 1u);
+    // Counted against the threads already there (a sanitizer's runtime may have one of its own).
+    const size_t before = threads_of_process();
     EXPECT_EQ(unpack_archive(ArchiveInput{nullptr, archive.data(), archive.size()}, sink), UnpackStatus::Ok);
     EXPECT_EQ(watch.bytes, read_data_file(dir / "chained.ogg"));
-    EXPECT_EQ(watch.most_threads, 1u);
+    EXPECT_EQ(watch.most_threads, before);
 }
 #endif
 
