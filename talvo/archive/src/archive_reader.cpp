@@ -44,7 +44,7 @@ bool fill_requested_slots(ArchiveReader& reader) {
             return false;
         }
         reader.slot_state[i].store(kSlotFilled, std::memory_order_release);
-        signal_data_ready(reader.handles);
+        if (reader.handles) signal_data_ready(reader.handles);
     }
     return true;
 }
@@ -56,12 +56,21 @@ void enter_next_slot(ArchiveReader& reader) {
     reader.slot_state[reader.slot_index].store(kSlotFree, std::memory_order_release);
     reader.slot_index = (reader.slot_index + 1) % kReaderSlotCount;
     reader.slot_data = reader.slots[reader.slot_index];
+    if (reader.fills_inline) {
+        // As the reader thread would: nothing more once the input has ended.
+        if (!reader.finished.load(std::memory_order_relaxed)) fill_requested_slots(reader);
+        // Never requested (a read past the final slot): it holds nothing.
+        if (reader.slot_state[reader.slot_index].load(std::memory_order_relaxed) < kSlotFilled) {
+            reader.exhausted = 1;
+            reader.slot_state[reader.slot_index].store(kSlotFinal, std::memory_order_relaxed);
+        }
+    }
     while (reader.slot_state[reader.slot_index].load(std::memory_order_acquire) < kSlotFilled)
         wait_data_ready(reader.handles);
     const int32_t next = (reader.slot_index + 1) % kReaderSlotCount;
     if (reader.slot_state[next].load(std::memory_order_acquire) == kSlotFree) {
         reader.slot_state[next].store(kSlotRequested, std::memory_order_release);
-        signal_slot_free(reader.handles);
+        if (reader.handles) signal_slot_free(reader.handles);
     }
     reader.slot_pos -= kReaderSlotSize;
 }
@@ -117,6 +126,7 @@ bool start(ArchiveReader& reader) {
     }
     for (int i = 0; i < kReaderSlotCount; ++i)
         reader.slots[i] = ring + static_cast<size_t>(i) * kReaderSlotSize;
+    if (reader.fills_inline) return true;
     // The thread is created last: everything it reads is in place before it starts. The backend sets
     // reader.handles before the thread runs.
     if (!reader_thread_create(reader)) {
@@ -140,6 +150,7 @@ bool reader_start_file(ArchiveReader& reader, FILE* file) {
     reader.file = file;
     reader.memory = nullptr;
     reader.memory_size = 0;
+    reader.fills_inline = false;
     return start(reader);
 }
 
@@ -147,6 +158,7 @@ bool reader_start_memory(ArchiveReader& reader, const uint8_t* data, size_t size
     reader.file = nullptr;
     reader.memory = data;
     reader.memory_size = data ? size : 0;
+    reader.fills_inline = true;
     return start(reader);
 }
 
@@ -253,6 +265,13 @@ bool reader_is_exhausted(const ArchiveReader& reader) {
 }
 
 void reader_stop(ArchiveReader& reader) {
+    if (reader.fills_inline && reader.slots[0]) {
+        reader_ring_release(reader.slots[0], kRingSize);
+        for (auto& slot : reader.slots)
+            slot = nullptr;
+        reader.slot_data = nullptr;
+        return;
+    }
     if (!reader.handles) return;
     reader.stop.store(1, std::memory_order_release);
     if (!reader.finished.load(std::memory_order_acquire)) signal_slot_free(reader.handles);

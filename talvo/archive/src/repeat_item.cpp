@@ -48,6 +48,7 @@ ItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const
     WatchedOutput watched{&output};
     const OutputSink sink{&watched, watched_write};
     Unpacking d{&control};
+    driver.pristine = false; // the serial number and store index models adapt
     const bool restored = code_repeat_item(d, *driver.models, driver.stream_store, &sink, &events, 0, 0);
     if (watched.failed) return ItemResult::WriteFailed;
     return restored ? ItemResult::Done : ItemResult::Incomplete;
@@ -56,5 +57,6 @@ ItemResult unpack_repeat_item(StreamDriver& driver, RangeDecoder& control, const
 bool pack_repeat_item(StreamDriver& driver, RangeEncoder& control, uint32_t index, uint32_t serial) {
     if (index >= static_cast<uint32_t>(driver.stream_store.record_count)) return false;
     Packing d{&control};
+    driver.pristine = false;
     return code_repeat_item(d, *driver.models, driver.stream_store, nullptr, nullptr, index, serial);
 }

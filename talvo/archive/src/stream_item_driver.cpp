@@ -21,6 +21,8 @@ constexpr int kCarryOverResets[] = {
 };
 
 bool reset_for_stream(StreamDriver& driver) {
+    // Fresh from creation, everything already holds its reset state (and its untouched pages stay so).
+    if (driver.pristine) return true;
     if (driver.carry_over) {
         for (int m : kCarryOverResets)
             reset_predictor((*driver.models)[m]);
@@ -36,8 +38,8 @@ void link_context(StreamDriver& driver, RangeDecoder* control, uint16_t* control
     links.control_decoder = control;
     links.control_probs = control_probs;
     links.models = driver.models.get();
-    links.scratch_large = driver.scratch_large.data();
-    links.scratch_small = driver.scratch_small.data();
+    links.scratch_large = driver.scratch_large.get();
+    links.scratch_small = driver.scratch_small.get();
     links.packet_probs = driver.slots.packet_probs.data();
     links.slot_table = &driver.slots;
     links.header_store = &driver.header_store;
@@ -48,17 +50,22 @@ void link_context(StreamDriver& driver, RangeDecoder* control, uint16_t* control
 }
 
 // The long-lived state a packing attempt changes, so that a stream that cannot be expressed leaves no
-// trace: the packer's state must stay what the unpacker's will be.
+// trace: the packer's state must stay what the unpacker's will be. A driver that nothing has used yet
+// needs no copy: its state is the reset state, and a reset brings it back.
 struct Snapshot {
+    bool fresh = false;
     std::unique_ptr<ModelArea> models;
     CodebookSlotTable slots;
     int32_t stream_bytes = 0, stream_records = 0, header_bytes = 0, header_records = 0;
 };
 
 bool take_snapshot(const StreamDriver& driver, Snapshot& snap) {
+    snap.fresh = driver.pristine;
     try {
-        snap.models = std::make_unique<ModelArea>(*driver.models);
-        snap.slots = driver.slots;
+        if (!snap.fresh) {
+            snap.models = std::make_unique<ModelArea>(*driver.models);
+            snap.slots = driver.slots;
+        }
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -69,13 +76,21 @@ bool take_snapshot(const StreamDriver& driver, Snapshot& snap) {
     return true;
 }
 
-void restore_snapshot(StreamDriver& driver, Snapshot& snap) {
-    *driver.models = *snap.models;
-    driver.slots = std::move(snap.slots);
+bool restore_snapshot(StreamDriver& driver, Snapshot& snap) {
+    if (snap.fresh) {
+        // Back to the state of creation (the scratch areas are cleared by the next stream, since the
+        // driver is no longer pristine).
+        reset_models(*driver.models, kModelAreaRecords);
+        if (!init_slot_table(driver.slots, driver.capacity, driver.age_shift)) return false;
+    } else {
+        *driver.models = *snap.models;
+        driver.slots = std::move(snap.slots);
+    }
     driver.stream_store.data_end = driver.stream_store.buffer + snap.stream_bytes;
     driver.stream_store.record_count = snap.stream_records;
     driver.header_store.data_end = driver.header_store.buffer + snap.header_bytes;
     driver.header_store.record_count = snap.header_records;
+    return true;
 }
 
 } // namespace
@@ -84,18 +99,22 @@ StreamDriver* create_stream_driver(int slot_selector, bool carry_over) {
     auto* driver = new (std::nothrow) StreamDriver;
     if (!driver) return nullptr;
     try {
-        driver->models = std::make_unique<ModelArea>();
         driver->ctx = std::make_unique<StreamContext>();
-        driver->scratch_large.assign(kResidueMemoryBytes, 0);
-        driver->scratch_small.assign(kFloorClassMemoryBytes, 0);
     } catch (const std::bad_alloc&) {
+        delete driver;
+        return nullptr;
+    }
+    // Zero pages: the models in their reset state, and the scratch areas cleared.
+    driver->models = allocate_zeroed<ModelArea>(1);
+    driver->scratch_large = allocate_zeroed<uint8_t>(kResidueMemoryBytes);
+    driver->scratch_small = allocate_zeroed<uint8_t>(kFloorClassMemoryBytes);
+    if (!driver->models || !driver->scratch_large || !driver->scratch_small) {
         delete driver;
         return nullptr;
     }
     driver->capacity = int32_t{1} << (slot_selector + 4);
     driver->age_shift = slot_selector + 4;
     driver->carry_over = carry_over;
-    reset_models(*driver->models, kModelAreaRecords);
     if (!init_slot_table(driver->slots, driver->capacity, driver->age_shift)) {
         delete driver;
         return nullptr;
@@ -131,13 +150,23 @@ ItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, Range
     init_decoder(ctx.aux_decoder, aux_block, static_cast<int32_t>(aux_length));
     init_decoder(ctx.page_decoder, page_block, static_cast<int32_t>(page_length));
     const uint32_t data_length = read_length(reader);
-    std::vector<uint8_t> data_buffer(kDataBufferBytes);
-    init_streamed_decoder(ctx.data_decoder, &reader.byte_source, data_buffer.data(), kDataBufferBytes,
+    if (driver.data_buffer.size() < kDataBufferBytes) {
+        try {
+            driver.data_buffer.resize(kDataBufferBytes);
+        } catch (const std::bad_alloc&) {
+            std::free(aux_block);
+            std::free(page_block);
+            link_context(driver, nullptr, nullptr, OutputSink{}, nullptr);
+            return ItemResult::OutOfMemory;
+        }
+    }
+    init_streamed_decoder(ctx.data_decoder, &reader.byte_source, driver.data_buffer.data(), kDataBufferBytes,
                           static_cast<int32_t>(data_length > 0x7FFFFFFFu ? 0x7FFFFFFFu : data_length));
     open_page_buffer(ctx);
 
     bool ok = reset_for_stream(driver);
-    prepare_vorbis_stream(ctx, driver.setup);
+    prepare_vorbis_stream(ctx, driver.setup, driver.pristine);
+    driver.pristine = false;
     if (ok) {
         Unpacking data{&ctx.data_decoder}, page{&ctx.page_decoder}, aux{&ctx.aux_decoder}, ctl{&control};
         ok = code_vorbis_stream(data, page, aux, ctl, ctx);
@@ -167,7 +196,8 @@ bool pack_stream_item(StreamDriver& driver, const OggPage* pages, size_t count,
     ctx.remember_stream = choices.remember ? 1 : 0;
     const int32_t start = store_size(driver.stream_store);
     bool ok = set_original_pages(ctx, pages, static_cast<int32_t>(count), &page) && reset_for_stream(driver);
-    prepare_vorbis_stream(ctx, driver.setup);
+    prepare_vorbis_stream(ctx, driver.setup, driver.pristine);
+    driver.pristine = false;
     const bool copy = choices.header_copy >= 0;
     driver.setup.packing_header_record = copy ? static_cast<uint32_t>(choices.header_copy) : 0;
     driver.setup.packing_header_pages = copy ? choices.header_copy_pages : 0;
@@ -176,10 +206,12 @@ bool pack_stream_item(StreamDriver& driver, const OggPage* pages, size_t count,
         Packing d{&data}, p{&page}, a{&aux}, c{&control};
         ok = code_vorbis_stream(d, p, a, c, ctx);
     }
+    if (driver.slots.used_count > driver.peak_slots) driver.peak_slots = driver.slots.used_count;
     release_vorbis_setup(driver.setup);
     if (ok && choices.remember)
         store_add_record(driver.stream_store, start, store_size(driver.stream_store) - start);
     link_context(driver, nullptr, nullptr, OutputSink{}, nullptr);
-    if (!ok) restore_snapshot(driver, snap);
+    // A table that cannot be set up again cannot be what the unpacker holds: packing fails as a whole.
+    if (!ok && !restore_snapshot(driver, snap)) throw std::bad_alloc();
     return ok;
 }

@@ -1,5 +1,7 @@
 #include "coder/range_encoder.h"
 
+std::vector<uint32_t>* g_decision_trace = nullptr;
+
 void init_encoder(RangeEncoder& enc) {
     enc = RangeEncoder{};
 }

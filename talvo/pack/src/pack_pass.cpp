@@ -280,7 +280,7 @@ std::vector<RunPlan> plan_runs(const uint8_t* data, const OggScan& scan) {
 
 std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& scan,
                                const std::vector<RunPlan>& plans, const PassSettings& settings,
-                               std::vector<PackedRun>& runs) {
+                               std::vector<PackedRun>& runs, int32_t* peak_slots) {
     Pass pass{data, scan, plans, settings, {}, {}};
     pass.driver.reset(create_stream_driver(settings.flags & kFlagsSlotSelectorMask,
                                            (settings.flags & kFlagsCarryOver) != 0));
@@ -299,5 +299,6 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
     }
     flush_raw(pass);
     if (settings.progress) settings.progress(settings.progress_context, size, size);
+    if (peak_slots) *peak_slots = pass.driver->peak_slots;
     return writer_finish(pass.writer);
 }

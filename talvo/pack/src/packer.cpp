@@ -5,8 +5,10 @@
 #include "pack/ogg_scan.h"
 #include "pack/pack_pass.h"
 #include "unpack/unpacker.h"
+#include "workers/worker_pool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -34,6 +36,95 @@ std::vector<uint8_t> candidate_flags(const PackOptions& options, size_t vorbis_r
         for (int s : selectors)
             flags.push_back(flags_of(s, carry));
     return flags;
+}
+
+// One settings trial of the search.
+struct Trial {
+    bool packed = false;
+    bool out_of_memory = false;
+    std::vector<uint8_t> archive;
+    std::vector<PackedRun> runs;
+    std::vector<bool> larger; // runs stored raw because their modelled form was larger
+    int32_t peak_slots = 0;
+};
+
+struct SettingsSearch {
+    const std::vector<uint8_t>& candidates;
+    std::vector<Trial>& trials;
+    std::vector<std::atomic<uint8_t>>& finished; // trials[c] is complete (or was not needed)
+};
+
+enum class Needed : uint8_t { Yes, No, Unknown };
+
+int32_t slot_capacity(uint8_t flags) {
+    return int32_t{1} << ((flags & kFlagsSlotSelectorMask) + 4);
+}
+
+bool anything_modelled(const std::vector<PackedRun>& runs) {
+    return std::any_of(runs.begin(), runs.end(),
+                       [](const PackedRun& r) { return r.kind != ItemChoice::Raw; });
+}
+
+// The search in candidate order, over the trials finished so far: slot counts are tried upwards per
+// carry-over setting and no further once more slots stop helping, which they cannot when the last
+// trial never filled its table (a larger table then codes the very same decisions, so its archive has
+// the same size); nothing modelled ends the search. Returns whether trial `target` counts (Unknown
+// while an earlier trial it depends on is still running), and sets `best` to the smallest archive of
+// the trials before it that count.
+Needed replay_search(const SettingsSearch& search, size_t target, size_t& best) {
+    const std::vector<uint8_t>& candidates = search.candidates;
+    best = candidates.size();
+    size_t previous_size = 0;
+    for (size_t c = 0; c < target; ++c) {
+        const bool same_carry =
+            c > 0 && (candidates[c] & kFlagsCarryOver) == (candidates[c - 1] & kFlagsCarryOver);
+        if (same_carry && previous_size == 0) continue; // more slots stopped helping
+        if (!search.finished[c].load(std::memory_order_acquire)) return Needed::Unknown;
+        const Trial& trial = search.trials[c];
+        if (!trial.packed || trial.out_of_memory) return Needed::Unknown;
+        const size_t size = trial.archive.size();
+        previous_size = same_carry && size >= previous_size ? 0 : size;
+        if (trial.peak_slots < slot_capacity(candidates[c])) previous_size = 0;
+        if (best == candidates.size() || size < search.trials[best].archive.size()) best = c;
+        // Nothing modelled: no other setting can change the archive.
+        if (!anything_modelled(search.trials[best].runs)) return Needed::No;
+    }
+    if (target >= candidates.size()) return Needed::No;
+    const bool same_carry =
+        target > 0 && (candidates[target] & kFlagsCarryOver) == (candidates[target - 1] & kFlagsCarryOver);
+    return same_carry && previous_size == 0 ? Needed::No : Needed::Yes;
+}
+
+// Whether trial c, of the carry-over group that begins at `first`, is worth running after the group's
+// trials before it (all finished): the search's rule within one group.
+bool group_goes_on(const SettingsSearch& search, size_t first, size_t c) {
+    size_t previous_size = 0;
+    for (size_t k = first; k < c; ++k) {
+        const bool same_carry = k > first;
+        if (same_carry && previous_size == 0) continue;
+        const Trial& trial = search.trials[k];
+        if (trial.out_of_memory) return false;
+        const size_t size = trial.archive.size();
+        previous_size = same_carry && size >= previous_size ? 0 : size;
+        if (trial.peak_slots < slot_capacity(search.candidates[k])) previous_size = 0;
+    }
+    return c == first || previous_size != 0;
+}
+
+// Trial c is run unless the search cannot use it: its own group has stopped, or (as far as the other
+// group's finished trials tell) the search has ended before it.
+bool trial_wanted(const SettingsSearch& search, size_t first, size_t c) {
+    size_t best = 0;
+    return group_goes_on(search, first, c) && replay_search(search, c, best) != Needed::No;
+}
+
+// After every trial has finished: the winner (candidates.size() when a trial that counts ran out of
+// memory).
+size_t winning_trial(const SettingsSearch& search) {
+    size_t best = 0;
+    if (replay_search(search, search.candidates.size(), best) == Needed::Unknown)
+        return search.candidates.size();
+    return best;
 }
 
 // An archive never costs more than storing its input raw. A stream modelled only in part, for one,
@@ -97,45 +188,66 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
         const size_t vorbis_runs = static_cast<size_t>(
             std::count_if(scan.runs.begin(), scan.runs.end(), [](const ScanRun& r) { return r.vorbis; }));
         std::vector<bool> forced_raw(scan.runs.size(), false), no_copy(scan.runs.size(), false);
-        std::vector<bool> larger(scan.runs.size(), false), best_larger = larger;
+        std::vector<bool> larger(scan.runs.size(), false);
         PassSettings settings;
         settings.max_raw_item = options.max_raw_item;
         settings.forced_raw = &forced_raw;
         settings.no_copy = &no_copy;
         settings.larger = &larger;
 
-        // Settings: the smallest archive wins. Slot counts are tried upwards per carry-over setting and
-        // no further once more slots stop helping (each doubling costs time and memory).
+        // Settings: the smallest archive wins. The trials run on the workers; which ones count, and
+        // which one wins, is decided afterwards in candidate order, so the archive is the same for any
+        // number of workers.
         const std::vector<uint8_t> candidates = candidate_flags(options, vorbis_runs);
-        size_t previous_size = 0;
-        for (size_t c = 0; c < candidates.size(); ++c) {
-            settings.flags = candidates[c];
-            const bool same_carry =
-                c > 0 && (candidates[c] & kFlagsCarryOver) == (candidates[c - 1] & kFlagsCarryOver);
-            if (same_carry && previous_size == 0) continue; // more slots stopped helping
-            settings.progress = candidates.size() == 1 ? options.progress : nullptr;
-            settings.progress_context = options.progress_context;
-            std::vector<PackedRun> runs;
-            std::fill(larger.begin(), larger.end(), false);
-            std::vector<uint8_t> archive = pack_pass(data, size, scan, plans, settings, runs);
-            // Streams whose modelled form came out larger than they are go raw, in a pass of their own
-            // (what follows them was coded against the state they left behind).
-            bool any_larger = false;
-            for (size_t r = 0; r < runs.size(); ++r)
-                if (runs[r].larger_than_raw) larger[r] = any_larger = true;
-            if (any_larger) archive = pack_pass(data, size, scan, plans, settings, runs);
-            previous_size = same_carry && archive.size() >= previous_size ? 0 : archive.size();
-            if (c == 0 || archive.size() < result.archive.size()) {
-                result.archive = std::move(archive);
-                result.runs = std::move(runs);
-                result.flags = candidates[c];
-                best_larger = larger;
+        std::vector<Trial> trials(candidates.size());
+        std::vector<std::atomic<uint8_t>> finished(candidates.size());
+        SettingsSearch search{candidates, trials, finished};
+        auto run_trial = [&](size_t c) {
+            Trial& trial = trials[c];
+            PassSettings own = settings;
+            own.flags = candidates[c];
+            own.progress = candidates.size() == 1 ? options.progress : nullptr;
+            own.progress_context = options.progress_context;
+            own.larger = &trial.larger;
+            try {
+                trial.larger.assign(scan.runs.size(), false);
+                trial.archive = pack_pass(data, size, scan, plans, own, trial.runs, &trial.peak_slots);
+                // Streams whose modelled form came out larger than they are go raw, in a pass of their
+                // own (what follows them was coded against the state they left behind).
+                bool any_larger = false;
+                for (size_t r = 0; r < trial.runs.size(); ++r)
+                    if (trial.runs[r].larger_than_raw) trial.larger[r] = any_larger = true;
+                if (any_larger) {
+                    int32_t peak = 0;
+                    trial.archive = pack_pass(data, size, scan, plans, own, trial.runs, &peak);
+                    trial.peak_slots = std::max(trial.peak_slots, peak);
+                }
+            } catch (const std::bad_alloc&) {
+                trial.out_of_memory = true;
             }
-            // Nothing modelled: no other setting can change the archive.
-            if (std::none_of(result.runs.begin(), result.runs.end(),
-                             [](const PackedRun& r) { return r.kind != ItemChoice::Raw; }))
-                break;
-        }
+            trial.packed = true;
+        };
+        // One task per carry-over setting (they are independent); within one, the slot counts go
+        // upwards, each trial only when the ones before it leave more slots worth trying.
+        std::vector<size_t> group_starts;
+        for (size_t c = 0; c < candidates.size(); ++c)
+            if (c == 0 || (candidates[c] & kFlagsCarryOver) != (candidates[c - 1] & kFlagsCarryOver))
+                group_starts.push_back(c);
+        run_tasks(group_starts.size(), [&](size_t g, int /*worker*/) {
+            const size_t first = group_starts[g];
+            const size_t end = g + 1 < group_starts.size() ? group_starts[g + 1] : candidates.size();
+            for (size_t c = first; c < end; ++c) {
+                if (trial_wanted(search, first, c)) run_trial(c);
+                finished[c].store(1, std::memory_order_release);
+            }
+        });
+        const size_t best = winning_trial(search);
+        if (best >= trials.size() || trials[best].out_of_memory) throw std::bad_alloc();
+        result.archive = std::move(trials[best].archive);
+        result.runs = std::move(trials[best].runs);
+        result.flags = candidates[best];
+        std::vector<bool> best_larger = std::move(trials[best].larger);
+        trials.clear();
         if (!options.verify) {
             keep_all_raw_when_smaller(result, data, size, options);
             return result;

@@ -7,7 +7,9 @@
 #include <new>
 
 PacketProbs::PacketProbs(const PacketProbs& other)
-    : values(other.size ? new uint16_t[other.size] : nullptr), size(other.size), ready(other.ready) {
+    : values(other.size ? allocate_zeroed<uint16_t>(other.size) : ZeroedBlock<uint16_t>()), size(other.size),
+      ready(other.ready) {
+    if (other.size && !values) throw std::bad_alloc();
     std::copy(other.values.get(), other.values.get() + other.ready, values.get());
 }
 
@@ -35,12 +37,13 @@ bool init_slot_table(CodebookSlotTable& table, int32_t capacity, int32_t age_shi
     PacketProbs& probs = table.packet_probs;
     const size_t size = packet_probs_size(capacity);
     if (probs.size != size) {
-        // Left unset: the pages stay untouched until a slot is prepared.
-        probs.values.reset(new (std::nothrow) uint16_t[size]);
+        // Zero pages: untouched until a stream uses them.
+        probs.values = allocate_zeroed<uint16_t>(size);
         probs.size = probs.values ? size : 0;
+        probs.ready = 0;
         if (!probs.values) return false;
     }
-    std::fill(probs.data(), probs.data() + kSharedPacketProbs, kProbInit);
+    std::fill(probs.data(), probs.data() + probs.ready, kProbInit);
     probs.ready = kSharedPacketProbs;
     return true;
 }
@@ -50,9 +53,8 @@ void prepare_slot_block(CodebookSlotTable& table, int32_t slot) {
     const size_t reach =
         std::min(probs.size, static_cast<size_t>(kSharedPacketProbs) +
                                  static_cast<size_t>(slot + 1) * kSlotBlockProbs + kSlotBlockSpareProbs);
-    if (probs.ready >= reach) return;
-    std::fill(probs.data() + probs.ready, probs.data() + reach, kProbInit);
-    probs.ready = reach;
+    // Entries past `ready` still hold one half.
+    if (probs.ready < reach) probs.ready = reach;
 }
 
 void clear_slot_stream_flags(CodebookSlotTable& table) {

@@ -8,11 +8,6 @@
 
 namespace {
 
-size_t memory_index(int r4, int pass, int32_t position, int lane) {
-    return (static_cast<size_t>(r4) << 18) + (static_cast<size_t>(pass) << 15) +
-           4 * static_cast<size_t>(position) + static_cast<size_t>(lane);
-}
-
 uint32_t magnitude_of_value(int32_t v) {
     return v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
 }
@@ -25,6 +20,132 @@ struct ValueSite {
 };
 
 constexpr int kMaxVectorValues = 64;
+
+// The decisions of residue values in one direction. Unpacking holds the data decoder in locals for a
+// whole vector (LocalDecoder); finish() hands its state back.
+template <class Dir> struct ResidueBits;
+
+template <> struct ResidueBits<Packing> {
+    Packing& d;
+    explicit ResidueBits(Packing& dir) : d(dir) {}
+    int bit(uint16_t& prob, int known) { return d.bit(prob, known); }
+    uint32_t tree(uint16_t* probs, int n, uint32_t known) { return d.tree(probs, n, known); }
+    void finish() {}
+};
+
+template <> struct ResidueBits<Unpacking> {
+    LocalDecoder dec;
+    explicit ResidueBits(Unpacking& dir) : dec(*dir.rc) {}
+    int bit(uint16_t& prob, int /*known*/) { return dec.bit(prob); }
+    uint32_t tree(uint16_t* probs, int n, uint32_t /*known*/) { return dec.tree(probs, n); }
+    void finish() { dec.store(); }
+};
+
+// ResidueState in locals for a vector, so that stores into the residue memory (bytes, which may alias
+// anything) do not force it to be reloaded for every value.
+struct ResidueLocals {
+    int last_nonzero;
+    int last_class;
+    int last_slot;
+    uint8_t sign_history[4];
+
+    explicit ResidueLocals(const ResidueState& st)
+        : last_nonzero(st.last_nonzero), last_class(st.last_class),
+          last_slot(st.last_slot), sign_history{st.sign_history[0], st.sign_history[1], st.sign_history[2],
+                                                st.sign_history[3]} {}
+
+    void store(ResidueState& st) const {
+        st.last_nonzero = static_cast<uint8_t>(last_nonzero);
+        st.last_class = static_cast<uint8_t>(last_class);
+        st.last_slot = static_cast<uint8_t>(last_slot);
+        for (int lane = 0; lane < 4; ++lane)
+            st.sign_history[lane] = sign_history[lane];
+    }
+};
+
+// The decisions and the residue state of one partition's vectors, held in locals from construction to
+// destruction (every way out of the partition hands them back). Nothing else may use the data decoder
+// meanwhile.
+template <class Dir> struct ResidueCoder {
+    ResidueBits<Dir> bits;
+    ResidueLocals st;
+    ResidueState& home;
+    ResidueCoder(Dir& d, ResidueState& state) : bits(d), st(state), home(state) {}
+    ~ResidueCoder() {
+        bits.finish();
+        st.store(home);
+    }
+    ResidueCoder(const ResidueCoder&) = delete;
+    ResidueCoder& operator=(const ResidueCoder&) = delete;
+};
+
+// What one vector's values share: the slot's probability block and the residue memory of this pass
+// and of the pass before (the same for pass 0, which sees the previous packet's pass 0).
+struct VectorModels {
+    uint16_t* block;
+    const uint8_t* previous;
+    uint8_t* current;
+    int r4;
+    int slot;
+};
+
+VectorModels vector_models(StreamContext& ctx, int r4, int slot, int pass) {
+    uint8_t* base = ctx.scratch_large + (static_cast<size_t>(r4) << 18);
+    return {ctx.packet_probs + slot_block_offset(slot),
+            base + (static_cast<size_t>(pass > 0 ? pass - 1 : 0) << 15),
+            base + (static_cast<size_t>(pass) << 15), r4, slot};
+}
+
+// One residue value at (position, lane) of a vector; see code_residue_value.
+template <class Bits>
+[[gnu::always_inline]] inline int32_t residue_value(Bits& bits, ResidueLocals& st, const VectorModels& m,
+                                                    int32_t position, int lane, int32_t known) {
+    const size_t at = 4 * static_cast<size_t>(position) + static_cast<size_t>(lane);
+    const uint8_t e = m.previous[at];
+    uint16_t* block = m.block;
+    const int r4 = m.r4;
+    const uint32_t magnitude = magnitude_of_value(known);
+    const int same_slot = st.last_slot == m.slot ? 1 : 0;
+    const int empty = e == 0 ? 1 : 0;
+
+    const int nonzero = bits.bit(
+        block[slot_nonzero_prob(r4, position, lane, st.last_nonzero, (e & 7) == 0 ? 1 : 0, same_slot)],
+        magnitude != 0);
+    // A zero value is a coded value too: the next value's same-slot context looks at it. Archives made
+    // by other packers cannot be restored when only nonzero values set the slot.
+    st.last_slot = m.slot;
+    if (!nonzero) {
+        m.current[at] = 0;
+        if (lane == 0) st.last_nonzero = st.last_class = 0;
+        return 0;
+    }
+    const int b = ilog(static_cast<uint32_t>(position));
+    const int sign =
+        bits.bit(block[slot_sign_prob(r4, lane, st.sign_history[lane], st.last_nonzero, b, e >> 7, empty)],
+                 known < 0 ? 1 : 0);
+    st.sign_history[lane] = static_cast<uint8_t>(((st.sign_history[lane] << 1) | sign) & 3);
+    if (lane == 0) st.last_nonzero = 1;
+    const int one =
+        bits.bit(block[slot_one_prob(r4, lane, sign, st.last_class, b, empty)], magnitude == 1 ? 1 : 0);
+    uint32_t value = 1;
+    uint8_t state = 0;
+    if (one) {
+        state = static_cast<uint8_t>(sign * 128 + 1);
+        if (lane == 0) st.last_class = 1;
+    } else {
+        const uint32_t known_class = magnitude >= 2 ? static_cast<uint32_t>(ilog(magnitude) - 2) : 0;
+        const int k =
+            static_cast<int>(bits.tree(block + slot_class_tree(r4, lane, st.last_class), 3, known_class));
+        uint16_t* mantissa = block + slot_mantissa_table(r4, lane, k, st.last_class);
+        for (int i = k; i >= 0; --i)
+            value = 2 * value + static_cast<uint32_t>(
+                                    bits.bit(mantissa[value & 3], static_cast<int>((magnitude >> i) & 1)));
+        state = static_cast<uint8_t>(sign * 128 + k + 2);
+        if (lane == 0) st.last_class = k + 2;
+    }
+    m.current[at] = state;
+    return sign ? -static_cast<int32_t>(value) : static_cast<int32_t>(value);
+}
 
 // Tuple codes and class words of long vectors are kept from overflowing: anything beyond every table
 // is refused alike.
@@ -72,8 +193,8 @@ template <class Dir> bool packet_cut_here(StreamContext& ctx, const CodewordDeco
 
 // One vector: its values at `sites`, then the codeword of the entry they name.
 template <class Dir>
-int code_vector(Dir& d, StreamContext& ctx, int book_number, int r4, int pass, int count,
-                const ValueSite* sites) {
+[[gnu::always_inline]] inline int code_vector(ResidueCoder<Dir>& rc, StreamContext& ctx, int book_number,
+                                              int r4, int pass, int count, const ValueSite* sites) {
     VorbisSetup& setup = *ctx.setup;
     const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
     const CodewordDecoder* decoder = nullptr;
@@ -91,24 +212,26 @@ int code_vector(Dir& d, StreamContext& ctx, int book_number, int r4, int pass, i
         original = take_codeword(ctx, *decoder);
         if (original < 0 || lookup_values == 0) return refuse_residue<Dir>(ctx);
         entry = book.sparse ? book.sorted_values[static_cast<size_t>(original)] : original;
+        if (entry < 0) return refuse_residue<Dir>(ctx);
     }
     const int64_t radix = book.value_radix;
     int64_t code = 0;
-    int64_t divisor = 1;
+    // Packing: the entry's digits base lookup_values, lowest first, are the stored values it stands for.
+    int64_t digits = entry;
+    const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
     for (int i = 0; i < count; ++i) {
         int32_t known = 0;
         if constexpr (Dir::packing) {
-            known = book.stored_values[static_cast<size_t>((entry / divisor) % lookup_values)] -
+            known = book.stored_values[static_cast<size_t>(digits % lookup_values)] -
                     static_cast<int32_t>(radix / 2);
-            if (divisor <= entry) divisor *= lookup_values;
+            digits /= lookup_values;
             if (sites[i].coded && magnitude_of_value(known) > kMaxResidueMagnitude)
                 return refuse_residue<Dir>(ctx);
         }
         code = saturate(code * radix);
         if (sites[i].coded)
             code = saturate(code +
-                            code_residue_value(d, ctx, r4, book.model_slot, pass, sites[i].position,
-                                               sites[i].lane, known) +
+                            residue_value(rc.bits, rc.st, models, sites[i].position, sites[i].lane, known) +
                             radix / 2);
     }
     if (code < 0 || code >= book.tuple_count) {
@@ -197,6 +320,7 @@ int residue_types_0_1(Dir& d, StreamContext& ctx, const Residue& residue, int ty
                     const int32_t offset = static_cast<int32_t>(residue.begin) + partition * size;
                     const int dims = book.dimensions;
                     ValueSite sites[kMaxVectorValues];
+                    ResidueCoder<Dir> rc(d, setup.residue_state);
                     if (type == 0) {
                         const int32_t step = size / dims;
                         for (int32_t k = 0; k < step; ++k) {
@@ -207,7 +331,7 @@ int residue_types_0_1(Dir& d, StreamContext& ctx, const Residue& residue, int ty
                             if (count < 0) count = 0;
                             for (int32_t j = 0; j < count; ++j)
                                 sites[j] = {offset + j * step, 0, true};
-                            const int result = code_vector(d, ctx, book_number, r4, pass, count, sites);
+                            const int result = code_vector(rc, ctx, book_number, r4, pass, count, sites);
                             if (result != kResidueDone) return result;
                         }
                     } else {
@@ -215,7 +339,7 @@ int residue_types_0_1(Dir& d, StreamContext& ctx, const Residue& residue, int ty
                             const int32_t count = size - covered < dims ? size - covered : dims;
                             for (int32_t j = 0; j < count; ++j)
                                 sites[j] = {offset + covered + j, 0, true};
-                            const int result = code_vector(d, ctx, book_number, r4, pass, count, sites);
+                            const int result = code_vector(rc, ctx, book_number, r4, pass, count, sites);
                             if (result != kResidueDone) return result;
                         }
                     }
@@ -258,6 +382,7 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
                 const int64_t start = residue.begin + partition * size;
                 int64_t q = start % ch;
                 int64_t f = start / ch;
+                ResidueCoder<Dir> rc(d, setup.residue_state);
                 for (int64_t covered = 0; covered < size; covered += dims) {
                     int64_t count = dims;
                     if (q + f * ch + dims > total) count = total + q - f * ch;
@@ -274,7 +399,7 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
                         }
                     }
                     const int result =
-                        code_vector(d, ctx, book_number, r4, pass, static_cast<int>(count), sites);
+                        code_vector(rc, ctx, book_number, r4, pass, static_cast<int>(count), sites);
                     if (result != kResidueDone) return result;
                 }
             }
@@ -288,53 +413,12 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
 template <class Dir>
 int32_t code_residue_value(Dir& d, StreamContext& ctx, int r4, int slot, int pass, int32_t position, int lane,
                            int32_t known) {
-    ResidueState& st = ctx.setup->residue_state;
-    uint8_t* memory = ctx.scratch_large;
-    const uint8_t e = memory[memory_index(r4, pass > 0 ? pass - 1 : 0, position, lane)];
-    const size_t here = memory_index(r4, pass, position, lane);
-    uint16_t* block = ctx.packet_probs + slot_block_offset(slot);
-    const uint32_t magnitude = magnitude_of_value(known);
-    const int same_slot = st.last_slot == slot ? 1 : 0;
-    const int empty = e == 0 ? 1 : 0;
-
-    const int nonzero =
-        d.bit(block[slot_nonzero_prob(r4, position, lane, st.last_nonzero, (e & 7) == 0 ? 1 : 0, same_slot)],
-              magnitude != 0);
-    if (!nonzero) {
-        memory[here] = 0;
-        if (lane == 0) st.last_nonzero = st.last_class = 0;
-        // A zero value is a coded value too: the next value's same-slot context looks at it. Archives
-        // made by other packers cannot be restored when only nonzero values set the slot.
-        st.last_slot = static_cast<uint8_t>(slot);
-        return 0;
-    }
-    const int b = ilog(static_cast<uint32_t>(position));
-    const int sign =
-        d.bit(block[slot_sign_prob(r4, lane, st.sign_history[lane], st.last_nonzero, b, e >> 7, empty)],
-              known < 0 ? 1 : 0);
-    st.sign_history[lane] = static_cast<uint8_t>(((st.sign_history[lane] << 1) | sign) & 3);
-    if (lane == 0) st.last_nonzero = 1;
-    const int one =
-        d.bit(block[slot_one_prob(r4, lane, sign, st.last_class, b, empty)], magnitude == 1 ? 1 : 0);
-    uint32_t value = 1;
-    uint8_t state = 0;
-    if (one) {
-        state = static_cast<uint8_t>(sign * 128 + 1);
-        if (lane == 0) st.last_class = 1;
-    } else {
-        const uint32_t known_class = magnitude >= 2 ? static_cast<uint32_t>(ilog(magnitude) - 2) : 0;
-        const int k =
-            static_cast<int>(d.tree(block + slot_class_tree(r4, lane, st.last_class), 3, known_class));
-        uint16_t* mantissa = block + slot_mantissa_table(r4, lane, k, st.last_class);
-        for (int i = k; i >= 0; --i)
-            value = 2 * value +
-                    static_cast<uint32_t>(d.bit(mantissa[value & 3], static_cast<int>((magnitude >> i) & 1)));
-        state = static_cast<uint8_t>(sign * 128 + k + 2);
-        if (lane == 0) st.last_class = static_cast<uint8_t>(k + 2);
-    }
-    memory[here] = state;
-    st.last_slot = static_cast<uint8_t>(slot);
-    return sign ? -static_cast<int32_t>(value) : static_cast<int32_t>(value);
+    ResidueBits<Dir> bits(d);
+    ResidueLocals st(ctx.setup->residue_state);
+    const int32_t value = residue_value(bits, st, vector_models(ctx, r4, slot, pass), position, lane, known);
+    bits.finish();
+    st.store(ctx.setup->residue_state);
+    return value;
 }
 
 template <class Dir>

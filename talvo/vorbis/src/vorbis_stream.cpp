@@ -8,11 +8,13 @@
 
 #include <cstring>
 
-void prepare_vorbis_stream(StreamContext& ctx, VorbisSetup& setup) {
+void prepare_vorbis_stream(StreamContext& ctx, VorbisSetup& setup, bool scratch_is_clear) {
     release_vorbis_setup(setup);
     ctx.setup = &setup;
-    std::memset(ctx.scratch_large, 0, kResidueMemoryBytes);
-    std::memset(ctx.scratch_small, 0, kFloorClassMemoryBytes);
+    if (!scratch_is_clear) {
+        std::memset(ctx.scratch_large, 0, kResidueMemoryBytes);
+        std::memset(ctx.scratch_small, 0, kFloorClassMemoryBytes);
+    }
     ctx.mode = CodingMode::Rebuild;
     clear_slot_stream_flags(*ctx.slot_table);
 }

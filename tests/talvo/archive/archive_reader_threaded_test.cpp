@@ -29,30 +29,58 @@ struct MemoryReader {
     ~MemoryReader() { reader_stop(reader); }
 };
 
-TEST(ArchiveReaderReads, BytesAndRunsAcrossSlotBoundariesComeBackInOrder) {
-    const auto source = pattern(3 * kReaderSlotSize + 12345, 1);
-    MemoryReader m(source);
+// The same bytes through a file, where a reader thread fills the ring.
+struct FileReader {
+    ArchiveReader reader;
+    FILE* file = std::tmpfile();
+    explicit FileReader(const std::vector<uint8_t>& bytes) {
+        EXPECT_NE(file, nullptr);
+        if (!file) return;
+        EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+        std::rewind(file);
+        EXPECT_TRUE(reader_start_file(reader, file));
+    }
+    ~FileReader() {
+        reader_stop(reader);
+        if (file) std::fclose(file);
+    }
+};
+
+// Bytes and runs of random lengths, across slot boundaries, compared with the source.
+void walk_and_compare(ArchiveReader& reader, const std::vector<uint8_t>& source) {
     std::mt19937 rng(7);
     std::vector<uint8_t> got;
     std::vector<uint8_t> chunk;
     while (got.size() < source.size()) {
         if (rng() % 4 == 0) {
-            const int32_t b = read_byte(m.reader);
+            const int32_t b = read_byte(reader);
             ASSERT_GE(b, 0);
             got.push_back(static_cast<uint8_t>(b));
         } else {
             const int32_t n = static_cast<int32_t>(rng() % 300000);
             chunk.assign(static_cast<size_t>(n), 0);
-            const int32_t copied = read_bytes(m.reader, chunk.data(), n);
+            const int32_t copied = read_bytes(reader, chunk.data(), n);
             got.insert(got.end(), chunk.begin(), chunk.begin() + copied);
             if (copied < n) {
-                EXPECT_TRUE(reader_is_exhausted(m.reader));
+                EXPECT_TRUE(reader_is_exhausted(reader));
                 break;
             }
         }
-        ASSERT_EQ(reader_position(m.reader), static_cast<int32_t>(got.size()));
+        ASSERT_EQ(reader_position(reader), static_cast<int32_t>(got.size()));
     }
     EXPECT_EQ(got, source);
+}
+
+TEST(ArchiveReaderReads, BytesAndRunsAcrossSlotBoundariesComeBackInOrder) {
+    const auto source = pattern(3 * kReaderSlotSize + 12345, 1);
+    {
+        MemoryReader m(source);
+        EXPECT_EQ(m.reader.handles, nullptr) << "bytes in memory need no reader thread";
+        walk_and_compare(m.reader, source);
+    }
+    FileReader f(source);
+    EXPECT_NE(f.reader.handles, nullptr);
+    walk_and_compare(f.reader, source);
 }
 
 TEST(ArchiveReaderReads, FileSourceDeliversTheSameBytes) {
@@ -220,8 +248,8 @@ TEST(ArchiveReaderStreams, ByteSourceFeedsAStreamedDecoder) {
 TEST(ArchiveReaderTeardown, StopWhileTheThreadWaitsForAFreeSlot) {
     const auto source = pattern(8 * kReaderSlotSize, 9);
     for (int round = 0; round < 20; ++round) {
-        ArchiveReader reader;
-        ASSERT_TRUE(reader_start_memory(reader, source.data(), source.size()));
+        FileReader f(source);
+        ArchiveReader& reader = f.reader;
         if (round % 2) {
             // Let the thread fill its three slots and wait.
             while (reader.slot_state[2].load() != kSlotFilled)
@@ -237,8 +265,8 @@ TEST(ArchiveReaderTeardown, StopWhileTheThreadWaitsForAFreeSlot) {
 TEST(ArchiveReaderTeardown, StopAfterTheThreadHasFinished) {
     const auto source = pattern(1000, 10);
     for (int round = 0; round < 20; ++round) {
-        ArchiveReader reader;
-        ASSERT_TRUE(reader_start_memory(reader, source.data(), source.size()));
+        FileReader f(source);
+        ArchiveReader& reader = f.reader;
         while (!reader.finished.load())
             std::this_thread::yield();
         if (round % 2) {

@@ -34,7 +34,7 @@ TEST(PageLayerTest, PacketEndingOnPageAtMultipleOf255CodesTheTerminatingZero) {
     EXPECT_EQ(pages[0].size, 27u + 3u + 510u); // 255, 255, 0
     PageRig rig;
     const PackedStream packed = pack_pages(rig, pages);
-    EXPECT_EQ(rig.probs[kTerminatingZeroProb], 0x7E00) << "exactly one decision, a 1";
+    EXPECT_EQ(probability_of(rig.probs[kTerminatingZeroProb]), 0x7E00u) << "exactly one decision, a 1";
     EXPECT_TRUE(packed.complete);
     expect_round_trip(stream);
 }
@@ -48,7 +48,7 @@ TEST(PageLayerTest, PacketContinuingOnNextPage) {
     EXPECT_EQ(pages[0].data[26], 2);
     PageRig rig;
     pack_pages(rig, pages);
-    EXPECT_EQ(rig.probs[kTerminatingZeroProb], 0x81FF) << "exactly one decision, a 0";
+    EXPECT_EQ(probability_of(rig.probs[kTerminatingZeroProb]), 0x81FFu) << "exactly one decision, a 0";
     EXPECT_EQ(rig.ctx.packet_count, 2);
     EXPECT_EQ(rig.ctx.packet_lengths[0], 45);
     EXPECT_EQ(rig.ctx.packet_lengths[1], 3);

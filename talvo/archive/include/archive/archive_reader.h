@@ -2,7 +2,9 @@
 
 // Archive input: everything after the seven header bytes is read through one ArchiveReader. A reader
 // thread fills a ring of four 512 KiB slots ahead of the decoder; the main thread takes bytes from the
-// ring and may step back by up to one slot (a page read ahead and returned from).
+// ring and may step back by up to one slot (a page read ahead and returned from). Bytes in memory need
+// no thread: their slots are filled on the calling thread when it enters them, so an in-memory run (the
+// packer's verification, on the packer's own workers) starts no thread of its own.
 
 #include "coder/range_decoder.h"
 
@@ -37,10 +39,12 @@ struct ArchiveReader {
     FILE* file = nullptr;
     std::atomic<int32_t> stop{0};
 
-    // Bytes from memory instead of a file (in-memory verification, fuzzing): same thread, same ring.
+    // Bytes from memory instead of a file (in-memory verification, fuzzing): the same ring, filled
+    // without a reader thread.
     const uint8_t* memory = nullptr;
     size_t memory_size = 0;
-    size_t memory_offset = 0; // touched by the reader thread only
+    size_t memory_offset = 0;  // touched by the thread that fills the slots only
+    bool fills_inline = false; // no reader thread: the slots are filled on the reading thread
 
     ByteSource byte_source{}; // streamed decoders take their bytes through this, at a stable address
 };

@@ -10,6 +10,7 @@
 #include "coder/range_decoder.h"
 #include "coder/range_encoder.h"
 #include "coder/value_model.h"
+#include "coder/zeroed_memory.h"
 #include "ogg/output_sink.h"
 #include "ogg/page_store.h"
 #include "ogg/stream_context.h"
@@ -23,13 +24,20 @@
 #include <vector>
 
 // What the unpacker keeps across stream items and the packer keeps as its mirror, item by item.
+// Models, slot table and scratch areas start as zero pages, which is their reset state; until the first
+// item has used them (`pristine`), the reset for a stream has nothing to do and touches nothing.
 struct StreamDriver {
-    std::unique_ptr<ModelArea> models;
+    ZeroedBlock<ModelArea> models;
     CodebookSlotTable slots;
     PageStore stream_store{}; // whole remembered streams, for repeat items
     PageStore header_store{}; // captured header pages, for header copies
-    std::vector<uint8_t> scratch_large;
-    std::vector<uint8_t> scratch_small;
+    ZeroedBlock<uint8_t> scratch_large;
+    ZeroedBlock<uint8_t> scratch_small;
+    std::vector<uint8_t> data_buffer; // the streamed data sub-stream's window, reused by every item
+    bool pristine = true;
+    // Packing: the most codebook slots any stream has held at once. Below the capacity, no slot was
+    // ever recycled, and a larger table would have coded exactly the same decisions.
+    int32_t peak_slots = 0;
     std::unique_ptr<StreamContext> ctx;
     VorbisSetup setup;
     int32_t capacity = 16;

@@ -10,9 +10,20 @@ struct ByteSource {
     int32_t (*read_bytes)(void* context, uint8_t* dst, int32_t n); // bytes copied
 };
 
-// Probability that the next bit is 0, in units of 1/65536. Every model entry starts here.
-constexpr uint16_t kProbInit = 0x8000;
+// A model entry holds the probability that the next bit is 0, in units of 1/65536, starting at one half
+// (0x8000). It is stored XOR 0x8000, so that one half is stored as zero: fresh zero pages from the system
+// are models in their initial state, and a large model area costs only the pages a stream touches.
+constexpr uint16_t kProbHalf = 0x8000;
+constexpr uint16_t kProbInit = 0; // one half, as stored
 constexpr int kProbShift = 6;
+
+// The probability a stored entry stands for, and the entry that stores a probability.
+constexpr uint32_t probability_of(uint16_t stored) {
+    return stored ^ uint32_t { kProbHalf };
+}
+constexpr uint16_t stored_probability(uint32_t probability) {
+    return static_cast<uint16_t>(probability ^ kProbHalf);
+}
 
 struct RangeDecoder {
     uint32_t code = 0;
@@ -57,17 +68,76 @@ inline void decoder_shift_in(RangeDecoder& dec) {
 inline int decode_bit(RangeDecoder& dec, uint16_t& prob) {
     while (dec.range < (1u << 24))
         decoder_shift_in(dec);
-    const uint32_t bound = (dec.range >> 16) * prob;
+    const uint32_t p = probability_of(prob);
+    const uint32_t bound = (dec.range >> 16) * p;
     if (dec.code < bound) {
         dec.range = bound;
-        prob = static_cast<uint16_t>(prob + ((0xFFFFu - prob) >> kProbShift));
+        prob = stored_probability(p + ((0xFFFFu - p) >> kProbShift));
         return 0;
     }
     dec.code -= bound;
     dec.range -= bound;
-    prob = static_cast<uint16_t>(prob - (prob >> kProbShift));
+    prob = stored_probability(p - (p >> kProbShift));
     return 1;
 }
+
+// A decoder's state held in locals for a run of decisions (a residue vector): what the loop stores into
+// models or output cannot alias it, so the compiler keeps it in registers instead of reloading it
+// around every bit. Decodes exactly as decode_bit on the decoder it was made from; store() must be
+// called before that decoder is used again.
+struct LocalDecoder {
+    uint32_t code;
+    uint32_t range;
+    const uint8_t* cursor;
+    const uint8_t* buffer_end;
+    RangeDecoder* home;
+
+    explicit LocalDecoder(RangeDecoder& dec)
+        : code(dec.code), range(dec.range), cursor(dec.cursor), buffer_end(dec.buffer_end), home(&dec) {}
+
+    void store() const {
+        home->code = code;
+        home->range = range;
+        home->cursor = cursor;
+    }
+
+    void normalise() {
+        do {
+            code = (code << 8) | *cursor;
+            range <<= 8;
+            if (cursor + 1 < buffer_end) {
+                ++cursor;
+            } else {
+                home->cursor = cursor;
+                advance_decoder_buffer(*home);
+                cursor = home->cursor;
+                buffer_end = home->buffer_end;
+            }
+        } while (range < (1u << 24));
+    }
+
+    int bit(uint16_t& prob) {
+        if (range < (1u << 24)) normalise();
+        const uint32_t p = probability_of(prob);
+        const uint32_t bound = (range >> 16) * p;
+        if (code < bound) {
+            range = bound;
+            prob = stored_probability(p + ((0xFFFFu - p) >> kProbShift));
+            return 0;
+        }
+        code -= bound;
+        range -= bound;
+        prob = stored_probability(p - (p >> kProbShift));
+        return 1;
+    }
+
+    uint32_t tree(uint16_t* probs, int n) {
+        uint32_t node = 1;
+        for (int i = 0; i < n; ++i)
+            node = 2 * node + static_cast<uint32_t>(bit(probs[node]));
+        return node - (1u << n);
+    }
+};
 
 // Bit tree over probs[1 .. 2^n - 1], most significant bit first.
 inline uint32_t decode_tree(RangeDecoder& dec, uint16_t* probs, int n) {

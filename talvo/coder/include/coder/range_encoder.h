@@ -16,20 +16,30 @@ struct RangeEncoder {
     std::vector<uint8_t> out;
 };
 
+// Benchmarks only: while set, every decision the encoders code is appended here as its bit (bit 16)
+// and its probability's address folded to 16 bits, so the decisions of a real restore can be replayed
+// through decode_bit alone. Single-threaded use; null in the programs.
+extern std::vector<uint32_t>* g_decision_trace;
+
 void init_encoder(RangeEncoder& enc);
 void encoder_shift_low(RangeEncoder& enc);
 // Writes out everything still held, so a decoder over `out` decodes every bit that was encoded.
 void flush_encoder(RangeEncoder& enc);
 
 inline void encode_bit(RangeEncoder& enc, uint16_t& prob, int bit) {
-    const uint32_t bound = (enc.range >> 16) * prob;
+    if (g_decision_trace) [[unlikely]]
+        g_decision_trace->push_back(
+            static_cast<uint32_t>(bit) << 16 |
+            static_cast<uint32_t>((reinterpret_cast<uintptr_t>(&prob) >> 1) & 0xFFFF));
+    const uint32_t p = probability_of(prob);
+    const uint32_t bound = (enc.range >> 16) * p;
     if (bit == 0) {
         enc.range = bound;
-        prob = static_cast<uint16_t>(prob + ((0xFFFFu - prob) >> kProbShift));
+        prob = stored_probability(p + ((0xFFFFu - p) >> kProbShift));
     } else {
         enc.low += bound;
         enc.range -= bound;
-        prob = static_cast<uint16_t>(prob - (prob >> kProbShift));
+        prob = stored_probability(p - (p >> kProbShift));
     }
     while (enc.range < (1u << 24)) {
         enc.range <<= 8;

@@ -32,7 +32,8 @@ struct PassSettings {
     void* progress_context = nullptr;
 };
 
-// The archive of one pass and what became of each run. Throws std::bad_alloc when memory runs out.
+// The archive of one pass and what became of each run; `peak_slots`, where given, the most codebook
+// slots a stream held at once. Throws std::bad_alloc when memory runs out.
 std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& scan,
                                const std::vector<RunPlan>& plans, const PassSettings& settings,
-                               std::vector<PackedRun>& runs);
+                               std::vector<PackedRun>& runs, int32_t* peak_slots = nullptr);

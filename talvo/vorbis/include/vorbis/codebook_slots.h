@@ -5,6 +5,7 @@
 // of a book met in an earlier stream is given that earlier slot, so its models start already adapted.
 
 #include "coder/model_map.h"
+#include "coder/zeroed_memory.h"
 #include "vorbis/vorbis_setup.h"
 
 #include <cstddef>
@@ -28,11 +29,12 @@ struct CodebookSlot {
 };
 
 // The packet probability array, kSharedPacketProbs + capacity x kSlotBlockProbs (+ spare) entries. It is
-// 10 MB and more, while a short file uses a few slots: the entries are set to one half only when they
-// first come within reach of a slot (prepare_slot_block), so a fresh table costs its shared part alone.
-// Entries from `ready` on have never been read or written and hold no value.
+// 10 MB and more, while a short file uses a few slots and a few pages of each: it is allocated as zero
+// pages (one half, as stored), so only what a stream touches is ever written. Entries from `ready` on
+// have never been written since the array was allocated or last reset: they are still zero, and a reset
+// leaves them alone.
 struct PacketProbs {
-    std::unique_ptr<uint16_t[]> values;
+    ZeroedBlock<uint16_t> values;
     size_t size = 0;
     size_t ready = 0;
 
@@ -44,8 +46,8 @@ struct PacketProbs {
 
     uint16_t* data() { return values.get(); }
     const uint16_t* data() const { return values.get(); }
-    uint16_t& operator[](size_t i) { return values[i]; }
-    uint16_t operator[](size_t i) const { return values[i]; }
+    uint16_t& operator[](size_t i) { return values.get()[i]; }
+    uint16_t operator[](size_t i) const { return values.get()[i]; }
     // Same size and the same values in the same ready part.
     bool operator==(const PacketProbs& other) const;
 };
@@ -68,13 +70,13 @@ inline uint16_t* slot_block(CodebookSlotTable& table, int32_t slot) {
     return table.packet_probs.data() + slot_block_offset(slot);
 }
 
-// Empties the table (every slot record zeroed) and sets every probability to one half (the slot blocks'
-// when they are prepared). The buffers are allocated on the first call and reused later. False if they
-// cannot be allocated.
+// Empties the table (every slot record zeroed) and sets every probability to one half (only the entries
+// written since the last reset need it). The buffers are allocated on the first call and reused later. False
+// if they cannot be allocated.
 bool init_slot_table(CodebookSlotTable& table, int32_t capacity, int32_t age_shift);
 
-// Makes slot `slot`'s block, and the entries past it that its contexts reach, hold probabilities: those
-// not yet ready are set to one half. Every slot that match_codebook_model hands out is prepared.
+// Makes slot `slot`'s block, and the entries past it that its contexts reach, ready for use (they hold
+// one half until a stream writes them). Every slot that match_codebook_model hands out is prepared.
 void prepare_slot_block(CodebookSlotTable& table, int32_t slot);
 
 // Start of a logical stream: no slot used yet.

@@ -5,6 +5,7 @@
 // codewords. Rebuilt from scratch for every logical stream and released when it ends.
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -165,12 +166,7 @@ struct VorbisSetup {
 
 // Number of significant bits of v (0 for 0), as Vorbis I defines it.
 inline int ilog(uint32_t v) {
-    int n = 0;
-    while (v) {
-        ++n;
-        v >>= 1;
-    }
-    return n;
+    return static_cast<int>(std::bit_width(v));
 }
 
 // Sizes a table, reporting failure instead of throwing: a setup whose tables cannot be allocated is

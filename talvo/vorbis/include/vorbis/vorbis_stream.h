@@ -10,9 +10,9 @@
 constexpr size_t kResidueMemoryBytes = size_t{1} << 20;
 constexpr size_t kFloorClassMemoryBytes = 1024;
 
-// Start of a logical stream: an empty setup linked into the context, both scratch areas zeroed, rebuild
-// mode, no slot used yet.
-void prepare_vorbis_stream(StreamContext& ctx, VorbisSetup& setup);
+// Start of a logical stream: an empty setup linked into the context, both scratch areas zeroed (unless
+// the caller knows them to be clear still), rebuild mode, no slot used yet.
+void prepare_vorbis_stream(StreamContext& ctx, VorbisSetup& setup, bool scratch_is_clear = false);
 
 // `data`, `page`, `aux` and `control` are the directions of the three sub-streams and of the control
 // coder. True when the whole stream was rebuilt (unpacking) or modelled (packing). The slot table is

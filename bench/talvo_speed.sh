@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# talvo and talvo-pack of a baseline commit against the working tree, in the same run on the same
+# machine: unpack and pack speed (MB of Ogg per second of CPU time and of wall time), peak memory, the
+# fixed cost of a 4 KB archive (CPU time, page faults) and of packing a 4 KB Ogg file, and the ratios.
+# The working tree's bench_talvo_restore adds decisions per second and the decode_bit ceiling.
+#
+# The baseline is exported (git archive) under build-baseline/ (ignored) and built there in Release;
+# the working tree's programs come from build/ (scripts/build.sh native). The corpus is
+# generated once: oggenc at four qualities, ffmpeg's libvorbis and native encoders, and the files with
+# one-byte packets of tests/data.
+# Usage: bench/talvo_speed.sh [BASELINE_COMMIT] [CORPUS_DIR]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+baseline="${1:-e39edd7}"
+corpus="${2:-${TMPDIR:-/tmp}/talvo_speed_corpus}"
+rounds="${ROUNDS:-40}" # small-file figures: the average of this many runs
+work="$(mktemp -d "${TMPDIR:-/tmp}/talvo_speed.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+
+# 1. The baseline, in its own source and build directories.
+base_src="$root/build-baseline/src-$baseline"
+base_build="$root/build-baseline/build-$baseline"
+if [ ! -f "$base_src/CMakeLists.txt" ]; then
+  mkdir -p "$base_src"
+  git -C "$root" archive "$baseline" | tar -x -C "$base_src"
+fi
+launcher=()
+export CCACHE_BASEDIR="$base_src" CCACHE_NOHASHDIR=1 CCACHE_SLOPPINESS=pch_defines,time_macros
+command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+gen=()
+command -v ninja > /dev/null && gen=(-G Ninja)
+cmake -S "$base_src" -B "$base_build" "${gen[@]}" "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release \
+  -DBUILD_BENCHMARKS=OFF > /dev/null
+cmake --build "$base_build" -j 2 --target talvo talvo-pack > /dev/null
+CCACHE_BASEDIR="$root" cmake --build "$root/build" -j 2 --target talvo talvo-pack bench_talvo_restore > /dev/null
+base_bin="$base_build/bin"
+new_bin="$root/build/bin"
+
+# 2. The corpus.
+mkdir -p "$corpus"
+ff() { ffmpeg -nostdin -loglevel error -y "$@"; }
+if [ ! -f "$corpus/.complete" ]; then
+  signals=(
+    "aevalsrc=0.3*sin(2*PI*220*t)*(0.6+0.4*sin(2*PI*3*t))+0.2*sin(2*PI*330*t)+0.15*sin(2*PI*440*t+sin(2*PI*5*t))+0.05*(random(0)-0.5):s=44100"
+    "aevalsrc=0.4*sin(2*PI*(110+40*sin(2*PI*0.2*t))*t)*exp(-3*mod(t\,0.5))+0.1*(random(0)-0.5)*exp(-20*mod(t\,0.25)):s=44100"
+  )
+  for i in "${!signals[@]}"; do
+    wav="$work/signal$i.wav"
+    ff -f lavfi -i "${signals[$i]}" -t 30 -ac 2 -c:a pcm_s16le "$wav"
+    for q in 0 3 6 10; do
+      oggenc -Q -s $((1000 + i)) -q $q -o "$corpus/s${i}_oggenc_q$q.ogg" "$wav" 2> /dev/null
+    done
+    ff -i "$wav" -c:a libvorbis -q:a 4 -fflags +bitexact -flags:a +bitexact "$corpus/s${i}_ffmpeg_libvorbis.ogg"
+    ff -i "$wav" -c:a vorbis -strict -2 -fflags +bitexact -flags:a +bitexact "$corpus/s${i}_ffmpeg_vorbis.ogg"
+  done
+  for f in "$root"/tests/data/one-byte-packets/*.ogg; do cp "$f" "$corpus/one_byte_$(basename "$f")"; done
+  # The small file: a quarter of a second, about 4 KB.
+  mkdir -p "$corpus/small"
+  ff -f lavfi -i "sine=frequency=440:sample_rate=44100" -t 0.25 -ac 1 -c:a pcm_s16le "$work/small.wav"
+  oggenc -Q -s 3000 -q 3 -o "$corpus/small/small.ogg" "$work/small.wav" 2> /dev/null
+  touch "$corpus/.complete"
+fi
+files=("$corpus"/*.ogg)
+total=$(cat "${files[@]}" | wc -c)
+small="$corpus/small/small.ogg"
+
+# "wall user+sys peak_kb minor_faults" of one command.
+measure() {
+  /usr/bin/time -f "%e %U %S %M %R" -o "$work/time.txt" "$@" > /dev/null 2>&1
+  awk '{ printf "%s %.3f %s %s\n", $1, $2 + $3, $4, $5 }' "$work/time.txt"
+}
+
+# Sums over the corpus for one build: pack (default settings, -j 1), one-pass pack, unpack.
+# Prints "pack_wall pack_cpu pack_kb pass_wall pass_cpu pass_kb unpack_wall unpack_cpu unpack_kb".
+corpus_figures() {
+  local bin="$1" tag="$2"
+  local pw=0 pc=0 pk=0 ow=0 oc=0 ok=0 uw=0 uc=0 uk=0 w c k r f name
+  for f in "${files[@]}"; do
+    name=$(basename "$f")
+    read -r w c k r < <(measure "$bin/talvo-pack" -q -f -j 1 "$f" "$work/$tag-$name.talvo")
+    pw=$(echo "$pw + $w" | bc); pc=$(echo "$pc + $c" | bc); [ "$k" -gt "$pk" ] && pk=$k
+    read -r w c k r < <(measure "$bin/talvo-pack" -q -f -j 1 -s 0 --no-carry --no-verify "$f" "$work/$tag-pass.talvo")
+    ow=$(echo "$ow + $w" | bc); oc=$(echo "$oc + $c" | bc); [ "$k" -gt "$ok" ] && ok=$k
+    read -r w c k r < <(measure "$bin/talvo" "$work/$tag-$name.talvo" "$work/$tag.out")
+    uw=$(echo "$uw + $w" | bc); uc=$(echo "$uc + $c" | bc); [ "$k" -gt "$uk" ] && uk=$k
+    cmp -s "$f" "$work/$tag.out" || { echo "$tag: talvo restored $name differently" >&2; exit 1; }
+  done
+  echo "$pw $pc $pk $ow $oc $ok $uw $uc $uk"
+}
+
+# One small command: "cpu_ms minor_faults wall_ms", CPU and wall time averaged over `rounds` runs in a
+# loop (one run is below the timer's resolution), page faults the median of five single runs.
+small_figures() {
+  local i w c k r cpu wall faults
+  read -r wall cpu k r < <(measure sh -c 'for i in $(seq '"$rounds"'); do "$@" > /dev/null 2>&1; done' sh "$@")
+  faults=$(for i in 1 2 3 4 5; do measure "$@" | cut -d' ' -f4; done | sort -n | sed -n 3p)
+  awk -v c="$cpu" -v w="$wall" -v n="$rounds" -v f="$faults" 'BEGIN { printf "%.1f %d %.1f\n", c * 1000 / n, f, w * 1000 / n }'
+}
+
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "corpus: ${#files[@]} files, $total bytes; small file $(wc -c < "$small") bytes; baseline $baseline"
+
+read -r bpw bpc bpk bow boc bok buw buc buk < <(corpus_figures "$base_bin" base)
+read -r npw npc npk now noc nok nuw nuc nuk < <(corpus_figures "$new_bin" new)
+for f in "${files[@]}"; do
+  name=$(basename "$f")
+  cmp -s "$work/base-$name.talvo" "$work/new-$name.talvo" || { echo "archives differ: $name" >&2; exit 1; }
+done
+"$base_bin/talvo-pack" -q -f "$small" "$work/small.talvo"
+read -r bsu_c bsu_r bsu_w < <(small_figures "$base_bin/talvo" "$work/small.talvo" "$work/small.out")
+read -r nsu_c nsu_r nsu_w < <(small_figures "$new_bin/talvo" "$work/small.talvo" "$work/small.out")
+read -r bsp_c bsp_r bsp_w < <(small_figures "$base_bin/talvo-pack" -q -f -j 1 "$small" "$work/small2.talvo")
+read -r nsp_c nsp_r nsp_w < <(small_figures "$new_bin/talvo-pack" -q -f -j 1 "$small" "$work/small2.talvo")
+
+mb=$(echo "scale=6; $total / 1000000" | bc)
+awk -v mb="$mb" \
+  -v bpw="$bpw" -v bpc="$bpc" -v bpk="$bpk" -v bow="$bow" -v boc="$boc" -v bok="$bok" -v buw="$buw" -v buc="$buc" -v buk="$buk" \
+  -v npw="$npw" -v npc="$npc" -v npk="$npk" -v now="$now" -v noc="$noc" -v nok="$nok" -v nuw="$nuw" -v nuc="$nuc" -v nuk="$nuk" \
+  -v bsu_c="$bsu_c" -v bsu_r="$bsu_r" -v bsu_w="$bsu_w" -v nsu_c="$nsu_c" -v nsu_r="$nsu_r" -v nsu_w="$nsu_w" \
+  -v bsp_c="$bsp_c" -v bsp_r="$bsp_r" -v bsp_w="$bsp_w" -v nsp_c="$nsp_c" -v nsp_r="$nsp_r" -v nsp_w="$nsp_w" 'BEGIN {
+  print "| figure | baseline | this tree | ratio |"
+  print "|---|---|---|---|"
+  row("talvo unpack, MB/s of CPU time", mb / buc, mb / nuc, "%.2f")
+  row("talvo unpack, MB/s of wall time", mb / buw, mb / nuw, "%.2f")
+  row("talvo-pack default -j 1, MB/s of CPU time", mb / bpc, mb / npc, "%.2f")
+  row("talvo-pack default -j 1, MB/s of wall time", mb / bpw, mb / npw, "%.2f")
+  row("talvo-pack -s 0 --no-carry --no-verify, MB/s of CPU time", mb / boc, mb / noc, "%.2f")
+  row("talvo-pack -s 0 --no-carry --no-verify, MB/s of wall time", mb / bow, mb / now, "%.2f")
+  row("talvo unpack peak memory, MiB", buk / 1024, nuk / 1024, "%.1f")
+  row("talvo-pack default peak memory, MiB", bpk / 1024, npk / 1024, "%.1f")
+  row("talvo on the 4 KB archive, CPU ms", bsu_c, nsu_c, "%.1f")
+  row("talvo on the 4 KB archive, wall ms", bsu_w, nsu_w, "%.1f")
+  row("talvo on the 4 KB archive, page faults", bsu_r, nsu_r, "%d")
+  row("talvo-pack on the 4 KB Ogg, CPU ms", bsp_c, nsp_c, "%.1f")
+  row("talvo-pack on the 4 KB Ogg, wall ms", bsp_w, nsp_w, "%.1f")
+}
+function row(name, b, n, fmt) {
+  printf "| %s | " fmt " | " fmt " | %.2f |\n", name, b, n, (b > 0 ? n / b : 0)
+}'
+echo "Archives of every corpus file identical between baseline and this tree."
+
+# 3. Decisions per second and the decode_bit ceiling, for the largest corpus file (this tree only: the
+# decision count is a property of the archive, the same for both builds).
+largest=$(ls -S "${files[@]}" | head -1)
+"$new_bin/bench_talvo_restore" "$largest"
