@@ -49,16 +49,19 @@ Job job_for(FileMode mode) {
     return pack_job;
 }
 
-// Every file that can be at work at once. Each restore, test or listing runs the archive reader's own
-// thread beside the worker that decodes (packing does too while it verifies), so half the limit's files
-// at once keep the process within `worker_limit()` threads; -j 1 gives one file at a time, which is
-// talvo's own two threads.
+// Every file that can be at work at once. A restore, test or listing runs the archive reader's own
+// thread beside the worker that decodes, so half the limit's files at once keep the process within
+// `worker_limit()` threads (-j 1 gives one file at a time: talvo's own two threads). Packing verifies
+// from memory, which starts no reader thread: one thread a file, and the settings trials of each file
+// take what the files leave of the limit.
 // Standard input and output are one stream each: files that use them go one at a time, in order.
-size_t files_at_once(const std::vector<PackJob>& jobs) {
+size_t files_at_once(const PackCommand& command) {
+    const std::vector<PackJob>& jobs = command.jobs;
     for (const PackJob& job : jobs)
         if (job.input == kStandardStream || job.output == kStandardStream) return 1;
-    const size_t pairs = static_cast<size_t>(std::max(1, worker_limit() / 2));
-    return std::min(jobs.size(), pairs);
+    const int threads_per_file = command.mode == FileMode::Pack ? 1 : 2;
+    const size_t files = static_cast<size_t>(std::max(1, worker_limit() / threads_per_file));
+    return std::min(jobs.size(), files);
 }
 
 uint64_t batch_bytes(const PackCommand& command) {
@@ -84,7 +87,7 @@ int run_jobs(const PackCommand& command) {
     int worst = kExitOk;
     std::atomic<size_t> next_job{0};
 
-    run_tasks(files_at_once(jobs), [&](size_t, int) {
+    run_tasks(files_at_once(command), [&](size_t, int) {
         for (size_t i = next_job.fetch_add(1); i < jobs.size(); i = next_job.fetch_add(1)) {
             FileOutcome outcome = interrupted() ? FileOutcome{kExitFailure, "", ""} : job(env, jobs[i]);
             progress.file_done();
