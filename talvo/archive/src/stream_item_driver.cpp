@@ -4,6 +4,7 @@
 #include "coder/bit_direction.h"
 #include "vorbis/vorbis_stream.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -150,9 +151,14 @@ ItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, Range
     init_decoder(ctx.aux_decoder, aux_block, static_cast<int32_t>(aux_length));
     init_decoder(ctx.page_decoder, page_block, static_cast<int32_t>(page_length));
     const uint32_t data_length = read_length(reader);
-    if (driver.data_buffer.size() < kDataBufferBytes) {
+    // The window holds the whole sub-stream when it is smaller than kDataBufferBytes: a small archive
+    // then zero-fills (and faults in) only the bytes it reads. The decoder reads at most
+    // min(length, window) bytes at a time, so any window of at least that size decodes alike.
+    const int32_t window =
+        static_cast<int32_t>(std::min(data_length, static_cast<uint32_t>(kDataBufferBytes)));
+    if (driver.data_buffer.size() < static_cast<size_t>(window)) {
         try {
-            driver.data_buffer.resize(kDataBufferBytes);
+            driver.data_buffer.resize(static_cast<size_t>(window));
         } catch (const std::bad_alloc&) {
             std::free(aux_block);
             std::free(page_block);
@@ -160,7 +166,7 @@ ItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, Range
             return ItemResult::OutOfMemory;
         }
     }
-    init_streamed_decoder(ctx.data_decoder, &reader.byte_source, driver.data_buffer.data(), kDataBufferBytes,
+    init_streamed_decoder(ctx.data_decoder, &reader.byte_source, driver.data_buffer.data(), window,
                           static_cast<int32_t>(data_length > 0x7FFFFFFFu ? 0x7FFFFFFFu : data_length));
     open_page_buffer(ctx);
 
