@@ -200,11 +200,13 @@ constexpr size_t slot_block_offset(int32_t slot) {
     return static_cast<size_t>(kSharedPacketProbs) + static_cast<size_t>(slot) * kSlotBlockProbs;
 }
 // Whether the value is nonzero, after the last lane-0 value's flag, whether e holds no class and whether
-// the last value was coded under the same slot.
+// the last value was coded under the same slot. The position comes last, so that the contexts of
+// neighbouring positions lie side by side in memory (a restore reads them in position order) and a
+// short stream touches few pages; which entry a context occupies does not change what is coded.
 constexpr int32_t slot_nonzero_prob(int r4, int32_t position, int lane, int last_nonzero, int no_class,
                                     int same_slot) {
-    return kSlotNonzeroProbs + r4 + 32 * (position >> 2) + 4 * lane + 16 * last_nonzero + 65536 * no_class +
-           131072 * same_slot;
+    return kSlotNonzeroProbs + r4 + 4 * lane + 16 * last_nonzero + 32 * no_class + 64 * same_slot +
+           128 * (position >> 2);
 }
 constexpr int32_t slot_sign_prob(int r4, int lane, int sign_history, int last_nonzero, int b, int e_sign,
                                  int empty) {
@@ -225,7 +227,7 @@ constexpr int32_t slot_mantissa_table(int r4, int lane, int k, int last_class) {
     return kSlotMantissaProbs + 4 * r4 + 16 * lane + 512 * k + 64 * last_class;
 }
 // Largest arguments: position below 8,192 (b up to 13), last class up to 9, class k up to 7.
-static_assert(slot_nonzero_prob(3, 8191, 3, 1, 1, 1) < kSlotSignProbs);
+static_assert(slot_nonzero_prob(3, 8191, 3, 1, 1, 1) + 1 == kSlotSignProbs);
 static_assert(slot_sign_prob(3, 3, 3, 1, 13, 1, 1) < kSlotOneProbs);
 static_assert(slot_one_prob(3, 3, 1, 9, 13, 1) < kSlotClassTreeProbs);
 static_assert(slot_class_tree(3, 3, 7) + 7 < kSlotMantissaProbs &&
