@@ -1,10 +1,10 @@
 // The talvo and talvo-pack programs as a user runs them: messages, exit statuses and files.
 
-#include "archive/archive_writer.h"
 #include "archive/repeat_item.h"
 #include "archive/stream_item_driver.h"
 #include "pack/packer.h"
 #include "page_walk.h"
+#include "raw_archives.h"
 #include "run_program.h"
 #include "sample_files.h"
 #include "test_data.h"
@@ -32,21 +32,6 @@ std::vector<uint8_t> random_bytes(size_t size, uint32_t seed) {
     for (auto& b : bytes)
         b = static_cast<uint8_t>(rng());
     return bytes;
-}
-
-std::vector<uint8_t> raw_archive(const std::vector<std::vector<uint8_t>>& items, uint8_t flags = 0) {
-    ArchiveWriter writer;
-    writer_init(writer, flags);
-    for (const auto& item : items)
-        writer_add_raw_item(writer, item.data(), item.size());
-    return writer_finish(writer);
-}
-
-std::vector<uint8_t> concat(const std::vector<std::vector<uint8_t>>& items) {
-    std::vector<uint8_t> all;
-    for (const auto& item : items)
-        all.insert(all.end(), item.begin(), item.end());
-    return all;
 }
 
 class CommandLine : public ::testing::Test {

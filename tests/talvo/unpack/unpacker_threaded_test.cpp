@@ -1,6 +1,6 @@
 // The unpack run in memory: archives made by the archive writer, cut, damaged or refused.
 
-#include "archive/archive_writer.h"
+#include "raw_archives.h"
 #include "unpack/unpacker.h"
 
 #include <gtest/gtest.h>
@@ -37,21 +37,6 @@ struct RecordingOutput {
 
 UnpackStatus unpack(const std::vector<uint8_t>& archive, RecordingOutput& output) {
     return unpack_archive(ArchiveInput{nullptr, archive.data(), archive.size()}, output.sink);
-}
-
-std::vector<uint8_t> raw_archive(const std::vector<std::vector<uint8_t>>& items, uint8_t flags = 0) {
-    ArchiveWriter writer;
-    writer_init(writer, flags);
-    for (const auto& item : items)
-        writer_add_raw_item(writer, item.data(), item.size());
-    return writer_finish(writer);
-}
-
-std::vector<uint8_t> concat(const std::vector<std::vector<uint8_t>>& items) {
-    std::vector<uint8_t> all;
-    for (const auto& item : items)
-        all.insert(all.end(), item.begin(), item.end());
-    return all;
 }
 
 TEST(ControlDecisions, RollbackForgetsAnItemEntirely) {
