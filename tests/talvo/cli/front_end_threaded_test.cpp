@@ -172,7 +172,7 @@ TEST_F(FrontEnd, AnInterruptedRestoreLeavesNothingBehind) {
         ASSERT_EQ(write(feed[1], archive.data(), archive.size() / 2),
                   static_cast<ssize_t>(archive.size() / 2));
         bool temp_seen = false;
-        for (int i = 0; i < 500 && !temp_seen; ++i) {
+        for (int i = 0; i < 3000 && !temp_seen; ++i) {
             temp_seen = !names().empty();
             if (!temp_seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }

@@ -82,10 +82,19 @@ TEST_F(WorkerPoolTest, NestedCallsStayWithinTheLimit) {
         set_worker_limit(limit);
         Concurrency inner;
         std::atomic<int> inner_runs{0};
+        std::atomic<bool> waited{false};
         run_tasks(6, [&](size_t, int) {
             run_tasks(5, [&](size_t, int) {
                 inner.enter();
                 inner_runs.fetch_add(1);
+                // The first task holds on until a second one runs beside it, so that a borrowed thread
+                // that starts late on a busy machine still overlaps; a pool that never runs two tasks
+                // at once lets it go after the deadline and fails below.
+                if (limit > 1 && !waited.exchange(true)) {
+                    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+                    while (inner.peak.load() < 2 && std::chrono::steady_clock::now() < deadline)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 inner.leave();
             });
