@@ -68,10 +68,11 @@ inline std::uint16_t U16(const std::vector<unsigned char>& b, std::size_t at) {
     return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
 }
 
-// Waits until the file has reached `size` bytes (asynchronous writes), or gives up after five seconds.
+// Waits until the file has reached `size` bytes (asynchronous writes), or gives up after thirty seconds
+// (a loaded machine under a sanitizer or wine can be slow to get a write to disk).
 inline std::uintmax_t WaitForFileSize(const std::filesystem::path& path, std::uintmax_t size) {
     std::uintmax_t now = 0;
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < 3000; ++i) {
         std::error_code error;
         now = std::filesystem::file_size(path, error);
         if (!error && now >= size) return now;
