@@ -17,16 +17,16 @@ void append_block(std::vector<uint8_t>& out, const std::vector<uint8_t>& block) 
 
 } // namespace
 
+size_t length_code_size(uint32_t value) {
+    if (value > 0x3FFFFFu) return 4;
+    if (value > 0x3FFFu) return 3;
+    if (value > 0x3Fu) return 2;
+    return 1;
+}
+
 void append_length_code(std::vector<uint8_t>& out, uint32_t value) {
-    const uint32_t shifted = value << 2;
-    uint32_t extra = 0;
-    if (value > 0x3FFFFFu)
-        extra = 3;
-    else if (value > 0x3FFFu)
-        extra = 2;
-    else if (value > 0x3Fu)
-        extra = 1;
-    const uint32_t code = shifted | extra;
+    const uint32_t extra = static_cast<uint32_t>(length_code_size(value) - 1);
+    const uint32_t code = (value << 2) | extra;
     for (uint32_t i = 0; i <= extra; ++i)
         out.push_back(static_cast<uint8_t>(code >> (8 * i)));
 }
@@ -51,6 +51,25 @@ void writer_add_raw_bytes(ArchiveWriter& writer, const uint8_t* data, size_t siz
     const size_t step = std::clamp<size_t>(max_item, 1, kMaxLengthCode);
     for (size_t offset = 0; offset < size; offset += step)
         writer_add_raw_item(writer, data + offset, std::min(step, size - offset));
+}
+
+size_t raw_archive_size(size_t size, size_t max_item) {
+    // The control decisions are coded as writer_add_raw_bytes and writer_finish code them; the items
+    // are only counted.
+    ArchiveWriter writer;
+    writer_init(writer, 0);
+    const size_t step = std::clamp<size_t>(max_item, 1, kMaxLengthCode);
+    size_t items = 0;
+    for (size_t offset = 0; offset < size; offset += step) {
+        const size_t n = std::min(step, size - offset);
+        encode_item_kind(writer, ItemKind::Raw);
+        items += length_code_size(static_cast<uint32_t>(n)) + n;
+    }
+    encode_item_kind(writer, ItemKind::Raw);
+    items += length_code_size(0);
+    flush_encoder(writer.control);
+    const size_t control = writer.control.out.size();
+    return sizeof kArchiveMagic + 1 + length_code_size(static_cast<uint32_t>(control)) + control + items;
 }
 
 void writer_begin_stream_item(ArchiveWriter& writer, bool remember) {
@@ -97,7 +116,9 @@ std::vector<uint8_t> writer_finish(ArchiveWriter& writer) {
     append_length_code(writer.items, 0); // the end marker
     flush_encoder(writer.control);
 
-    std::vector<uint8_t> archive(std::begin(kArchiveMagic), std::end(kArchiveMagic));
+    std::vector<uint8_t> archive;
+    archive.reserve(sizeof kArchiveMagic + 1 + 4 + writer.control.out.size() + writer.items.size());
+    archive.assign(std::begin(kArchiveMagic), std::end(kArchiveMagic));
     archive.push_back(writer.flags);
     append_block(archive, writer.control.out);
     archive.insert(archive.end(), writer.items.begin(), writer.items.end());

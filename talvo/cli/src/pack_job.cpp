@@ -7,21 +7,31 @@
 #include "cli/text_format.h"
 #include "pack/packer.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace {
 
-bool read_whole(FILE* file, std::vector<uint8_t>& bytes) {
-    uint8_t chunk[1 << 16];
-    size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + n);
+// `expected` is the size the file had when it was listed (0 for a pipe): the buffer is sized for it at
+// once instead of growing and copying, and a file that has grown since is still read to its end.
+bool read_whole(FILE* file, std::vector<uint8_t>& bytes, uint64_t expected) {
+    if (expected > 0 && expected < SIZE_MAX - 1) bytes.resize(static_cast<size_t>(expected) + 1);
+    size_t filled = 0;
+    for (;;) {
+        if (filled == bytes.size()) bytes.resize(std::max<size_t>(2 * bytes.size(), size_t{1} << 16));
+        const size_t n = std::fread(bytes.data() + filled, 1, bytes.size() - filled, file);
+        filled += n;
+        if (n == 0) break;
+    }
+    bytes.resize(filled);
     return !std::ferror(file);
 }
 
 bool read_input(const std::string& name, std::vector<uint8_t>& bytes) {
-    if (name == kStandardStream) return read_whole(stdin, bytes);
+    if (name == kStandardStream) return read_whole(stdin, bytes, 0);
     FILE* file = open_file(name, "rb");
     if (!file) return false;
-    const bool ok = read_whole(file, bytes);
+    const bool ok = read_whole(file, bytes, file_size_or_zero(name));
     std::fclose(file);
     return ok;
 }

@@ -89,6 +89,12 @@ bool code_stream_item(Pass& pass, const std::vector<OggPage>& pages, const Strea
     const ArchiveWriterMark mark = writer_mark(pass.writer);
     writer_begin_stream_item(pass.writer, choices.remember);
     RangeEncoder aux, page, data;
+    // A modelled stream comes to about two thirds of its pages: room for all of them means the data
+    // sub-stream is never moved as it grows (pages not written to are never touched).
+    size_t stream_bytes = 0;
+    for (const OggPage& p : pages)
+        stream_bytes += p.size;
+    data.out.reserve(stream_bytes);
     if (!pack_stream_item(*pass.driver, pages.data(), pages.size(), choices, pass.writer.control,
                           pass.writer.control_probs, aux, page, data)) {
         writer_rollback(pass.writer, mark);
@@ -286,6 +292,7 @@ std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& 
                                            (settings.flags & kFlagsCarryOver) != 0));
     if (!pass.driver) throw std::bad_alloc();
     writer_init(pass.writer, settings.flags);
+    pass.writer.items.reserve(size + size / 8 + 64); // the archive hardly ever outgrows its input
     runs.assign(scan.runs.size(), PackedRun{});
     for (size_t r = 0; r < scan.runs.size(); ++r) {
         const ScanRun& run = scan.runs[r];

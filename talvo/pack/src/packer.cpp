@@ -133,6 +133,7 @@ size_t winning_trial(const SettingsSearch& search) {
 // table unless the settings were forced.
 void keep_all_raw_when_smaller(PackResult& result, const uint8_t* data, size_t size,
                                const PackOptions& options) {
+    if (raw_archive_size(size, options.max_raw_item) >= result.archive.size()) return;
     ArchiveWriter writer;
     const uint8_t flags = options.choose_settings ? 0 : options.flags;
     writer_init(writer, flags);
@@ -162,17 +163,39 @@ size_t run_at(const std::vector<PackedRun>& runs, size_t offset) {
 
 } // namespace
 
+namespace {
+
+// The verification's output: restored bytes are compared with the original as they come, so nothing
+// is kept, and the restore stops at the first byte that differs.
+struct ComparingSink {
+    const uint8_t* original;
+    size_t size;
+    size_t restored = 0;
+    size_t difference = std::numeric_limits<size_t>::max();
+
+    static bool write(void* context, const uint8_t* bytes, size_t n) {
+        auto& sink = *static_cast<ComparingSink*>(context);
+        const size_t common = std::min(n, sink.size - sink.restored);
+        const uint8_t* expected = sink.original + sink.restored;
+        const size_t same = static_cast<size_t>(std::mismatch(bytes, bytes + common, expected).first - bytes);
+        sink.restored += same;
+        if (same < n) {
+            sink.difference = sink.restored; // a differing byte, or one past the original's end
+            return false;
+        }
+        return true;
+    }
+};
+
+} // namespace
+
 size_t first_difference(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size) {
-    std::vector<uint8_t> restored;
-    restored.reserve(size);
-    OutputSink sink = vector_sink(restored);
-    const UnpackStatus status = unpack_archive(ArchiveInput{nullptr, archive.data(), archive.size()}, sink);
-    const size_t common = std::min(restored.size(), size);
-    const auto mismatch =
-        std::mismatch(restored.begin(), restored.begin() + static_cast<std::ptrdiff_t>(common), data);
-    const size_t at = static_cast<size_t>(mismatch.first - restored.begin());
-    if (at < common) return at;
-    if (restored.size() != size || status != UnpackStatus::Ok) return common;
+    ComparingSink compare{data, size};
+    const UnpackStatus status = unpack_archive(ArchiveInput{nullptr, archive.data(), archive.size()},
+                                               OutputSink{&compare, ComparingSink::write});
+    if (compare.difference != std::numeric_limits<size_t>::max()) return compare.difference;
+    // Everything restored matches: an archive that ends early, or fails, differs where it stopped.
+    if (compare.restored != size || status != UnpackStatus::Ok) return compare.restored;
     return std::numeric_limits<size_t>::max();
 }
 

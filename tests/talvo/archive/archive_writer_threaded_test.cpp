@@ -31,6 +31,24 @@ TEST(LengthCode, EveryWidthIsTheShortestAndReadsBack) {
     reader_stop(reader);
 }
 
+TEST(RawArchiveSize, IsTheSizeOfTheArchiveTheWriterMakes) {
+    // Item counts across the control block's own length code widths, items across the widths of theirs.
+    const std::vector<uint8_t> data(300000, 0x5A);
+    for (const auto& [size, max_item] : std::vector<std::pair<size_t, size_t>>{{0, 1000},
+                                                                               {1, 1000},
+                                                                               {63, 63},
+                                                                               {64, 63},
+                                                                               {20000, 1},
+                                                                               {299999, 7},
+                                                                               {300000, 16384},
+                                                                               {300000, 1 << 30}}) {
+        ArchiveWriter writer;
+        writer_init(writer, 0);
+        writer_add_raw_bytes(writer, data.data(), size, max_item);
+        EXPECT_EQ(raw_archive_size(size, max_item), writer_finish(writer).size()) << size << " " << max_item;
+    }
+}
+
 TEST(LengthCode, HandWrittenCodesRead) {
     const std::vector<uint8_t> codes = {0xFC, 0xFD, 0xFF, 0x03, 0x00, 0x00, 0x00, 0x01};
     ArchiveReader reader;

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+// The bytes of the length code of `value` (at most kMaxLengthCode): 1 to 4.
+size_t length_code_size(uint32_t value);
 // Appends a length code of the fewest bytes (1 to 4) that carry `value` (at most kMaxLengthCode).
 void append_length_code(std::vector<uint8_t>& out, uint32_t value);
 
@@ -36,6 +38,9 @@ void writer_init(ArchiveWriter& writer, uint8_t flags);
 bool writer_add_raw_item(ArchiveWriter& writer, const uint8_t* data, size_t size);
 // Any number of bytes as raw items of at most `max_item` bytes each.
 void writer_add_raw_bytes(ArchiveWriter& writer, const uint8_t* data, size_t size, size_t max_item);
+// The size of the archive that holds `size` bytes as raw items of at most `max_item` bytes each and
+// nothing else, without making it.
+size_t raw_archive_size(size_t size, size_t max_item);
 
 // A stream item: the announcement and the remember bit now; then the caller codes the stream, its
 // replay decisions on writer.control with writer.control_probs; then the three sub-streams, which this
