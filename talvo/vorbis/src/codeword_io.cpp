@@ -1,5 +1,7 @@
 #include "vorbis/codeword_io.h"
 
+#include <algorithm>
+
 bool build_codeword_decoder(const Codebook& book, CodewordDecoder& decoder) {
     decoder.child.assign(4, 0);
     const int32_t count = book.sparse ? book.sorted_entries : book.entries;
@@ -23,6 +25,23 @@ bool build_codeword_decoder(const Codebook& book, CodewordDecoder& decoder) {
             }
             node = decoder.child[slot];
         }
+    }
+    // Entries are below 2^24, so index << 5 fits; a prefix code gives every table entry one codeword
+    // at most.
+    static_assert(CodewordDecoder::kMaxTableBits < 32, "a length fits the low five bits");
+    int longest = 0;
+    for (int32_t index = 0; index < count; ++index)
+        if (book.codeword_lengths[index] != kAbsentEntry)
+            longest = std::max<int>(longest, book.codeword_lengths[index]);
+    decoder.table_bits = std::min(longest, CodewordDecoder::kMaxTableBits);
+    decoder.table.assign(size_t{1} << decoder.table_bits, 0);
+    for (int32_t index = 0; index < count; ++index) {
+        const int length = book.codeword_lengths[index];
+        if (length == kAbsentEntry || length > decoder.table_bits) continue;
+        const uint32_t code = codeword_of(book, index);
+        for (uint32_t high = 0; high < (1u << (decoder.table_bits - length)); ++high)
+            decoder.table[code | (high << length)] =
+                static_cast<uint32_t>(index) << 5 | static_cast<uint32_t>(length);
     }
     decoder.built = true;
     return true;
@@ -49,7 +68,12 @@ int32_t take_codeword(StreamContext& ctx, const CodewordDecoder& decoder) {
     uint64_t window = 0;
     if (peek_window(ctx, window)) {
         // The codeword is found in the window and its bits are taken at once, as the bit by bit walk
-        // below would take them.
+        // below would take them: most codewords by the table, the rest through the tree.
+        const uint32_t entry = decoder.table[window & ((uint64_t{1} << decoder.table_bits) - 1)];
+        if (entry != 0) {
+            take_bits(ctx, static_cast<int>(entry & 31));
+            return static_cast<int32_t>(entry >> 5);
+        }
         int32_t node = 1;
         for (int length = 1; length <= kMaxCodewordLength; ++length) {
             const int32_t next = decoder.child[2 * static_cast<size_t>(node) + (window & 1)];
@@ -73,7 +97,7 @@ int32_t take_codeword(StreamContext& ctx, const CodewordDecoder& decoder) {
     return -1;
 }
 
-const CodewordDecoder* decoder_for(VorbisSetup& setup, int number) {
+const CodewordDecoder* build_decoder_for(VorbisSetup& setup, int number) {
     if (setup.decoders.size() != setup.codebooks.size())
         setup.decoders.assign(setup.codebooks.size(), CodewordDecoder{});
     CodewordDecoder& decoder = setup.decoders[static_cast<size_t>(number)];

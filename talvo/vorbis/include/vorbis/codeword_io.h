@@ -40,7 +40,13 @@ int peek_codeword_length(const StreamContext& ctx, const CodewordDecoder& decode
 
 // Packing: the decoding tree of book `number`, built on first use; null if the lengths form no prefix
 // code.
-const CodewordDecoder* decoder_for(VorbisSetup& setup, int number);
+const CodewordDecoder* build_decoder_for(VorbisSetup& setup, int number);
+inline const CodewordDecoder* decoder_for(VorbisSetup& setup, int number) {
+    const size_t n = static_cast<size_t>(number);
+    if (n < setup.decoders.size() && setup.decoders[n].built) [[likely]]
+        return &setup.decoders[n];
+    return build_decoder_for(setup, number);
+}
 
 // Packing: whether the writer has already run past the packet's last byte (the bits that follow are
 // dropped by write_bits and read as zero).

@@ -121,8 +121,15 @@ struct ResidueState {
 
 // Binary decoding tree of one book (packing reads codewords with it): node n has children child[2n] and
 // child[2n + 1]; a child below 0 is the leaf of index -(child + 1), 0 is no codeword.
+// Packing: a book's codewords as they are read, lowest bit first. `child` is the binary tree (a
+// negative child is a leaf, -(index + 1); 0 is no codeword). `table` answers the first table_bits bits
+// at once: (index << 5) | length for a codeword of up to table_bits bits, 0 where the tree decides
+// (longer codewords, and bits that form none).
 struct CodewordDecoder {
+    static constexpr int kMaxTableBits = 10;
     std::vector<int32_t> child;
+    std::vector<uint32_t> table;
+    int table_bits = 0;
     bool built = false;
 };
 
