@@ -21,16 +21,22 @@ struct ValueSite {
 
 constexpr int kMaxVectorValues = 64;
 
-// The decisions of residue values in one direction. Unpacking holds the data decoder in locals for a
-// whole vector (LocalDecoder); finish() hands its state back.
+// The decisions of residue values in one direction, with the data sub-stream's coder held in locals
+// for a whole partition (LocalDecoder, LocalEncoder); finish() hands its state back.
 template <class Dir> struct ResidueBits;
 
 template <> struct ResidueBits<Packing> {
-    Packing& d;
-    explicit ResidueBits(Packing& dir) : d(dir) {}
-    int bit(uint16_t& prob, int known) { return d.bit(prob, known); }
-    uint32_t tree(uint16_t* probs, int n, uint32_t known) { return d.tree(probs, n, known); }
-    void finish() {}
+    LocalEncoder enc;
+    explicit ResidueBits(Packing& dir) : enc(*dir.rc) {}
+    int bit(uint16_t& prob, int known) {
+        enc.bit(prob, known);
+        return known;
+    }
+    uint32_t tree(uint16_t* probs, int n, uint32_t known) {
+        enc.tree(probs, n, known);
+        return known;
+    }
+    void finish() { enc.store(); }
 };
 
 template <> struct ResidueBits<Unpacking> {
