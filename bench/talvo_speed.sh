@@ -8,12 +8,15 @@
 # the working tree's programs come from build/ (scripts/build.sh native). The corpus is
 # generated once: oggenc at four qualities, ffmpeg's libvorbis and native encoders, and the files with
 # one-byte packets of tests/data.
+# Every time is the best of several runs of the command (CORPUS_ROUNDS, default 3, per corpus file;
+# ROUNDS, default 40, for the small file), measured by bench_run_measured.
 # Usage: bench/talvo_speed.sh [BASELINE_COMMIT] [CORPUS_DIR]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 baseline="${1:-e39edd7}"
 corpus="${2:-${TMPDIR:-/tmp}/talvo_speed_corpus}"
-rounds="${ROUNDS:-40}" # small-file figures: the average of this many runs
+rounds="${ROUNDS:-40}"               # small-file figures: the best of this many runs
+corpus_rounds="${CORPUS_ROUNDS:-3}" # corpus figures: the best of this many runs of each command
 work="$(mktemp -d "${TMPDIR:-/tmp}/talvo_speed.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
@@ -32,7 +35,9 @@ command -v ninja > /dev/null && gen=(-G Ninja)
 cmake -S "$base_src" -B "$base_build" "${gen[@]}" "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release \
   -DBUILD_BENCHMARKS=OFF > /dev/null
 cmake --build "$base_build" -j 2 --target talvo talvo-pack > /dev/null
-CCACHE_BASEDIR="$root" cmake --build "$root/build" -j 2 --target talvo talvo-pack bench_talvo_restore > /dev/null
+CCACHE_BASEDIR="$root" cmake --build "$root/build" -j 2 --target talvo talvo-pack bench_talvo_restore \
+  bench_run_measured > /dev/null
+runner="$root/build/bin/bench_run_measured"
 base_bin="$base_build/bin"
 new_bin="$root/build/bin"
 
@@ -64,10 +69,10 @@ files=("$corpus"/*.ogg)
 total=$(cat "${files[@]}" | wc -c)
 small="$corpus/small/small.ogg"
 
-# "wall user+sys peak_kb minor_faults" of one command.
+# "wall cpu peak_kb minor_faults" of one command, the best of `corpus_rounds` runs (CPU time to the
+# microsecond: /usr/bin/time's hundredths are as large as the whole run of a small file).
 measure() {
-  /usr/bin/time -f "%e %U %S %M %R" -o "$work/time.txt" "$@" > /dev/null 2>&1
-  awk '{ printf "%s %.3f %s %s\n", $1, $2 + $3, $4, $5 }' "$work/time.txt"
+  "$runner" "$corpus_rounds" "$@"
 }
 
 # Sums over the corpus for one build: pack (default settings, -j 1), one-pass pack, unpack.
@@ -88,13 +93,9 @@ corpus_figures() {
   echo "$pw $pc $pk $ow $oc $ok $uw $uc $uk"
 }
 
-# One small command: "cpu_ms minor_faults wall_ms", CPU and wall time averaged over `rounds` runs in a
-# loop (one run is below the timer's resolution), page faults the median of five single runs.
+# One small command: "cpu_ms minor_faults wall_ms", the best of `rounds` runs.
 small_figures() {
-  local i w c k r cpu wall faults
-  read -r wall cpu k r < <(measure sh -c 'for i in $(seq '"$rounds"'); do "$@" > /dev/null 2>&1; done' sh "$@")
-  faults=$(for i in 1 2 3 4 5; do measure "$@" | cut -d' ' -f4; done | sort -n | sed -n 3p)
-  awk -v c="$cpu" -v w="$wall" -v n="$rounds" -v f="$faults" 'BEGIN { printf "%.1f %d %.1f\n", c * 1000 / n, f, w * 1000 / n }'
+  "$runner" "$rounds" "$@" | awk '{ printf "%.2f %d %.2f\n", $2 * 1000, $4, $1 * 1000 }'
 }
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load $(cut -d' ' -f1-3 /proc/loadavg)"
