@@ -43,6 +43,16 @@ bool build_codeword_decoder(const Codebook& book, CodewordDecoder& decoder) {
             decoder.table[code | (high << length)] =
                 static_cast<uint32_t>(index) << 5 | static_cast<uint32_t>(length);
     }
+    // Division by multiplication (Granlund and Montgomery): with k = 24 + ceil(log2 d) and
+    // m = ceil(2^k / d), m * d - 2^k < d <= 2^(k - 24), so (n * m) >> k == n / d for all n < 2^24;
+    // m < 2^25 + 1 keeps n * m below 2^50.
+    static_assert(kMaxEntries < (1 << 24), "entries and their digits stay below 2^24");
+    const uint64_t d = std::max<uint64_t>(book.stored_values.size(), 1);
+    int ceil_log = 0;
+    while ((uint64_t{1} << ceil_log) < d)
+        ++ceil_log;
+    decoder.digit_shift = 24 + ceil_log;
+    decoder.digit_multiplier = ((uint64_t{1} << decoder.digit_shift) + d - 1) / d;
     decoder.built = true;
     return true;
 }

@@ -157,7 +157,10 @@ template <class Bits>
 // is refused alike.
 int64_t saturate(int64_t v) {
     constexpr int64_t kLimit = int64_t{1} << 30; // times a radix of at most 2^24 still fits
-    return v > kLimit ? kLimit : (v < -kLimit ? -kLimit : v);
+    // One test on the way every real vector takes.
+    if (static_cast<uint64_t>(v + kLimit) > static_cast<uint64_t>(2 * kLimit)) [[unlikely]]
+        return v > kLimit ? kLimit : -kLimit;
+    return v;
 }
 
 // The residue cannot go on: the stream fails (fail_stream).
@@ -218,19 +221,21 @@ template <class Dir>
         original = take_codeword(ctx, *decoder);
         if (original < 0 || lookup_values == 0) return refuse_residue<Dir>(ctx);
         entry = book.sparse ? book.sorted_values[static_cast<size_t>(original)] : original;
-        if (entry < 0) return refuse_residue<Dir>(ctx);
+        if (entry < 0 || entry > kMaxEntries) return refuse_residue<Dir>(ctx);
     }
     const int64_t radix = book.value_radix;
     int64_t code = 0;
     // Packing: the entry's digits base lookup_values, lowest first, are the stored values it stands for.
-    int64_t digits = entry;
+    uint64_t digits = static_cast<uint64_t>(entry);
     const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
     for (int i = 0; i < count; ++i) {
         int32_t known = 0;
         if constexpr (Dir::packing) {
-            known = book.stored_values[static_cast<size_t>(digits % lookup_values)] -
+            const uint64_t rest = (digits * decoder->digit_multiplier) >> decoder->digit_shift;
+            known = book.stored_values[static_cast<size_t>(digits -
+                                                           rest * static_cast<uint64_t>(lookup_values))] -
                     static_cast<int32_t>(radix / 2);
-            digits /= lookup_values;
+            digits = rest;
             if (sites[i].coded && magnitude_of_value(known) > kMaxResidueMagnitude)
                 return refuse_residue<Dir>(ctx);
         }

@@ -130,6 +130,10 @@ struct CodewordDecoder {
     std::vector<int32_t> child;
     std::vector<uint32_t> table;
     int table_bits = 0;
+    // An entry's digits base lookup_values (the book's stored values it stands for) without a division:
+    // n / lookup_values == (n * digit_multiplier) >> digit_shift for every n up to kMaxEntries.
+    uint64_t digit_multiplier = 0;
+    int digit_shift = 0;
     bool built = false;
 };
 
