@@ -69,28 +69,57 @@ files=("$corpus"/*.ogg)
 total=$(cat "${files[@]}" | wc -c)
 small="$corpus/small/small.ogg"
 
-# "wall cpu peak_kb minor_faults" of one command, the best of `corpus_rounds` runs (CPU time to the
-# microsecond: /usr/bin/time's hundredths are as large as the whole run of a small file).
-measure() {
-  "$runner" "$corpus_rounds" "$@"
+# One run of one figure's command for one build, through bench_run_measured:
+# "wall cpu peak_kb minor_faults" (CPU time to the microsecond: /usr/bin/time's hundredths are as large
+# as the whole run of a small file).
+run_figure() {
+  local figure="$1" bin="$2" tag="$3" f="$4" name="$5"
+  case "$figure" in
+    pack) "$runner" 1 "$bin/talvo-pack" -q -f -j 1 "$f" "$work/$tag-$name.talvo" ;;
+    pass) "$runner" 1 "$bin/talvo-pack" -q -f -j 1 -s 0 --no-carry --no-verify "$f" "$work/$tag-pass.talvo" ;;
+    unpack) "$runner" 1 "$bin/talvo" "$work/$tag-$name.talvo" "$work/$tag.out" ;;
+  esac
 }
 
-# Sums over the corpus for one build: pack (default settings, -j 1), one-pass pack, unpack.
-# Prints "pack_wall pack_cpu pack_kb pass_wall pass_cpu pass_kb unpack_wall unpack_cpu unpack_kb".
-corpus_figures() {
-  local bin="$1" tag="$2"
-  local pw=0 pc=0 pk=0 ow=0 oc=0 ok=0 uw=0 uc=0 uk=0 w c k r f name
+# Every figure of every corpus file for both builds, `corpus_rounds` runs each, the two builds taking
+# turns run by run so that the machine's slower spells fall on both alike. Writes lines
+# "figure build wall cpu peak_kb" to $work/runs.txt.
+measure_corpus() {
+  local f name figure round tag bin
+  : > "$work/runs.txt"
   for f in "${files[@]}"; do
     name=$(basename "$f")
-    read -r w c k r < <(measure "$bin/talvo-pack" -q -f -j 1 "$f" "$work/$tag-$name.talvo")
-    pw=$(echo "$pw + $w" | bc); pc=$(echo "$pc + $c" | bc); [ "$k" -gt "$pk" ] && pk=$k
-    read -r w c k r < <(measure "$bin/talvo-pack" -q -f -j 1 -s 0 --no-carry --no-verify "$f" "$work/$tag-pass.talvo")
-    ow=$(echo "$ow + $w" | bc); oc=$(echo "$oc + $c" | bc); [ "$k" -gt "$ok" ] && ok=$k
-    read -r w c k r < <(measure "$bin/talvo" "$work/$tag-$name.talvo" "$work/$tag.out")
-    uw=$(echo "$uw + $w" | bc); uc=$(echo "$uc + $c" | bc); [ "$k" -gt "$uk" ] && uk=$k
-    cmp -s "$f" "$work/$tag.out" || { echo "$tag: talvo restored $name differently" >&2; exit 1; }
+    for figure in pack pass unpack; do
+      for round in $(seq "$corpus_rounds"); do
+        for tag in base new; do
+          bin="$base_bin"
+          [ "$tag" = new ] && bin="$new_bin"
+          echo "$figure $tag $name $(run_figure "$figure" "$bin" "$tag" "$f" "$name")" >> "$work/runs.txt"
+        done
+      done
+      if [ "$figure" = unpack ]; then
+        for tag in base new; do
+          cmp -s "$f" "$work/$tag.out" || { echo "$tag: talvo restored $name differently" >&2; exit 1; }
+        done
+      fi
+    done
   done
-  echo "$pw $pc $pk $ow $oc $ok $uw $uc $uk"
+}
+
+# Sums over the corpus of each file's best run, for one build: "pack_wall pack_cpu pack_kb pass_wall
+# pass_cpu pass_kb unpack_wall unpack_cpu unpack_kb".
+corpus_figures() {
+  awk -v tag="$1" '$2 == tag {
+      key = $1 " " $3
+      if (!(key in wall) || $4 < wall[key]) wall[key] = $4
+      if (!(key in cpu) || $5 < cpu[key]) cpu[key] = $5
+      if ($6 > kb[$1]) kb[$1] = $6
+    }
+    END {
+      for (key in wall) { split(key, part, " "); w[part[1]] += wall[key]; c[part[1]] += cpu[key] }
+      printf "%f %f %d %f %f %d %f %f %d\n", w["pack"], c["pack"], kb["pack"], w["pass"], c["pass"], kb["pass"],
+        w["unpack"], c["unpack"], kb["unpack"]
+    }' "$work/runs.txt"
 }
 
 # One small command: "cpu_ms minor_faults wall_ms", the best of `rounds` runs.
@@ -101,8 +130,9 @@ small_figures() {
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "corpus: ${#files[@]} files, $total bytes; small file $(wc -c < "$small") bytes; baseline $baseline"
 
-read -r bpw bpc bpk bow boc bok buw buc buk < <(corpus_figures "$base_bin" base)
-read -r npw npc npk now noc nok nuw nuc nuk < <(corpus_figures "$new_bin" new)
+measure_corpus
+read -r bpw bpc bpk bow boc bok buw buc buk < <(corpus_figures base)
+read -r npw npc npk now noc nok nuw nuc nuk < <(corpus_figures new)
 for f in "${files[@]}"; do
   name=$(basename "$f")
   cmp -s "$work/base-$name.talvo" "$work/new-$name.talvo" || { echo "archives differ: $name" >&2; exit 1; }
