@@ -150,7 +150,11 @@ bool reader_start_file(ArchiveReader& reader, FILE* file) {
     reader.file = file;
     reader.memory = nullptr;
     reader.memory_size = 0;
-    reader.fills_inline = false;
+    // A file that one slot holds is read whole by the first read, on this thread: a thread to read
+    // ahead would have nothing to do but start, and while it runs every unmapped page costs a TLB
+    // flush on both processors.
+    const int64_t left = reader_file_bytes_left(file);
+    reader.fills_inline = left >= 0 && left < kReaderSlotSize;
     return start(reader);
 }
 

@@ -6,9 +6,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 struct ArchiveReader;
 struct ReaderThreadHandles;
+
+// The bytes of a regular file from its current position to its end; -1 for a pipe, a terminal or
+// anything else whose size is unknown.
+int64_t reader_file_bytes_left(FILE* file);
 
 // One read-write block for the ring, allocated once per archive; nullptr on failure.
 uint8_t* reader_ring_allocate(size_t size);

@@ -8,6 +8,7 @@
 #include <new>
 #include <pthread.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -50,6 +51,13 @@ void* thread_entry(void* argument) {
 }
 
 } // namespace
+
+int64_t reader_file_bytes_left(FILE* file) {
+    struct stat status {};
+    if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) return -1;
+    const off_t at = ftello(file);
+    return at < 0 ? -1 : static_cast<int64_t>(status.st_size) - static_cast<int64_t>(at);
+}
 
 uint8_t* reader_ring_allocate(size_t size) {
     void* ring = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);

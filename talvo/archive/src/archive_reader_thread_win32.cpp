@@ -3,7 +3,10 @@
 #include "archive/archive_reader.h"
 #include "archive_reader_thread.h"
 
+#include <io.h>
 #include <new>
+#include <sys/stat.h>
+#include <sys/types.h>
 #include <windows.h>
 
 struct ReaderThreadHandles {
@@ -29,6 +32,13 @@ void close_handles(ReaderThreadHandles* handles) {
 }
 
 } // namespace
+
+int64_t reader_file_bytes_left(FILE* file) {
+    struct _stat64 status {};
+    if (_fstat64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG) return -1;
+    const __int64 at = _ftelli64(file);
+    return at < 0 ? -1 : static_cast<int64_t>(status.st_size) - static_cast<int64_t>(at);
+}
 
 uint8_t* reader_ring_allocate(size_t size) {
     return static_cast<uint8_t*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));

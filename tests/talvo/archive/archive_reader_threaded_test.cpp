@@ -83,6 +83,21 @@ TEST(ArchiveReaderReads, BytesAndRunsAcrossSlotBoundariesComeBackInOrder) {
     walk_and_compare(f.reader, source);
 }
 
+TEST(ArchiveReaderReads, AFileOfLessThanOneSlotIsReadWithoutAThread) {
+    for (const size_t size : {size_t{0}, size_t{1}, static_cast<size_t>(kReaderSlotSize) - 1}) {
+        const auto source = pattern(size, 4);
+        FileReader f(source);
+        EXPECT_EQ(f.reader.handles, nullptr) << size;
+        walk_and_compare(f.reader, source);
+        EXPECT_EQ(read_byte(f.reader), -1) << size;
+        EXPECT_TRUE(reader_is_exhausted(f.reader));
+    }
+    const auto source = pattern(kReaderSlotSize, 5);
+    FileReader f(source);
+    EXPECT_NE(f.reader.handles, nullptr) << "a whole slot or more is read ahead";
+    walk_and_compare(f.reader, source);
+}
+
 TEST(ArchiveReaderReads, FileSourceDeliversTheSameBytes) {
     const auto source = pattern(2 * kReaderSlotSize + 77, 2);
     FILE* file = std::tmpfile();
@@ -263,15 +278,18 @@ TEST(ArchiveReaderTeardown, StopWhileTheThreadWaitsForAFreeSlot) {
 }
 
 TEST(ArchiveReaderTeardown, StopAfterTheThreadHasFinished) {
-    const auto source = pattern(1000, 10);
+    // Three slots requested at the start: the thread reads two full ones and the short third, and ends.
+    const int32_t size = 2 * kReaderSlotSize + 1000;
+    const auto source = pattern(static_cast<size_t>(size), 10);
     for (int round = 0; round < 20; ++round) {
         FileReader f(source);
         ArchiveReader& reader = f.reader;
+        ASSERT_NE(reader.handles, nullptr);
         while (!reader.finished.load())
             std::this_thread::yield();
         if (round % 2) {
-            std::vector<uint8_t> all(2000);
-            EXPECT_EQ(read_bytes(reader, all.data(), 2000), 1000);
+            std::vector<uint8_t> all(static_cast<size_t>(size) + 1000);
+            EXPECT_EQ(read_bytes(reader, all.data(), size + 1000), size);
         }
         reader_stop(reader);
     }

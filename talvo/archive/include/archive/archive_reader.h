@@ -2,9 +2,10 @@
 
 // Archive input: everything after the seven header bytes is read through one ArchiveReader. A reader
 // thread fills a ring of four 512 KiB slots ahead of the decoder; the main thread takes bytes from the
-// ring and may step back by up to one slot (a page read ahead and returned from). Bytes in memory need
-// no thread: their slots are filled on the calling thread when it enters them, so an in-memory run (the
-// packer's verification, on the packer's own workers) starts no thread of its own.
+// ring and may step back by up to one slot (a page read ahead and returned from). Bytes in memory, and
+// a file smaller than one slot, need no thread: their slots are filled on the calling thread when it
+// enters them, so an in-memory run (the packer's verification, on the packer's own workers) or a small
+// archive starts no thread of its own.
 
 #include "coder/range_decoder.h"
 
