@@ -73,29 +73,34 @@ bool peek_window(const StreamContext& ctx, uint64_t& window) {
 
 } // namespace
 
+int32_t codeword_in_window(const CodewordDecoder& decoder, uint64_t window, int& length) {
+    static_assert(kMaxCodewordLength <= 32, "a codeword fits the window");
+    // Most codewords by the table, the rest through the tree.
+    const uint32_t entry = decoder.table[window & ((uint64_t{1} << decoder.table_bits) - 1)];
+    if (entry != 0) {
+        length = static_cast<int>(entry & 31);
+        return static_cast<int32_t>(entry >> 5);
+    }
+    int32_t node = 1;
+    for (length = 1; length <= kMaxCodewordLength; ++length) {
+        const int32_t next = decoder.child[2 * static_cast<size_t>(node) + (window & 1)];
+        window >>= 1;
+        if (next <= 0) return next < 0 ? -(next + 1) : -1;
+        node = next;
+    }
+    length = kMaxCodewordLength;
+    return -1;
+}
+
 int32_t take_codeword(StreamContext& ctx, const CodewordDecoder& decoder) {
-    static_assert(kMaxCodewordLength <= 32, "a codeword fits the peeked window");
     uint64_t window = 0;
     if (peek_window(ctx, window)) {
         // The codeword is found in the window and its bits are taken at once, as the bit by bit walk
-        // below would take them: most codewords by the table, the rest through the tree.
-        const uint32_t entry = decoder.table[window & ((uint64_t{1} << decoder.table_bits) - 1)];
-        if (entry != 0) {
-            take_bits(ctx, static_cast<int>(entry & 31));
-            return static_cast<int32_t>(entry >> 5);
-        }
-        int32_t node = 1;
-        for (int length = 1; length <= kMaxCodewordLength; ++length) {
-            const int32_t next = decoder.child[2 * static_cast<size_t>(node) + (window & 1)];
-            window >>= 1;
-            if (next <= 0) {
-                take_bits(ctx, length);
-                return next < 0 ? -(next + 1) : -1;
-            }
-            node = next;
-        }
-        take_bits(ctx, kMaxCodewordLength);
-        return -1;
+        // below would take them.
+        int length = 0;
+        const int32_t index = codeword_in_window(decoder, window, length);
+        take_bits(ctx, length);
+        return index;
     }
     int32_t node = 1;
     for (int i = 0; i < kMaxCodewordLength; ++i) {

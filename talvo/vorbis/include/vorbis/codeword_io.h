@@ -29,6 +29,10 @@ inline void write_codeword(StreamContext& ctx, const Codebook& book, int32_t ind
     write_bits(ctx, codeword_of(book, index), book.codeword_lengths[index]);
 }
 
+// Packing: the codeword that begins the 32 bits of `window` (the packet's next bits, lowest first): its
+// index, or -1 when the bits form none; `length` gets the bits it takes (those that form none included).
+int32_t codeword_in_window(const CodewordDecoder& decoder, uint64_t window, int& length);
+
 // Packing: reads one codeword from the original packet; its index, or -1 when the bits form no
 // codeword of the book within 32 bits.
 int32_t take_codeword(StreamContext& ctx, const CodewordDecoder& decoder);

@@ -1,0 +1,87 @@
+// Reading a codeword from a window of the packet's next bits (packing): the table of short codewords
+// and the tree of long ones must name the same entry and length as matching the codewords one by one.
+
+#include "vorbis/codebook_tables.h"
+#include "vorbis/codeword_io.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace {
+
+Codebook book_of(const std::vector<uint8_t>& lengths) {
+    Codebook book;
+    book.entries = static_cast<int32_t>(lengths.size());
+    book.codewords.assign(lengths.size(), 0);
+    book.codeword_lengths = lengths;
+    EXPECT_TRUE(assign_codewords(book, lengths.data(), book.entries, nullptr));
+    return book;
+}
+
+// The entry whose codeword begins the window, found by comparing every codeword; -1 when none does.
+int32_t matching_entry(const Codebook& book, uint64_t window, int& length) {
+    for (int32_t i = 0; i < book.entries; ++i) {
+        const int n = book.codeword_lengths[static_cast<size_t>(i)];
+        if (n == kAbsentEntry) continue;
+        if ((window & ((uint64_t{1} << n) - 1)) == book.codewords[static_cast<size_t>(i)]) {
+            length = n;
+            return i;
+        }
+    }
+    return -1;
+}
+
+void expect_windows_match(const Codebook& book, uint32_t seed) {
+    CodewordDecoder decoder;
+    ASSERT_TRUE(build_codeword_decoder(book, decoder));
+    std::mt19937_64 rng(seed);
+    for (int round = 0; round < 20000; ++round) {
+        const uint64_t window = rng() & 0xFFFFFFFFu;
+        int expected_length = 0, length = -1;
+        const int32_t expected = matching_entry(book, window, expected_length);
+        const int32_t index = codeword_in_window(decoder, window, length);
+        ASSERT_EQ(index, expected) << std::hex << window;
+        if (expected >= 0) {
+            ASSERT_EQ(length, expected_length) << std::hex << window;
+        }
+    }
+    // Every codeword on its own, followed by random bits.
+    for (int32_t i = 0; i < book.entries; ++i) {
+        const int n = book.codeword_lengths[static_cast<size_t>(i)];
+        if (n == kAbsentEntry) continue;
+        const uint64_t window = (book.codewords[static_cast<size_t>(i)] | (rng() << n)) & 0xFFFFFFFFu;
+        int length = 0;
+        EXPECT_EQ(codeword_in_window(decoder, window, length), i);
+        EXPECT_EQ(length, n);
+    }
+}
+
+TEST(CodewordWindow, ShortAndLongCodewordsOfACompleteCode) {
+    // Lengths 1 to 18: codewords both within the table's ten bits and past them.
+    std::vector<uint8_t> lengths;
+    for (uint8_t n = 1; n <= 17; ++n)
+        lengths.push_back(n);
+    lengths.push_back(18);
+    lengths.push_back(18);
+    expect_windows_match(book_of(lengths), 1);
+}
+
+TEST(CodewordWindow, AbsentEntriesAndBitsThatFormNoCodeword) {
+    // An incomplete code: some windows begin with no codeword at all, at short and at long lengths.
+    const std::vector<uint8_t> lengths = {2, kAbsentEntry, 3, 5, kAbsentEntry, 12, 12, 14};
+    const Codebook book = book_of(lengths);
+    expect_windows_match(book, 2);
+    CodewordDecoder decoder;
+    ASSERT_TRUE(build_codeword_decoder(book, decoder));
+    int length = 0;
+    EXPECT_EQ(codeword_in_window(decoder, 0xFFFFFFFFu, length), -1);
+    EXPECT_GT(length, 0);
+}
+
+TEST(CodewordWindow, ASingleEntryBook) {
+    expect_windows_match(book_of({kAbsentEntry, 1, kAbsentEntry}), 3);
+}
+
+} // namespace
