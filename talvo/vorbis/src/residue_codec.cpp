@@ -203,7 +203,7 @@ template <class Dir> bool packet_cut_here(StreamContext& ctx, const CodewordDeco
 // One vector: its values at `sites`, then the codeword of the entry they name.
 template <class Dir>
 [[gnu::always_inline]] inline int code_vector(ResidueCoder<Dir>& rc, StreamContext& ctx, int book_number,
-                                              int r4, int pass, int count, const ValueSite* sites) {
+                                              const VectorModels& models, int count, const ValueSite* sites) {
     VorbisSetup& setup = *ctx.setup;
     const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
     const CodewordDecoder* decoder = nullptr;
@@ -227,7 +227,6 @@ template <class Dir>
     int64_t code = 0;
     // Packing: the entry's digits base lookup_values, lowest first, are the stored values it stands for.
     uint64_t digits = static_cast<uint64_t>(entry);
-    const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
     for (int i = 0; i < count; ++i) {
         int32_t known = 0;
         if constexpr (Dir::packing) {
@@ -331,6 +330,8 @@ int residue_types_0_1(Dir& d, StreamContext& ctx, const Residue& residue, int ty
                     const int32_t offset = static_cast<int32_t>(residue.begin) + partition * size;
                     const int dims = book.dimensions;
                     ValueSite sites[kMaxVectorValues];
+                    // Every vector of the partition has the same book, so the same models.
+                    const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
                     ResidueCoder<Dir> rc(d, setup.residue_state);
                     if (type == 0) {
                         const int32_t step = size / dims;
@@ -342,7 +343,7 @@ int residue_types_0_1(Dir& d, StreamContext& ctx, const Residue& residue, int ty
                             if (count < 0) count = 0;
                             for (int32_t j = 0; j < count; ++j)
                                 sites[j] = {offset + j * step, 0, true};
-                            const int result = code_vector(rc, ctx, book_number, r4, pass, count, sites);
+                            const int result = code_vector(rc, ctx, book_number, models, count, sites);
                             if (result != kResidueDone) return result;
                         }
                     } else {
@@ -350,7 +351,7 @@ int residue_types_0_1(Dir& d, StreamContext& ctx, const Residue& residue, int ty
                             const int32_t count = size - covered < dims ? size - covered : dims;
                             for (int32_t j = 0; j < count; ++j)
                                 sites[j] = {offset + covered + j, 0, true};
-                            const int result = code_vector(rc, ctx, book_number, r4, pass, count, sites);
+                            const int result = code_vector(rc, ctx, book_number, models, count, sites);
                             if (result != kResidueDone) return result;
                         }
                     }
@@ -393,6 +394,8 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
                 const int64_t start = residue.begin + partition * size;
                 int64_t q = start % ch;
                 int64_t f = start / ch;
+                // Every vector of the partition has the same book, so the same models.
+                const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
                 ResidueCoder<Dir> rc(d, setup.residue_state);
                 for (int64_t covered = 0; covered < size; covered += dims) {
                     int64_t count = dims;
@@ -410,7 +413,7 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
                         }
                     }
                     const int result =
-                        code_vector(rc, ctx, book_number, r4, pass, static_cast<int>(count), sites);
+                        code_vector(rc, ctx, book_number, models, static_cast<int>(count), sites);
                     if (result != kResidueDone) return result;
                 }
             }
