@@ -21,6 +21,23 @@ struct ValueSite {
 
 constexpr int kMaxVectorValues = 64;
 
+// Where the values of one vector sit: a list made for the vector, or (type 2 over two coded channels,
+// the common stereo case) computed as the values alternate between the channels.
+struct SiteList {
+    const ValueSite* sites;
+    int32_t position(int i) const { return sites[i].position; }
+    int lane(int i) const { return sites[i].lane; }
+    bool coded(int i) const { return sites[i].coded; }
+};
+
+struct StereoSites {
+    int32_t first_position;
+    int first_channel; // 0 or 1
+    int32_t position(int i) const { return first_position + ((first_channel + i) >> 1); }
+    int lane(int i) const { return (first_channel + i) & 1; }
+    static bool coded(int) { return true; }
+};
+
 // The decisions of residue values in one direction, with the data sub-stream's coder held in locals
 // for a whole partition (LocalDecoder, LocalEncoder); finish() hands its state back.
 template <class Dir> struct ResidueBits;
@@ -201,9 +218,9 @@ template <class Dir> bool packet_cut_here(StreamContext& ctx, const CodewordDeco
 }
 
 // One vector: its values at `sites`, then the codeword of the entry they name.
-template <class Dir>
+template <class Dir, class Sites>
 [[gnu::always_inline]] inline int code_vector(ResidueCoder<Dir>& rc, StreamContext& ctx, int book_number,
-                                              const VectorModels& models, int count, const ValueSite* sites) {
+                                              const VectorModels& models, int count, const Sites& sites) {
     VorbisSetup& setup = *ctx.setup;
     const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
     const CodewordDecoder* decoder = nullptr;
@@ -235,13 +252,13 @@ template <class Dir>
                                                            rest * static_cast<uint64_t>(lookup_values))] -
                     static_cast<int32_t>(radix / 2);
             digits = rest;
-            if (sites[i].coded && magnitude_of_value(known) > kMaxResidueMagnitude)
+            if (sites.coded(i) && magnitude_of_value(known) > kMaxResidueMagnitude)
                 return refuse_residue<Dir>(ctx);
         }
         code = saturate(code * radix);
-        if (sites[i].coded)
+        if (sites.coded(i))
             code = saturate(code +
-                            residue_value(rc.bits, rc.st, models, sites[i].position, sites[i].lane, known) +
+                            residue_value(rc.bits, rc.st, models, sites.position(i), sites.lane(i), known) +
                             radix / 2);
     }
     if (code < 0 || code >= book.tuple_count) {
@@ -343,7 +360,8 @@ int residue_types_0_1(Dir& d, StreamContext& ctx, const Residue& residue, int ty
                             if (count < 0) count = 0;
                             for (int32_t j = 0; j < count; ++j)
                                 sites[j] = {offset + j * step, 0, true};
-                            const int result = code_vector(rc, ctx, book_number, models, count, sites);
+                            const int result =
+                                code_vector(rc, ctx, book_number, models, count, SiteList{sites});
                             if (result != kResidueDone) return result;
                         }
                     } else {
@@ -351,7 +369,8 @@ int residue_types_0_1(Dir& d, StreamContext& ctx, const Residue& residue, int ty
                             const int32_t count = size - covered < dims ? size - covered : dims;
                             for (int32_t j = 0; j < count; ++j)
                                 sites[j] = {offset + covered + j, 0, true};
-                            const int result = code_vector(rc, ctx, book_number, models, count, sites);
+                            const int result =
+                                code_vector(rc, ctx, book_number, models, count, SiteList{sites});
                             if (result != kResidueDone) return result;
                         }
                     }
@@ -372,6 +391,7 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
     const int64_t total = static_cast<int64_t>(ch) * n;
     const int64_t size = residue.partition_size;
     int32_t* classes = partition_classes(setup, 0);
+    const bool stereo = ch == 2 && !do_not_decode[0] && !do_not_decode[1];
     if (classwords <= 0) return kResidueDone;
     for (int pass = 0; pass < kResiduePasses; ++pass) {
         for (uint32_t p = 0; p < partitions; p += static_cast<uint32_t>(classwords)) {
@@ -397,6 +417,24 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
                 // Every vector of the partition has the same book, so the same models.
                 const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
                 ResidueCoder<Dir> rc(d, setup.residue_state);
+                if (stereo) {
+                    // As below, with the sites computed: the last value's position is the largest.
+                    for (int64_t covered = 0; covered < size; covered += dims) {
+                        int64_t count = dims;
+                        if (q + f * ch + dims > total) count = total + q - f * ch;
+                        if (count > dims || count > kMaxVectorValues) return refuse_residue<Dir>(ctx);
+                        if (count < 0) count = 0;
+                        if (count > 0 && f + (q + count - 1) / 2 >= kMaxResiduePosition)
+                            return refuse_residue<Dir>(ctx);
+                        const StereoSites sites{static_cast<int32_t>(f), static_cast<int>(q)};
+                        const int result =
+                            code_vector(rc, ctx, book_number, models, static_cast<int>(count), sites);
+                        if (result != kResidueDone) return result;
+                        f += (q + count) / 2;
+                        q = (q + count) & 1;
+                    }
+                    continue;
+                }
                 for (int64_t covered = 0; covered < size; covered += dims) {
                     int64_t count = dims;
                     if (q + f * ch + dims > total) count = total + q - f * ch;
@@ -413,7 +451,7 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
                         }
                     }
                     const int result =
-                        code_vector(rc, ctx, book_number, models, static_cast<int>(count), sites);
+                        code_vector(rc, ctx, book_number, models, static_cast<int>(count), SiteList{sites});
                     if (result != kResidueDone) return result;
                 }
             }
