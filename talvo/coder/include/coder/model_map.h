@@ -200,13 +200,13 @@ constexpr size_t slot_block_offset(int32_t slot) {
     return static_cast<size_t>(kSharedPacketProbs) + static_cast<size_t>(slot) * kSlotBlockProbs;
 }
 // Whether the value is nonzero, after the last lane-0 value's flag, whether e holds no class and whether
-// the last value was coded under the same slot. The position comes last, so that the contexts of
-// neighbouring positions lie side by side in memory (a restore reads them in position order) and a
-// short stream touches few pages; which entry a context occupies does not change what is coded.
+// the last value was coded under the same slot. This layout is the format's, not a choice of memory
+// order: the mantissa contexts of classes 8 and 9 run past the end of a slot's block into these
+// entries of the next slot (checked below), so another layout would share other contexts with them.
 constexpr int32_t slot_nonzero_prob(int r4, int32_t position, int lane, int last_nonzero, int no_class,
                                     int same_slot) {
-    return kSlotNonzeroProbs + r4 + 4 * lane + 16 * last_nonzero + 32 * no_class + 64 * same_slot +
-           128 * (position >> 2);
+    return kSlotNonzeroProbs + r4 + 32 * (position >> 2) + 4 * lane + 16 * last_nonzero + 65536 * no_class +
+           131072 * same_slot;
 }
 constexpr int32_t slot_sign_prob(int r4, int lane, int sign_history, int last_nonzero, int b, int e_sign,
                                  int empty) {
@@ -236,4 +236,7 @@ static_assert(slot_class_tree(3, 3, 7) + 7 < kSlotMantissaProbs &&
 static_assert(slot_mantissa_table(3, 3, 7, 9) + 3 == kSlotBlockProbs + 127,
               "the last mantissa context lies 127 entries past its block");
 static_assert(kSlotBlockSpareProbs > 127, "the last block's contexts stay inside the array");
+static_assert(slot_mantissa_table(3, 3, 7, 9) + 3 - kSlotBlockProbs == slot_nonzero_prob(3, 12, 3, 1, 0, 0) &&
+                  slot_mantissa_table(0, 0, 7, 8) - kSlotBlockProbs == slot_nonzero_prob(0, 0, 0, 0, 0, 0),
+              "the mantissa contexts past a block's end are the next slot's zero flags of positions 0 to 15");
 static_assert(kSlotBlockProbs == 283648, "the format's entries per slot");
