@@ -13,16 +13,19 @@ constexpr size_t kRingSize = static_cast<size_t>(kReaderSlotSize) * kReaderSlotC
 // than the archive holds costs at most twice what the archive really has.
 constexpr size_t kFirstBlockCapacity = size_t{1} << 20;
 
-// Fills one slot; a count below the slot size marks the end of the input (a read error included).
-size_t fill_slot(ArchiveReader& reader, uint8_t* slot) {
+// Fills slot i; a count below the slot size marks the end of the input (a read error included). A
+// memory input's slot is the stretch of its bytes it stands for: those bytes stay put, as the bytes of
+// a slot left behind must for a step back, and nothing ever writes through a slot.
+size_t fill_slot(ArchiveReader& reader, int i) {
     if (reader.memory || !reader.file) {
         const size_t left = reader.memory_size - reader.memory_offset;
         const size_t n = std::min(left, static_cast<size_t>(kReaderSlotSize));
-        if (n > 0) std::memcpy(slot, reader.memory + reader.memory_offset, n);
+        reader.slots[i] =
+            reader.memory ? const_cast<uint8_t*>(reader.memory + reader.memory_offset) : nullptr;
         reader.memory_offset += n;
         return n;
     }
-    return std::fread(slot, 1, kReaderSlotSize, reader.file);
+    return std::fread(reader.slots[i], 1, kReaderSlotSize, reader.file);
 }
 
 bool stop_requested(const ArchiveReader& reader) {
@@ -35,7 +38,7 @@ bool fill_requested_slots(ArchiveReader& reader) {
     for (int i = 0; i < kReaderSlotCount; ++i) {
         if (stop_requested(reader)) return false;
         if (reader.slot_state[i].load(std::memory_order_acquire) != kSlotRequested) continue;
-        const size_t got = fill_slot(reader, reader.slots[i]);
+        const size_t got = fill_slot(reader, i);
         if (stop_requested(reader)) return false;
         if (got < static_cast<size_t>(kReaderSlotSize)) {
             reader.final_length.store(static_cast<int32_t>(got), std::memory_order_release);
@@ -55,7 +58,6 @@ bool fill_requested_slots(ArchiveReader& reader) {
 void enter_next_slot(ArchiveReader& reader) {
     reader.slot_state[reader.slot_index].store(kSlotFree, std::memory_order_release);
     reader.slot_index = (reader.slot_index + 1) % kReaderSlotCount;
-    reader.slot_data = reader.slots[reader.slot_index];
     if (reader.fills_inline) {
         // As the reader thread would: nothing more once the input has ended.
         if (!reader.finished.load(std::memory_order_relaxed)) fill_requested_slots(reader);
@@ -67,6 +69,7 @@ void enter_next_slot(ArchiveReader& reader) {
     }
     while (reader.slot_state[reader.slot_index].load(std::memory_order_acquire) < kSlotFilled)
         wait_data_ready(reader.handles);
+    reader.slot_data = reader.slots[reader.slot_index]; // a memory input's slot is set by its filling
     const int32_t next = (reader.slot_index + 1) % kReaderSlotCount;
     if (reader.slot_state[next].load(std::memory_order_acquire) == kSlotFree) {
         reader.slot_state[next].store(kSlotRequested, std::memory_order_release);
@@ -118,12 +121,13 @@ bool start(ArchiveReader& reader) {
     reader.byte_source = ByteSource{&reader, source_is_exhausted, source_read_bytes};
     reader.handles = nullptr;
 
+    for (auto& slot : reader.slots)
+        slot = nullptr;
+    reader.ring = nullptr;
+    if (reader.memory) return true; // its slots point into the bytes themselves
     uint8_t* ring = reader_ring_allocate(kRingSize);
-    if (!ring) {
-        for (auto& slot : reader.slots)
-            slot = nullptr;
-        return false;
-    }
+    if (!ring) return false;
+    reader.ring = ring;
     for (int i = 0; i < kReaderSlotCount; ++i)
         reader.slots[i] = ring + static_cast<size_t>(i) * kReaderSlotSize;
     if (reader.fills_inline) return true;
@@ -131,6 +135,7 @@ bool start(ArchiveReader& reader) {
     // reader.handles before the thread runs.
     if (!reader_thread_create(reader)) {
         reader_ring_release(ring, kRingSize);
+        reader.ring = nullptr;
         for (auto& slot : reader.slots)
             slot = nullptr;
         return false;
@@ -153,7 +158,7 @@ bool reader_start_file(ArchiveReader& reader, FILE* file) {
     // A file that one slot holds is read whole by the first read, on this thread: a thread to read
     // ahead would have nothing to do but start, and while it runs every unmapped page costs a TLB
     // flush on both processors.
-    const int64_t left = reader_file_bytes_left(file);
+    const int64_t left = file ? reader_file_bytes_left(file) : 0;
     reader.fills_inline = left >= 0 && left < kReaderSlotSize;
     return start(reader);
 }
@@ -269,20 +274,15 @@ bool reader_is_exhausted(const ArchiveReader& reader) {
 }
 
 void reader_stop(ArchiveReader& reader) {
-    if (reader.fills_inline && reader.slots[0]) {
-        reader_ring_release(reader.slots[0], kRingSize);
-        for (auto& slot : reader.slots)
-            slot = nullptr;
-        reader.slot_data = nullptr;
-        return;
+    if (reader.handles) {
+        reader.stop.store(1, std::memory_order_release);
+        if (!reader.finished.load(std::memory_order_acquire)) signal_slot_free(reader.handles);
+        reader_thread_join_and_release(reader.handles);
+        reader.handles = nullptr;
     }
-    if (!reader.handles) return;
-    reader.stop.store(1, std::memory_order_release);
-    if (!reader.finished.load(std::memory_order_acquire)) signal_slot_free(reader.handles);
-    reader_thread_join_and_release(reader.handles);
-    reader.handles = nullptr;
-    // The thread has exited: nothing touches the ring any more.
-    reader_ring_release(reader.slots[0], kRingSize);
+    // No thread (any more): nothing touches the ring.
+    if (reader.ring) reader_ring_release(reader.ring, kRingSize);
+    reader.ring = nullptr;
     for (auto& slot : reader.slots)
         slot = nullptr;
     reader.slot_data = nullptr;

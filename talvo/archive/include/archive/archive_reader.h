@@ -32,7 +32,8 @@ struct ArchiveReader {
     int32_t taken = 0; // bytes taken so far (wraps modulo 2^32; only differences are used)
     int32_t slot_index = 3;
     std::atomic<uint8_t> slot_state[kReaderSlotCount] = {};
-    uint8_t* slots[kReaderSlotCount] = {};
+    uint8_t* slots[kReaderSlotCount] = {};  // into the ring, or straight into the bytes of a memory input
+    uint8_t* ring = nullptr;                // the ring's allocation; none for a memory input
     ReaderThreadHandles* handles = nullptr; // data_ready, slot_free, the thread, the ring
     std::atomic<uint8_t> finished{0};       // the reader thread saw a short read and ended
     uint8_t exhausted = 0;                  // the main thread reached the end of the final slot
@@ -40,8 +41,8 @@ struct ArchiveReader {
     FILE* file = nullptr;
     std::atomic<int32_t> stop{0};
 
-    // Bytes from memory instead of a file (in-memory verification, fuzzing): the same ring, filled
-    // without a reader thread.
+    // Bytes from memory instead of a file (in-memory verification, fuzzing): slots filled without a
+    // reader thread, by pointing them at the bytes (nothing is copied).
     const uint8_t* memory = nullptr;
     size_t memory_size = 0;
     size_t memory_offset = 0;  // touched by the thread that fills the slots only
