@@ -116,11 +116,11 @@ std::vector<uint8_t> writer_finish(ArchiveWriter& writer) {
     append_length_code(writer.items, 0); // the end marker
     flush_encoder(writer.control);
 
-    std::vector<uint8_t> archive;
-    archive.reserve(sizeof kArchiveMagic + 1 + 4 + writer.control.out.size() + writer.items.size());
-    archive.assign(std::begin(kArchiveMagic), std::end(kArchiveMagic));
-    archive.push_back(writer.flags);
-    append_block(archive, writer.control.out);
-    archive.insert(archive.end(), writer.items.begin(), writer.items.end());
+    std::vector<uint8_t> head(std::begin(kArchiveMagic), std::end(kArchiveMagic));
+    head.push_back(writer.flags);
+    append_block(head, writer.control.out);
+    // The items move up in their own buffer (which usually has the room) rather than into a new one.
+    std::vector<uint8_t> archive = std::move(writer.items);
+    archive.insert(archive.begin(), head.begin(), head.end());
     return archive;
 }
