@@ -75,9 +75,12 @@ small="$corpus/small/small.ogg"
 run_figure() {
   local figure="$1" bin="$2" tag="$3" f="$4" name="$5"
   case "$figure" in
-    pack) "$runner" 1 "$bin/talvo-pack" -q -f -j 1 "$f" "$work/$tag-$name.talvo" ;;
-    pass) "$runner" 1 "$bin/talvo-pack" -q -f -j 1 -s 0 --no-carry --no-verify "$f" "$work/$tag-pass.talvo" ;;
-    unpack) "$runner" 1 "$bin/talvo" "$work/$tag-$name.talvo" "$work/$tag.out" ;;
+    pack) "$runner" -r "$work/$tag-$name.talvo" 1 "$bin/talvo-pack" -q -f -j 1 "$f" "$work/$tag-$name.talvo" ;;
+    pass)
+      "$runner" -r "$work/$tag-pass.talvo" 1 "$bin/talvo-pack" -q -f -j 1 -s 0 --no-carry --no-verify "$f" \
+        "$work/$tag-pass.talvo"
+      ;;
+    unpack) "$runner" -r "$work/$tag.out" 1 "$bin/talvo" "$work/$tag-$name.talvo" "$work/$tag.out" ;;
   esac
 }
 
@@ -122,9 +125,12 @@ corpus_figures() {
     }' "$work/runs.txt"
 }
 
-# One small command: "cpu_ms minor_faults wall_ms", the best of `rounds` runs.
+# One small command writing the file $1: "cpu_ms minor_faults wall_ms", the best of `rounds` runs, the
+# file made afresh by each (as a restore into a new name does).
 small_figures() {
-  "$runner" "$rounds" "$@" | awk '{ printf "%.2f %d %.2f\n", $2 * 1000, $4, $1 * 1000 }'
+  local output="$1"
+  shift
+  "$runner" -r "$output" "$rounds" "$@" | awk '{ printf "%.2f %d %.2f\n", $2 * 1000, $4, $1 * 1000 }'
 }
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -138,10 +144,10 @@ for f in "${files[@]}"; do
   cmp -s "$work/base-$name.talvo" "$work/new-$name.talvo" || { echo "archives differ: $name" >&2; exit 1; }
 done
 "$base_bin/talvo-pack" -q -f "$small" "$work/small.talvo"
-read -r bsu_c bsu_r bsu_w < <(small_figures "$base_bin/talvo" "$work/small.talvo" "$work/small.out")
-read -r nsu_c nsu_r nsu_w < <(small_figures "$new_bin/talvo" "$work/small.talvo" "$work/small.out")
-read -r bsp_c bsp_r bsp_w < <(small_figures "$base_bin/talvo-pack" -q -f -j 1 "$small" "$work/small2.talvo")
-read -r nsp_c nsp_r nsp_w < <(small_figures "$new_bin/talvo-pack" -q -f -j 1 "$small" "$work/small2.talvo")
+read -r bsu_c bsu_r bsu_w < <(small_figures "$work/small.out" "$base_bin/talvo" "$work/small.talvo" "$work/small.out")
+read -r nsu_c nsu_r nsu_w < <(small_figures "$work/small.out" "$new_bin/talvo" "$work/small.talvo" "$work/small.out")
+read -r bsp_c bsp_r bsp_w < <(small_figures "$work/small2.talvo" "$base_bin/talvo-pack" -q -f -j 1 "$small" "$work/small2.talvo")
+read -r nsp_c nsp_r nsp_w < <(small_figures "$work/small2.talvo" "$new_bin/talvo-pack" -q -f -j 1 "$small" "$work/small2.talvo")
 
 mb=$(echo "scale=6; $total / 1000000" | bc)
 awk -v mb="$mb" \
