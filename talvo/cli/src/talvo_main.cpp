@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
         } else {
             // Pages go out one write each: a large buffer gathers them into few system calls. (The
             // buffer must be ours: given none, the C library keeps its own size.)
-            static char output_buffer[1 << 18];
+            static char output_buffer[1 << 16];
             std::setvbuf(output, output_buffer, _IOFBF, sizeof output_buffer);
             status = unpack_items(archive, settings, OutputSink{output, file_write},
                                   CodecEvents{nullptr, print_event});

@@ -5,14 +5,13 @@
 #include "ogg/page_layer.h"
 
 #include <cstring>
+#include <new>
 #include <utility>
 
 void init_stream_context(StreamContext& ctx, const StreamLinks& links) {
     std::vector<uint8_t> replay = std::move(ctx.replay_storage);
-    std::vector<uint8_t> page = std::move(ctx.page_storage);
     ctx = StreamContext{};
     ctx.replay_storage = std::move(replay);
-    ctx.page_storage = std::move(page);
     ctx.control_decoder = links.control_decoder;
     ctx.control_probs = links.control_probs;
     ctx.models = links.models;
@@ -27,8 +26,10 @@ void init_stream_context(StreamContext& ctx, const StreamLinks& links) {
 }
 
 void open_page_buffer(StreamContext& ctx) {
-    ctx.page_storage.assign(kPageBufferSpare + kPageBufferSize, 0);
-    ctx.page_start = ctx.page_storage.data() + kPageBufferSpare;
+    // Zero pages, not a cleared buffer: a stream of small pages touches only the first of them.
+    ctx.page_storage = allocate_zeroed<uint8_t>(kPageBufferSpare + kPageBufferSize);
+    if (!ctx.page_storage) throw std::bad_alloc();
+    ctx.page_start = ctx.page_storage.get() + kPageBufferSpare;
     ctx.page_limit = ctx.page_start + kPageBufferSize;
     ctx.out_cursor = ctx.page_start;
     ctx.segment_end = ctx.page_start;

@@ -25,6 +25,7 @@
 #include "coder/range_decoder.h"
 #include "coder/range_encoder.h"
 #include "coder/value_model.h"
+#include "coder/zeroed_memory.h"
 #include "ogg/ogg_page.h"
 #include "ogg/output_sink.h"
 
@@ -133,7 +134,7 @@ struct StreamContext {
 
     // Storage that outlives re-initialisation (grown, never shrunk).
     std::vector<uint8_t> replay_storage;
-    std::vector<uint8_t> page_storage;
+    ZeroedBlock<uint8_t> page_storage; // fresh zero pages per stream: a page is built by OR-ing bits in
 };
 
 // What init_stream_context links in; the rest of the context starts from zero.
