@@ -5,6 +5,7 @@
 #include "cli/file_system.h"
 #include "cli/interrupt.h"
 #include "cli/text_format.h"
+#include "coder/zeroed_memory.h"
 #include "pack/packer.h"
 
 #include <algorithm>
@@ -12,11 +13,20 @@
 
 namespace {
 
-// `expected` is the size the file had when it was listed (0 for a pipe): the buffer is sized for it at
-// once instead of growing and copying, and a file that has grown since is still read to its end.
-bool read_whole(FILE* file, std::vector<uint8_t>& bytes, uint64_t expected) {
-    if (expected > 0 && expected < SIZE_MAX - 1) bytes.resize(static_cast<size_t>(expected) + 1);
-    size_t filled = 0;
+// The input, whole. Read into zero pages sized from the file's length (huge pages where the system
+// offers them, so that reading a large file does not fault page by page); a pipe, or a file that grows
+// while it is read, is gathered in a vector instead.
+struct InputBytes {
+    ZeroedBlock<uint8_t> block;
+    std::vector<uint8_t> grown;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+};
+
+bool read_growing(FILE* file, InputBytes& input) {
+    std::vector<uint8_t>& bytes = input.grown;
+    bytes.assign(input.data, input.data + input.size);
+    size_t filled = bytes.size();
     for (;;) {
         if (filled == bytes.size()) bytes.resize(std::max<size_t>(2 * bytes.size(), size_t{1} << 16));
         const size_t n = std::fread(bytes.data() + filled, 1, bytes.size() - filled, file);
@@ -24,14 +34,37 @@ bool read_whole(FILE* file, std::vector<uint8_t>& bytes, uint64_t expected) {
         if (n == 0) break;
     }
     bytes.resize(filled);
+    input.block.reset();
+    input.data = bytes.data();
+    input.size = bytes.size();
     return !std::ferror(file);
 }
 
-bool read_input(const std::string& name, std::vector<uint8_t>& bytes) {
-    if (name == kStandardStream) return read_whole(stdin, bytes, 0);
+// `expected` is the size the file had when it was listed (0 for a pipe).
+bool read_whole(FILE* file, InputBytes& input, uint64_t expected) {
+    if (expected > 0 && expected < SIZE_MAX / 2) {
+        // One byte more than expected: reading it means the file has grown.
+        const size_t capacity = static_cast<size_t>(expected) + 1;
+        input.block = allocate_zeroed<uint8_t>(capacity);
+        if (input.block) {
+            size_t filled = 0;
+            size_t n = 0;
+            while (filled < capacity &&
+                   (n = std::fread(input.block.get() + filled, 1, capacity - filled, file)) > 0)
+                filled += n;
+            input.data = input.block.get();
+            input.size = filled;
+            if (filled < capacity) return !std::ferror(file);
+        }
+    }
+    return read_growing(file, input);
+}
+
+bool read_input(const std::string& name, InputBytes& input) {
+    if (name == kStandardStream) return read_whole(stdin, input, 0);
     FILE* file = open_file(name, "rb");
     if (!file) return false;
-    const bool ok = read_whole(file, bytes, file_size_or_zero(name));
+    const bool ok = read_whole(file, input, file_size_or_zero(name));
     std::fclose(file);
     return ok;
 }
@@ -109,7 +142,7 @@ FileOutcome pack_job(const JobEnvironment& env, const PackJob& job) {
     if (to_stdout && is_terminal(stdout))
         return fail("an archive is not written to a terminal (redirect standard output)");
     if (job.input != kStandardStream && is_directory(job.input)) return fail("is a directory");
-    std::vector<uint8_t> input;
+    InputBytes input;
     if (!read_input(job.input, input)) return fail("cannot read it");
     if (!to_stdout && file_exists(job.output)) {
         if (job.input != kStandardStream && same_file(job.input, job.output))
@@ -121,8 +154,8 @@ FileOutcome pack_job(const JobEnvironment& env, const PackJob& job) {
     FileProgress progress{&env.progress};
     options.progress = show_progress;
     options.progress_context = &progress;
-    const PackResult result = pack_file(input.data(), input.size(), options);
-    if (input.size() > progress.reported) env.progress.add_bytes(input.size() - progress.reported);
+    const PackResult result = pack_file(input.data, input.size, options);
+    if (input.size > progress.reported) env.progress.add_bytes(input.size - progress.reported);
     switch (result.status) {
     case PackStatus::Ok:
         break;
@@ -134,11 +167,11 @@ FileOutcome pack_job(const JobEnvironment& env, const PackJob& job) {
     std::string error;
     if (!write_archive(job, result.archive, command.force, error)) return fail(error);
     if (!command.quiet) {
-        const double ratio = input.empty() ? 0.0
-                                           : 100.0 * static_cast<double>(result.archive.size()) /
-                                                 static_cast<double>(input.size());
+        const double ratio = (input.size == 0) ? 0.0
+                                               : 100.0 * static_cast<double>(result.archive.size()) /
+                                                     static_cast<double>(input.size);
         outcome.errors +=
-            text_printf("%s: %zu -> %zu bytes (%.1f%%) -> %s\n", name.c_str(), input.size(),
+            text_printf("%s: %zu -> %zu bytes (%.1f%%) -> %s\n", name.c_str(), input.size,
                         result.archive.size(), ratio, to_stdout ? "(standard output)" : job.output.c_str());
     }
     if (command.verbose) outcome.errors += run_report(result);
