@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <type_traits>
 
 namespace {
 
@@ -38,9 +39,9 @@ void link_context(StreamDriver& driver, RangeDecoder* control, uint16_t* control
     StreamLinks links;
     links.control_decoder = control;
     links.control_probs = control_probs;
-    links.models = driver.models.get();
-    links.scratch_large = driver.scratch_large.get();
-    links.scratch_small = driver.scratch_small.get();
+    links.models = driver.models;
+    links.scratch_large = driver.scratch_large;
+    links.scratch_small = driver.scratch_small;
     links.packet_probs = driver.slots.packet_probs.data();
     links.slot_table = &driver.slots;
     links.header_store = &driver.header_store;
@@ -106,13 +107,19 @@ StreamDriver* create_stream_driver(int slot_selector, bool carry_over) {
         return nullptr;
     }
     // Zero pages: the models in their reset state, and the scratch areas cleared.
-    driver->models = allocate_zeroed<ModelArea>(1);
-    driver->scratch_large = allocate_zeroed<uint8_t>(kResidueMemoryBytes);
-    driver->scratch_small = allocate_zeroed<uint8_t>(kFloorClassMemoryBytes);
-    if (!driver->models || !driver->scratch_large || !driver->scratch_small) {
+    constexpr size_t kScratchLargeAt = (sizeof(ModelArea) + 63) / 64 * 64;
+    constexpr size_t kScratchSmallAt = kScratchLargeAt + kResidueMemoryBytes;
+    static_assert(alignof(ModelArea) <= 64, "each area starts on a 64-byte boundary of the block");
+    static_assert(std::is_trivially_default_constructible_v<ModelArea>,
+                  "creating the models writes nothing: the zero pages are their reset state");
+    driver->model_block = allocate_zeroed<uint8_t>(kScratchSmallAt + kFloorClassMemoryBytes);
+    if (!driver->model_block) {
         delete driver;
         return nullptr;
     }
+    driver->models = new (driver->model_block.get()) ModelArea;
+    driver->scratch_large = driver->model_block.get() + kScratchLargeAt;
+    driver->scratch_small = driver->model_block.get() + kScratchSmallAt;
     driver->capacity = int32_t{1} << (slot_selector + 4);
     driver->age_shift = slot_selector + 4;
     driver->carry_over = carry_over;

@@ -38,7 +38,7 @@ TEST(RepeatItemTest, RestampsEveryPageAndWritesTheRecordOnce) {
     ASSERT_EQ(unpack_repeat_item(*unpacker.d, dec, vector_sink(first), CodecEvents{}), ItemResult::Done);
     ASSERT_EQ(unpack_repeat_item(*unpacker.d, dec, vector_sink(second), CodecEvents{}), ItemResult::Done);
     EXPECT_EQ((*unpacker.d->models)[kModelSerial].last_value, 7);
-    EXPECT_EQ(std::memcmp(unpacker.d->models.get(), packer.d->models.get(), sizeof(ModelArea)), 0);
+    EXPECT_EQ(std::memcmp(unpacker.d->models, packer.d->models, sizeof(ModelArea)), 0);
     EXPECT_EQ(std::memcmp(unpacker.d->stream_store.buffer, packer.d->stream_store.buffer, 9200), 0)
         << "both stores restamped alike";
     ASSERT_EQ(first.size(), 9200u);

@@ -27,12 +27,14 @@
 // Models, slot table and scratch areas start as zero pages, which is their reset state; until the first
 // item has used them (`pristine`), the reset for a stream has nothing to do and touches nothing.
 struct StreamDriver {
-    ZeroedBlock<ModelArea> models;
+    // The models and both scratch areas share one block of zero pages (under 2 MiB: one huge page).
+    ZeroedBlock<uint8_t> model_block;
+    ModelArea* models = nullptr;
     CodebookSlotTable slots;
     PageStore stream_store{}; // whole remembered streams, for repeat items
     PageStore header_store{}; // captured header pages, for header copies
-    ZeroedBlock<uint8_t> scratch_large;
-    ZeroedBlock<uint8_t> scratch_small;
+    uint8_t* scratch_large = nullptr;
+    uint8_t* scratch_small = nullptr;
     std::vector<uint8_t> data_buffer; // the streamed data sub-stream's window, reused by every item
     bool pristine = true;
     // Packing: the most codebook slots any stream has held at once. Below the capacity, no slot was
