@@ -417,41 +417,35 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
                 // Every vector of the partition has the same book, so the same models.
                 const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
                 ResidueCoder<Dir> rc(d, setup.residue_state);
-                if (stereo) {
-                    // As below, with the sites computed: the last value's position is the largest.
-                    for (int64_t covered = 0; covered < size; covered += dims) {
-                        int64_t count = dims;
-                        if (q + f * ch + dims > total) count = total + q - f * ch;
-                        if (count > dims || count > kMaxVectorValues) return refuse_residue<Dir>(ctx);
-                        if (count < 0) count = 0;
-                        if (count > 0 && f + (q + count - 1) / 2 >= kMaxResiduePosition)
-                            return refuse_residue<Dir>(ctx);
-                        const StereoSites sites{static_cast<int32_t>(f), static_cast<int>(q)};
-                        const int result =
-                            code_vector(rc, ctx, book_number, models, static_cast<int>(count), sites);
-                        if (result != kResidueDone) return result;
-                        f += (q + count) / 2;
-                        q = (q + count) & 1;
-                    }
-                    continue;
-                }
                 for (int64_t covered = 0; covered < size; covered += dims) {
                     int64_t count = dims;
                     if (q + f * ch + dims > total) count = total + q - f * ch;
                     if (count > dims || count > kMaxVectorValues) return refuse_residue<Dir>(ctx);
                     if (count < 0) count = 0;
-                    ValueSite sites[kMaxVectorValues];
-                    for (int64_t j = 0; j < count; ++j) {
-                        if (f >= kMaxResiduePosition) return refuse_residue<Dir>(ctx);
-                        sites[j] = {static_cast<int32_t>(f), q < 3 ? static_cast<int>(q) : 3,
-                                    !do_not_decode[q]};
-                        if (++q == ch) {
-                            q = 0;
-                            ++f;
+                    int result = kResidueDone;
+                    if (stereo) {
+                        // The sites computed as the values alternate; the last one's position is the
+                        // largest.
+                        if (count > 0 && f + (q + count - 1) / 2 >= kMaxResiduePosition)
+                            return refuse_residue<Dir>(ctx);
+                        result = code_vector(rc, ctx, book_number, models, static_cast<int>(count),
+                                             StereoSites{static_cast<int32_t>(f), static_cast<int>(q)});
+                        f += (q + count) / 2;
+                        q = (q + count) & 1;
+                    } else {
+                        ValueSite sites[kMaxVectorValues];
+                        for (int64_t j = 0; j < count; ++j) {
+                            if (f >= kMaxResiduePosition) return refuse_residue<Dir>(ctx);
+                            sites[j] = {static_cast<int32_t>(f), q < 3 ? static_cast<int>(q) : 3,
+                                        !do_not_decode[q]};
+                            if (++q == ch) {
+                                q = 0;
+                                ++f;
+                            }
                         }
+                        result = code_vector(rc, ctx, book_number, models, static_cast<int>(count),
+                                             SiteList{sites});
                     }
-                    const int result =
-                        code_vector(rc, ctx, book_number, models, static_cast<int>(count), SiteList{sites});
                     if (result != kResidueDone) return result;
                 }
             }
