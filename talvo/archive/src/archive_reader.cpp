@@ -1,6 +1,7 @@
 #include "archive/archive_reader.h"
 
 #include "archive_reader_thread.h"
+#include "coder/zeroed_memory.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -125,7 +126,8 @@ bool start(ArchiveReader& reader) {
         slot = nullptr;
     reader.ring = nullptr;
     if (reader.memory) return true; // its slots point into the bytes themselves
-    uint8_t* ring = reader_ring_allocate(kRingSize);
+    // Zero pages, as the models get them (one huge page where Linux offers them).
+    auto* ring = static_cast<uint8_t*>(allocate_zero_pages(kRingSize));
     if (!ring) return false;
     reader.ring = ring;
     for (int i = 0; i < kReaderSlotCount; ++i)
@@ -134,7 +136,7 @@ bool start(ArchiveReader& reader) {
     // The thread is created last: everything it reads is in place before it starts. The backend sets
     // reader.handles before the thread runs.
     if (!reader_thread_create(reader)) {
-        reader_ring_release(ring, kRingSize);
+        release_zero_pages(ring, kRingSize);
         reader.ring = nullptr;
         for (auto& slot : reader.slots)
             slot = nullptr;
@@ -281,7 +283,7 @@ void reader_stop(ArchiveReader& reader) {
         reader.handles = nullptr;
     }
     // No thread (any more): nothing touches the ring.
-    if (reader.ring) reader_ring_release(reader.ring, kRingSize);
+    release_zero_pages(reader.ring, kRingSize);
     reader.ring = nullptr;
     for (auto& slot : reader.slots)
         slot = nullptr;

@@ -1,8 +1,7 @@
 #pragma once
 
-// The seam between the archive reader and the platform: one worker thread, two auto-reset wake-up
-// signals and the ring memory. archive_reader_thread_posix.cpp and archive_reader_thread_win32.cpp
-// implement it.
+// The seam between the archive reader and the platform: one worker thread and two auto-reset wake-up
+// signals. archive_reader_thread_posix.cpp and archive_reader_thread_win32.cpp implement it.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,10 +13,6 @@ struct ReaderThreadHandles;
 // The bytes of a regular file from its current position to its end; -1 for a pipe, a terminal or
 // anything else whose size is unknown.
 int64_t reader_file_bytes_left(FILE* file);
-
-// One read-write block for the ring, allocated once per archive; nullptr on failure.
-uint8_t* reader_ring_allocate(size_t size);
-void reader_ring_release(uint8_t* ring, size_t size);
 
 // Creates both signals (non-signalled), then starts a thread that runs reader_thread_main(reader).
 // Returns nullptr, with everything released, on failure.

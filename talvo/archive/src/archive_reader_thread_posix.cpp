@@ -4,11 +4,9 @@
 
 #include "archive/archive_reader.h"
 #include "archive_reader_thread.h"
-#include "coder/zeroed_memory.h"
 
 #include <new>
 #include <pthread.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 
 namespace {
@@ -58,16 +56,6 @@ int64_t reader_file_bytes_left(FILE* file) {
     if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) return -1;
     const off_t at = ftello(file);
     return at < 0 ? -1 : static_cast<int64_t>(status.st_size) - static_cast<int64_t>(at);
-}
-
-// The ring as the models get their memory: one huge page where the system offers them, so that
-// reading a large archive into it costs one fault instead of one per 4 KiB.
-uint8_t* reader_ring_allocate(size_t size) {
-    return static_cast<uint8_t*>(allocate_zero_pages(size));
-}
-
-void reader_ring_release(uint8_t* ring, size_t size) {
-    release_zero_pages(ring, size);
 }
 
 ReaderThreadHandles* reader_thread_create(ArchiveReader& reader) {

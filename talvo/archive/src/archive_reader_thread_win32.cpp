@@ -1,4 +1,4 @@
-// Win32 backend of the reader thread: CreateThread, two auto-reset events and a VirtualAlloc'd ring.
+// Win32 backend of the reader thread: CreateThread and two auto-reset events.
 
 #include "archive/archive_reader.h"
 #include "archive_reader_thread.h"
@@ -38,14 +38,6 @@ int64_t reader_file_bytes_left(FILE* file) {
     if (_fstat64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG) return -1;
     const __int64 at = _ftelli64(file);
     return at < 0 ? -1 : static_cast<int64_t>(status.st_size) - static_cast<int64_t>(at);
-}
-
-uint8_t* reader_ring_allocate(size_t size) {
-    return static_cast<uint8_t*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-}
-
-void reader_ring_release(uint8_t* ring, size_t /*size*/) {
-    if (ring) VirtualFree(ring, 0, MEM_RELEASE);
 }
 
 ReaderThreadHandles* reader_thread_create(ArchiveReader& reader) {

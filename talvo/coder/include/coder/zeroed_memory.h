@@ -3,8 +3,8 @@
 // Zero-filled blocks for the model areas and scratch memory. A block comes straight from the system as
 // zero pages (mmap, VirtualAlloc) that cost nothing until they are touched, also when an earlier block
 // was just released, so, with probabilities stored so that zero is their initial value
-// (range_decoder.h), a small archive pays only for the models it actually uses. Blocks of megabytes
-// ask for huge pages (Linux), which cost one fault each.
+// (range_decoder.h), a small archive pays only for the models it actually uses. Blocks of 256 KiB or
+// more are mapped in whole 2 MiB pages and ask for huge pages (Linux), which cost one fault each.
 
 #include <cstddef>
 #include <memory>
