@@ -13,7 +13,7 @@ const std::string kBanner = "TALVO v0.1.1\n";
 
 TEST(ConformanceArchives, EveryArchiveRestoresByteForByte) {
     const auto pairs = archive_pairs(test_data_dir("conformance"));
-    ASSERT_EQ(pairs.size(), 8u) << "conformance archives missing in "
+    ASSERT_EQ(pairs.size(), 14u) << "conformance archives missing in "
                                 << test_data_dir("conformance").string();
     for (const ArchivePair& pair : pairs) {
         SCOPED_TRACE(pair.name);
