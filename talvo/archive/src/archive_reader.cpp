@@ -14,6 +14,19 @@ constexpr size_t kRingSize = static_cast<size_t>(kReaderSlotSize) * kReaderSlotC
 // than the archive holds costs at most twice what the archive really has.
 constexpr size_t kFirstBlockCapacity = size_t{1} << 20;
 
+void keep_tail(ArchiveReader& reader, const uint8_t* bytes, size_t n) {
+    reader.input_bytes += n;
+    if (n >= kReaderTailSize) {
+        std::memcpy(reader.tail, bytes + n - kReaderTailSize, kReaderTailSize);
+        reader.tail_length = kReaderTailSize;
+        return;
+    }
+    const size_t keep = std::min(reader.tail_length, kReaderTailSize - n);
+    std::memmove(reader.tail, reader.tail + reader.tail_length - keep, keep);
+    if (n > 0) std::memcpy(reader.tail + keep, bytes, n);
+    reader.tail_length = keep + n;
+}
+
 // Fills slot i; a count below the slot size marks the end of the input (a read error included). A
 // memory input's slot is the stretch of its bytes it stands for: those bytes stay put, as the bytes of
 // a slot left behind must for a step back, and nothing ever writes through a slot.
@@ -24,9 +37,12 @@ size_t fill_slot(ArchiveReader& reader, int i) {
         reader.slots[i] =
             reader.memory ? const_cast<uint8_t*>(reader.memory + reader.memory_offset) : nullptr;
         reader.memory_offset += n;
+        if (reader.memory) keep_tail(reader, reader.slots[i], n);
         return n;
     }
-    return std::fread(reader.slots[i], 1, kReaderSlotSize, reader.file);
+    const size_t n = std::fread(reader.slots[i], 1, kReaderSlotSize, reader.file);
+    keep_tail(reader, reader.slots[i], n);
+    return n;
 }
 
 bool stop_requested(const ArchiveReader& reader) {
@@ -59,6 +75,7 @@ bool fill_requested_slots(ArchiveReader& reader) {
 void enter_next_slot(ArchiveReader& reader) {
     reader.slot_state[reader.slot_index].store(kSlotFree, std::memory_order_release);
     reader.slot_index = (reader.slot_index + 1) % kReaderSlotCount;
+    ++reader.slots_entered;
     if (reader.fills_inline) {
         // As the reader thread would: nothing more once the input has ended.
         if (!reader.finished.load(std::memory_order_relaxed)) fill_requested_slots(reader);
@@ -84,6 +101,7 @@ void normalise(ArchiveReader& reader) {
         reader.slot_index = (reader.slot_index + kReaderSlotCount - 1) % kReaderSlotCount;
         reader.slot_data = reader.slots[reader.slot_index];
         reader.slot_pos += kReaderSlotSize;
+        --reader.slots_entered;
     }
     while (reader.slot_pos >= kReaderSlotSize)
         enter_next_slot(reader);
@@ -119,6 +137,9 @@ bool start(ArchiveReader& reader) {
     reader.final_length.store(0, std::memory_order_relaxed);
     reader.stop.store(0, std::memory_order_relaxed);
     reader.memory_offset = 0;
+    reader.slots_entered = 0;
+    reader.tail_length = 0;
+    reader.input_bytes = 0;
     reader.byte_source = ByteSource{&reader, source_is_exhausted, source_read_bytes};
     reader.handles = nullptr;
 
@@ -273,6 +294,19 @@ void reader_set_position(ArchiveReader& reader, int32_t saved) {
 
 bool reader_is_exhausted(const ArchiveReader& reader) {
     return reader.exhausted != 0;
+}
+
+uint64_t reader_offset(const ArchiveReader& reader) {
+    return static_cast<uint64_t>((reader.slots_entered - 1) * kReaderSlotSize + reader.slot_pos);
+}
+
+bool reader_input_end(const ArchiveReader& reader, const uint8_t*& tail, size_t& tail_length,
+                      uint64_t& input_bytes) {
+    if (!reader.finished.load(std::memory_order_acquire)) return false;
+    tail = reader.tail;
+    tail_length = reader.tail_length;
+    input_bytes = reader.input_bytes;
+    return true;
 }
 
 void reader_stop(ArchiveReader& reader) {

@@ -8,6 +8,7 @@
 #include "cli/text_format.h"
 #include "unpack/unpacker.h"
 
+#include <algorithm>
 #include <cinttypes>
 
 namespace {
@@ -33,14 +34,15 @@ const char* kind_name(ItemKind kind) {
     return "";
 }
 
-const char* result_text(const ItemSummary& item) {
+const char* result_text(const ItemSummary& item, bool past_known_end = false) {
     switch (item.result) {
     case ItemResult::Done:
         return item.bad_page_crcs > 0 ? "Ogg pages with a wrong checksum" : "";
     case ItemResult::Incomplete:
         return "restored incompletely";
     case ItemResult::InputEnded:
-        return "the archive ends inside it";
+        // The archive goes on after its items (its extension follows): a length ran into it.
+        return past_known_end ? "its length runs past the archive's items (damaged)" : "the archive ends inside it";
     case ItemResult::WriteFailed:
         return "the output refused it";
     case ItemResult::OutOfMemory:
@@ -75,6 +77,7 @@ struct ArchiveRun {
     FILE* input = nullptr;
     ArchiveSettings settings;
     ItemInspection inspection;
+    ArchiveReport members;
     UnpackStatus status = UnpackStatus::Ok;
 
     ArchiveRun(const JobEnvironment& environment, const PackJob& archive_job)
@@ -115,10 +118,43 @@ struct ArchiveRun {
         inspection.downstream = output;
         inspection.on_item_end = count_item_progress;
         inspection.on_item_end_context = &env.progress;
-        status = unpack_items(ArchiveInput{input, nullptr, 0}, settings, inspection_sink(inspection),
-                              inspection_events(inspection), inspection_observer(inspection));
+        status = unpack_members(ArchiveInput{input, nullptr, 0}, settings, inspection_sink(inspection),
+                                inspection_events(inspection), inspection_observer(inspection), members);
         if (input != stdin) std::fclose(input);
         input = nullptr;
+    }
+
+    bool ran_past_known_end() const {
+        return !members.members.empty() && members.members.back().ran_past_known_end;
+    }
+
+    // talvo's line for the status, and what it means here.
+    std::string status_line() const {
+        std::string line = status_text(status);
+        switch (status) {
+        case UnpackStatus::ChecksumMismatch:
+            return line + " (the restored bytes do not match the archive's checksum)";
+        case UnpackStatus::ChecksumDamaged:
+            return line + " (the checksum after the end marker is damaged: the restored bytes could not be "
+                          "checked)";
+        case UnpackStatus::TrailingData:
+            return line + text_printf(" (%" PRIu64 " bytes at offset %" PRIu64
+                                      " are neither an archive nor its checksum)",
+                                      members.trailing_bytes, members.trailing_offset);
+        case UnpackStatus::Corrupt:
+            if (ran_past_known_end()) return line + " (an item's length runs past its items: damaged, not cut short)";
+            return line;
+        default:
+            return line;
+        }
+    }
+
+    // Whether any member carried no checksum (only its structure could be checked).
+    bool lacks_checksum() const {
+        for (const MemberReport& member : members.members)
+            if (member.checksum == ChecksumState::Absent || member.checksum == ChecksumState::NotUnderstood)
+                return true;
+        return false;
     }
 
     // The run's messages: talvo's line for the status, then one line per item that failed. True when
@@ -129,12 +165,12 @@ struct ArchiveRun {
             return false;
         }
         bool ok = status == UnpackStatus::Ok;
-        if (!ok) fail(status_text(status));
+        if (!ok) fail(status_line());
         for (const ItemSummary& item : inspection.items) {
             if (!item_failed(item)) continue;
             if (ok) fail(item.bad_page_crcs > 0 ? "raw bytes are damaged" : "an item failed");
             ok = false;
-            std::string line = "  " + item_label(item) + ": " + result_text(item);
+            std::string line = "  " + item_label(item) + ": " + result_text(item, ran_past_known_end());
             if (item.result == ItemResult::Done)
                 line += text_printf(" (%" PRIu64 " of %" PRIu64 ")", item.bad_page_crcs, item.pages);
             else if (item.events)
@@ -151,16 +187,16 @@ std::string settings_text(const ArchiveSettings& settings) {
 }
 
 // How the item was stored, or why it failed.
-std::string item_how(const ItemSummary& item) {
-    if (item_failed(item)) return text_printf("FAILED: %s", result_text(item));
+std::string item_how(const ItemSummary& item, bool past_known_end) {
+    if (item_failed(item)) return text_printf("FAILED: %s", result_text(item, past_known_end));
     if (item.kind == ItemKind::Stream) return item.headers_copied ? "headers copied" : "headers coded";
     if (item.kind == ItemKind::Repeat) return "stream repeated";
     if (item.pages > 0) return text_printf("%" PRIu64 " whole Ogg pages, checksums checked", item.pages);
     return "";
 }
 
-std::string listing_line(const ItemSummary& item, bool verbose) {
-    const std::string how = item_how(item);
+std::string listing_line(const ItemSummary& item, bool verbose, bool past_known_end) {
+    const std::string how = item_how(item, past_known_end);
     const std::string serial = item.has_serial ? text_printf("%08x", item.serial) : "-";
     std::string line =
         text_printf("%6" PRIu64 "  %-7s %-9s %12u %12" PRIu64 "  %s\n", item.number, kind_name(item.kind),
@@ -171,6 +207,29 @@ std::string listing_line(const ItemSummary& item, bool verbose) {
                             books.c_str(), item.slots_used, item.pages, item.packets);
     }
     return line;
+}
+
+// What a member's checksum extension said.
+std::string checksum_text(const MemberReport& member) {
+    switch (member.checksum) {
+    case ChecksumState::Matched:
+        return text_printf("checksum XXH3-64 %016" PRIx64 " of %" PRIu64 " bytes: matches", member.recorded.checksum,
+                           member.recorded.length);
+    case ChecksumState::Mismatched:
+        return text_printf("checksum XXH3-64 %016" PRIx64 " of %" PRIu64
+                           " bytes: DOES NOT MATCH the restored %016" PRIx64 " of %" PRIu64 " bytes",
+                           member.recorded.checksum, member.recorded.length, member.restored_checksum,
+                           member.restored_bytes);
+    case ChecksumState::Damaged:
+        return "checksum DAMAGED: the bytes after the end marker do not hold together";
+    case ChecksumState::NotUnderstood:
+        return "no checksum this program can read (a later version's extension): only its structure was checked";
+    case ChecksumState::Absent:
+        return "no checksum (made without one): only its structure was checked";
+    case ChecksumState::NotReached:
+        return "checksum not reached: the archive failed before its end marker";
+    }
+    return "";
 }
 
 } // namespace
@@ -233,9 +292,14 @@ FileOutcome test_job(const JobEnvironment& env, const PackJob& job) {
     if (!run.open()) return run.outcome;
     run.inspection.check_raw_pages = true;
     run.run(OutputSink{});
-    if (run.report_failures() && env.command.verbose)
-        run.outcome.errors += text_printf("%s: OK, %" PRIu64 " items, %" PRIu64 " bytes\n", run.name.c_str(),
-                                          run.inspection.item_count, run.inspection.restored_total);
+    if (!run.report_failures()) return run.outcome;
+    if (run.lacks_checksum() && !env.command.quiet)
+        run.outcome.errors += run.name + ": carries no checksum: only its structure was checked\n";
+    if (env.command.verbose)
+        run.outcome.errors +=
+            text_printf("%s: OK, %zu archive(s), %" PRIu64 " items, %" PRIu64 " bytes%s\n", run.name.c_str(),
+                        run.members.members.size(), run.inspection.item_count, run.inspection.restored_total,
+                        run.lacks_checksum() ? "" : ", checksums match");
     return run.outcome;
 }
 
@@ -248,22 +312,41 @@ FileOutcome list_job(const JobEnvironment& env, const PackJob& job) {
     run.report_failures();
 
     std::string& out = run.outcome.report;
-    out += run.name + ": " + settings_text(run.settings) + "\n";
-    out +=
-        text_printf("%6s  %-7s %-9s %12s %12s  %s\n", "item", "kind", "serial", "archive", "restored", "how");
-    for (const ItemSummary& item : run.inspection.items)
-        out += listing_line(item, env.command.verbose);
+    const std::vector<MemberReport>& members = run.members.members;
+    const bool several = members.size() > 1;
+    size_t next_item = 0;
+    for (size_t m = 0; m < members.size(); ++m) {
+        const MemberReport& member = members[m];
+        const ArchiveSettings& settings = m == 0 ? run.settings : member.settings;
+        out += run.name + ": ";
+        if (several) out += text_printf("archive %zu at byte %" PRIu64 ", ", m + 1, member.offset);
+        out += settings_text(settings) + "\n";
+        out += text_printf("%6s  %-7s %-9s %12s %12s  %s\n", "item", "kind", "serial", "archive", "restored",
+                           "how");
+        const size_t end = std::min<size_t>(run.inspection.items.size(), next_item + member.items);
+        for (; next_item < end; ++next_item)
+            out += listing_line(run.inspection.items[next_item], env.command.verbose,
+                                member.ran_past_known_end);
+        out += text_printf("%6s  %s\n", "", checksum_text(member).c_str());
+    }
     const ItemInspection& all = run.inspection;
     out += text_printf("%6s  %-17s %12" PRIu64 " %12" PRIu64, "total",
                        text_printf("%" PRIu64 " items", all.item_count).c_str(), all.archive_item_bytes,
                        all.restored_total);
     const uint64_t archive_size = job.input == kStandardStream ? 0 : file_size_or_zero(job.input);
-    if (archive_size > 0 && all.restored_total > 0)
+    // The share only for an archive that restored whole: one that stopped part way restored less than
+    // it holds, and its share would mean nothing.
+    if (archive_size > 0 && all.restored_total > 0 && run.status == UnpackStatus::Ok)
         out +=
             text_printf("  (archive %" PRIu64 " bytes, %.1f%%)", archive_size,
                         100.0 * static_cast<double>(archive_size) / static_cast<double>(all.restored_total));
     out += "\n";
-    if (run.status != UnpackStatus::Ok)
+    if (run.members.trailing_bytes > 0)
+        out += text_printf("  %" PRIu64 " bytes at offset %" PRIu64
+                           " after the last archive are neither an archive nor its checksum (not restored)\n",
+                           run.members.trailing_bytes, run.members.trailing_offset);
+    else if (run.status != UnpackStatus::Ok && run.status != UnpackStatus::ChecksumMismatch &&
+             run.status != UnpackStatus::ChecksumDamaged)
         out += "  (listing ends where the archive could not be read further)\n";
     return run.outcome;
 }

@@ -35,16 +35,18 @@ const char kPackHelp[] =
     "      --carry       carry statistics over from one stream to the next\n"
     "      --no-carry    start every stream from fresh statistics (default: the smallest archive)\n"
     "      --no-verify   skip the in-memory unpack and comparison\n"
+    "      --no-check    write no checksum after the archive's end marker (the archive then ends there)\n"
     "  -h, --help        show this help\n"
     "  -V, --version     show the version\n"
     "      --            end of options\n"
     "\n"
-    "What -t and -l can tell: both restore every item into nothing (constant memory). They find items\n"
-    "that do not restore completely (a stream the codecs refuse, a stored stream that is missing), an\n"
-    "archive cut short or whose coded data runs past its end, and, in raw items that hold whole Ogg\n"
-    "pages, pages whose checksum does not match. The format carries no checksum of its own: damage that\n"
-    "still decodes (a changed bit inside a modelled stream gives different audio with valid pages) and\n"
-    "damage to raw bytes outside whole Ogg pages go unnoticed.\n"
+    "What -d, -t and -l check: every archive talvo-pack writes ends in a checksum (XXH3-64) and the length\n"
+    "of what it restores, placed after the end marker where every unpacker ignores it; a restore that\n"
+    "differs from it fails. Archives without one (--no-check, other programs) are restored as before and\n"
+    "-t and -l say that nothing but their structure could be checked: items that do not restore\n"
+    "completely, an archive cut short or whose coded data runs past its end, and in raw items whole Ogg\n"
+    "pages whose checksum does not match. Archives one after another in a file (cat a.talvo b.talvo)\n"
+    "restore one after another; other bytes after the last archive are an error.\n"
     "\n"
     "Examples:\n"
     "  talvo-pack song.ogg                  pack into song.ogg.talvo\n"
@@ -133,6 +135,8 @@ struct Parser {
             carry = 0;
         } else if (name == "no-verify") {
             command.options.verify = false;
+        } else if (name == "no-check") {
+            command.options.checksum = false;
         } else if (name == "h" || name == "help") {
             command.action = PackCommand::Action::Help;
         } else if (name == "V" || name == "version") {
@@ -181,6 +185,7 @@ std::string restored_name(const std::string& archive) {
 PackCommand parse_pack_command(const std::vector<std::string>& args, bool restore_by_default,
                                bool archive_from_stdin) {
     Parser parser;
+    parser.command.options.checksum = true; // every archive carries its checksum unless --no-check
     if (restore_by_default) parser.command.mode = FileMode::Restore;
     PackCommand& command = parser.command;
     bool options_done = false;

@@ -1,5 +1,6 @@
 #include "pack/packer.h"
 
+#include "archive/archive_extension.h"
 #include "archive/archive_format.h"
 #include "archive/archive_writer.h"
 #include "pack/ogg_scan.h"
@@ -191,12 +192,24 @@ struct ComparingSink {
 
 size_t first_difference(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size) {
     ComparingSink compare{data, size};
-    const UnpackStatus status = unpack_archive(ArchiveInput{nullptr, archive.data(), archive.size()},
-                                               OutputSink{&compare, ComparingSink::write});
+    const ArchiveInput input{nullptr, archive.data(), archive.size()};
+    ArchiveSettings settings;
+    UnpackStatus status = read_archive_header(input, settings);
+    // Read as talvo-pack reads it: the extension must be found and agree, and nothing may follow.
+    ArchiveReport report;
+    if (status == UnpackStatus::Ok)
+        status = unpack_members(input, settings, OutputSink{&compare, ComparingSink::write}, {}, {}, report);
     if (compare.difference != std::numeric_limits<size_t>::max()) return compare.difference;
     // Everything restored matches: an archive that ends early, or fails, differs where it stopped.
-    if (compare.restored != size || status != UnpackStatus::Ok) return compare.restored;
+    if (compare.restored != size || status != UnpackStatus::Ok || report.members.size() != 1)
+        return compare.restored;
     return std::numeric_limits<size_t>::max();
+}
+
+void append_extension(std::vector<uint8_t>& archive, const uint8_t* data, size_t size) {
+    const ContentDigest digest{size, content_checksum(data, size)};
+    const std::vector<uint8_t> extension = make_extension(archive.size(), {content_record(digest)});
+    archive.insert(archive.end(), extension.begin(), extension.end());
 }
 
 bool verify_archive(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size) {
@@ -273,6 +286,7 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
         trials.clear();
         if (!options.verify) {
             keep_all_raw_when_smaller(result, data, size, options);
+            if (options.checksum) append_extension(result.archive, data, size);
             return result;
         }
 
@@ -281,9 +295,17 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
         settings.flags = result.flags;
         settings.progress = nullptr;
         for (;;) {
+            // The archive is proved as it will be written: with its extension, which the unpacker must
+            // find after the end marker and agree with.
+            const size_t bare_size = result.archive.size();
+            if (options.checksum) append_extension(result.archive, data, size);
             const size_t at = first_difference(result.archive, data, size);
+            result.archive.resize(bare_size);
             if (at == std::numeric_limits<size_t>::max()) {
+                // An archive of raw items alone leaves no sub-stream bytes untaken before its end
+                // marker: its extension is found where the writer put it.
                 keep_all_raw_when_smaller(result, data, size, options);
+                if (options.checksum) append_extension(result.archive, data, size);
                 return result;
             }
             const size_t r = run_at(result.runs, at);

@@ -20,6 +20,12 @@ const char* unpack_status_message(UnpackStatus status) {
         return "Out of memory!\n";
     case UnpackStatus::WriteFailed:
         return "Can't write output file!\n";
+    case UnpackStatus::ChecksumMismatch:
+        return "Archive restored incorrectly!\n";
+    case UnpackStatus::ChecksumDamaged:
+        return "Archive checksum is damaged!\n";
+    case UnpackStatus::TrailingData:
+        return "Unexpected data after the archive!\n";
     }
     return "";
 }

@@ -14,24 +14,51 @@
 
 namespace {
 
-// What the run keeps for the whole archive and offers to the items.
-struct RunState {
+// A reader that comes forward finds an extension (or the next member) where its end marker ends, or a
+// few bytes further: a range decoder may leave the last bytes of its sub-stream untaken, and the
+// reader is then that many bytes short of where the writer put the end marker. The member length the
+// extension records tells which offset is the right one.
+constexpr size_t kExtensionSearchSlack = 16;
+
+// What lasts from one member to the next: the input, the restored bytes' checksum, the raw-item buffer.
+struct Session {
     ArchiveReader reader;
+    OutputSink downstream;
+    CodecEvents events;
+    ItemObserver observer;
+    RawItemBuffer raw_buffer;
+    ContentHasher* hasher = nullptr;
+    uint64_t restored = 0;       // bytes the member under way restored
+    uint64_t header_offset = 0;  // input bytes before the reader's first (the first member's header)
+    MemberReport* member = nullptr;
+};
+
+// One member's run: its control decoder, models, tables and stores.
+struct RunState {
+    Session* session = nullptr;
     RangeDecoder control_decoder;
     uint16_t control_probs[kControlProbCount]{};
     int previous_special = 0;
     uint8_t* control_block = nullptr;
     uint32_t control_length = 0;
-    OutputSink output;
-    CodecEvents events;
-    ItemObserver observer;
+    OutputSink output; // the session's checksumming sink
     ArchiveSettings settings;
-    RawItemBuffer raw_buffer;
     StreamDriver* stream_driver = nullptr; // models, tables and stores kept across stream items
     // Items that ended without restoring everything they describe; the run goes on after each, and
     // reports the archive restored incompletely at its end.
     uint32_t incomplete_items = 0;
 };
+
+bool checksum_write(void* context, const uint8_t* bytes, size_t n) {
+    auto& session = *static_cast<Session*>(context);
+    hasher_update(session.hasher, bytes, n);
+    session.restored += n;
+    return sink_write(session.downstream, bytes, n);
+}
+
+uint64_t input_offset(const Session& session) {
+    return session.header_offset + reader_offset(session.reader);
+}
 
 size_t read_header(const ArchiveInput& input, uint8_t* header) {
     if (input.file) return std::fread(header, 1, kArchiveHeaderSize, input.file);
@@ -52,16 +79,18 @@ UnpackStatus check_header(const uint8_t* header, size_t size, ArchiveSettings& s
     return UnpackStatus::Ok;
 }
 
-bool start_reader(RunState& state, const ArchiveInput& input) {
-    if (input.file) return reader_start_file(state.reader, input.file);
-    return reader_start_memory(state.reader, input.data + kArchiveHeaderSize,
+bool start_reader(Session& session, const ArchiveInput& input) {
+    session.header_offset = kArchiveHeaderSize;
+    if (input.file) return reader_start_file(session.reader, input.file);
+    return reader_start_memory(session.reader, input.data + kArchiveHeaderSize,
                                input.size - kArchiveHeaderSize);
 }
 
 UnpackStatus start_control_decoder(RunState& state) {
-    state.control_block = read_block(state.reader, state.control_length);
+    ArchiveReader& reader = state.session->reader;
+    state.control_block = read_block(reader, state.control_length);
     if (!state.control_block)
-        return reader_is_exhausted(state.reader) ? UnpackStatus::UnexpectedEnd : UnpackStatus::OutOfMemory;
+        return reader_is_exhausted(reader) ? UnpackStatus::UnexpectedEnd : UnpackStatus::OutOfMemory;
     init_decoder(state.control_decoder, state.control_block, static_cast<int32_t>(state.control_length));
     return UnpackStatus::Ok;
 }
@@ -82,49 +111,52 @@ UnpackStatus item_status(RunState& state, ItemResult result) {
         return UnpackStatus::OutOfMemory;
     case ItemResult::Corrupt:
         // Running out of sub-stream because the archive itself ended is the more useful message.
-        return reader_is_exhausted(state.reader) ? UnpackStatus::UnexpectedEnd : UnpackStatus::Corrupt;
+        return reader_is_exhausted(state.session->reader) ? UnpackStatus::UnexpectedEnd : UnpackStatus::Corrupt;
     }
     return UnpackStatus::Ok;
 }
 
 void report_item(RunState& state, ItemKind kind, ItemResult result, int32_t item_start) {
-    if (!state.observer.item_ends) return;
+    Session& session = *state.session;
+    if (session.member) ++session.member->items;
+    if (!session.observer.item_ends) return;
     ItemReport report;
     report.kind = kind;
     report.result = result;
     // Positions wrap modulo 2^32; an item's extent is their difference.
     report.archive_bytes =
-        static_cast<uint32_t>(reader_position(state.reader)) - static_cast<uint32_t>(item_start);
+        static_cast<uint32_t>(reader_position(session.reader)) - static_cast<uint32_t>(item_start);
     StreamContext& ctx = *state.stream_driver->ctx;
     report.headers_copied = kind == ItemKind::Stream && ctx.headers_copied != 0;
     ctx.headers_copied = 0; // an item that fails before its headers leaves no stale answer
     report.slots_used = state.stream_driver->slots.used_count;
-    state.observer.item_ends(state.observer.context, report);
+    session.observer.item_ends(session.observer.context, report);
 }
 
 // Every item up to the end marker. A failed stream or repeat item ends that item only; a sub-stream
 // decoder (or the control decoder) that ran past its end means a corrupt archive and ends the run,
 // keeping what was written.
 UnpackStatus run_items(RunState& state) {
+    Session& session = *state.session;
     Unpacking dir{&state.control_decoder};
     for (;;) {
         const ItemKind kind = code_item_kind(dir, state.control_probs, state.previous_special, ItemKind::Raw);
         // Past the end of its block the control decoder announces items made of garbage, and a stream
         // of repeat items would cost no archive bytes at all: stop before running any of them.
         if (decoder_overran(state.control_decoder)) return UnpackStatus::Corrupt;
-        if (state.observer.item_begins) state.observer.item_begins(state.observer.context, kind);
-        const int32_t item_start = reader_position(state.reader);
+        if (session.observer.item_begins) session.observer.item_begins(session.observer.context, kind);
+        const int32_t item_start = reader_position(session.reader);
         ItemResult result = ItemResult::Done;
         if (kind == ItemKind::Raw) {
             bool end_marker = false;
-            result = unpack_raw_item(state.reader, state.raw_buffer, state.output, end_marker);
+            result = unpack_raw_item(session.reader, session.raw_buffer, state.output, end_marker);
             if (result == ItemResult::Done && end_marker) return UnpackStatus::Ok; // not an item to report
         } else if (kind == ItemKind::Repeat) {
-            result =
-                unpack_repeat_item(*state.stream_driver, state.control_decoder, state.output, state.events);
+            result = unpack_repeat_item(*state.stream_driver, state.control_decoder, state.output,
+                                        session.events);
         } else {
-            result = unpack_stream_item(*state.stream_driver, state.reader, state.control_decoder,
-                                        state.control_probs, state.output, state.events);
+            result = unpack_stream_item(*state.stream_driver, session.reader, state.control_decoder,
+                                        state.control_probs, state.output, session.events);
         }
         report_item(state, kind, result, item_start);
         const UnpackStatus status = item_status(state, result);
@@ -132,24 +164,177 @@ UnpackStatus run_items(RunState& state) {
     }
 }
 
-UnpackStatus run_archive(RunState& state, const ArchiveInput& input) {
-    state.stream_driver = create_stream_driver(state.settings.slot_selector, state.settings.carry_over);
-    if (!state.stream_driver) return UnpackStatus::OutOfMemory;
+// Whether the input ends in an extension's fixed-size end that fits in it: then the input is known to
+// go on past any member whose items ran into its end, and that member is damaged, not cut short.
+bool input_ends_in_extension(const Session& session) {
+    const uint8_t* tail = nullptr;
+    size_t tail_length = 0;
+    uint64_t input_bytes = 0;
+    if (!reader_input_end(session.reader, tail, tail_length, input_bytes)) return false;
+    if (tail_length < kExtensionTrailerSize) return false;
+    ExtensionTrailer trailer;
+    if (!read_extension_trailer(tail + tail_length - kExtensionTrailerSize, trailer)) return false;
+    const uint64_t total = session.header_offset + input_bytes;
+    if (trailer.member_length > total || trailer.length > total - trailer.member_length) return false;
+    // A frame the kept bytes hold whole must pass its own check as well.
+    if (trailer.length > tail_length) return true;
+    ExtensionFrame frame;
+    return parse_extension(tail + tail_length - trailer.length, trailer.length, frame);
+}
+
+// One member's items, from the control block to the end marker.
+UnpackStatus run_member(Session& session, const ArchiveSettings& settings) {
+    auto* state = new (std::nothrow) RunState;
+    if (!state) return UnpackStatus::OutOfMemory;
+    std::fill(std::begin(state->control_probs), std::end(state->control_probs), kProbInit);
+    state->session = &session;
+    state->output = OutputSink{&session, checksum_write};
+    state->settings = settings;
+    hasher_reset(session.hasher);
+    session.restored = 0;
     UnpackStatus status = UnpackStatus::OutOfMemory;
-    if (start_reader(state, input)) {
-        status = start_control_decoder(state);
-        if (status == UnpackStatus::Ok) status = run_items(state);
+    state->stream_driver = create_stream_driver(settings.slot_selector, settings.carry_over);
+    if (state->stream_driver) {
+        status = start_control_decoder(*state);
+        if (status == UnpackStatus::Ok) status = run_items(*state);
     }
     // Only a run that otherwise ended well is reported as incomplete: a corrupt or short archive
     // already says that less came out than it describes.
-    if (status == UnpackStatus::Ok && state.incomplete_items > 0) status = UnpackStatus::Incomplete;
-    destroy_stream_driver(state.stream_driver);
-    state.stream_driver = nullptr;
-    std::free(state.control_block);
-    state.control_block = nullptr;
-    release_raw_item_buffer(state.raw_buffer);
-    reader_stop(state.reader);
+    if (status == UnpackStatus::Ok && state->incomplete_items > 0) status = UnpackStatus::Incomplete;
+    destroy_stream_driver(state->stream_driver);
+    std::free(state->control_block);
+    delete state;
+    if (status == UnpackStatus::UnexpectedEnd && input_ends_in_extension(session)) {
+        if (session.member) session.member->ran_past_known_end = true;
+        status = UnpackStatus::Corrupt;
+    }
     return status;
+}
+
+// Reads up to n bytes; how many came.
+size_t read_up_to(ArchiveReader& reader, uint8_t* dst, size_t n) {
+    return static_cast<size_t>(std::max(0, read_bytes(reader, dst, static_cast<int32_t>(n))));
+}
+
+// Reads the frame that begins here, whole; false when the input ends first or memory runs out.
+bool read_frame(ArchiveReader& reader, std::vector<uint8_t>& frame) {
+    frame.assign(kExtensionHeaderSize, 0);
+    if (read_up_to(reader, frame.data(), kExtensionHeaderSize) < kExtensionHeaderSize) return false;
+    const uint32_t length = extension_length_from_header(frame.data());
+    if (length == 0) return false;
+    // In steps, as the bytes arrive: a damaged length must not claim a gigabyte up front.
+    constexpr size_t kStep = size_t{1} << 16;
+    try {
+        while (frame.size() < length) {
+            const size_t have = frame.size();
+            const size_t want = std::min<size_t>(kStep, length - have);
+            frame.resize(have + want);
+            if (read_up_to(reader, frame.data() + have, want) < want) return false;
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+enum class AfterMarker : uint8_t { Nothing, Extension, Member, Other };
+
+// What begins here, or up to `slack` bytes later: an extension, the next member, other bytes, or the end
+// of the input. The reader is left where what was found begins (where it stood for other bytes).
+AfterMarker look_ahead(ArchiveReader& reader, size_t slack) {
+    const int32_t start = reader_position(reader);
+    uint8_t window[kExtensionSearchSlack + sizeof kExtensionMagic] = {};
+    const size_t got = read_up_to(reader, window, sizeof window);
+    reader_set_position(reader, start);
+    if (got == 0) return AfterMarker::Nothing;
+    for (size_t k = 0; k <= slack && k < got; ++k) {
+        const size_t left = got - k;
+        AfterMarker found = AfterMarker::Other;
+        if (left >= sizeof kExtensionMagic &&
+            std::memcmp(window + k, kExtensionMagic, sizeof kExtensionMagic) == 0)
+            found = AfterMarker::Extension;
+        else if (left >= sizeof kArchiveMagic && std::memcmp(window + k, kArchiveMagic, sizeof kArchiveMagic) == 0)
+            found = AfterMarker::Member;
+        if (found == AfterMarker::Other) continue;
+        uint8_t skipped[kExtensionSearchSlack];
+        read_up_to(reader, skipped, k);
+        return found;
+    }
+    return AfterMarker::Other;
+}
+
+// After a member's end marker: its extension, if one follows, read and checked against what the
+// member restored. Returns the member's status with the check's verdict.
+UnpackStatus check_extension(Session& session, MemberReport& member, UnpackStatus status, AfterMarker after) {
+    member.restored_bytes = session.restored;
+    member.restored_checksum = hasher_digest(session.hasher);
+    member.checksum = ChecksumState::Absent;
+    if (after != AfterMarker::Extension) return status;
+    const uint64_t frame_offset = input_offset(session);
+    std::vector<uint8_t> bytes;
+    ExtensionFrame frame;
+    if (!read_frame(session.reader, bytes) || !parse_extension(bytes.data(), bytes.size(), frame) ||
+        frame.member_length != frame_offset - member.offset) {
+        member.checksum = ChecksumState::Damaged;
+        return status == UnpackStatus::Ok ? UnpackStatus::ChecksumDamaged : status;
+    }
+    member.length = frame_offset - member.offset;
+    member.extension_bytes = static_cast<uint32_t>(bytes.size());
+    if (frame.version != kExtensionVersion || !find_content(frame, member.recorded)) {
+        member.checksum = ChecksumState::NotUnderstood;
+        return status;
+    }
+    const bool same = member.recorded.length == member.restored_bytes &&
+                      member.recorded.checksum == member.restored_checksum;
+    member.checksum = same ? ChecksumState::Matched : ChecksumState::Mismatched;
+    // An incomplete restore differs from the checksum as a matter of course; it says more itself.
+    if (status == UnpackStatus::Ok && !same) return UnpackStatus::ChecksumMismatch;
+    return status;
+}
+
+// The member that begins here: its items, then its extension. Sets `after` to what follows it.
+UnpackStatus run_member_and_extension(Session& session, MemberReport& member, AfterMarker& after) {
+    session.member = &member;
+    UnpackStatus status = run_member(session, member.settings);
+    member.length = input_offset(session) - member.offset;
+    after = AfterMarker::Nothing;
+    if (status != UnpackStatus::Ok && status != UnpackStatus::Incomplete) {
+        member.restored_bytes = session.restored;
+        member.status = status;
+        return status;
+    }
+    after = look_ahead(session.reader, kExtensionSearchSlack);
+    if (after == AfterMarker::Member) member.length = input_offset(session) - member.offset;
+    status = check_extension(session, member, status, after);
+    // What follows an extension begins exactly where the extension ends.
+    if (after == AfterMarker::Extension) after = look_ahead(session.reader, 0);
+    member.status = status;
+    return status;
+}
+
+bool open_session(Session& session, const ArchiveInput& input, const OutputSink& output,
+                  const CodecEvents& events, const ItemObserver& observer) {
+    session.downstream = output;
+    session.events = events;
+    session.observer = observer;
+    session.hasher = hasher_create();
+    return session.hasher && start_reader(session, input);
+}
+
+void close_session(Session& session) {
+    hasher_destroy(session.hasher);
+    session.hasher = nullptr;
+    release_raw_item_buffer(session.raw_buffer);
+    reader_stop(session.reader);
+}
+
+// Counts the bytes left in the input (trailing data), reading them.
+uint64_t count_rest(ArchiveReader& reader) {
+    uint8_t buffer[1 << 12];
+    uint64_t total = 0;
+    for (size_t got = 0; (got = read_up_to(reader, buffer, sizeof buffer)) > 0;)
+        total += got;
+    return total;
 }
 
 } // namespace
@@ -160,16 +345,56 @@ UnpackStatus read_archive_header(const ArchiveInput& input, ArchiveSettings& set
 }
 
 UnpackStatus unpack_items(const ArchiveInput& input, const ArchiveSettings& settings,
-                          const OutputSink& output, const CodecEvents& events, const ItemObserver& observer) {
-    auto* state = new (std::nothrow) RunState;
-    if (!state) return UnpackStatus::OutOfMemory;
-    std::fill(std::begin(state->control_probs), std::end(state->control_probs), kProbInit);
-    state->output = output;
-    state->events = events;
-    state->observer = observer;
-    state->settings = settings;
-    const UnpackStatus status = run_archive(*state, input);
-    delete state;
+                          const OutputSink& output, const CodecEvents& events, const ItemObserver& observer,
+                          MemberReport* report) {
+    auto* session = new (std::nothrow) Session;
+    if (!session) return UnpackStatus::OutOfMemory;
+    MemberReport member;
+    member.settings = settings;
+    UnpackStatus status = UnpackStatus::OutOfMemory;
+    if (open_session(*session, input, output, events, observer)) {
+        AfterMarker after = AfterMarker::Nothing;
+        status = run_member_and_extension(*session, member, after);
+    }
+    close_session(*session);
+    delete session;
+    if (report) *report = member;
+    return status;
+}
+
+UnpackStatus unpack_members(const ArchiveInput& input, const ArchiveSettings& settings,
+                            const OutputSink& output, const CodecEvents& events, const ItemObserver& observer,
+                            ArchiveReport& report) {
+    report = ArchiveReport{};
+    auto* session = new (std::nothrow) Session;
+    if (!session) return UnpackStatus::OutOfMemory;
+    UnpackStatus status = UnpackStatus::OutOfMemory;
+    if (open_session(*session, input, output, events, observer)) {
+        MemberReport first;
+        first.settings = settings;
+        report.members.push_back(first);
+        for (;;) {
+            AfterMarker after = AfterMarker::Nothing;
+            status = run_member_and_extension(*session, report.members.back(), after);
+            if (status != UnpackStatus::Ok || after == AfterMarker::Nothing) break;
+            const uint64_t next = input_offset(*session);
+            uint8_t header[kArchiveHeaderSize] = {};
+            const size_t got = after == AfterMarker::Member ? read_up_to(session->reader, header, sizeof header) : 0;
+            MemberReport member;
+            member.offset = next;
+            if (after == AfterMarker::Member && check_header(header, got, member.settings) == UnpackStatus::Ok) {
+                report.members.push_back(member);
+                continue;
+            }
+            // Neither an extension nor a member: counted, shown, never restored.
+            report.trailing_offset = next;
+            report.trailing_bytes = got + count_rest(session->reader);
+            status = UnpackStatus::TrailingData;
+            break;
+        }
+    }
+    close_session(*session);
+    delete session;
     return status;
 }
 

@@ -16,6 +16,9 @@
 
 constexpr int32_t kReaderSlotSize = 524288;
 constexpr int kReaderSlotCount = 4;
+// The input's last bytes, kept as they are read: what follows an archive's end, looked at after a
+// read ran into the end.
+constexpr size_t kReaderTailSize = 256;
 
 enum ReaderSlotState : uint8_t {
     kSlotFree = 0,      // holds no needed data (the slot just left keeps its bytes until requested)
@@ -49,6 +52,13 @@ struct ArchiveReader {
     bool fills_inline = false; // no reader thread: the slots are filled on the reading thread
 
     ByteSource byte_source{}; // streamed decoders take their bytes through this, at a stable address
+
+    int64_t slots_entered = 0; // with slot_pos, the 64-bit position that `taken` wraps
+
+    // Written by the thread that fills the slots, read once the input has ended.
+    uint8_t tail[kReaderTailSize] = {};
+    size_t tail_length = 0;
+    uint64_t input_bytes = 0;
 };
 
 // Start on `file`, positioned after the archive header. False when the ring or thread cannot be made.
@@ -71,6 +81,12 @@ int32_t reader_position(const ArchiveReader& reader);
 // end of the input are readable again after a look ahead that ran into the end.
 void reader_set_position(ArchiveReader& reader, int32_t saved);
 bool reader_is_exhausted(const ArchiveReader& reader);
+// The bytes taken so far, in 64 bits (stepping back subtracts).
+uint64_t reader_offset(const ArchiveReader& reader);
+// Once the input has been read to its end (false before): its last bytes (at most kReaderTailSize, in
+// `tail`) and how many bytes it held in all.
+bool reader_input_end(const ArchiveReader& reader, const uint8_t*& tail, size_t& tail_length,
+                      uint64_t& input_bytes);
 
 // Stops and joins the reader thread and releases the ring. Safe to call twice or after a failed start.
 void reader_stop(ArchiveReader& reader);

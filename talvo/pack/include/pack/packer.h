@@ -15,6 +15,7 @@ struct PackOptions {
     int slot_selector = -1;                // with choose_settings: -1 tries 0-3, else only this one
     int carry_over = -1;                   // with choose_settings: -1 tries both, else 0 or 1
     bool verify = true;                    // unpack in memory and compare before succeeding
+    bool checksum = false; // follow the end marker with the extension: restored length and checksum
     size_t max_raw_item = size_t{4} << 20; // bytes per raw item; the unpacker holds one item whole
     // Called now and then with the bytes packed so far (of the last pass).
     void (*progress)(void* context, size_t done, size_t total) = nullptr;
@@ -62,8 +63,13 @@ PackStatus pack_archive(const uint8_t* data, size_t size, std::vector<uint8_t>& 
                         const PackOptions& options = {});
 
 // Where the archive's output first differs from the `size` bytes at `data` (`size` or beyond when the
-// output is too short or too long), or SIZE_MAX when it restores them exactly.
+// output is too short or too long, or when the archive is more than one member and its extension), or
+// SIZE_MAX when it restores them exactly.
 size_t first_difference(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size);
+
+// The archive followed by its extension, which records the restored length and checksum of the `size`
+// bytes at `data` that it restores.
+void append_extension(std::vector<uint8_t>& archive, const uint8_t* data, size_t size);
 
 // True when `archive` unpacks, in memory, to exactly the `size` bytes at `data`.
 bool verify_archive(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size);

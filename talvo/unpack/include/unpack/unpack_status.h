@@ -14,6 +14,10 @@ enum class UnpackStatus : uint8_t {
     Incomplete,    // the end marker was reached, but an item restored less than it describes
     OutOfMemory,   // an allocation failed (the reader's ring and thread included)
     WriteFailed,   // the output refused bytes
+    // After the end marker:
+    ChecksumMismatch, // the restored bytes differ from the length and checksum the extension records
+    ChecksumDamaged,  // an extension follows the end marker but does not hold together
+    TrailingData,     // bytes after the last member that are neither an extension nor a member
 };
 
 // The console line for a status ("" for Ok), newline included.

@@ -3,6 +3,7 @@
 // One whole unpack run: header, control block, every item up to the end marker, teardown. The command
 // line, the packer's in-memory verification and fuzzers all run archives through here.
 
+#include "archive/archive_extension.h"
 #include "ogg/output_sink.h"
 #include "unpack/item_observer.h"
 #include "unpack/unpack_status.h"
@@ -11,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 // The archive: an open file positioned at its start, or bytes in memory (when `file` is null).
 struct ArchiveInput {
@@ -29,13 +31,59 @@ struct ArchiveSettings {
 // magic) or InvalidFormat (a slot selector above 3).
 UnpackStatus read_archive_header(const ArchiveInput& input, ArchiveSettings& settings);
 
-// Runs the items after the header (which read_archive_header has read) into `output`. The output keeps
-// whatever was written before a failure. What the codecs report goes to `events`, in the order it
-// happens (nowhere without a callback), and each item's start and end to `observer`.
+// How the checksum extension after a member's end marker came out.
+enum class ChecksumState : uint8_t {
+    Absent,        // no extension follows the end marker (an archive made without one)
+    Matched,       // the restored bytes have the length and checksum it records
+    Mismatched,    // they do not
+    Damaged,       // a frame begins after the end marker but does not hold together
+    NotUnderstood, // a sound frame of a later version, or one without a content record: not checked
+    NotReached,    // the member failed before its end marker
+};
+
+// One archive member: an archive from its magic to its end marker, and its extension if it has one.
+struct MemberReport {
+    uint64_t offset = 0; // where its magic begins in the input
+    uint64_t length = 0; // up to and including its end marker (as far as it was read, when it failed)
+    ArchiveSettings settings;
+    UnpackStatus status = UnpackStatus::Ok;
+    uint64_t items = 0; // items reported to the observer
+    uint64_t restored_bytes = 0;
+    uint64_t restored_checksum = 0;
+    ChecksumState checksum = ChecksumState::NotReached;
+    ContentDigest recorded; // what the extension records (Matched, Mismatched)
+    uint32_t extension_bytes = 0;
+    // The input ends in an extension, so it goes on past where this member's items ran out of it: an
+    // item's length ran into bytes that are not items. Damage, reported as Corrupt, not as a short archive.
+    bool ran_past_known_end = false;
+};
+
+// Every member of an input, and what follows the last one.
+struct ArchiveReport {
+    std::vector<MemberReport> members;
+    uint64_t trailing_offset = 0; // bytes after the last member that are neither an extension nor a member
+    uint64_t trailing_bytes = 0;
+};
+
+// Runs the items after the header (which read_archive_header has read) into `output`, up to the end
+// marker, and checks the restored bytes against the extension that follows it, if one does: a
+// mismatch is ChecksumMismatch, a frame that does not hold together ChecksumDamaged. Nothing after
+// that is read (the first member of a concatenation only). The output keeps whatever was written
+// before a failure. What the codecs report goes to `events`, in the order it happens (nowhere without
+// a callback), and each item's start and end to `observer`.
 UnpackStatus unpack_items(const ArchiveInput& input, const ArchiveSettings& settings,
                           const OutputSink& output, const CodecEvents& events = {},
-                          const ItemObserver& observer = {});
+                          const ItemObserver& observer = {}, MemberReport* report = nullptr);
 
-// Both: a whole archive into `output` (in memory, or an output that exists already).
+// As unpack_items, and then every member that follows, each into the same output (a concatenation of
+// archives restores as the concatenation of what they hold). Bytes after the last member that are
+// neither an extension nor a member end the run with TrailingData. The first member that fails ends
+// the run with its status.
+UnpackStatus unpack_members(const ArchiveInput& input, const ArchiveSettings& settings,
+                            const OutputSink& output, const CodecEvents& events, const ItemObserver& observer,
+                            ArchiveReport& report);
+
+// The header and unpack_items: a whole archive into `output` (in memory, or an output that exists
+// already).
 UnpackStatus unpack_archive(const ArchiveInput& input, const OutputSink& output,
                             const CodecEvents& events = {});
