@@ -42,7 +42,8 @@ const char* result_text(const ItemSummary& item, bool past_known_end = false) {
         return "restored incompletely";
     case ItemResult::InputEnded:
         // The archive goes on after its items (its extension follows): a length ran into it.
-        return past_known_end ? "its length runs past the archive's items (damaged)" : "the archive ends inside it";
+        return past_known_end ? "its length runs past the archive's items (damaged)"
+                              : "the archive ends inside it";
     case ItemResult::WriteFailed:
         return "the output refused it";
     case ItemResult::OutOfMemory:
@@ -142,7 +143,8 @@ struct ArchiveRun {
                                       " are neither an archive nor its checksum)",
                                       members.trailing_bytes, members.trailing_offset);
         case UnpackStatus::Corrupt:
-            if (ran_past_known_end()) return line + " (an item's length runs past its items: damaged, not cut short)";
+            if (ran_past_known_end())
+                return line + " (an item's length runs past its items: damaged, not cut short)";
             return line;
         default:
             return line;
@@ -213,8 +215,8 @@ std::string listing_line(const ItemSummary& item, bool verbose, bool past_known_
 std::string checksum_text(const MemberReport& member) {
     switch (member.checksum) {
     case ChecksumState::Matched:
-        return text_printf("checksum XXH3-64 %016" PRIx64 " of %" PRIu64 " bytes: matches", member.recorded.checksum,
-                           member.recorded.length);
+        return text_printf("checksum XXH3-64 %016" PRIx64 " of %" PRIu64 " bytes: matches",
+                           member.recorded.checksum, member.recorded.length);
     case ChecksumState::Mismatched:
         return text_printf("checksum XXH3-64 %016" PRIx64 " of %" PRIu64
                            " bytes: DOES NOT MATCH the restored %016" PRIx64 " of %" PRIu64 " bytes",
@@ -223,7 +225,8 @@ std::string checksum_text(const MemberReport& member) {
     case ChecksumState::Damaged:
         return "checksum DAMAGED: the bytes after the end marker do not hold together";
     case ChecksumState::NotUnderstood:
-        return "no checksum this program can read (a later version's extension): only its structure was checked";
+        return "no checksum this program can read (a later version's extension): only its structure was "
+               "checked";
     case ChecksumState::Absent:
         return "no checksum (made without one): only its structure was checked";
     case ChecksumState::NotReached:
@@ -325,8 +328,8 @@ FileOutcome list_job(const JobEnvironment& env, const PackJob& job) {
                            "how");
         const size_t end = std::min<size_t>(run.inspection.items.size(), next_item + member.items);
         for (; next_item < end; ++next_item)
-            out += listing_line(run.inspection.items[next_item], env.command.verbose,
-                                member.ran_past_known_end);
+            out +=
+                listing_line(run.inspection.items[next_item], env.command.verbose, member.ran_past_known_end);
         out += text_printf("%6s  %s\n", "", checksum_text(member).c_str());
     }
     const ItemInspection& all = run.inspection;

@@ -28,8 +28,8 @@ struct Session {
     ItemObserver observer;
     RawItemBuffer raw_buffer;
     ContentHasher* hasher = nullptr;
-    uint64_t restored = 0;       // bytes the member under way restored
-    uint64_t header_offset = 0;  // input bytes before the reader's first (the first member's header)
+    uint64_t restored = 0;      // bytes the member under way restored
+    uint64_t header_offset = 0; // input bytes before the reader's first (the first member's header)
     MemberReport* member = nullptr;
 };
 
@@ -111,7 +111,8 @@ UnpackStatus item_status(RunState& state, ItemResult result) {
         return UnpackStatus::OutOfMemory;
     case ItemResult::Corrupt:
         // Running out of sub-stream because the archive itself ended is the more useful message.
-        return reader_is_exhausted(state.session->reader) ? UnpackStatus::UnexpectedEnd : UnpackStatus::Corrupt;
+        return reader_is_exhausted(state.session->reader) ? UnpackStatus::UnexpectedEnd
+                                                          : UnpackStatus::Corrupt;
     }
     return UnpackStatus::Ok;
 }
@@ -152,8 +153,8 @@ UnpackStatus run_items(RunState& state) {
             result = unpack_raw_item(session.reader, session.raw_buffer, state.output, end_marker);
             if (result == ItemResult::Done && end_marker) return UnpackStatus::Ok; // not an item to report
         } else if (kind == ItemKind::Repeat) {
-            result = unpack_repeat_item(*state.stream_driver, state.control_decoder, state.output,
-                                        session.events);
+            result =
+                unpack_repeat_item(*state.stream_driver, state.control_decoder, state.output, session.events);
         } else {
             result = unpack_stream_item(*state.stream_driver, session.reader, state.control_decoder,
                                         state.control_probs, state.output, session.events);
@@ -253,7 +254,8 @@ AfterMarker look_ahead(ArchiveReader& reader, size_t slack) {
         if (left >= sizeof kExtensionMagic &&
             std::memcmp(window + k, kExtensionMagic, sizeof kExtensionMagic) == 0)
             found = AfterMarker::Extension;
-        else if (left >= sizeof kArchiveMagic && std::memcmp(window + k, kArchiveMagic, sizeof kArchiveMagic) == 0)
+        else if (left >= sizeof kArchiveMagic &&
+                 std::memcmp(window + k, kArchiveMagic, sizeof kArchiveMagic) == 0)
             found = AfterMarker::Member;
         if (found == AfterMarker::Other) continue;
         uint8_t skipped[kExtensionSearchSlack];
@@ -379,10 +381,12 @@ UnpackStatus unpack_members(const ArchiveInput& input, const ArchiveSettings& se
             if (status != UnpackStatus::Ok || after == AfterMarker::Nothing) break;
             const uint64_t next = input_offset(*session);
             uint8_t header[kArchiveHeaderSize] = {};
-            const size_t got = after == AfterMarker::Member ? read_up_to(session->reader, header, sizeof header) : 0;
+            const size_t got =
+                after == AfterMarker::Member ? read_up_to(session->reader, header, sizeof header) : 0;
             MemberReport member;
             member.offset = next;
-            if (after == AfterMarker::Member && check_header(header, got, member.settings) == UnpackStatus::Ok) {
+            if (after == AfterMarker::Member &&
+                check_header(header, got, member.settings) == UnpackStatus::Ok) {
                 report.members.push_back(member);
                 continue;
             }

@@ -32,6 +32,10 @@ void write_bytes(const fs::path& path, const Bytes& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::string text_of(const std::string& text, size_t number) {
+    return text + std::to_string(number);
+}
+
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
@@ -277,8 +281,22 @@ TEST_F(FrontEnd, TestAndListFindDamageAndSayWhere) {
     run = front({"-l", archive});
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_TRUE(contains(run.out, "FAILED")) << run.out;
-    EXPECT_EQ(front({"-d", "-o", path("restored.ogg"), archive}).exit_code, 0)
-        << "restoring gives back what was stored, as talvo does";
+    // The archive's checksum finds the changed byte: the restore fails and leaves nothing.
+    run = front({"-d", "-o", path("restored.ogg"), archive});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err,
+                         "Archive restored incorrectly! (the restored bytes do not match the archive's "
+                         "checksum)"))
+        << run.err;
+    EXPECT_FALSE(fs::exists(path("restored.ogg")));
+    // Without a checksum, restoring gives back what was stored, as talvo does.
+    ASSERT_EQ(front({"-q", "-f", "--no-check", path("plain.ogg")}).exit_code, 0);
+    damaged = read_bytes(archive);
+    at = std::search(damaged.begin(), damaged.end(), needle.begin(), needle.end());
+    ASSERT_NE(at, damaged.end());
+    *at ^= 0x20;
+    write_bytes(archive, damaged);
+    EXPECT_EQ(front({"-d", "-o", path("restored.ogg"), archive}).exit_code, 0);
     fs::remove(path("restored.ogg"));
 
     // A modelled stream damaged inside: the item is named with what the codecs met.
@@ -328,7 +346,7 @@ TEST_F(FrontEnd, ListShowsSettingsItemsAndStreamDetails) {
 
 TEST_F(FrontEnd, ConformanceArchivesRestoreThroughTheFrontEnd) {
     const auto pairs = archive_pairs(test_data_dir("conformance"));
-    ASSERT_EQ(pairs.size(), 8u);
+    ASSERT_EQ(pairs.size(), 14u);
     std::vector<std::string> args = {"-d", "-j", "2"};
     for (const ArchivePair& pair : pairs)
         args.push_back(copy_conformance(pair.name));
@@ -340,6 +358,116 @@ TEST_F(FrontEnd, ConformanceArchivesRestoreThroughTheFrontEnd) {
     EXPECT_EQ(run.exit_code, 0) << run.err;
     for (const ArchivePair& pair : pairs)
         EXPECT_EQ(read_bytes(path(pair.name + ".ogg")), read_bytes(pair.ogg)) << pair.name;
+}
+
+TEST_F(FrontEnd, ConcatenatedArchivesRestoreWholeAndOtherTrailingBytesAreRefused) {
+    // Two archives with a checksum and one without, one after another in one file.
+    std::vector<std::string> inputs;
+    for (const char* name : {"gaps-mono-q3", "tone-8k-qm1", "music-q8"}) {
+        write_bytes(path(std::string(name) + ".ogg"), conformance_ogg(name));
+        inputs.push_back(path(std::string(name) + ".ogg"));
+    }
+    ASSERT_EQ(front({"-q", inputs[0], inputs[2]}).exit_code, 0);
+    ASSERT_EQ(front({"-q", "--no-check", inputs[1]}).exit_code, 0);
+    Bytes all, expected;
+    for (const std::string& input : inputs) {
+        const Bytes archive = read_bytes(input + ".talvo"), ogg = read_bytes(input);
+        all.insert(all.end(), archive.begin(), archive.end());
+        expected.insert(expected.end(), ogg.begin(), ogg.end());
+    }
+    write_bytes(path("all.talvo"), all);
+    ChildRun run = front({"-d", path("all.talvo")});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(read_bytes(path("all")), expected);
+    run = front({"-t", "-v", path("all.talvo")});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(contains(run.err, "OK, 3 archive(s)")) << run.err;
+    EXPECT_TRUE(contains(run.err, "carries no checksum")) << run.err;
+    run = front({"-l", path("all.talvo")});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, text_of("archive 2 at byte ", read_bytes(inputs[0] + ".talvo").size())))
+        << run.out;
+    EXPECT_TRUE(contains(run.out, "no checksum (made without one)")) << run.out;
+    EXPECT_TRUE(contains(run.out, ": matches")) << run.out;
+    // talvo itself restores the first archive only.
+    const ProgramRun talvo = run_program(program_path("talvo"), {path("all.talvo"), path("first.ogg")});
+    EXPECT_EQ(talvo.exit_code, 0) << talvo.output;
+    EXPECT_EQ(read_bytes(path("first.ogg")), conformance_ogg("gaps-mono-q3"));
+
+    // Bytes that are neither an archive nor a checksum: an error, and nothing restored.
+    Bytes junk = all;
+    for (char c : std::string("junk"))
+        junk.push_back(static_cast<uint8_t>(c));
+    write_bytes(path("junk.talvo"), junk);
+    run = front({"-d", path("junk.talvo")});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(
+        contains(run.err, text_of("Unexpected data after the archive! (4 bytes at offset ", all.size())))
+        << run.err;
+    EXPECT_FALSE(fs::exists(path("junk")));
+    EXPECT_EQ(front({"-t", path("junk.talvo")}).exit_code, 1);
+    run = front({"-l", path("junk.talvo")});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.out, "4 bytes at offset")) << run.out;
+}
+
+TEST_F(FrontEnd, DamageIsToldApartFromTruncationAndFromADamagedChecksum) {
+    // Bytes that are not Ogg: one raw item, whose length code follows the control block.
+    Bytes plain(5000);
+    for (size_t i = 0; i < plain.size(); ++i)
+        plain[i] = static_cast<uint8_t>("plain text, stored verbatim. "[i % 29]);
+    write_bytes(path("plain.txt"), plain);
+    ASSERT_EQ(front({"-q", path("plain.txt")}).exit_code, 0);
+    const std::string archive = path("plain.txt.talvo");
+    const Bytes good = read_bytes(archive);
+    const size_t control_code = good[7] & 3;
+    size_t control_length = 0;
+    for (size_t i = 0; i <= control_code; ++i)
+        control_length |= static_cast<size_t>(good[7 + i]) << (8 * i);
+    const size_t item = 7 + 1 + control_code + (control_length >> 2);
+    ASSERT_LT(item + 10, good.size());
+
+    // A changed byte in the raw item: talvo says that the restore is wrong.
+    Bytes bytes = good;
+    bytes[item + 2000] ^= 0x01;
+    write_bytes(archive, bytes);
+    ProgramRun talvo = run_program(program_path("talvo"), {archive, path("out.bin")});
+    EXPECT_EQ(talvo.exit_code, 1);
+    EXPECT_EQ(talvo.output, "TALVO v0.1.1\nArchive restored incorrectly!\n");
+    EXPECT_EQ(read_bytes(path("out.bin")).size(), plain.size()) << "talvo keeps what it restored";
+
+    // A damaged checksum: the restore is not proved, but the archive itself is sound.
+    bytes = good;
+    bytes[bytes.size() - 14] ^= 0x04;
+    write_bytes(archive, bytes);
+    ChildRun run = front({"-t", archive});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "Archive checksum is damaged!")) << run.err;
+    EXPECT_FALSE(contains(run.err, "item")) << run.err;
+    talvo = run_program(program_path("talvo"), {archive, path("out.bin")});
+    EXPECT_EQ(talvo.exit_code, 1);
+    EXPECT_EQ(talvo.output, "TALVO v0.1.1\nArchive checksum is damaged!\n");
+
+    // The item's length claims more than there is: with the checksum after it the archive is known to
+    // go on, so that is damage, not an archive cut short, and -l shows no share for it.
+    bytes = good;
+    const uint8_t huge[4] = {0xFF, 0xFF, 0xFF, 0x0F}; // a four-byte length code of 64 MiB
+    for (size_t i = 0; i < 4; ++i)
+        bytes[item + i] = huge[i];
+    write_bytes(archive, bytes);
+    run = front({"-t", archive});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "Archive is corrupt! (an item's length runs past its items")) << run.err;
+    EXPECT_TRUE(contains(run.err, "item 1 (raw): its length runs past the archive's items (damaged)"))
+        << run.err;
+    EXPECT_FALSE(contains(run.err, "Unexpected end of archive!")) << run.err;
+    run = front({"-l", archive});
+    EXPECT_FALSE(contains(run.out, "%")) << run.out;
+    // Cut short instead: that stays a short archive.
+    bytes = good;
+    bytes.resize(item + 100);
+    write_bytes(archive, bytes);
+    EXPECT_TRUE(contains(front({"-t", archive}).err, "Unexpected end of archive!"));
 }
 
 TEST_F(FrontEnd, UnicodeFileNames) {

@@ -4,6 +4,7 @@
 // same bytes: a change to the model, the coder or the packer's choices shows up here, also one that
 // packer and unpacker share and round trips cannot see.
 
+#include "archive/archive_extension.h"
 #include "pack/packer.h"
 #include "test_data.h"
 
@@ -40,17 +41,38 @@ std::vector<ArchivePair> committed_archives() {
 TEST(PackerArchives, PackingTheCommittedFilesGivesTheCommittedArchives) {
     const auto pairs = committed_archives();
     ASSERT_EQ(pairs.size(), 14u) << "files missing in " << test_data_dir("packer-archives").string();
-    // What a plain `talvo-pack FILE` asks for: the settings search and the verification.
+    // What a plain `talvo-pack FILE` asks for: the settings search, the verification and the checksum;
+    // and the same with --no-check.
     PackOptions defaults;
     defaults.choose_settings = true;
+    defaults.checksum = true;
+    PackOptions no_check = defaults;
+    no_check.checksum = false;
     for (const ArchivePair& pair : pairs) {
         SCOPED_TRACE(pair.name);
         const std::vector<uint8_t> ogg = read_data_file(pair.ogg);
         ASSERT_FALSE(ogg.empty());
-        const PackResult result = pack_file(ogg.data(), ogg.size(), defaults);
-        ASSERT_EQ(result.status, PackStatus::Ok);
-        EXPECT_EQ(first_mismatch(result.archive, read_data_file(pair.archive)), SIZE_MAX)
-            << "first difference at this byte";
+        const std::vector<uint8_t> committed = read_data_file(pair.archive);
+        const PackResult bare = pack_file(ogg.data(), ogg.size(), no_check);
+        ASSERT_EQ(bare.status, PackStatus::Ok);
+        EXPECT_EQ(first_mismatch(bare.archive, committed), SIZE_MAX) << "first difference at this byte";
+
+        const PackResult checked = pack_file(ogg.data(), ogg.size(), defaults);
+        ASSERT_EQ(checked.status, PackStatus::Ok);
+        ASSERT_GT(checked.archive.size(), committed.size() + kExtensionMinSize);
+        const std::vector<uint8_t> prefix(
+            checked.archive.begin(), checked.archive.begin() + static_cast<std::ptrdiff_t>(committed.size()));
+        EXPECT_EQ(first_mismatch(prefix, committed), SIZE_MAX) << "first difference at this byte";
+        // What follows the end marker is exactly one frame, for a member of the committed archive's
+        // length, with the input's length and checksum.
+        ExtensionFrame frame;
+        ASSERT_TRUE(parse_extension(checked.archive.data() + committed.size(),
+                                    checked.archive.size() - committed.size(), frame));
+        EXPECT_EQ(frame.member_length, committed.size());
+        ContentDigest digest;
+        ASSERT_TRUE(find_content(frame, digest));
+        EXPECT_EQ(digest.length, ogg.size());
+        EXPECT_EQ(digest.checksum, content_checksum(ogg.data(), ogg.size()));
     }
 }
 

@@ -1,5 +1,7 @@
 // The unpack run in memory: archives made by the archive writer, cut, damaged or refused.
 
+#include "archive/archive_extension.h"
+#include "pack/packer.h"
 #include "raw_archives.h"
 #include "unpack/unpacker.h"
 
@@ -159,6 +161,20 @@ TEST(Failures, BogusHugeRawLengthEndsAsUnexpectedEnd) {
     RecordingOutput out;
     EXPECT_EQ(unpack(archive, out), UnpackStatus::UnexpectedEnd);
     EXPECT_EQ(out.bytes, first);
+
+    // With an extension at the end the archive is known to go on past the item: damage, not a cut.
+    const std::vector<uint8_t> extension = make_extension(archive.size(), {});
+    archive.insert(archive.end(), extension.begin(), extension.end());
+    RecordingOutput again;
+    ArchiveSettings settings;
+    MemberReport report;
+    ASSERT_EQ(read_archive_header(ArchiveInput{nullptr, archive.data(), archive.size()}, settings),
+              UnpackStatus::Ok);
+    EXPECT_EQ(unpack_items(ArchiveInput{nullptr, archive.data(), archive.size()}, settings, again.sink, {},
+                           {}, &report),
+              UnpackStatus::Corrupt);
+    EXPECT_TRUE(report.ran_past_known_end);
+    EXPECT_EQ(again.bytes, first);
 }
 
 TEST(Failures, ARepeatOfNothingStoredWritesNothing) {
@@ -193,6 +209,156 @@ TEST(Failures, AStreamItemThatFailsEndsThatItemOnly) {
     std::vector<uint8_t> twice = before;
     twice.insert(twice.end(), before.begin(), before.end());
     EXPECT_EQ(out.bytes, twice);
+}
+
+// An archive of raw items followed by its extension, as talvo-pack writes it.
+std::vector<uint8_t> checked_archive(const std::vector<std::vector<uint8_t>>& items) {
+    std::vector<uint8_t> archive = raw_archive(items);
+    const std::vector<uint8_t> restored = concat(items);
+    append_extension(archive, restored.data(), restored.size());
+    return archive;
+}
+
+UnpackStatus unpack_all(const std::vector<uint8_t>& input, RecordingOutput& output, ArchiveReport& report) {
+    const ArchiveInput archive{nullptr, input.data(), input.size()};
+    ArchiveSettings settings;
+    const UnpackStatus status = read_archive_header(archive, settings);
+    if (status != UnpackStatus::Ok) return status;
+    return unpack_members(archive, settings, output.sink, {}, {}, report);
+}
+
+TEST(Members, ConcatenatedArchivesRestoreOneAfterAnother) {
+    const auto x = random_bytes(300, 20), y = random_bytes(70, 21), z = random_bytes(5000, 22);
+    const std::vector<uint8_t> first = checked_archive({x}), second = raw_archive({y}, 0x0B),
+                               third = checked_archive({z, x});
+    const std::vector<uint8_t> all = concat({first, second, third});
+    RecordingOutput out;
+    ArchiveReport report;
+    EXPECT_EQ(unpack_all(all, out, report), UnpackStatus::Ok);
+    EXPECT_EQ(out.bytes, concat({x, y, z, x}));
+    ASSERT_EQ(report.members.size(), 3u);
+    EXPECT_EQ(report.members[1].offset, first.size());
+    EXPECT_EQ(report.members[1].length, second.size());
+    EXPECT_EQ(report.members[1].settings.slot_selector, 3);
+    EXPECT_TRUE(report.members[1].settings.carry_over);
+    EXPECT_EQ(report.members[2].offset, first.size() + second.size());
+    EXPECT_EQ(report.members[0].checksum, ChecksumState::Matched);
+    EXPECT_EQ(report.members[1].checksum, ChecksumState::Absent);
+    EXPECT_EQ(report.members[2].checksum, ChecksumState::Matched);
+    EXPECT_EQ(report.members[2].recorded.length, z.size() + x.size());
+
+    // talvo restores the first member only, and checks it.
+    RecordingOutput talvo;
+    EXPECT_EQ(unpack(all, talvo), UnpackStatus::Ok);
+    EXPECT_EQ(talvo.bytes, x);
+}
+
+TEST(Members, BytesAfterTheLastMemberAreReportedNotDropped) {
+    const auto x = random_bytes(100, 23);
+    for (const std::vector<uint8_t>& archive : {checked_archive({x}), raw_archive({x})}) {
+        for (const std::vector<uint8_t>& junk :
+             std::vector<std::vector<uint8_t>>{{'j', 'u', 'n', 'k'}, {'T', 'A', 'L', 'V', 'O'}, {0}}) {
+            RecordingOutput out;
+            ArchiveReport report;
+            EXPECT_EQ(unpack_all(concat({archive, junk}), out, report), UnpackStatus::TrailingData);
+            EXPECT_EQ(report.trailing_offset, archive.size());
+            EXPECT_EQ(report.trailing_bytes, junk.size());
+            EXPECT_EQ(out.bytes, x) << "the members before them are restored";
+            // talvo reads nothing after the first member's extension.
+            RecordingOutput talvo;
+            EXPECT_EQ(unpack(concat({archive, junk}), talvo), UnpackStatus::Ok);
+        }
+    }
+}
+
+TEST(Checksum, AChangedRawByteIsFoundAndTheOutputKept) {
+    const auto x = random_bytes(2000, 24);
+    std::vector<uint8_t> archive = checked_archive({x});
+    archive[archive.size() - kExtensionMinSize - kContentRecordSize - 5 - 1000] ^= 0x10;
+    RecordingOutput out;
+    EXPECT_EQ(unpack(archive, out), UnpackStatus::ChecksumMismatch);
+    EXPECT_EQ(out.bytes.size(), x.size());
+    EXPECT_NE(out.bytes, x);
+}
+
+TEST(Checksum, ADamagedExtensionIsToldApartFromADamagedArchive) {
+    const auto x = random_bytes(500, 25);
+    const std::vector<uint8_t> good = checked_archive({x});
+    const size_t frame = raw_archive({x}).size();
+    for (size_t at = frame; at < good.size(); ++at) {
+        std::vector<uint8_t> archive = good;
+        archive[at] ^= 0x01;
+        RecordingOutput out;
+        ArchiveReport report;
+        const UnpackStatus status = unpack_all(archive, out, report);
+        EXPECT_EQ(out.bytes, x) << at;
+        if (at < frame + sizeof kExtensionMagic) {
+            // Without its magic the frame is not recognised: bytes that belong to nothing.
+            EXPECT_EQ(status, UnpackStatus::TrailingData) << at;
+        } else {
+            EXPECT_EQ(status, UnpackStatus::ChecksumDamaged) << at;
+            RecordingOutput talvo;
+            EXPECT_EQ(unpack(archive, talvo), UnpackStatus::ChecksumDamaged) << at;
+        }
+    }
+}
+
+TEST(Checksum, TheExtensionIsFoundWhereTheWriterPutIt) {
+    const auto x = random_bytes(64, 26);
+    const std::vector<uint8_t> bare = raw_archive({x});
+    const ContentDigest digest{x.size(), content_checksum(x.data(), x.size())};
+    // Bytes a decoder left untaken before the end marker put the reader a few bytes short of where
+    // the writer wrote the frame; the member length the frame records tells which offset is meant.
+    for (size_t gap : {size_t{0}, size_t{3}, size_t{16}}) {
+        for (const bool right_length : {true, false}) {
+            std::vector<uint8_t> archive = bare;
+            archive.insert(archive.end(), gap, 0xAA);
+            const uint64_t member_length = archive.size() + (right_length ? 0 : 1);
+            const std::vector<uint8_t> frame = make_extension(member_length, {content_record(digest)});
+            archive.insert(archive.end(), frame.begin(), frame.end());
+            RecordingOutput out;
+            MemberReport report;
+            ArchiveSettings settings;
+            ASSERT_EQ(read_archive_header(ArchiveInput{nullptr, archive.data(), archive.size()}, settings),
+                      UnpackStatus::Ok);
+            const UnpackStatus status = unpack_items(ArchiveInput{nullptr, archive.data(), archive.size()},
+                                                     settings, out.sink, {}, {}, &report);
+            EXPECT_EQ(status, right_length ? UnpackStatus::Ok : UnpackStatus::ChecksumDamaged) << gap;
+            EXPECT_EQ(report.checksum, right_length ? ChecksumState::Matched : ChecksumState::Damaged) << gap;
+        }
+    }
+}
+
+TEST(Checksum, LaterRecordsAndVersionsAreSkippedNotRefused) {
+    const auto x = random_bytes(80, 27);
+    const std::vector<uint8_t> bare = raw_archive({x});
+    const ContentDigest digest{x.size(), content_checksum(x.data(), x.size())};
+    ExtensionRecord unknown;
+    unknown.type = 0x7F;
+    unknown.payload = {1, 2, 3};
+    std::vector<uint8_t> archive =
+        concat({bare, make_extension(bare.size(), {unknown, content_record(digest)})});
+    RecordingOutput out;
+    ArchiveReport report;
+    EXPECT_EQ(unpack_all(archive, out, report), UnpackStatus::Ok);
+    ASSERT_EQ(report.members.size(), 1u);
+    EXPECT_EQ(report.members[0].checksum, ChecksumState::Matched);
+
+    // A later version keeps the frame (magic, lengths, check, end) but not what lies inside it.
+    std::vector<uint8_t> later = make_extension(bare.size(), {content_record(digest)});
+    later[8] = kExtensionVersion + 1;
+    const uint64_t check = content_checksum(later.data(), later.size() - 12);
+    for (int i = 0; i < 8; ++i)
+        later[later.size() - 12 + static_cast<size_t>(i)] = static_cast<uint8_t>(check >> (8 * i));
+    RecordingOutput again;
+    EXPECT_EQ(unpack_all(concat({bare, later, bare}), again, report), UnpackStatus::Ok);
+    EXPECT_EQ(report.members[0].checksum, ChecksumState::NotUnderstood);
+    EXPECT_EQ(again.bytes, concat({x, x}));
+
+    // The fixed-size end leads from the end of a file back to its member's start.
+    ExtensionTrailer trailer;
+    ASSERT_TRUE(read_extension_trailer(archive.data() + archive.size() - kExtensionTrailerSize, trailer));
+    EXPECT_EQ(trailer.length + trailer.member_length, archive.size());
 }
 
 } // namespace
