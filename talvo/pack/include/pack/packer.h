@@ -10,12 +10,12 @@
 #include <vector>
 
 struct PackOptions {
-    uint8_t flags = 0;            // the archive's flags byte, when settings are forced
-    bool choose_settings = false; // try the slot counts and carry-over, keep the smallest
-    int slot_selector = -1;       // with choose_settings: -1 tries 0-3, else only this one
-    int carry_over = -1;          // with choose_settings: -1 tries both, else 0 or 1
-    bool verify = true;           // unpack in memory and compare before succeeding
-    bool checksum = false;        // follow the end marker with the extension: restored length and checksum
+    uint8_t flags = 0;                     // the archive's flags byte, when settings are forced
+    bool choose_settings = false;          // try the slot counts and carry-over, keep the smallest
+    int slot_selector = -1;                // with choose_settings: -1 tries 0-3, else only this one
+    int carry_over = -1;                   // with choose_settings: -1 tries both, else 0 or 1
+    bool verify = true;                    // unpack in memory and compare before succeeding
+    bool checksum = false;                 // follow the end marker with the checksum extension
     size_t max_raw_item = size_t{4} << 20; // bytes per raw item; the unpacker holds one item whole
     // Called now and then with the bytes packed so far (of the last pass).
     void (*progress)(void* context, size_t done, size_t total) = nullptr;
