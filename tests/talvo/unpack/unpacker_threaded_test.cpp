@@ -303,6 +303,17 @@ TEST(Checksum, ADamagedExtensionIsToldApartFromADamagedArchive) {
     }
 }
 
+TEST(Checksum, AFrameClaimingAGigabyteIsDamagedNotAllocated) {
+    const auto x = random_bytes(100, 28);
+    std::vector<uint8_t> archive = checked_archive({x});
+    const size_t frame = raw_archive({x}).size();
+    for (size_t i = 0; i < 4; ++i)
+        archive[frame + 9 + i] = static_cast<uint8_t>(kExtensionMaxSize >> (8 * i));
+    RecordingOutput out;
+    EXPECT_EQ(unpack(archive, out), UnpackStatus::ChecksumDamaged);
+    EXPECT_EQ(out.bytes, x);
+}
+
 TEST(Checksum, TheExtensionIsFoundWhereTheWriterPutIt) {
     const auto x = random_bytes(64, 26);
     const std::vector<uint8_t> bare = raw_archive({x});
