@@ -328,7 +328,7 @@ TEST_F(FrontEnd, ListShowsSettingsItemsAndStreamDetails) {
 
 TEST_F(FrontEnd, ConformanceArchivesRestoreThroughTheFrontEnd) {
     const auto pairs = archive_pairs(test_data_dir("conformance"));
-    ASSERT_EQ(pairs.size(), 8u);
+    ASSERT_EQ(pairs.size(), 14u);
     std::vector<std::string> args = {"-d", "-j", "2"};
     for (const ArchivePair& pair : pairs)
         args.push_back(copy_conformance(pair.name));
