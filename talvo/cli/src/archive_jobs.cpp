@@ -8,6 +8,7 @@
 #include "cli/text_format.h"
 #include "unpack/unpacker.h"
 
+#include <cerrno>
 #include <cinttypes>
 
 namespace {
@@ -57,9 +58,18 @@ std::string item_label(const ItemSummary& item) {
     return label + ")";
 }
 
+// Where restored bytes go, and why the system refused them.
+struct OutputFile {
+    FILE* file = nullptr;
+    int error = 0;
+};
+
 bool write_output(void* context, const uint8_t* bytes, size_t n) {
     if (interrupted()) return false;
-    return std::fwrite(bytes, 1, n, static_cast<FILE*>(context)) == n;
+    auto& output = *static_cast<OutputFile*>(context);
+    if (std::fwrite(bytes, 1, n, output.file) == n) return true;
+    output.error = errno;
+    return false;
 }
 
 void count_item_progress(void* context, const ItemSummary& item) {
@@ -93,14 +103,14 @@ struct ArchiveRun {
         if (job.input == kStandardStream) {
             input = stdin;
         } else if (is_directory(job.input)) {
-            fail("is a directory");
+            fail(errno_text(EISDIR));
             return false;
         } else {
             input = open_file(job.input, "rb");
-        }
-        if (!input) {
-            fail(status_text(UnpackStatus::CannotCreate));
-            return false;
+            if (!input) {
+                fail(errno_text(errno));
+                return false;
+            }
         }
         status = read_archive_header(ArchiveInput{input, nullptr, 0}, settings);
         if (status != UnpackStatus::Ok) {
@@ -187,7 +197,18 @@ FileOutcome restore_job(const JobEnvironment& env, const PackJob& job) {
         return run.outcome;
     }
     const bool to_stdout = job.output == kStandardStream;
+    if (job.input != kStandardStream) {
+        const std::string refusal = input_refusal(job.input, command.force || to_stdout);
+        if (!refusal.empty()) {
+            run.fail(refusal);
+            return run.outcome;
+        }
+    }
     if (!to_stdout) {
+        if (is_directory(job.output)) {
+            run.fail(job.output + ": " + errno_text(EISDIR));
+            return run.outcome;
+        }
         if (!command.force && file_exists(job.output)) {
             run.fail(job.output + " exists (use -f to overwrite it)");
             return run.outcome;
@@ -205,10 +226,18 @@ FileOutcome restore_job(const JobEnvironment& env, const PackJob& job) {
         run.fail(error);
         return run.outcome;
     }
-    FILE* output = to_stdout ? stdout : pending.file;
-    run.run(OutputSink{output, write_output});
-    if (to_stdout && std::fflush(stdout) != 0 && run.status == UnpackStatus::Ok)
+    OutputFile output{to_stdout ? stdout : pending.file};
+    run.run(OutputSink{&output, write_output});
+    if (to_stdout && std::fflush(stdout) != 0 && run.status == UnpackStatus::Ok) {
         run.status = UnpackStatus::WriteFailed;
+        output.error = errno;
+    }
+    if (run.status == UnpackStatus::WriteFailed && output.error != 0 && !interrupted()) {
+        run.fail("cannot write " + (to_stdout ? std::string("to standard output") : job.output) + ": " +
+                 errno_text(output.error));
+        if (!to_stdout) discard_pending_output(pending);
+        return run.outcome;
+    }
     // All or nothing: an output that did not restore completely never appears under its name.
     if (!run.report_failures()) {
         if (!to_stdout) discard_pending_output(pending);
@@ -216,7 +245,11 @@ FileOutcome restore_job(const JobEnvironment& env, const PackJob& job) {
     }
     if (!to_stdout) {
         const std::string metadata_from = job.input == kStandardStream ? "" : job.input;
-        if (!commit_pending_output(pending, metadata_from, command.force, error)) {
+        if (!commit_pending_output(pending, metadata_from, command.force, error, command.remove_inputs)) {
+            run.fail(error);
+            return run.outcome;
+        }
+        if (command.remove_inputs && job.input != kStandardStream && !remove_input(job.input, error)) {
             run.fail(error);
             return run.outcome;
         }
@@ -265,5 +298,9 @@ FileOutcome list_job(const JobEnvironment& env, const PackJob& job) {
     out += "\n";
     if (run.status != UnpackStatus::Ok)
         out += "  (listing ends where the archive could not be read further)\n";
+    run.outcome.listed_items = all.item_count;
+    run.outcome.listed_item_bytes = all.archive_item_bytes;
+    run.outcome.listed_restored_bytes = all.restored_total;
+    run.outcome.listed_archive_size = archive_size;
     return run.outcome;
 }

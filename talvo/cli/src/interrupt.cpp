@@ -59,6 +59,9 @@ void install_interrupt_handlers() {
 #else
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
         std::signal(signal_number, on_signal);
+    // A write past the file size limit (ulimit -f) then fails with EFBIG like any other failed write:
+    // the file is reported and its temporary output removed, instead of the signal ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 

@@ -4,6 +4,7 @@
 // run leaves no partial file behind. On POSIX the signal handler removes the registered files and lets
 // the signal end the process; on Windows, where an open file cannot be removed, the console handler
 // raises a flag that the writers check, and the program cleans up and ends with kExitInterrupted.
+// SIGXFSZ is ignored: a write past the file size limit fails and is handled as a failed write.
 
 constexpr int kExitInterrupted = 130;
 
