@@ -58,22 +58,41 @@ std::string item_label(const ItemSummary& item) {
     return label + ")";
 }
 
-// Where restored bytes go, and why the system refused them.
+constexpr uint64_t kProgressStep = uint64_t{1} << 20; // restored bytes between two looks at the reader
+
+// Where restored bytes go (nowhere for testing), why the system refused them, and how far the archive
+// has been read: the progress line follows the reader's position in the archive, taken now and then as
+// restored bytes go out, so that it moves within one large item too.
 struct OutputFile {
     FILE* file = nullptr;
     int error = 0;
+    FILE* archive = nullptr;
+    BatchProgress* progress = nullptr;
+    uint64_t reported = 0;  // archive bytes shown so far
+    uint64_t unchecked = 0; // restored bytes since the position was last taken
 };
+
+void report_read_position(OutputFile& output) {
+    output.unchecked = 0;
+    if (!output.archive || output.archive == stdin) return;
+    const long at = std::ftell(output.archive);
+    if (at <= 0 || static_cast<uint64_t>(at) <= output.reported) return;
+    output.progress->add_bytes(static_cast<uint64_t>(at) - output.reported);
+    output.reported = static_cast<uint64_t>(at);
+}
 
 bool write_output(void* context, const uint8_t* bytes, size_t n) {
     if (interrupted()) return false;
     auto& output = *static_cast<OutputFile*>(context);
-    if (std::fwrite(bytes, 1, n, output.file) == n) return true;
+    output.unchecked += n;
+    if (output.unchecked >= kProgressStep) report_read_position(output);
+    if (!output.file || std::fwrite(bytes, 1, n, output.file) == n) return true;
     output.error = errno;
     return false;
 }
 
-void count_item_progress(void* context, const ItemSummary& item) {
-    static_cast<BatchProgress*>(context)->add_bytes(item.archive_bytes);
+void count_item_progress(void* context, const ItemSummary& /*item*/) {
+    report_read_position(*static_cast<OutputFile*>(context));
 }
 
 // One archive through one unpack run.
@@ -120,15 +139,23 @@ struct ArchiveRun {
         return true;
     }
 
-    void run(const OutputSink& output) {
+    void run(OutputFile& output) {
+        output.archive = input;
+        output.progress = &env.progress;
         inspection.walk_pages = true;
-        inspection.downstream = output;
+        inspection.downstream = OutputSink{&output, write_output};
         inspection.on_item_end = count_item_progress;
-        inspection.on_item_end_context = &env.progress;
+        inspection.on_item_end_context = &output;
         status = unpack_items(ArchiveInput{input, nullptr, 0}, settings, inspection_sink(inspection),
                               inspection_events(inspection), inspection_observer(inspection));
         if (input != stdin) std::fclose(input);
         input = nullptr;
+        output.archive = nullptr;
+        // The rest of a whole archive counts as done; after a failure only what was read.
+        if (status == UnpackStatus::Ok && job.input != kStandardStream) {
+            const uint64_t size = file_size_or_zero(job.input);
+            if (size > output.reported) env.progress.add_bytes(size - output.reported);
+        }
     }
 
     // The run's messages: talvo's line for the status, then one line per item that failed. True when
@@ -227,7 +254,7 @@ FileOutcome restore_job(const JobEnvironment& env, const PackJob& job) {
         return run.outcome;
     }
     OutputFile output{to_stdout ? stdout : pending.file};
-    run.run(OutputSink{&output, write_output});
+    run.run(output);
     if (to_stdout && std::fflush(stdout) != 0 && run.status == UnpackStatus::Ok) {
         run.status = UnpackStatus::WriteFailed;
         output.error = errno;
@@ -265,7 +292,8 @@ FileOutcome test_job(const JobEnvironment& env, const PackJob& job) {
     ArchiveRun run(env, job);
     if (!run.open()) return run.outcome;
     run.inspection.check_raw_pages = true;
-    run.run(OutputSink{});
+    OutputFile nowhere;
+    run.run(nowhere);
     if (run.report_failures() && env.command.verbose)
         run.outcome.errors += text_printf("%s: OK, %" PRIu64 " items, %" PRIu64 " bytes\n", run.name.c_str(),
                                           run.inspection.item_count, run.inspection.restored_total);
@@ -277,7 +305,8 @@ FileOutcome list_job(const JobEnvironment& env, const PackJob& job) {
     if (!run.open()) return run.outcome;
     run.inspection.check_raw_pages = true;
     run.inspection.keep_every_item = true;
-    run.run(OutputSink{});
+    OutputFile nowhere;
+    run.run(nowhere);
     run.report_failures();
 
     std::string& out = run.outcome.report;

@@ -180,9 +180,10 @@ FileOutcome pack_job(const JobEnvironment& env, const PackJob& job) {
     options.progress = show_progress;
     options.progress_context = &progress;
     const PackResult result = pack_file(input.data, input.size, options);
-    if (input.size > progress.reported) env.progress.add_bytes(input.size - progress.reported);
     switch (result.status) {
     case PackStatus::Ok:
+        // The progress line counts the rest of a file only once it is packed, never after a failure.
+        if (input.size > progress.reported) env.progress.add_bytes(input.size - progress.reported);
         break;
     case PackStatus::OutOfMemory:
         return fail(kOutOfMemory);
