@@ -51,6 +51,17 @@ void on_signal(int signal_number) {
 }
 #endif
 
+// Paths are UTF-8; on Windows they reach the system as UTF-16.
+void remove_path(const char* path) {
+#ifdef _WIN32
+    wchar_t wide[kPathCapacity];
+    if (MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, static_cast<int>(kPathCapacity)) > 0)
+        DeleteFileW(wide);
+#else
+    unlink(path);
+#endif
+}
+
 } // namespace
 
 void install_interrupt_handlers() {
@@ -93,4 +104,13 @@ int register_temp_file(const char* path) {
 
 void unregister_temp_file(int slot) {
     if (slot >= 0 && slot < kSlotCount) g_slot_state[slot].store(kFree);
+}
+
+void remove_temp_files() {
+    for (int i = 0; i < kSlotCount; ++i) {
+        int expected = kActive;
+        if (!g_slot_state[i].compare_exchange_strong(expected, kFilling)) continue;
+        remove_path(g_slot_path[i].load());
+        g_slot_state[i].store(kFree);
+    }
 }

@@ -157,7 +157,7 @@ FileOutcome pack_job(const JobEnvironment& env, const PackJob& job) {
     if (to_stdout && is_terminal(stdout))
         return fail("an archive is not written to a terminal (redirect standard output)");
     if (job.input != kStandardStream) {
-        const std::string refusal = input_refusal(job.input, command.force);
+        const std::string refusal = input_refusal(job.input, command.force || to_stdout);
         if (!refusal.empty()) return fail(refusal);
         // Packed again it would only grow; an archive named on purpose (-o, -c) is packed.
         if (has_archive_suffix(job.input) && job.output == job.input + kArchiveSuffix)

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <exception>
 #include <mutex>
 #include <new>
 #include <string>
@@ -200,6 +201,9 @@ int main(int argc, char** argv) {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "%s: out of memory\n", kProgram);
-        return kExitFailure;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
     }
+    remove_temp_files();
+    return kExitFailure;
 }

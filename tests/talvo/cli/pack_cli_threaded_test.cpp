@@ -193,6 +193,9 @@ TEST_F(PackCli, ArchivesLinksAndSpecialFilesAreLeftAloneWithoutForce) {
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_TRUE(contains(run.err, "is a symbolic link")) << run.err;
     EXPECT_FALSE(fs::exists(path("link.ogg.talvo")));
+    run = pack_child({"-q", "-c", path("link.ogg")});
+    EXPECT_EQ(run.exit_code, 0) << "to standard output: " << run.err;
+    EXPECT_FALSE(run.out.empty());
     EXPECT_EQ(pack({"-q", "-f", path("link.ogg")}).exit_code, 0);
     expect_restores(path("link.ogg.talvo"), in);
     fs::create_symlink(archive, path("link.talvo"));

@@ -15,3 +15,6 @@ bool interrupted();
 // is then removed only by the program's own cleanup).
 int register_temp_file(const char* path);
 void unregister_temp_file(int slot);
+// Removes every registered temporary file: the program's last resort before it ends on an error that
+// no job caught.
+void remove_temp_files();
