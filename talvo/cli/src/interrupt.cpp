@@ -68,7 +68,9 @@ void install_interrupt_handlers() {
 #ifdef _WIN32
     SetConsoleCtrlHandler(on_console_event, TRUE);
 #else
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
+    // SIGBUS too: a mapped input cut short by another program while it is packed ends the process,
+    // but not before the temporary files of the other files at work are gone.
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGBUS})
         std::signal(signal_number, on_signal);
     // A write past the file size limit (ulimit -f) then fails with EFBIG like any other failed write:
     // the file is reported and its temporary output removed, instead of the signal ending the process.
