@@ -74,7 +74,7 @@ struct OutputFile {
 
 void report_read_position(OutputFile& output) {
     output.unchecked = 0;
-    if (!output.archive || output.archive == stdin) return;
+    if (!output.archive || output.archive == stdin || !output.progress->shown()) return;
     const long at = std::ftell(output.archive);
     if (at <= 0 || static_cast<uint64_t>(at) <= output.reported) return;
     output.progress->add_bytes(static_cast<uint64_t>(at) - output.reported);

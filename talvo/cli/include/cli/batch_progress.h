@@ -14,6 +14,7 @@ class BatchProgress {
   public:
     // `shown`: stderr is a terminal and the user did not ask for quiet.
     BatchProgress(bool shown, size_t files, uint64_t total_bytes);
+    bool shown() const { return shown_; }
     void add_bytes(uint64_t bytes);
     // A file finished; `failed` files are counted apart, never as done.
     void file_done(bool failed = false);
