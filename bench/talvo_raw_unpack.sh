@@ -9,7 +9,7 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/talvo_raw_bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
 head -c "$((mb * 1024 * 1024))" /dev/urandom > "$work/input.bin"
-"$bin/talvo-pack" "$work/input.bin" "$work/archive.tlv" > /dev/null
+"$bin/talvo-pack" -o "$work/archive.tlv" "$work/input.bin" > /dev/null
 cat "$work/archive.tlv" > /dev/null # warm the page cache
 
 best() { # command... : best wall time of 5 runs, in seconds

@@ -9,6 +9,7 @@
 #include "unpack/unpacker.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 
 namespace {
@@ -60,13 +61,41 @@ std::string item_label(const ItemSummary& item) {
     return label + ")";
 }
 
-bool write_output(void* context, const uint8_t* bytes, size_t n) {
-    if (interrupted()) return false;
-    return std::fwrite(bytes, 1, n, static_cast<FILE*>(context)) == n;
+constexpr uint64_t kProgressStep = uint64_t{1} << 20; // restored bytes between two looks at the reader
+
+// Where restored bytes go (nowhere for testing), why the system refused them, and how far the archive
+// has been read: the progress line follows the reader's position in the archive, taken now and then as
+// restored bytes go out, so that it moves within one large item too.
+struct OutputFile {
+    FILE* file = nullptr;
+    int error = 0;
+    FILE* archive = nullptr;
+    BatchProgress* progress = nullptr;
+    uint64_t reported = 0;  // archive bytes shown so far
+    uint64_t unchecked = 0; // restored bytes since the position was last taken
+};
+
+void report_read_position(OutputFile& output) {
+    output.unchecked = 0;
+    if (!output.archive || output.archive == stdin || !output.progress->shown()) return;
+    const long at = std::ftell(output.archive);
+    if (at <= 0 || static_cast<uint64_t>(at) <= output.reported) return;
+    output.progress->add_bytes(static_cast<uint64_t>(at) - output.reported);
+    output.reported = static_cast<uint64_t>(at);
 }
 
-void count_item_progress(void* context, const ItemSummary& item) {
-    static_cast<BatchProgress*>(context)->add_bytes(item.archive_bytes);
+bool write_output(void* context, const uint8_t* bytes, size_t n) {
+    if (interrupted()) return false;
+    auto& output = *static_cast<OutputFile*>(context);
+    output.unchecked += n;
+    if (output.unchecked >= kProgressStep) report_read_position(output);
+    if (!output.file || std::fwrite(bytes, 1, n, output.file) == n) return true;
+    output.error = errno;
+    return false;
+}
+
+void count_item_progress(void* context, const ItemSummary& /*item*/) {
+    report_read_position(*static_cast<OutputFile*>(context));
 }
 
 // One archive through one unpack run.
@@ -97,14 +126,14 @@ struct ArchiveRun {
         if (job.input == kStandardStream) {
             input = stdin;
         } else if (is_directory(job.input)) {
-            fail("is a directory");
+            fail(errno_text(EISDIR));
             return false;
         } else {
             input = open_file(job.input, "rb");
-        }
-        if (!input) {
-            fail(status_text(UnpackStatus::CannotCreate));
-            return false;
+            if (!input) {
+                fail(errno_text(errno));
+                return false;
+            }
         }
         status = read_archive_header(ArchiveInput{input, nullptr, 0}, settings);
         if (status != UnpackStatus::Ok) {
@@ -114,15 +143,23 @@ struct ArchiveRun {
         return true;
     }
 
-    void run(const OutputSink& output) {
+    void run(OutputFile& output) {
+        output.archive = input;
+        output.progress = &env.progress;
         inspection.walk_pages = true;
-        inspection.downstream = output;
+        inspection.downstream = OutputSink{&output, write_output};
         inspection.on_item_end = count_item_progress;
-        inspection.on_item_end_context = &env.progress;
+        inspection.on_item_end_context = &output;
         status = unpack_members(ArchiveInput{input, nullptr, 0}, settings, inspection_sink(inspection),
                                 inspection_events(inspection), inspection_observer(inspection), members);
         if (input != stdin) std::fclose(input);
         input = nullptr;
+        output.archive = nullptr;
+        // The rest of a whole archive counts as done; after a failure only what was read.
+        if (status == UnpackStatus::Ok && job.input != kStandardStream) {
+            const uint64_t size = file_size_or_zero(job.input);
+            if (size > output.reported) env.progress.add_bytes(size - output.reported);
+        }
     }
 
     bool ran_past_known_end() const {
@@ -249,7 +286,18 @@ FileOutcome restore_job(const JobEnvironment& env, const PackJob& job) {
         return run.outcome;
     }
     const bool to_stdout = job.output == kStandardStream;
+    if (job.input != kStandardStream) {
+        const std::string refusal = input_refusal(job.input, command.force || to_stdout);
+        if (!refusal.empty()) {
+            run.fail(refusal);
+            return run.outcome;
+        }
+    }
     if (!to_stdout) {
+        if (is_directory(job.output)) {
+            run.fail(job.output + ": " + errno_text(EISDIR));
+            return run.outcome;
+        }
         if (!command.force && file_exists(job.output)) {
             run.fail(job.output + " exists (use -f to overwrite it)");
             return run.outcome;
@@ -267,10 +315,18 @@ FileOutcome restore_job(const JobEnvironment& env, const PackJob& job) {
         run.fail(error);
         return run.outcome;
     }
-    FILE* output = to_stdout ? stdout : pending.file;
-    run.run(OutputSink{output, write_output});
-    if (to_stdout && std::fflush(stdout) != 0 && run.status == UnpackStatus::Ok)
+    OutputFile output{to_stdout ? stdout : pending.file};
+    run.run(output);
+    if (to_stdout && std::fflush(stdout) != 0 && run.status == UnpackStatus::Ok) {
         run.status = UnpackStatus::WriteFailed;
+        output.error = errno;
+    }
+    if (run.status == UnpackStatus::WriteFailed && output.error != 0 && !interrupted()) {
+        run.fail("cannot write " + (to_stdout ? std::string("to standard output") : job.output) + ": " +
+                 errno_text(output.error));
+        if (!to_stdout) discard_pending_output(pending);
+        return run.outcome;
+    }
     // All or nothing: an output that did not restore completely never appears under its name.
     if (!run.report_failures()) {
         if (!to_stdout) discard_pending_output(pending);
@@ -278,7 +334,11 @@ FileOutcome restore_job(const JobEnvironment& env, const PackJob& job) {
     }
     if (!to_stdout) {
         const std::string metadata_from = job.input == kStandardStream ? "" : job.input;
-        if (!commit_pending_output(pending, metadata_from, command.force, error)) {
+        if (!commit_pending_output(pending, metadata_from, command.force, error, command.remove_inputs)) {
+            run.fail(error);
+            return run.outcome;
+        }
+        if (command.remove_inputs && job.input != kStandardStream && !remove_input(job.input, error)) {
             run.fail(error);
             return run.outcome;
         }
@@ -294,7 +354,8 @@ FileOutcome test_job(const JobEnvironment& env, const PackJob& job) {
     ArchiveRun run(env, job);
     if (!run.open()) return run.outcome;
     run.inspection.check_raw_pages = true;
-    run.run(OutputSink{});
+    OutputFile nowhere;
+    run.run(nowhere);
     if (!run.report_failures()) return run.outcome;
     if (run.lacks_checksum() && !env.command.quiet)
         run.outcome.errors += run.name + ": carries no checksum: only its structure was checked\n";
@@ -311,7 +372,8 @@ FileOutcome list_job(const JobEnvironment& env, const PackJob& job) {
     if (!run.open()) return run.outcome;
     run.inspection.check_raw_pages = true;
     run.inspection.keep_every_item = true;
-    run.run(OutputSink{});
+    OutputFile nowhere;
+    run.run(nowhere);
     run.report_failures();
 
     std::string& out = run.outcome.report;
@@ -351,5 +413,9 @@ FileOutcome list_job(const JobEnvironment& env, const PackJob& job) {
     else if (run.status != UnpackStatus::Ok && run.status != UnpackStatus::ChecksumMismatch &&
              run.status != UnpackStatus::ChecksumDamaged)
         out += "  (listing ends where the archive could not be read further)\n";
+    run.outcome.listed_items = all.item_count;
+    run.outcome.listed_item_bytes = all.archive_item_bytes;
+    run.outcome.listed_restored_bytes = all.restored_total;
+    run.outcome.listed_archive_size = archive_size;
     return run.outcome;
 }

@@ -20,18 +20,18 @@ void BatchProgress::add_bytes(uint64_t bytes) {
     draw(false);
 }
 
-void BatchProgress::file_done() {
+void BatchProgress::file_done(bool failed) {
     std::lock_guard<std::mutex> lock(mutex_);
-    ++files_done_;
+    ++(failed ? files_failed_ : files_done_);
     draw(false);
 }
 
-void BatchProgress::print(FILE* stream, const std::string& text) {
+bool BatchProgress::print(FILE* stream, const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
     clear();
-    std::fputs(text.c_str(), stream);
-    std::fflush(stream);
+    const bool written = std::fputs(text.c_str(), stream) >= 0 && std::fflush(stream) == 0;
     draw(true);
+    return written;
 }
 
 void BatchProgress::finish() {
@@ -62,9 +62,11 @@ void BatchProgress::draw(bool force) {
         const long whole = static_cast<long>(remaining + 0.5);
         std::snprintf(left, sizeof left, "%ld:%02ld", whole / 60, whole % 60);
     }
-    std::fprintf(stderr, "\r%zu/%zu files, %.1f/%.1f MB, %.1f MB/s, %s left\033[K", files_done_, files_,
-                 static_cast<double>(done) / kMegabyte, static_cast<double>(total_bytes_) / kMegabyte, rate,
-                 left);
+    char failed[32] = "";
+    if (files_failed_ > 0) std::snprintf(failed, sizeof failed, " (%zu failed)", files_failed_);
+    std::fprintf(stderr, "\r%zu/%zu files%s, %.1f/%.1f MB, %.1f MB/s, %s left\033[K", files_done_, files_,
+                 failed, static_cast<double>(done) / kMegabyte, static_cast<double>(total_bytes_) / kMegabyte,
+                 rate, left);
     std::fflush(stderr);
     drawn_ = true;
 }

@@ -3,6 +3,7 @@
 #include "cli/interrupt.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <random>
 #include <system_error>
 
@@ -79,6 +80,65 @@ bool file_exists(const std::string& name) {
 bool is_directory(const std::string& name) {
     std::error_code ec;
     return fs::is_directory(file_path(name), ec);
+}
+
+FileKind file_kind(const std::string& name) {
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(file_path(name), ec);
+    if (ec) return FileKind::Missing;
+    switch (status.type()) {
+    case fs::file_type::regular:
+        return FileKind::Regular;
+    case fs::file_type::directory:
+        return FileKind::Directory;
+    case fs::file_type::symlink:
+        return FileKind::SymbolicLink;
+    case fs::file_type::not_found:
+    case fs::file_type::none:
+        return FileKind::Missing;
+    default:
+        return FileKind::Other;
+    }
+}
+
+std::string input_refusal(const std::string& name, bool force) {
+    const FileKind kind = file_kind(name);
+    if (kind == FileKind::Directory || ((kind == FileKind::SymbolicLink || force) && is_directory(name)))
+        return errno_text(EISDIR);
+    if (force) return "";
+    if (kind == FileKind::SymbolicLink) return "is a symbolic link (use -f to read what it points to)";
+    if (kind == FileKind::Other) return "is not a regular file (use -f to read it)";
+    return "";
+}
+
+bool remove_input(const std::string& name, std::string& error) {
+    std::error_code ec;
+    if (fs::remove(file_path(name), ec) || !ec) return true;
+    error = "cannot remove it: " + error_text(ec);
+    return false;
+}
+
+std::string errno_text(int error) {
+    return std::generic_category().message(error);
+}
+
+std::string error_text(const std::error_code& error) {
+#ifdef _WIN32
+    if (error.category() == std::system_category()) {
+        wchar_t* text = nullptr;
+        const DWORD n = FormatMessageW(
+            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+            nullptr, static_cast<DWORD>(error.value()), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+        if (n > 0 && text) {
+            std::string words = utf8(text);
+            LocalFree(text);
+            while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
+                words.pop_back();
+            if (!words.empty()) return words;
+        }
+    }
+#endif
+    return error.message();
 }
 
 bool same_file(const std::string& a, const std::string& b) {
@@ -167,9 +227,10 @@ bool open_pending_output(const std::string& final_name, PendingOutput& output, s
     output.file = open_file(output.temp_name, "wbx"); // never through a link planted under that name
 #endif
     if (!output.file) {
+        const int reason = errno;
         unregister_temp_file(output.interrupt_slot);
         output.interrupt_slot = -1;
-        error = "cannot create " + output.temp_name;
+        error = "cannot write " + final_name + ": " + errno_text(reason);
         return false;
     }
     return true;
@@ -184,12 +245,30 @@ void discard_pending_output(PendingOutput& output) {
     output.interrupt_slot = -1;
 }
 
+namespace {
+
+// Flushes the file's data to the disk itself; sets errno when it fails.
+bool flush_to_disk(FILE* file) {
+    if (std::fflush(file) != 0) return false;
+#ifdef _WIN32
+    return _commit(_fileno(file)) == 0;
+#else
+    return fsync(fileno(file)) == 0;
+#endif
+}
+
+} // namespace
+
 bool commit_pending_output(PendingOutput& output, const std::string& metadata_from, bool force,
-                           std::string& error) {
+                           std::string& error, bool durable) {
+    errno = 0;
+    const bool flushed = !durable || flush_to_disk(output.file);
+    int reason = errno;
     const bool closed = std::fclose(output.file) == 0;
+    if (flushed) reason = errno;
     output.file = nullptr;
-    if (!closed) {
-        error = "cannot write " + output.final_name;
+    if (!flushed || !closed) {
+        error = "cannot write " + output.final_name + ": " + errno_text(reason);
         discard_pending_output(output);
         return false;
     }
@@ -202,7 +281,7 @@ bool commit_pending_output(PendingOutput& output, const std::string& metadata_fr
     std::error_code ec;
     fs::rename(file_path(output.temp_name), file_path(output.final_name), ec);
     if (ec) {
-        error = "cannot write " + output.final_name;
+        error = "cannot write " + output.final_name + ": " + error_text(ec);
         discard_pending_output(output);
         return false;
     }

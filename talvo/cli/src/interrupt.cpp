@@ -51,14 +51,30 @@ void on_signal(int signal_number) {
 }
 #endif
 
+// Paths are UTF-8; on Windows they reach the system as UTF-16.
+void remove_path(const char* path) {
+#ifdef _WIN32
+    wchar_t wide[kPathCapacity];
+    if (MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, static_cast<int>(kPathCapacity)) > 0)
+        DeleteFileW(wide);
+#else
+    unlink(path);
+#endif
+}
+
 } // namespace
 
 void install_interrupt_handlers() {
 #ifdef _WIN32
     SetConsoleCtrlHandler(on_console_event, TRUE);
 #else
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
+    // SIGBUS too: a mapped input cut short by another program while it is packed ends the process,
+    // but not before the temporary files of the other files at work are gone.
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGBUS})
         std::signal(signal_number, on_signal);
+    // A write past the file size limit (ulimit -f) then fails with EFBIG like any other failed write:
+    // the file is reported and its temporary output removed, instead of the signal ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 
@@ -90,4 +106,13 @@ int register_temp_file(const char* path) {
 
 void unregister_temp_file(int slot) {
     if (slot >= 0 && slot < kSlotCount) g_slot_state[slot].store(kFree);
+}
+
+void remove_temp_files() {
+    for (int i = 0; i < kSlotCount; ++i) {
+        int expected = kActive;
+        if (!g_slot_state[i].compare_exchange_strong(expected, kFilling)) continue;
+        remove_path(g_slot_path[i].load());
+        g_slot_state[i].store(kFree);
+    }
 }

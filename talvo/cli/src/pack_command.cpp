@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
-const char kPackUsage[] = "Usage: talvo-pack [options] INPUT [ARCHIVE]\n"
+const char kPackUsage[] = "Usage: talvo-pack [options] INPUT [ARCHIVE.talvo]\n"
                           "       talvo-pack [options] INPUT INPUT...\n"
                           "       talvo-pack -d [options] ARCHIVE...\n"
                           "       talvo-pack -t|-l [options] ARCHIVE...\n";
@@ -14,19 +14,24 @@ const char kPackHelp[] =
     "Packs Ogg files (any file, in fact) into archives that `talvo ARCHIVE OUTPUT` restores byte for\n"
     "byte, and restores, tests and lists such archives. Ogg Vorbis streams are modelled; everything else\n"
     "is stored verbatim. Each archive is unpacked in memory and compared with its input before it is\n"
-    "written. ARCHIVE defaults to INPUT.talvo; with several inputs (or a second name ending in .ogg, .oga,\n"
-    ".ogv, .ogx, .opus or .spx) every INPUT goes to its own INPUT.talvo. Inputs are never changed or\n"
-    "deleted. Outputs are written under a temporary name and renamed when complete, so a failed or\n"
-    "interrupted run leaves nothing under the output's name; they take the input's modification time and\n"
-    "permissions. \"-\" stands for standard input (and then standard output).\n"
+    "written. The archive is INPUT.talvo, or a second name that ends in .talvo; any other operand is one\n"
+    "more input, packed into its own INPUT.talvo (-o names any output). Inputs that already end in .talvo\n"
+    "are left alone (-o or -c packs them), and so are symbolic links and other files that are not regular\n"
+    "(-f or -c reads them). Inputs are kept unless --rm is given. Outputs are written under a temporary\n"
+    "name and renamed when complete, so a failed or interrupted run leaves nothing under the output's\n"
+    "name; they take the input's modification time and permissions. \"-\" stands for standard input (and\n"
+    "then standard output); without an operand, a standard input that is not a terminal is packed to\n"
+    "standard output (or, with -d, -t or -l, read as an archive).\n"
     "\n"
     "  -d, --decompress  restore each NAME.talvo to NAME (talvo-unpack does this by default)\n"
     "  -t, --test        restore each archive without writing it and report what did not restore\n"
     "  -l, --list        list each archive's items and settings, with totals (-v: per stream details)\n"
     "  -c, --stdout      write to standard output (one input only when packing; never to a terminal)\n"
     "  -o FILE           name the output (one input only)\n"
-    "  -f, --force       overwrite existing outputs\n"
-    "  -k, --keep        keep the inputs (always done)\n"
+    "  -f, --force       overwrite existing outputs; read symbolic links and files that are not regular\n"
+    "  -k, --keep        keep the inputs (the default)\n"
+    "      --rm          remove each input once its output is written (and verified, so not with\n"
+    "                    --no-verify or -c); never after a failure\n"
     "  -v, --verbose     report every logical stream: serial number, how it was stored, bytes in and out\n"
     "  -q, --quiet       print nothing but errors\n"
     "  -j N              work on N threads at most (default: one per processor); the archives are the\n"
@@ -65,12 +70,6 @@ bool ends_with(const std::string& s, const std::string& tail) {
     if (s.size() < tail.size()) return false;
     return std::equal(tail.rbegin(), tail.rend(), s.rbegin(),
                       [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
-}
-
-bool looks_like_ogg(const std::string& path) {
-    for (const char* ext : {".ogg", ".oga", ".ogv", ".ogx", ".opus", ".spx"})
-        if (ends_with(path, ext)) return true;
-    return false;
 }
 
 PackCommand usage(std::string error) {
@@ -123,6 +122,9 @@ struct Parser {
         } else if (name == "f" || name == "force") {
             command.force = true;
         } else if (name == "k" || name == "keep") {
+            command.remove_inputs = false;
+        } else if (name == "rm") {
+            command.remove_inputs = true;
         } else if (name == "v" || name == "verbose") {
             command.verbose = true;
             command.quiet = false;
@@ -176,14 +178,18 @@ const char* value_name(char c) {
 
 } // namespace
 
-std::string restored_name(const std::string& archive) {
+bool has_archive_suffix(const std::string& name) {
     const std::string suffix = kArchiveSuffix;
-    if (archive.size() <= suffix.size() || !ends_with(archive, suffix)) return "";
-    return archive.substr(0, archive.size() - suffix.size());
+    return name.size() > suffix.size() && ends_with(name, suffix);
+}
+
+std::string restored_name(const std::string& archive) {
+    if (!has_archive_suffix(archive)) return "";
+    return archive.substr(0, archive.size() - std::string(kArchiveSuffix).size());
 }
 
 PackCommand parse_pack_command(const std::vector<std::string>& args, bool restore_by_default,
-                               bool archive_from_stdin) {
+                               bool stdin_piped) {
     Parser parser;
     parser.command.options.checksum = true; // every archive carries its checksum unless --no-check
     if (restore_by_default) parser.command.mode = FileMode::Restore;
@@ -232,10 +238,17 @@ PackCommand parse_pack_command(const std::vector<std::string>& args, bool restor
         }
         if (command.action != PackCommand::Action::Pack) return command;
     }
-    if (operands.empty() && command.mode != FileMode::Pack && archive_from_stdin)
-        operands.push_back(kStandardStream);
+    if (operands.empty() && stdin_piped) operands.push_back(kStandardStream);
     if (operands.empty()) return usage("no input file");
     if (!command.output.empty() && operands.size() > 1) return usage("-o names the output of one input only");
+    if (command.remove_inputs) {
+        if (command.mode == FileMode::Test || command.mode == FileMode::List)
+            return usage("--rm has no meaning with -t or -l");
+        if (command.to_stdout)
+            return usage("--rm keeps inputs whose output went to standard output: leave out -c");
+        if (command.mode == FileMode::Pack && !command.options.verify)
+            return usage("--rm removes only inputs whose archive was verified: leave out --no-verify");
+    }
 
     command.options.slot_selector = parser.selector;
     command.options.carry_over = parser.carry;
@@ -249,9 +262,10 @@ PackCommand parse_pack_command(const std::vector<std::string>& args, bool restor
             command.jobs.push_back(PackJob{operands[0], command.output});
         } else if (command.to_stdout) {
             if (operands.size() > 1)
-                return usage("-c with several inputs would concatenate archives, which talvo cannot restore");
+                return usage("-c takes one input: talvo restores only the first archive of a concatenation");
             command.jobs.push_back(PackJob{operands[0], kStandardStream});
-        } else if (operands.size() == 2 && !looks_like_ogg(operands[1])) {
+        } else if (operands.size() == 2 && has_archive_suffix(operands[1]) &&
+                   !has_archive_suffix(operands[0])) {
             command.jobs.push_back(PackJob{operands[0], operands[1]});
         } else {
             for (const std::string& input : operands)

@@ -1,70 +1,82 @@
-// Packing one input into one archive: read it whole, pack (and verify) it in memory, write the archive
-// under a temporary name and rename it into place.
+// Packing one input into one archive: map it (or read a pipe whole), pack (and verify) it in memory,
+// write the archive under a temporary name and rename it into place.
 
 #include "cli/file_jobs.h"
 #include "cli/file_system.h"
 #include "cli/interrupt.h"
+#include "cli/mapped_file.h"
 #include "cli/text_format.h"
-#include "coder/zeroed_memory.h"
 #include "pack/packer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <new>
+#include <vector>
 
 namespace {
 
-// The input, whole. Read into zero pages sized from the file's length (huge pages where the system
-// offers them, so that reading a large file does not fault page by page); a pipe, or a file that grows
-// while it is read, is gathered in a vector instead.
+// The input, whole: a regular file mapped, anything else (a pipe, a device with -f) read into memory.
 struct InputBytes {
-    ZeroedBlock<uint8_t> block;
-    std::vector<uint8_t> grown;
+    MappedFile map;
+    std::vector<uint8_t> read;
     const uint8_t* data = nullptr;
     size_t size = 0;
+    InputBytes() = default;
+    InputBytes(const InputBytes&) = delete;
+    InputBytes& operator=(const InputBytes&) = delete;
+    ~InputBytes() { unmap_file(map); }
 };
 
-bool read_growing(FILE* file, InputBytes& input) {
-    std::vector<uint8_t>& bytes = input.grown;
-    bytes.assign(input.data, input.data + input.size);
-    size_t filled = bytes.size();
-    for (;;) {
-        if (filled == bytes.size()) bytes.resize(std::max<size_t>(2 * bytes.size(), size_t{1} << 16));
-        const size_t n = std::fread(bytes.data() + filled, 1, bytes.size() - filled, file);
-        filled += n;
-        if (n == 0) break;
+const char kOutOfMemory[] = "out of memory";
+
+bool read_stream(FILE* file, InputBytes& input, std::string& error) {
+    std::vector<uint8_t>& bytes = input.read;
+    size_t filled = 0;
+    try {
+        for (;;) {
+            if (filled == bytes.size()) bytes.resize(std::max<size_t>(2 * bytes.size(), size_t{1} << 16));
+            const size_t n = std::fread(bytes.data() + filled, 1, bytes.size() - filled, file);
+            filled += n;
+            if (n == 0) break;
+        }
+    } catch (const std::bad_alloc&) {
+        std::vector<uint8_t>().swap(bytes);
+        error = kOutOfMemory;
+        return false;
+    }
+    if (std::ferror(file)) {
+        error = "cannot read it: " + errno_text(errno);
+        return false;
     }
     bytes.resize(filled);
-    input.block.reset();
     input.data = bytes.data();
     input.size = bytes.size();
-    return !std::ferror(file);
+    return true;
 }
 
-// `expected` is the size the file had when it was listed (0 for a pipe).
-bool read_whole(FILE* file, InputBytes& input, uint64_t expected) {
-    if (expected > 0 && expected < SIZE_MAX / 2) {
-        // One byte more than expected: reading it means the file has grown.
-        const size_t capacity = static_cast<size_t>(expected) + 1;
-        input.block = allocate_zeroed<uint8_t>(capacity);
-        if (input.block) {
-            size_t filled = 0;
-            size_t n = 0;
-            while (filled < capacity &&
-                   (n = std::fread(input.block.get() + filled, 1, capacity - filled, file)) > 0)
-                filled += n;
-            input.data = input.block.get();
-            input.size = filled;
-            if (filled < capacity) return !std::ferror(file);
-        }
-    }
-    return read_growing(file, input);
-}
-
-bool read_input(const std::string& name, InputBytes& input) {
-    if (name == kStandardStream) return read_whole(stdin, input, 0);
+bool read_input(const std::string& name, InputBytes& input, std::string& error) {
+    if (name == kStandardStream) return read_stream(stdin, input, error);
     FILE* file = open_file(name, "rb");
-    if (!file) return false;
-    const bool ok = read_whole(file, input, file_size_or_zero(name));
+    if (!file) {
+        error = errno_text(errno);
+        return false;
+    }
+    int reason = 0;
+    bool ok = true;
+    switch (map_file(file, input.map, reason)) {
+    case MapResult::Mapped:
+        input.data = input.map.data;
+        input.size = input.map.size;
+        break;
+    case MapResult::NotRegular:
+        ok = read_stream(file, input, error);
+        break;
+    case MapResult::Failed:
+        error = reason == ENOMEM ? kOutOfMemory : "cannot read it: " + errno_text(reason);
+        ok = false;
+        break;
+    }
     std::fclose(file);
     return ok;
 }
@@ -107,11 +119,12 @@ std::string run_report(const PackResult& result) {
     return text;
 }
 
-bool write_archive(const PackJob& job, const std::vector<uint8_t>& archive, bool force, std::string& error) {
+bool write_archive(const PackJob& job, const std::vector<uint8_t>& archive, const PackCommand& command,
+                   std::string& error) {
     if (job.output == kStandardStream) {
         if (std::fwrite(archive.data(), 1, archive.size(), stdout) != archive.size() ||
             std::fflush(stdout) != 0) {
-            error = "cannot write to standard output";
+            error = "cannot write to standard output: " + errno_text(errno);
             return false;
         }
         return true;
@@ -119,12 +132,14 @@ bool write_archive(const PackJob& job, const std::vector<uint8_t>& archive, bool
     PendingOutput pending;
     if (!open_pending_output(job.output, pending, error)) return false;
     const bool written = std::fwrite(archive.data(), 1, archive.size(), pending.file) == archive.size();
+    const int reason = errno;
     if (!written || interrupted()) {
         discard_pending_output(pending);
-        error = interrupted() ? "interrupted" : "cannot write " + job.output;
+        error = interrupted() ? "interrupted" : "cannot write " + job.output + ": " + errno_text(reason);
         return false;
     }
-    return commit_pending_output(pending, job.input == kStandardStream ? "" : job.input, force, error);
+    return commit_pending_output(pending, job.input == kStandardStream ? "" : job.input, command.force, error,
+                                 command.remove_inputs);
 }
 
 } // namespace
@@ -141,31 +156,44 @@ FileOutcome pack_job(const JobEnvironment& env, const PackJob& job) {
     const bool to_stdout = job.output == kStandardStream;
     if (to_stdout && is_terminal(stdout))
         return fail("an archive is not written to a terminal (redirect standard output)");
-    if (job.input != kStandardStream && is_directory(job.input)) return fail("is a directory");
-    InputBytes input;
-    if (!read_input(job.input, input)) return fail("cannot read it");
-    if (!to_stdout && file_exists(job.output)) {
-        if (job.input != kStandardStream && same_file(job.input, job.output))
-            return fail("the archive would replace the input");
-        if (!command.force) return fail(job.output + " exists (use -f to overwrite it)");
+    if (job.input != kStandardStream) {
+        const std::string refusal = input_refusal(job.input, command.force || to_stdout);
+        if (!refusal.empty()) return fail(refusal);
+        // Packed again it would only grow; an archive named on purpose (-o, -c) is packed.
+        if (has_archive_suffix(job.input) && job.output == job.input + kArchiveSuffix)
+            return fail("already ends in .talvo, left alone (name the output with -o to pack it again)");
     }
+    if (!to_stdout) {
+        if (is_directory(job.output)) return fail(job.output + ": " + errno_text(EISDIR));
+        if (file_exists(job.output)) {
+            if (job.input != kStandardStream && same_file(job.input, job.output))
+                return fail("the archive would replace the input");
+            if (!command.force) return fail(job.output + " exists (use -f to overwrite it)");
+        }
+    }
+    InputBytes input;
+    std::string error;
+    if (!read_input(job.input, input, error)) return fail(error);
 
     PackOptions options = command.options;
     FileProgress progress{&env.progress};
     options.progress = show_progress;
     options.progress_context = &progress;
     const PackResult result = pack_file(input.data, input.size, options);
-    if (input.size > progress.reported) env.progress.add_bytes(input.size - progress.reported);
     switch (result.status) {
     case PackStatus::Ok:
+        // The progress line counts the rest of a file only once it is packed, never after a failure.
+        if (input.size > progress.reported) env.progress.add_bytes(input.size - progress.reported);
         break;
     case PackStatus::OutOfMemory:
-        return fail("out of memory");
+        return fail(kOutOfMemory);
     case PackStatus::VerifyFailed:
         return fail("the archive did not unpack to the input; nothing written");
     }
-    std::string error;
-    if (!write_archive(job, result.archive, command.force, error)) return fail(error);
+    if (!write_archive(job, result.archive, command, error)) return fail(error);
+    if (command.remove_inputs && job.input != kStandardStream && !to_stdout &&
+        !remove_input(job.input, error))
+        return fail(error);
     if (!command.quiet) {
         const double ratio = (input.size == 0) ? 0.0
                                                : 100.0 * static_cast<double>(result.archive.size()) /

@@ -199,6 +199,11 @@ TEST_F(FrontEnd, RealPipesBothWays) {
         "cat '" + restored + "' | '" + pack + "' -q -c - | '" + pack + "' -d > '" + path("round.ogg") + "'";
     ASSERT_EQ(std::system(round.c_str()), 0);
     EXPECT_EQ(read_bytes(path("round.ogg")), conformance_ogg("gaps-stereo-lib"));
+    // Without "-": a piped input is packed to standard output, as gzip does.
+    const std::string bare =
+        "cat '" + restored + "' | '" + pack + "' -q | '" + pack + "' -d > '" + path("bare.ogg") + "'";
+    ASSERT_EQ(std::system(bare.c_str()), 0);
+    EXPECT_EQ(read_bytes(path("bare.ogg")), conformance_ogg("gaps-stereo-lib"));
 }
 #endif
 
@@ -339,9 +344,17 @@ TEST_F(FrontEnd, ListShowsSettingsItemsAndStreamDetails) {
     if (repeated.empty()) GTEST_SKIP() << "samples missing";
     write_bytes(path("rep.ogg"), repeated);
     ASSERT_EQ(front({"-q", path("rep.ogg")}).exit_code, 0);
-    const ChildRun list = front({"-l", path("rep.ogg.talvo")});
+    ChildRun list = front({"-l", path("rep.ogg.talvo")});
     EXPECT_TRUE(contains(list.out, "repeat  00000066")) << list.out;
     EXPECT_TRUE(contains(list.out, "stream repeated")) << list.out;
+    EXPECT_FALSE(contains(list.out, "archives")) << "one archive has one total";
+
+    // Several archives: a total over all of them at the end.
+    list = front({"-l", archive, path("rep.ogg.talvo"), archive});
+    EXPECT_EQ(list.exit_code, 0) << list.err;
+    const size_t all = list.out.rfind("\n   all  3 archives, 5 items");
+    EXPECT_NE(all, std::string::npos) << list.out;
+    EXPECT_EQ(list.out.find('\n', all + 1), list.out.size() - 1) << "the last line";
 }
 
 TEST_F(FrontEnd, ConformanceArchivesRestoreThroughTheFrontEnd) {

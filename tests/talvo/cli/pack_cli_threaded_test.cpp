@@ -1,14 +1,21 @@
 // talvo-pack as a user runs it: archive names, several inputs, overwriting, failures that leave
-// nothing behind, forced settings, exit statuses; every archive restored by the talvo program.
+// nothing behind and say why, inputs left alone or removed, forced settings, exit statuses; every
+// archive restored by the talvo program.
 
+#include "child_process.h"
 #include "run_program.h"
 #include "sample_files.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -22,12 +29,16 @@ class PackCli : public ::testing::Test {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         dir_ = fs::temp_directory_path() /
                (std::string("talvo_pack_cli_") + std::to_string(current_process_id()) + "_" + info->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        io_ = dir_.string() + "_io";
+        for (const fs::path& d : {dir_, io_}) {
+            fs::remove_all(d);
+            fs::create_directories(d);
+        }
     }
     void TearDown() override {
         std::error_code ignored;
         fs::remove_all(dir_, ignored);
+        fs::remove_all(io_, ignored);
     }
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
     std::string copy_sample(const std::string& name) {
@@ -47,6 +58,17 @@ class PackCli : public ::testing::Test {
     static ProgramRun pack(const std::vector<std::string>& args) {
         return run_program(program_path("talvo-pack"), args);
     }
+    // With standard error captured (and standard input from a file, or the null device).
+    ChildRun pack_child(const std::vector<std::string>& args, const std::string& stdin_path = "") const {
+        return run_child(program_path("talvo-pack"), args, io_, stdin_path);
+    }
+    std::vector<std::string> names() const {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(dir_))
+            found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
     // talvo restores `archive` to exactly the bytes of `original`.
     void expect_restores(const std::string& archive, const std::string& original) {
         const std::string out = path("restored.bin");
@@ -58,8 +80,12 @@ class PackCli : public ::testing::Test {
     size_t file_count() const {
         return static_cast<size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator{}));
     }
-    fs::path dir_;
+    fs::path dir_, io_;
 };
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 TEST_F(PackCli, OneInputGoesToInputDotTalvo) {
     const std::string in = copy_sample("chained.ogg");
@@ -88,8 +114,128 @@ TEST_F(PackCli, ExistingArchivesAreKeptUnlessForced) {
     EXPECT_EQ(pack({"-f", in, archive}).exit_code, 0);
     expect_restores(archive, in);
     const std::string song = write_file("song.bin", read_file(in));
-    EXPECT_EQ(pack({"-f", song, song}).exit_code, 1) << "an input is never replaced by its archive";
+    EXPECT_EQ(pack({"-f", "-o", song, song}).exit_code, 1) << "an input is never replaced by its archive";
     EXPECT_EQ(read_file(song), load_sample("oggenc_q0.ogg"));
+}
+
+TEST_F(PackCli, NoFileIsTakenForAnOutputUnlessNamedAsOne) {
+    const std::string a = copy_sample("oggenc_q0.ogg");
+    Bytes wav(3000);
+    for (size_t i = 0; i < wav.size(); ++i)
+        wav[i] = static_cast<uint8_t>(i * 7 + 1);
+    const std::string c = write_file("C.wav", wav), d = write_file("D.webm", {1, 2, 3});
+    for (const std::string& second : {c, d}) {
+        const ProgramRun run = pack({"-q", "-f", a, second});
+        EXPECT_EQ(run.exit_code, 0) << second;
+        expect_restores(a + ".talvo", a);
+        expect_restores(second + ".talvo", second); // the second operand is one more input
+    }
+    EXPECT_EQ(read_file(c), wav);
+    EXPECT_EQ(read_file(d), Bytes({1, 2, 3}));
+    EXPECT_EQ(pack({"-q", "-f", "-o", d, a}).exit_code, 0) << "-o names any output";
+    expect_restores(d, a);
+}
+
+TEST_F(PackCli, FailuresGiveTheSystemsReasonAndTheUsersNames) {
+    const std::string in = copy_sample("oggenc_q0.ogg");
+    ASSERT_EQ(pack({"-q", "-k", in}).exit_code, 0);
+    const std::string archive = in + ".talvo";
+    fs::create_directories(dir_ / "folder");
+    const std::string folder = path("folder"), lost = path("no/such/dir/out.talvo");
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    std::vector<Case> cases = {
+        {{path("missing.ogg")}, path("missing.ogg") + ": No such file or directory"},
+        {{"-d", path("missing.talvo")}, path("missing.talvo") + ": No such file or directory"},
+        {{in, lost}, "cannot write " + lost + ": No such file or directory"},
+        {{"-d", "-o", lost, archive}, "cannot write " + lost + ": No such file or directory"},
+        {{"-o", folder, in}, folder + ": Is a directory"},
+        {{"-f", "-o", folder, in}, folder + ": Is a directory"},
+        {{"-d", "-f", "-o", folder, archive}, folder + ": Is a directory"},
+        {{folder}, path("folder") + ": Is a directory"},
+    };
+#ifndef _WIN32
+    if (geteuid() != 0) { // permissions bind every user but root
+        const std::string locked = write_file("locked.ogg", {1, 2, 3});
+        fs::permissions(locked, fs::perms::none);
+        fs::create_directories(dir_ / "readonly");
+        fs::permissions(dir_ / "readonly", fs::perms::owner_read | fs::perms::owner_exec);
+        cases.push_back({{locked}, locked + ": Permission denied"});
+        cases.push_back({{in, path("readonly/out.talvo")},
+                         "cannot write " + path("readonly/out.talvo") + ": Permission denied"});
+    }
+#endif
+    for (const Case& c : cases) {
+        const ChildRun run = pack_child(c.args);
+        EXPECT_EQ(run.exit_code, 1) << c.message;
+        EXPECT_TRUE(contains(run.err, c.message)) << run.err;
+        EXPECT_FALSE(contains(run.err, ".tmp")) << "never the temporary name: " << run.err;
+    }
+    EXPECT_TRUE(fs::is_empty(dir_ / "folder"));
+    EXPECT_FALSE(fs::exists(path("no")));
+}
+
+TEST_F(PackCli, ArchivesLinksAndSpecialFilesAreLeftAloneWithoutForce) {
+    const std::string in = copy_sample("oggenc_q0.ogg");
+    ASSERT_EQ(pack({"-q", in}).exit_code, 0);
+    const std::string archive = in + ".talvo";
+    ChildRun run = pack_child({archive});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "already ends in .talvo")) << run.err;
+    EXPECT_FALSE(fs::exists(archive + ".talvo"));
+    EXPECT_EQ(pack({"-q", "-o", path("twice.talvo"), archive}).exit_code, 0) << "named on purpose";
+    expect_restores(path("twice.talvo"), archive);
+#ifndef _WIN32
+    fs::create_symlink(in, path("link.ogg"));
+    run = pack_child({path("link.ogg")});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "is a symbolic link")) << run.err;
+    EXPECT_FALSE(fs::exists(path("link.ogg.talvo")));
+    run = pack_child({"-q", "-c", path("link.ogg")});
+    EXPECT_EQ(run.exit_code, 0) << "to standard output: " << run.err;
+    EXPECT_FALSE(run.out.empty());
+    EXPECT_EQ(pack({"-q", "-f", path("link.ogg")}).exit_code, 0);
+    expect_restores(path("link.ogg.talvo"), in);
+    fs::create_symlink(archive, path("link.talvo"));
+    run = pack_child({"-d", "-o", path("out.ogg"), path("link.talvo")});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "is a symbolic link")) << run.err;
+    EXPECT_EQ(pack_child({"-t", path("link.talvo")}).exit_code, 0) << "testing reads through links";
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{path("fifo")},
+          std::vector<std::string>{"-q", "/dev/null", "-o", path("null.talvo")}}) {
+        run = pack_child(args);
+        EXPECT_EQ(run.exit_code, 1) << args.back();
+        EXPECT_TRUE(contains(run.err, "is not a regular file")) << run.err;
+    }
+    EXPECT_EQ(pack({"-q", "-f", "/dev/null", "-o", path("null.talvo")}).exit_code, 0);
+    EXPECT_FALSE(fs::exists(path("fifo.talvo")));
+#endif
+}
+
+TEST_F(PackCli, RemovesInputsOnlyAfterTheirOutputIsWritten) {
+    const std::string in = copy_sample("chained.ogg");
+    const Bytes original = read_file(in);
+    ASSERT_EQ(pack({"-q", "--rm", in}).exit_code, 0);
+    EXPECT_FALSE(fs::exists(in));
+    ASSERT_EQ(pack({"-d", "--rm", in + ".talvo"}).exit_code, 0);
+    EXPECT_FALSE(fs::exists(in + ".talvo"));
+    EXPECT_EQ(read_file(in), original);
+
+    // Failures keep the input: an archive in the way, an archive that does not restore.
+    write_file("chained.ogg.talvo", {7});
+    EXPECT_EQ(pack({"-q", "--rm", in}).exit_code, 1);
+    EXPECT_EQ(read_file(in), original);
+    ASSERT_EQ(pack({"-q", "-f", in}).exit_code, 0);
+    Bytes cut = read_file(in + ".talvo");
+    cut.resize(cut.size() / 2);
+    write_file("cut.talvo", cut);
+    EXPECT_EQ(pack({"-d", "--rm", path("cut.talvo")}).exit_code, 1);
+    EXPECT_EQ(read_file(path("cut.talvo")), cut);
+    EXPECT_FALSE(fs::exists(path("cut")));
 }
 
 TEST_F(PackCli, AFailedWriteLeavesNothingBehind) {
@@ -115,8 +261,8 @@ TEST_F(PackCli, ForcedSettingsReachTheFlagsByte) {
 }
 
 TEST_F(PackCli, UsageErrorsExitWithTwo) {
-    for (const auto& args :
-         std::vector<std::vector<std::string>>{{}, {"--bogus", "a"}, {"-s", "4", "a"}, {"-s"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--bogus", "a"}, {"-s", "4", "a"}, {"-s"}, {"--rm", "-c", "a"}}) {
         const ProgramRun run = pack(args);
         EXPECT_EQ(run.exit_code, 2);
         EXPECT_EQ(run.output, "");
@@ -150,6 +296,76 @@ TEST_F(PackCli, VerboseReportNamesEveryStreamAndHowItWasStored) {
 
     ASSERT_EQ(std::system(shell_command({program_path("talvo-pack"), "-q", "-f", in}, report).c_str()), 0);
     EXPECT_EQ(fs::file_size(report), 0u);
+}
+
+// The exit status of a shell command line.
+int shell_status(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(PackCli, WhatStandardOutputRefusesIsAFailure) {
+    const std::string in = copy_sample("oggenc_q0.ogg");
+    ASSERT_EQ(pack({"-q", in}).exit_code, 0);
+    const std::string archive = in + ".talvo", errors = path("errors.txt");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"-l", archive}, {"-l", archive, archive}, {"--help"}, {"-V"}, {"-dc", archive}, {"-qc", in}}) {
+        std::vector<std::string> words = {program_path("talvo-pack")};
+        words.insert(words.end(), args.begin(), args.end());
+        EXPECT_EQ(shell_status(shell_command(words, errors) + " > /dev/full"), 1) << args[0];
+        const std::string text = read_text(errors);
+        EXPECT_TRUE(contains(text, "No space left on device")) << args[0] << ": " << text;
+    }
+}
+
+TEST_F(PackCli, TheFileSizeLimitLeavesNoTemporaryFile) {
+    Bytes noise(300000);
+    uint32_t state = 1;
+    for (uint8_t& byte : noise) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(state >> 24);
+    }
+    const std::string big = write_file("big.bin", noise), errors = path("errors.txt");
+    ASSERT_EQ(pack({"-q", "-o", path("big.talvo"), big}).exit_code, 0);
+    // 100 blocks of 512 bytes: much less than either file.
+    const std::string limit = "ulimit -f 100; ";
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"-f", big}, {"-d", "-o", path("restored.bin"), path("big.talvo")}}) {
+        std::vector<std::string> words = {program_path("talvo-pack")};
+        words.insert(words.end(), args.begin(), args.end());
+        EXPECT_EQ(shell_status("(" + limit + shell_command(words, errors) + ")"), 1) << args[1];
+        EXPECT_TRUE(contains(read_text(errors), "File too large")) << read_text(errors);
+        EXPECT_EQ(names(), (std::vector<std::string>{"big.bin", "big.talvo", "errors.txt"}));
+    }
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TALVO_SANITIZED_BUILD 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TALVO_SANITIZED_BUILD 1
+#endif
+
+TEST_F(PackCli, RunningOutOfMemoryIsAFailureThatLeavesNothing) {
+#ifdef TALVO_SANITIZED_BUILD
+    GTEST_SKIP() << "a sanitizer reserves more address space than the limit allows";
+#endif
+    // A sparse file larger than the address space allowed: nothing on disk, nothing read.
+    { std::ofstream sparse(path("z.bin"), std::ios::binary); }
+    fs::resize_file(path("z.bin"), uint64_t{400} << 20);
+    const std::string errors = path("errors.txt"), limit = "ulimit -v 300000; ";
+    EXPECT_EQ(
+        shell_status("(" + limit + shell_command({program_path("talvo-pack"), path("z.bin")}, errors) + ")"),
+        1);
+    EXPECT_TRUE(contains(read_text(errors), "z.bin: out of memory")) << read_text(errors);
+    EXPECT_EQ(names(), (std::vector<std::string>{"errors.txt", "z.bin"}));
+    // From a pipe that never ends.
+    EXPECT_EQ(shell_status("(" + limit + "cat /dev/zero | " +
+                           shell_command({program_path("talvo-pack")}, errors) + " > /dev/null)"),
+              1);
+    EXPECT_TRUE(contains(read_text(errors), "out of memory")) << read_text(errors);
 }
 #endif
 

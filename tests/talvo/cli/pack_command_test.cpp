@@ -20,17 +20,27 @@ TEST(PackCommand, OneInputGoesToInputDotTalvo) {
     EXPECT_EQ(c.options.carry_over, -1) << "both carry-over settings are tried";
 }
 
-TEST(PackCommand, TwoOperandsAreInputAndArchiveUnlessBothLookLikeOgg) {
-    PackCommand c = parse_pack_command({"song.ogg", "out.tlv"});
+TEST(PackCommand, ASecondOperandNamesTheArchiveOnlyWhenItEndsInDotTalvo) {
+    PackCommand c = parse_pack_command({"song.ogg", "out.TALVO"});
     ASSERT_EQ(c.jobs.size(), 1u);
-    EXPECT_EQ(c.jobs[0].output, "out.tlv");
-    c = parse_pack_command({"a.ogg", "b.OGA"});
-    ASSERT_EQ(c.jobs.size(), 2u);
-    EXPECT_EQ(c.jobs[1].output, "b.OGA.talvo");
+    EXPECT_EQ(c.jobs[0].output, "out.TALVO");
+    // Any other second operand is one more input: never an output that was not named as one.
+    for (const char* second : {"C.wav", "D.webm", "b.OGA", "out.tlv", "x.talvo.bak", ".talvo"}) {
+        c = parse_pack_command({"a.ogg", second});
+        ASSERT_EQ(c.jobs.size(), 2u) << second;
+        EXPECT_EQ(c.jobs[0].output, "a.ogg.talvo") << second;
+        EXPECT_EQ(c.jobs[1].input, second);
+        EXPECT_EQ(c.jobs[1].output, std::string(second) + ".talvo");
+    }
+    c = parse_pack_command({"a.talvo", "b.talvo"});
+    ASSERT_EQ(c.jobs.size(), 2u) << "two archives are two inputs (each left alone when packing)";
+    c = parse_pack_command({"-o", "C.wav", "a.ogg"});
+    ASSERT_EQ(c.jobs.size(), 1u);
+    EXPECT_EQ(c.jobs[0].output, "C.wav") << "-o names any output";
     c = parse_pack_command({"a", "b", "c"});
     ASSERT_EQ(c.jobs.size(), 3u);
     EXPECT_EQ(c.jobs[2].output, "c.talvo");
-    c = parse_pack_command({"--", "-f", "x"});
+    c = parse_pack_command({"--", "-f", "x.talvo"});
     ASSERT_EQ(c.jobs.size(), 1u);
     EXPECT_EQ(c.jobs[0].input, "-f");
     EXPECT_FALSE(c.force);
@@ -42,6 +52,15 @@ TEST(PackCommand, Flags) {
     EXPECT_TRUE(c.verbose);
     EXPECT_FALSE(c.quiet);
     EXPECT_FALSE(c.options.verify);
+    EXPECT_FALSE(c.remove_inputs);
+    EXPECT_TRUE(parse_pack_command({"--rm", "x"}).remove_inputs);
+    EXPECT_TRUE(parse_pack_command({"-d", "--rm", "x.talvo"}).remove_inputs);
+    EXPECT_FALSE(parse_pack_command({"--rm", "-k", "x"}).remove_inputs) << "the last one counts";
+    EXPECT_EQ(parse_pack_command({"--keep", "x"}).action, Action::Pack);
+    // --rm only where an output is written to a file and checked first.
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--rm", "-c", "x"}, {"--rm", "--no-verify", "x"}, {"--rm", "-t", "x"}, {"--rm", "-l", "x"}})
+        EXPECT_EQ(parse_pack_command(args).action, Action::Usage) << args[1];
     EXPECT_TRUE(parse_pack_command({"-v", "-q", "x"}).quiet);
     EXPECT_FALSE(parse_pack_command({"-v", "-q", "x"}).verbose);
 }
@@ -102,7 +121,11 @@ TEST(PackCommand, RestoringNamesEachOutputAfterItsArchive) {
     EXPECT_EQ(c.jobs[1].output, "-");
     EXPECT_EQ(parse_pack_command({"a.talvo"}, true).mode, FileMode::Restore) << "talvo-unpack";
     EXPECT_EQ(parse_pack_command({"-d"}, false, true).jobs.at(0).input, "-") << "an archive piped in";
-    EXPECT_EQ(parse_pack_command({}, false, true).action, Action::Usage) << "packing needs its input named";
+    c = parse_pack_command({"-q"}, false, true);
+    ASSERT_EQ(c.jobs.size(), 1u) << "a piped input is packed, as gzip does";
+    EXPECT_EQ(c.jobs[0].input, "-");
+    EXPECT_EQ(c.jobs[0].output, "-");
+    EXPECT_EQ(parse_pack_command({}, false, false).action, Action::Usage) << "not from a terminal";
 }
 
 TEST(PackCommand, BundledShortOptionsAndModes) {

@@ -371,19 +371,19 @@ TEST_F(CommandLine, PackerUsageHelpAndVersion) {
     run = pack({"--version"});
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.output, "talvo-pack 0.1.1\n");
-    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"-s", "4", "a"}, {"-x", "a", "b"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"-s", "4", "a"}, {"-x", "a", "b"}}) {
         run = pack(args);
         EXPECT_EQ(run.exit_code, 2);
         EXPECT_EQ(run.output, "");
     }
-    EXPECT_EQ(pack({path("missing"), path("out.tlv")}).exit_code, 1);
-    EXPECT_FALSE(fs::exists(path("out.tlv")));
+    EXPECT_EQ(pack({path("missing"), path("out.talvo")}).exit_code, 1);
+    EXPECT_FALSE(fs::exists(path("out.talvo")));
 }
 
 TEST_F(CommandLine, PackerRefusesToOverwriteUnlessForced) {
     const auto input = random_bytes(5000, 7);
     const std::string in = write_file("in.bin", input);
-    const std::string archive = write_file("archive.tlv", {9, 9, 9});
+    const std::string archive = write_file("archive.talvo", {9, 9, 9});
     EXPECT_EQ(pack({in, archive}).exit_code, 1);
     EXPECT_EQ(read_file(archive), std::vector<uint8_t>({9, 9, 9}));
     EXPECT_EQ(pack({"-f", in, archive}).exit_code, 0);
@@ -399,7 +399,7 @@ TEST_F(CommandLine, PackThenUnpackRestoresRealFilesExactly) {
     for (const char* name : {"oggenc_q3.ogg", "ffmpeg_libvorbis.ogg", "chained.ogg", "theora_vorbis.ogg"})
         if (fs::exists(sample_path(name))) inputs.push_back(sample_path(name));
     for (const auto& input : inputs) {
-        const std::string archive = path("packed.tlv"), out = path("restored.bin");
+        const std::string archive = path("packed.talvo"), out = path("restored.bin");
         fs::remove(archive);
         ASSERT_EQ(pack({input, archive}).exit_code, 0) << input;
         const ProgramRun run = talvo({archive, out});

@@ -14,10 +14,13 @@ class BatchProgress {
   public:
     // `shown`: stderr is a terminal and the user did not ask for quiet.
     BatchProgress(bool shown, size_t files, uint64_t total_bytes);
+    bool shown() const { return shown_; }
     void add_bytes(uint64_t bytes);
-    void file_done();
-    // Prints to `stream` (stdout or stderr) without mangling the line.
-    void print(FILE* stream, const std::string& text);
+    // A file finished; `failed` files are counted apart, never as done.
+    void file_done(bool failed = false);
+    // Prints to `stream` (stdout or stderr) without mangling the line; false (errno set) when the
+    // stream refused the text.
+    bool print(FILE* stream, const std::string& text);
     void finish();
 
   private:
@@ -29,6 +32,7 @@ class BatchProgress {
     bool drawn_ = false;
     size_t files_;
     size_t files_done_ = 0;
+    size_t files_failed_ = 0;
     uint64_t total_bytes_;
     uint64_t done_bytes_ = 0;
     std::chrono::steady_clock::time_point start_;

@@ -7,6 +7,7 @@
 #include "cli/batch_progress.h"
 #include "cli/pack_command.h"
 
+#include <cstdint>
 #include <string>
 
 struct JobEnvironment {
@@ -19,6 +20,11 @@ struct FileOutcome {
     int exit_code = 0;  // 0 done, 1 failed
     std::string errors; // messages for standard error
     std::string report; // for standard output (listings)
+    // Listings: what the total line over several archives adds up.
+    uint64_t listed_items = 0;
+    uint64_t listed_item_bytes = 0;
+    uint64_t listed_restored_bytes = 0;
+    uint64_t listed_archive_size = 0; // 0 when unknown (standard input)
 };
 
 FileOutcome pack_job(const JobEnvironment& env, const PackJob& job);

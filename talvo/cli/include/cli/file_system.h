@@ -9,12 +9,30 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 std::filesystem::path file_path(const std::string& utf8);
+// Sets errno when it fails, as fopen does.
 FILE* open_file(const std::string& utf8, const char* mode);
 bool file_exists(const std::string& utf8);
 bool is_directory(const std::string& utf8);
+
+// What a name stands for, a final symbolic link not followed.
+enum class FileKind : uint8_t { Missing, Regular, Directory, SymbolicLink, Other };
+FileKind file_kind(const std::string& utf8);
+
+// Why an input is not to be read, or "" when it is: a directory never; without `force`, a symbolic
+// link or a file that is not regular (a device, a FIFO), as gzip refuses them.
+std::string input_refusal(const std::string& utf8, bool force);
+
+// Removes an input whose output is complete; false, with the message, when the system refuses.
+bool remove_input(const std::string& utf8, std::string& error);
+
+// The system's own words for a failure ("No such file or directory", "Permission denied", ...): an
+// errno value, or an error from std::filesystem (on Windows a system error is worded by the system).
+std::string errno_text(int error);
+std::string error_text(const std::error_code& error);
 bool same_file(const std::string& a, const std::string& b);
 uint64_t file_size_or_zero(const std::string& utf8);
 bool is_terminal(FILE* stream);
@@ -35,12 +53,13 @@ struct PendingOutput {
     int interrupt_slot = -1; // where the interrupt handler finds temp_name
 };
 
-// Creates a temporary file beside `final_name`.
+// Creates a temporary file beside `final_name`. Messages name the final name, never the temporary one.
 bool open_pending_output(const std::string& final_name, PendingOutput& output, std::string& error);
 // Closes the temporary file, gives it the modification time and permissions of `metadata_from` (unless
 // empty) and renames it to its final name; refuses an existing final name without `force`. On failure
-// the temporary file is removed.
+// the temporary file is removed. `durable`: the data reaches the disk before the rename (an input is
+// about to be removed).
 bool commit_pending_output(PendingOutput& output, const std::string& metadata_from, bool force,
-                           std::string& error);
+                           std::string& error, bool durable = false);
 // Closes and removes the temporary file.
 void discard_pending_output(PendingOutput& output);
