@@ -6,14 +6,17 @@
 #
 # The baseline is exported (git archive) under build-baseline/ (ignored) and built there in Release;
 # the working tree's programs come from build/ (scripts/build.sh native). The corpus is
-# generated once: oggenc at four qualities, ffmpeg's libvorbis and native encoders, and the files with
-# one-byte packets of tests/data.
+# made once: oggenc at five qualities, ffmpeg's libvorbis and native encoders, the files with one-byte
+# packets of tests/data, and real game music from an old libVorbis (1.0 to 1.2) out of a Debian game
+# data package (apt-get download, dpkg-deb -x; nothing of it is committed). Every figure is given for
+# the whole corpus and by file size (below 64 KB, 64 KB to 1 MB, 1 MB and more, the last split into the
+# game music and current encoders' output), so that fixed cost and per-byte cost are never mixed.
 # Every time is the best of several runs of the command (CORPUS_ROUNDS, default 3, per corpus file;
 # ROUNDS, default 40, for the small file), measured by bench_run_measured.
 # Usage: bench/talvo_speed.sh [BASELINE_COMMIT] [CORPUS_DIR]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-baseline="${1:-e39edd7}"
+baseline="${1:-e68223f}"
 corpus="${2:-${TMPDIR:-/tmp}/talvo_speed_corpus}"
 rounds="${ROUNDS:-40}"               # small-file figures: the best of this many runs
 corpus_rounds="${CORPUS_ROUNDS:-3}" # corpus figures: the best of this many runs of each command
@@ -52,13 +55,21 @@ if [ ! -f "$corpus/.complete" ]; then
   for i in "${!signals[@]}"; do
     wav="$work/signal$i.wav"
     ff -f lavfi -i "${signals[$i]}" -t 30 -ac 2 -c:a pcm_s16le "$wav"
-    for q in 0 3 6 10; do
+    for q in 0 3 6 8 10; do
       oggenc -Q -s $((1000 + i)) -q $q -o "$corpus/s${i}_oggenc_q$q.ogg" "$wav" 2> /dev/null
     done
     ff -i "$wav" -c:a libvorbis -q:a 4 -fflags +bitexact -flags:a +bitexact "$corpus/s${i}_ffmpeg_libvorbis.ogg"
     ff -i "$wav" -c:a vorbis -strict -2 -fflags +bitexact -flags:a +bitexact "$corpus/s${i}_ffmpeg_vorbis.ogg"
   done
   for f in "$root"/tests/data/one-byte-packets/*.ogg; do cp "$f" "$corpus/one_byte_$(basename "$f")"; done
+  # Game music and sounds (Frozen Bubble's, libVorbis 1.1.1 and 1.2.3), kept where the vendor string
+  # names a libVorbis of 1.0 to 1.2 (dated before 1.3.0's 20100325).
+  (cd "$work" && apt-get download -q frozen-bubble-data > apt.log 2>&1 && dpkg-deb -x frozen-bubble-data_*.deb game) ||
+    { cat "$work/apt.log" >&2; echo "could not fetch frozen-bubble-data" >&2; exit 1; }
+  while IFS= read -r f; do
+    vendor_date=$(ogginfo "$f" 2> /dev/null | sed -n 's/.*Vendor: Xiph.Org libVorbis I \([0-9]*\).*/\1/p' | head -1)
+    if [ -n "$vendor_date" ] && [ "$vendor_date" -lt 20100325 ]; then cp "$f" "$corpus/game_$(basename "$f")"; fi
+  done < <(find "$work/game" -name '*.ogg')
   # The small file: a quarter of a second, about 4 KB.
   mkdir -p "$corpus/small"
   ff -f lavfi -i "sine=frequency=440:sample_rate=44100" -t 0.25 -ac 1 -c:a pcm_s16le "$work/small.wav"
@@ -109,10 +120,11 @@ measure_corpus() {
   done
 }
 
-# Sums over the corpus of each file's best run, for one build: "pack_wall pack_cpu pack_kb pass_wall
-# pass_cpu pass_kb unpack_wall unpack_cpu unpack_kb".
+# Sums over the corpus (or over the files named in the file $2) of each file's best run, for one build:
+# "pack_wall pack_cpu pack_kb pass_wall pass_cpu pass_kb unpack_wall unpack_cpu unpack_kb".
 corpus_figures() {
-  awk -v tag="$1" '$2 == tag {
+  awk -v tag="$1" -v names="${2:-}" 'BEGIN { if (names != "") while ((getline n < names) > 0) keep[n] = 1 }
+    $2 == tag && (names == "" || $3 in keep) {
       key = $1 " " $3
       if (!(key in wall) || $4 < wall[key]) wall[key] = $4
       if (!(key in cpu) || $5 < cpu[key]) cpu[key] = $5
@@ -133,7 +145,7 @@ small_figures() {
   "$runner" -r "$output" "$rounds" "$@" | awk '{ printf "%.2f %d %.2f\n", $2 * 1000, $4, $1 * 1000 }'
 }
 
-echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p' | head -1), load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "corpus: ${#files[@]} files, $total bytes; small file $(wc -c < "$small") bytes; baseline $baseline"
 
 measure_corpus
@@ -184,6 +196,38 @@ function row(name, b, n, fmt) {
   printf "| %s | " fmt " | " fmt " | %.2f |\n", name, b, n, (b > 0 ? n / b : 0)
 }'
 echo "Archives of every corpus file identical between baseline and this tree."
+
+# The same figures (CPU time) by file size.
+echo
+echo "| files | count | MB | unpack MB/s, baseline | this tree | ratio | pack default -j 1 MB/s, baseline | this tree | ratio | pack one pass, ratio |"
+echo "|---|---|---|---|---|---|---|---|---|---|"
+size_group() { # NAME TEST: files whose size in bytes passes the awk test on $1 (size) and $2 (name)
+  local group="$1" test="$2" f
+  : > "$work/group.txt"
+  local bytes=0
+  for f in "${files[@]}"; do
+    local size name
+    size=$(wc -c < "$f")
+    name=$(basename "$f")
+    if awk -v s="$size" -v n="$name" "BEGIN { exit !($test) }"; then
+      echo "$name" >> "$work/group.txt"
+      bytes=$((bytes + size))
+    fi
+  done
+  local count
+  count=$(wc -l < "$work/group.txt")
+  [ "$count" -gt 0 ] || return 0
+  read -r _ bpc _ _ boc _ _ buc _ < <(corpus_figures base "$work/group.txt")
+  read -r _ npc _ _ noc _ _ nuc _ < <(corpus_figures new "$work/group.txt")
+  awk -v g="$group" -v c="$count" -v mb="$(echo "scale=6; $bytes / 1000000" | bc)" -v bpc="$bpc" -v npc="$npc" \
+    -v boc="$boc" -v noc="$noc" -v buc="$buc" -v nuc="$nuc" 'BEGIN {
+    printf "| %s | %d | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n", g, c, mb, mb / buc, mb / nuc,
+      buc / nuc, mb / bpc, mb / npc, bpc / npc, boc / noc }'
+}
+size_group "below 64 KB" 's < 65536'
+size_group "64 KB to 1 MB" 's >= 65536 && s < 1000000'
+size_group "1 MB and more, game music (libVorbis 1.0-1.2)" 's >= 1000000 && n ~ /^game_/'
+size_group "1 MB and more, current encoders" 's >= 1000000 && n !~ /^game_/'
 
 # 3. Decisions per second and the decode_bit ceiling, for the largest corpus file (this tree only: the
 # decision count is a property of the archive, the same for both builds).

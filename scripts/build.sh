@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds one configuration: native (default), asan, tsan, i686, x86_64 or fuzz.
-#   native  build/         gcc, Release: every program, test and benchmark
+#   native  build/         gcc, Release: every program, test and benchmark; talvo's code optimised
+#                          with profiles from a training run (scripts/pgo_train.sh) of an instrumented
+#                          build in build-pgo/; TALVO_PGO=0 builds without them
 #   asan    build-asan/    clang, ASan+UBSan: every program and test, and the libFuzzer targets (the
 #                          libraries they reach carry coverage instrumentation; the tests run them too)
 #   fuzz    build-asan/    the same configuration, only the fuzz targets and what seeds them
@@ -42,5 +44,28 @@ case "$kind" in
   *) echo "unknown build kind: $kind" >&2; exit 2 ;;
 esac
 if [ "$#" -gt 0 ]; then build_args=(--target "$@"); fi
+
+# Profile-guided talvo (native only): the instrumented programs are built and trained afresh each time;
+# the profiles are copied into build/ only when they changed, so that an unchanged tree does not
+# recompile talvo.
+if [ "$kind" = native ] && [ "${TALVO_PGO:-1}" != 0 ]; then
+  train="$root/build-pgo"
+  profile="$root/$dir/pgo-profile"
+  cmake -S "$root" -B "$train" "${gen[@]}" "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -DTALVO_PGO=generate \
+    -DTALVO_PGO_PROFILE_DIR="$train/profile" -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=OFF -DBUILD_MVCORE=OFF \
+    -DBUILD_SPLICE=OFF >/dev/null
+  cmake --build "$train" -j "$jobs" --target talvo talvo-pack
+  rm -rf "$train/profile"
+  "$root/scripts/pgo_train.sh" "$train/bin"
+  if ! diff -r -q -x stamp "$train/profile" "$profile" >/dev/null 2>&1; then
+    rm -rf "$profile"
+    mkdir -p "$(dirname "$profile")"
+    cp -r "$train/profile" "$profile"
+    touch "$profile/stamp"
+  fi
+  args+=(-DTALVO_PGO=use -DTALVO_PGO_PROFILE_DIR="$profile")
+elif [ "$kind" = native ]; then
+  args+=(-DTALVO_PGO=off)
+fi
 cmake -S "$root" -B "$root/$dir" "${gen[@]}" "${launcher[@]}" -DPROJECT_WARNINGS_AS_ERRORS=ON "${args[@]}" >/dev/null
 cmake --build "$root/$dir" -j "$jobs" "${build_args[@]}"

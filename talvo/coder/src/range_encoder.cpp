@@ -1,6 +1,8 @@
 #include "coder/range_encoder.h"
 
+#ifdef TALVO_DECISION_TRACE
 std::vector<uint32_t>* g_decision_trace = nullptr;
+#endif
 
 void init_encoder(RangeEncoder& enc) {
     enc = RangeEncoder{};

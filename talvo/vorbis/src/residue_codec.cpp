@@ -6,6 +6,9 @@
 #include "vorbis/codeword_io.h"
 #include "vorbis/vorbis_setup.h"
 
+#include <type_traits>
+#include <utility>
+
 namespace {
 
 uint32_t magnitude_of_value(int32_t v) {
@@ -119,6 +122,45 @@ VectorModels vector_models(StreamContext& ctx, int r4, int slot, int pass) {
             base + (static_cast<size_t>(pass) << 15), r4, slot};
 }
 
+// What the state byte e, left at a value's place by the pass before, adds to the value's contexts. The
+// model functions are linear in the parts of e they take, so each part is its function's difference
+// from e = 0. Looked up by e, because the comparisons of e compile to branches that the data defeats.
+struct StateOffsets {
+    int32_t nonzero[256];
+    int32_t sign[256];
+    int32_t one[256];
+};
+
+constexpr StateOffsets make_state_offsets() {
+    StateOffsets offsets{};
+    for (int e = 0; e < 256; ++e) {
+        const int empty = e == 0 ? 1 : 0;
+        offsets.nonzero[e] =
+            slot_nonzero_prob(0, 0, 0, 0, (e & 7) == 0 ? 1 : 0, 0) - slot_nonzero_prob(0, 0, 0, 0, 0, 0);
+        offsets.sign[e] = slot_sign_prob(0, 0, 0, 0, 0, e >> 7, empty) - slot_sign_prob(0, 0, 0, 0, 0, 0, 0);
+        offsets.one[e] = slot_one_prob(0, 0, 0, 0, 0, empty) - slot_one_prob(0, 0, 0, 0, 0, 0);
+    }
+    return offsets;
+}
+
+constexpr StateOffsets kStateOffsets = make_state_offsets();
+
+// Every state byte, at the largest value of each other argument, gives the context the model
+// functions give.
+constexpr bool state_offsets_match() {
+    for (int e = 0; e < 256; ++e) {
+        const int empty = e == 0 ? 1 : 0;
+        if (slot_nonzero_prob(3, 8191, 3, 1, (e & 7) == 0 ? 1 : 0, 1) !=
+                slot_nonzero_prob(3, 8191, 3, 1, 0, 1) + kStateOffsets.nonzero[e] ||
+            slot_sign_prob(3, 3, 3, 1, 13, e >> 7, empty) !=
+                slot_sign_prob(3, 3, 3, 1, 13, 0, 0) + kStateOffsets.sign[e] ||
+            slot_one_prob(3, 3, 1, 9, 13, empty) != slot_one_prob(3, 3, 1, 9, 13, 0) + kStateOffsets.one[e])
+            return false;
+    }
+    return true;
+}
+static_assert(state_offsets_match(), "the contexts are linear in the parts of the state byte");
+
 // One residue value at (position, lane) of a vector; see code_residue_value.
 template <class Bits>
 [[gnu::always_inline]] inline int32_t residue_value(Bits& bits, ResidueLocals& st, const VectorModels& m,
@@ -129,32 +171,36 @@ template <class Bits>
     const int r4 = m.r4;
     const uint32_t magnitude = magnitude_of_value(known);
     const int same_slot = st.last_slot == m.slot ? 1 : 0;
-    const int empty = e == 0 ? 1 : 0;
+    // Lane 0 updates the last-value contexts; the others leave them (masks, not branches).
+    const int lane_0 = lane == 0 ? 1 : 0;
+    const int keep_unless_lane_0 = lane_0 - 1;
 
-    const int nonzero = bits.bit(
-        block[slot_nonzero_prob(r4, position, lane, st.last_nonzero, (e & 7) == 0 ? 1 : 0, same_slot)],
-        magnitude != 0);
+    const int nonzero = bits.bit(block[slot_nonzero_prob(r4, position, lane, st.last_nonzero, 0, same_slot) +
+                                       kStateOffsets.nonzero[e]],
+                                 magnitude != 0);
     // A zero value is a coded value too: the next value's same-slot context looks at it. Archives made
     // by other packers cannot be restored when only nonzero values set the slot.
     st.last_slot = m.slot;
     if (!nonzero) {
         m.current[at] = 0;
-        if (lane == 0) st.last_nonzero = st.last_class = 0;
+        st.last_nonzero &= keep_unless_lane_0;
+        st.last_class &= keep_unless_lane_0;
         return 0;
     }
     const int b = ilog(static_cast<uint32_t>(position));
     const int sign =
-        bits.bit(block[slot_sign_prob(r4, lane, st.sign_history[lane], st.last_nonzero, b, e >> 7, empty)],
+        bits.bit(block[slot_sign_prob(r4, lane, st.sign_history[lane], st.last_nonzero, b, 0, 0) +
+                       kStateOffsets.sign[e]],
                  known < 0 ? 1 : 0);
     st.sign_history[lane] = static_cast<uint8_t>(((st.sign_history[lane] << 1) | sign) & 3);
-    if (lane == 0) st.last_nonzero = 1;
-    const int one =
-        bits.bit(block[slot_one_prob(r4, lane, sign, st.last_class, b, empty)], magnitude == 1 ? 1 : 0);
+    st.last_nonzero |= lane_0;
+    const int one = bits.bit(block[slot_one_prob(r4, lane, sign, st.last_class, b, 0) + kStateOffsets.one[e]],
+                             magnitude == 1 ? 1 : 0);
     uint32_t value = 1;
     uint8_t state = 0;
     if (one) {
         state = static_cast<uint8_t>(sign * 128 + 1);
-        if (lane == 0) st.last_class = 1;
+        st.last_class = lane_0 ? 1 : st.last_class;
     } else {
         const uint32_t known_class = magnitude >= 2 ? static_cast<uint32_t>(ilog(magnitude) - 2) : 0;
         const int k =
@@ -164,7 +210,7 @@ template <class Bits>
             value = 2 * value + static_cast<uint32_t>(
                                     bits.bit(mantissa[value & 3], static_cast<int>((magnitude >> i) & 1)));
         state = static_cast<uint8_t>(sign * 128 + k + 2);
-        if (lane == 0) st.last_class = k + 2;
+        st.last_class = lane_0 ? k + 2 : st.last_class;
     }
     m.current[at] = state;
     return sign ? -static_cast<int32_t>(value) : static_cast<int32_t>(value);
@@ -217,10 +263,11 @@ template <class Dir> bool packet_cut_here(StreamContext& ctx, const CodewordDeco
     }
 }
 
-// One vector: its values at `sites`, then the codeword of the entry they name.
-template <class Dir, class Sites>
+// One vector: its values at `sites`, then the codeword of the entry they name. `count` is an int, or a
+// std::integral_constant for the common full vectors.
+template <class Dir, class Sites, class Count>
 [[gnu::always_inline]] inline int code_vector(ResidueCoder<Dir>& rc, StreamContext& ctx, int book_number,
-                                              const VectorModels& models, int count, const Sites& sites) {
+                                              const VectorModels& models, Count count, const Sites& sites) {
     VorbisSetup& setup = *ctx.setup;
     const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
     const CodewordDecoder* decoder = nullptr;
@@ -244,7 +291,8 @@ template <class Dir, class Sites>
     int64_t code = 0;
     // Packing: the entry's digits base lookup_values, lowest first, are the stored values it stands for.
     uint64_t digits = static_cast<uint64_t>(entry);
-    for (int i = 0; i < count; ++i) {
+    // Value i; false when packing cannot express it.
+    const auto code_value = [&](int i) __attribute__((always_inline))->bool {
         int32_t known = 0;
         if constexpr (Dir::packing) {
             const uint64_t rest = (digits * decoder->digit_multiplier) >> decoder->digit_shift;
@@ -252,15 +300,27 @@ template <class Dir, class Sites>
                                                            rest * static_cast<uint64_t>(lookup_values))] -
                     static_cast<int32_t>(radix / 2);
             digits = rest;
-            if (sites.coded(i) && magnitude_of_value(known) > kMaxResidueMagnitude)
-                return refuse_residue<Dir>(ctx);
+            if (sites.coded(i) && magnitude_of_value(known) > kMaxResidueMagnitude) return false;
         }
         code = saturate(code * radix);
         if (sites.coded(i))
             code = saturate(code +
                             residue_value(rc.bits, rc.st, models, sites.position(i), sites.lane(i), known) +
                             radix / 2);
+        return true;
+    };
+    bool expressible = true;
+    if constexpr (std::is_integral_v<Count>) {
+        for (int i = 0; i < count && expressible; ++i)
+            expressible = code_value(i);
+    } else {
+        // Unrolled: the loop's exit is mispredicted wherever the books' dimensions change.
+        expressible = [&]<int... I>(std::integer_sequence<int, I...>) __attribute__((always_inline)) {
+            return (code_value(I) && ...);
+        }
+        (std::make_integer_sequence<int, Count::value>{});
     }
+    if (!expressible) return refuse_residue<Dir>(ctx);
     if (code < 0 || code >= book.tuple_count) {
         if constexpr (!Dir::packing) report_event(ctx.events, CodecEvent::ResidueValueOverflow);
         return refuse_residue<Dir>(ctx);
@@ -390,6 +450,33 @@ int64_t type_2_vector_values(int64_t q, int64_t f, int64_t ch, int dims, int64_t
     return count < 0 ? 0 : count;
 }
 
+// The vectors of one type 2 partition over two coded channels, from channel q of position f: as in
+// residue_type_2, with the sites computed as the values alternate (the last value's position is the
+// largest). `dims` is the book's dimensions, an int or a std::integral_constant; full vectors have
+// that many values.
+template <class Dir, class Dims>
+[[gnu::always_inline]] inline int
+code_stereo_partition(ResidueCoder<Dir>& rc, StreamContext& ctx, int book_number, const VectorModels& models,
+                      Dims dims, int64_t size, int64_t q, int64_t f, int64_t total) {
+    for (int64_t covered = 0; covered < size; covered += dims) {
+        const int64_t count = type_2_vector_values(q, f, 2, dims, total);
+        if (count < 0) return refuse_residue<Dir>(ctx);
+        if (count > 0 && f + (q + count - 1) / 2 >= kMaxResiduePosition) return refuse_residue<Dir>(ctx);
+        const StereoSites sites{static_cast<int32_t>(f), static_cast<int>(q)};
+        int result = kResidueDone;
+        if constexpr (std::is_integral_v<Dims>)
+            result = code_vector(rc, ctx, book_number, models, static_cast<int>(count), sites);
+        else if (count == dims)
+            result = code_vector(rc, ctx, book_number, models, dims, sites);
+        else
+            result = code_vector(rc, ctx, book_number, models, static_cast<int>(count), sites);
+        if (result != kResidueDone) return result;
+        f += (q + count) / 2;
+        q = (q + count) & 1;
+    }
+    return kResidueDone;
+}
+
 template <class Dir>
 int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, int32_t n, int r,
                    const uint8_t* do_not_decode) {
@@ -427,20 +514,19 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
                 const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
                 ResidueCoder<Dir> rc(d, setup.residue_state);
                 if (stereo) {
-                    // As below, with the sites computed as the values alternate: the last value's
-                    // position is the largest. (A loop of its own: one loop for both costs 2-4 %.)
-                    for (int64_t covered = 0; covered < size; covered += dims) {
-                        const int64_t count = type_2_vector_values(q, f, ch, dims, total);
-                        if (count < 0) return refuse_residue<Dir>(ctx);
-                        if (count > 0 && f + (q + count - 1) / 2 >= kMaxResiduePosition)
-                            return refuse_residue<Dir>(ctx);
-                        const StereoSites sites{static_cast<int32_t>(f), static_cast<int>(q)};
-                        const int result =
-                            code_vector(rc, ctx, book_number, models, static_cast<int>(count), sites);
-                        if (result != kResidueDone) return result;
-                        f += (q + count) / 2;
-                        q = (q + count) & 1;
-                    }
+                    // A loop of its own, because one loop for both measured slower (README,
+                    // "Benchmark"); the books of two and four dimensions, the common ones, each with
+                    // their vectors unrolled.
+                    int result = kResidueDone;
+                    if (dims == 2)
+                        result = code_stereo_partition(rc, ctx, book_number, models,
+                                                       std::integral_constant<int, 2>{}, size, q, f, total);
+                    else if (dims == 4)
+                        result = code_stereo_partition(rc, ctx, book_number, models,
+                                                       std::integral_constant<int, 4>{}, size, q, f, total);
+                    else
+                        result = code_stereo_partition(rc, ctx, book_number, models, dims, size, q, f, total);
+                    if (result != kResidueDone) return result;
                     continue;
                 }
                 for (int64_t covered = 0; covered < size; covered += dims) {

@@ -15,7 +15,11 @@ struct ByteSource {
 // are models in their initial state, and a large model area costs only the pages a stream touches.
 constexpr uint16_t kProbHalf = 0x8000;
 constexpr uint16_t kProbInit = 0; // one half, as stored
-constexpr int kProbShift = 6;
+constexpr int kProbBits = 16;     // a probability's precision, the range's split
+constexpr uint32_t kProbMax = 0xFFFFu;
+constexpr int kProbShift = 6; // adaptation: 1/64 of the distance to certainty
+// Both coders shift a byte out or in whenever the range falls below this.
+constexpr uint32_t kRangeTop = 1u << 24;
 
 // The probability a stored entry stands for, and the entry that stores a probability.
 constexpr uint32_t probability_of(uint16_t stored) {
@@ -23,6 +27,33 @@ constexpr uint32_t probability_of(uint16_t stored) {
 }
 constexpr uint16_t stored_probability(uint32_t probability) {
     return static_cast<uint16_t>(probability ^ kProbHalf);
+}
+
+// The bit-coding kernel that the decoder and the encoder, each in a plain and a local-state form,
+// share: the range's split at a model's probability, and the model's adaptation to the bit coded.
+constexpr uint32_t range_split(uint32_t range, uint32_t probability) {
+    return (range >> kProbBits) * probability;
+}
+constexpr uint16_t adapted_to_zero(uint32_t probability) {
+    return stored_probability(probability + ((kProbMax - probability) >> kProbShift));
+}
+constexpr uint16_t adapted_to_one(uint32_t probability) {
+    return stored_probability(probability - (probability >> kProbShift));
+}
+
+// One decision from a normalised decoder state (range at least kRangeTop).
+inline int decode_normalised(uint32_t& code, uint32_t& range, uint16_t& prob) {
+    const uint32_t p = probability_of(prob);
+    const uint32_t bound = range_split(range, p);
+    if (code < bound) {
+        range = bound;
+        prob = adapted_to_zero(p);
+        return 0;
+    }
+    code -= bound;
+    range -= bound;
+    prob = adapted_to_one(p);
+    return 1;
 }
 
 struct RangeDecoder {
@@ -66,19 +97,9 @@ inline void decoder_shift_in(RangeDecoder& dec) {
 }
 
 inline int decode_bit(RangeDecoder& dec, uint16_t& prob) {
-    while (dec.range < (1u << 24))
+    while (dec.range < kRangeTop)
         decoder_shift_in(dec);
-    const uint32_t p = probability_of(prob);
-    const uint32_t bound = (dec.range >> 16) * p;
-    if (dec.code < bound) {
-        dec.range = bound;
-        prob = stored_probability(p + ((0xFFFFu - p) >> kProbShift));
-        return 0;
-    }
-    dec.code -= bound;
-    dec.range -= bound;
-    prob = stored_probability(p - (p >> kProbShift));
-    return 1;
+    return decode_normalised(dec.code, dec.range, prob);
 }
 
 // A decoder's state held in locals for a run of decisions (a residue vector): what the loop stores into
@@ -113,22 +134,12 @@ struct LocalDecoder {
                 cursor = home->cursor;
                 buffer_end = home->buffer_end;
             }
-        } while (range < (1u << 24));
+        } while (range < kRangeTop);
     }
 
     int bit(uint16_t& prob) {
-        if (range < (1u << 24)) normalise();
-        const uint32_t p = probability_of(prob);
-        const uint32_t bound = (range >> 16) * p;
-        if (code < bound) {
-            range = bound;
-            prob = stored_probability(p + ((0xFFFFu - p) >> kProbShift));
-            return 0;
-        }
-        code -= bound;
-        range -= bound;
-        prob = stored_probability(p - (p >> kProbShift));
-        return 1;
+        if (range < kRangeTop) normalise();
+        return decode_normalised(code, range, prob);
     }
 
     uint32_t tree(uint16_t* probs, int n) {

@@ -16,35 +16,46 @@ struct RangeEncoder {
     std::vector<uint8_t> out;
 };
 
-// Benchmarks only: while set, every decision the encoders code is appended here as its bit (bit 16)
-// and its probability's address folded to 16 bits, so the decisions of a real restore can be replayed
-// through decode_bit alone. Single-threaded use; null in the programs.
-extern std::vector<uint32_t>* g_decision_trace;
-
 void init_encoder(RangeEncoder& enc);
 void encoder_shift_low(RangeEncoder& enc);
 // Writes out everything still held, so a decoder over `out` decodes every bit that was encoded.
 void flush_encoder(RangeEncoder& enc);
 
+#ifdef TALVO_DECISION_TRACE
+// Only in the benchmark's own build of the layers (bench_talvo_restore): while set, every decision the
+// encoders code is appended here as its bit (bit 16) and its probability's address folded to 16 bits,
+// so the decisions of a real restore can be replayed through decode_bit alone. Single-threaded use.
+// The programs are built without it and test nothing per bit.
+extern std::vector<uint32_t>* g_decision_trace;
+
 inline void trace_decision(const uint16_t& prob, int bit) {
-    g_decision_trace->push_back(static_cast<uint32_t>(bit) << 16 |
-                                static_cast<uint32_t>((reinterpret_cast<uintptr_t>(&prob) >> 1) & 0xFFFF));
+    if (g_decision_trace)
+        g_decision_trace->push_back(
+            static_cast<uint32_t>(bit) << 16 |
+            static_cast<uint32_t>((reinterpret_cast<uintptr_t>(&prob) >> 1) & 0xFFFF));
+}
+#else
+inline void trace_decision(const uint16_t& /*prob*/, int /*bit*/) {}
+#endif
+
+// One decision into the encoder's low end and range; the caller normalises.
+inline void encode_unnormalised(uint64_t& low, uint32_t& range, uint16_t& prob, int bit) {
+    trace_decision(prob, bit);
+    const uint32_t p = probability_of(prob);
+    const uint32_t bound = range_split(range, p);
+    if (bit == 0) {
+        range = bound;
+        prob = adapted_to_zero(p);
+    } else {
+        low += bound;
+        range -= bound;
+        prob = adapted_to_one(p);
+    }
 }
 
 inline void encode_bit(RangeEncoder& enc, uint16_t& prob, int bit) {
-    if (g_decision_trace) [[unlikely]]
-        trace_decision(prob, bit);
-    const uint32_t p = probability_of(prob);
-    const uint32_t bound = (enc.range >> 16) * p;
-    if (bit == 0) {
-        enc.range = bound;
-        prob = stored_probability(p + ((0xFFFFu - p) >> kProbShift));
-    } else {
-        enc.low += bound;
-        enc.range -= bound;
-        prob = stored_probability(p - (p >> kProbShift));
-    }
-    while (enc.range < (1u << 24)) {
+    encode_unnormalised(enc.low, enc.range, prob, bit);
+    while (enc.range < kRangeTop) {
         enc.range <<= 8;
         encoder_shift_low(enc);
     }
@@ -65,11 +76,9 @@ inline void encode_tree(RangeEncoder& enc, uint16_t* probs, int n, uint32_t valu
 struct LocalEncoder {
     uint64_t low;
     uint32_t range;
-    bool tracing;
     RangeEncoder* home;
 
-    explicit LocalEncoder(RangeEncoder& enc)
-        : low(enc.low), range(enc.range), tracing(g_decision_trace != nullptr), home(&enc) {}
+    explicit LocalEncoder(RangeEncoder& enc) : low(enc.low), range(enc.range), home(&enc) {}
 
     void store() const {
         home->low = low;
@@ -77,19 +86,8 @@ struct LocalEncoder {
     }
 
     void bit(uint16_t& prob, int bit) {
-        if (tracing) [[unlikely]]
-            trace_decision(prob, bit);
-        const uint32_t p = probability_of(prob);
-        const uint32_t bound = (range >> 16) * p;
-        if (bit == 0) {
-            range = bound;
-            prob = stored_probability(p + ((0xFFFFu - p) >> kProbShift));
-        } else {
-            low += bound;
-            range -= bound;
-            prob = stored_probability(p - (p >> kProbShift));
-        }
-        while (range < (1u << 24)) {
+        encode_unnormalised(low, range, prob, bit);
+        while (range < kRangeTop) {
             range <<= 8;
             home->low = low;
             encoder_shift_low(*home);

@@ -42,12 +42,12 @@ constexpr int kPageBufferSize = 65536;
 constexpr int kPageBufferSpare = 2; // spare bytes in front of the page buffer
 constexpr int kMaxLacing = 255;
 
-// Where the replay input takes further bytes once the stored ones are used up (unpacking: the archive
-// holds the following header pages verbatim). Puts the next page into `storage`, grown when it is too
-// small, and returns its size; 0 when no page follows.
 // Rebuild: fields are coded (and, unpacking, written). Replay: a stored packet is read back as it is.
 enum class CodingMode : uint8_t { Rebuild, Replay };
 
+// Where the replay input takes further bytes once the stored ones are used up (unpacking: the archive
+// holds the following header pages verbatim). Puts the next page into `storage`, grown when it is too
+// small, and returns its size; 0 when no page follows.
 struct ReplayRefill {
     void* context = nullptr;
     int32_t (*next_page)(void* context, std::vector<uint8_t>& storage) = nullptr;
