@@ -51,7 +51,8 @@ run_stage() {
     rc=$?
     times >"$logs/$name.cpu" # second line: the processes it waited for (not in a pipe: a subshell)
     exit "$rc"
-  ) >"$logs/$name.log" 2>&1
+  ) >"$logs/$name.log" 2>&1 &
+  wait "$!" # (not in the foreground, where the shell would hold Ctrl-C and SIGTERM until it ended)
   rc=$?
   t1="$(date +%s)"
   local cpu
