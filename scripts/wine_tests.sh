@@ -7,7 +7,8 @@
 # Debian's wine starts its server with -p0: the server exits the moment its last client does, and a test
 # program that starts just then finds it going away (wine's own "wine client error:0: recvmsg: Connection
 # reset by peer", the test failing before it ran a line of ours). So one server is kept running for the
-# prefix from the first test to the last, and stopped when the tests end, fail or are interrupted.
+# prefix from the first test to the last, with wine's system programs started before the tests, and
+# stopped (with them) when the tests end, fail or are interrupted.
 #
 # Should one of wine's own connection errors still end a test, that test runs once more and its name is
 # printed, and written to the file $STAGE_NOTE names (scripts/test.sh's stage table). A test that failed
@@ -43,6 +44,12 @@ if WINEPREFIX="$prefix" "$wine_server" -p; then # -p: persistent until -k; retur
 else
   echo "wine_tests: a wine server already runs for $prefix; the tests use it"
 fi
+# Wine starts its own system programs (services.exe, rpcss.exe, ...) with the first program of a
+# prefix, and they live as long as the server. Started by a test, they would keep that test's output
+# pipe open and ctest would wait for it until the test timed out; so they start here, with no output.
+loader=/usr/lib/wine/wine64
+grep -q '^#arch=win32' "$prefix/system.reg" 2>/dev/null && loader=/usr/lib/wine/wine
+WINEPREFIX="$prefix" WINEDEBUG=-all "$loader" cmd /c exit 0 </dev/null >/dev/null 2>&1
 
 # The failed tests of a ctest run, one a line: "wine NAME" where the test's output holds one of wine's
 # own errors about its server connection, "ours NAME" for every other failure (a test that did not run
