@@ -6,7 +6,7 @@ if(CMAKE_CROSSCOMPILING)
     PATHS /usr/src/googletest/googletest /usr/src/gtest
     DOC "GoogleTest's sources for cross builds (the folder that holds src/gtest-all.cc)"
     NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-  if(NOT TALVO_SUITE_GOOGLETEST_SOURCE_DIR)
+  if(NOT EXISTS "${TALVO_SUITE_GOOGLETEST_SOURCE_DIR}/src/gtest-all.cc")
     message(FATAL_ERROR "GoogleTest's sources not found for the cross build's tests: install googletest "
                         "(scripts/setup.sh) or set TALVO_SUITE_GOOGLETEST_SOURCE_DIR")
   endif()
