@@ -1,6 +1,16 @@
-# Native builds use the system GoogleTest; cross builds compile the sources Debian ships.
+# Native builds use the system GoogleTest; cross builds compile its sources (Debian's googletest package
+# ships them; -DTALVO_SUITE_GOOGLETEST_SOURCE_DIR=DIR names another copy: the folder that holds
+# src/gtest-all.cc and include/).
 if(CMAKE_CROSSCOMPILING)
-  set(GTEST_SRC /usr/src/googletest/googletest)
+  find_path(TALVO_SUITE_GOOGLETEST_SOURCE_DIR NAMES src/gtest-all.cc
+    PATHS /usr/src/googletest/googletest /usr/src/gtest
+    DOC "GoogleTest's sources for cross builds (the folder that holds src/gtest-all.cc)"
+    NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT EXISTS "${TALVO_SUITE_GOOGLETEST_SOURCE_DIR}/src/gtest-all.cc")
+    message(FATAL_ERROR "GoogleTest's sources not found for the cross build's tests: install googletest "
+                        "(scripts/setup.sh) or set TALVO_SUITE_GOOGLETEST_SOURCE_DIR")
+  endif()
+  set(GTEST_SRC ${TALVO_SUITE_GOOGLETEST_SOURCE_DIR})
   add_library(gtest STATIC ${GTEST_SRC}/src/gtest-all.cc)
   target_include_directories(gtest SYSTEM PUBLIC ${GTEST_SRC}/include PRIVATE ${GTEST_SRC})
   add_library(gtest_main STATIC ${GTEST_SRC}/src/gtest_main.cc)
@@ -21,9 +31,15 @@ add_executable(test_framework_pch ${PROJECT_SOURCE_DIR}/tests/test_framework_pch
 target_link_libraries(test_framework_pch PRIVATE GTest::gtest_main project_warnings)
 target_precompile_headers(test_framework_pch PRIVATE <gtest/gtest.h>)
 
+# Everything the threaded tests need, so that a ThreadSanitizer build can build just those
+# (cmake --build DIR --target threaded_tests) instead of every test program.
+add_custom_target(threaded_tests)
+
 # add_project_test(name SOURCES ... LIBS ... [OWN_HEADERS]): one GoogleTest executable, registered with
 # ctest. Cross builds run it through CMAKE_CROSSCOMPILING_EMULATOR (wine). OWN_HEADERS: see above.
-# Extra ctest properties (a LABELS threaded, say) can be set on the test named `name` afterwards.
+# A program whose name ends in _threaded_test runs several threads: it carries the ctest label
+# `threaded` (ThreadSanitizer runs those: ctest -L threaded) and belongs to threaded_tests.
+# Extra ctest properties can be set on the test named `name` afterwards.
 function(add_project_test name)
   cmake_parse_arguments(T "OWN_HEADERS" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
@@ -38,15 +54,8 @@ function(add_project_test name)
     ENVIRONMENT "PROJECT_SOURCE_DIR=${PROJECT_SOURCE_DIR};PROJECT_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY};TEST_SAMPLES_DIR=${TEST_SAMPLES_DIR}"
     TIMEOUT 900
     FIXTURES_REQUIRED samples)
-endfunction()
-
-# Everything the threaded tests need, so that a ThreadSanitizer build can build just those
-# (cmake --build DIR --target threaded_tests) instead of every test program.
-add_custom_target(threaded_tests)
-
-# mark_threaded_test(name): the test program runs several threads; ThreadSanitizer runs it (ctest -L
-# threaded).
-function(mark_threaded_test name)
-  set_tests_properties(${name} PROPERTIES LABELS threaded)
-  add_dependencies(threaded_tests ${name})
+  if(name MATCHES "_threaded_test$")
+    set_tests_properties(${name} PROPERTIES LABELS threaded)
+    add_dependencies(threaded_tests ${name})
+  endif()
 endfunction()

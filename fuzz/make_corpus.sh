@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Seed corpora for the fuzz targets, made from the test files: the sample Ogg files and archives packed
 # from them, the FastLZ reference blocks of tests/data, MPLG logs, and a few hand-made strings.
-# Usage: fuzz/make_corpus.sh BUILD_DIR (a build with BUILD_FUZZERS=ON); seeds go to BUILD_DIR/fuzz-seeds,
+# Usage: fuzz/make_corpus.sh BUILD_DIR (a build with TALVO_SUITE_BUILD_FUZZERS=ON); seeds go to BUILD_DIR/fuzz-seeds,
 # made afresh each time.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

@@ -33,14 +33,14 @@ fi
 # and cost less than full debug information; add -DCMAKE_CXX_FLAGS=-g for a debugger.
 clang_sanitizer=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
   "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -gline-tables-only -DNDEBUG"
-  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -gline-tables-only -DNDEBUG" -DBUILD_BENCHMARKS=OFF)
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -gline-tables-only -DNDEBUG" -DTALVO_SUITE_BUILD_BENCHMARKS=OFF)
 case "$kind" in
   native) dir=build; args=(-DCMAKE_BUILD_TYPE=Release) ;;
-  asan)   dir=build-asan; args=("${clang_sanitizer[@]}" -DSANITIZE_ADDRESS=ON -DBUILD_FUZZERS=ON) ;;
-  fuzz)   dir=build-asan; args=("${clang_sanitizer[@]}" -DSANITIZE_ADDRESS=ON -DBUILD_FUZZERS=ON); build_args=(--target fuzzers) ;;
-  tsan)   dir=build-tsan; args=("${clang_sanitizer[@]}" -DSANITIZE_THREAD=ON); build_args=(--target threaded_tests) ;;
-  i686)   dir=build-i686; args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-i686.cmake" -DBUILD_BENCHMARKS=OFF -DBUILD_MVCORE=OFF -DBUILD_SPLICE=OFF) ;;
-  x86_64) dir=build-x86_64; args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-x86_64.cmake" -DBUILD_BENCHMARKS=OFF) ;;
+  asan)   dir=build-asan; args=("${clang_sanitizer[@]}" -DTALVO_SUITE_SANITIZE_ADDRESS=ON -DTALVO_SUITE_BUILD_FUZZERS=ON) ;;
+  fuzz)   dir=build-asan; args=("${clang_sanitizer[@]}" -DTALVO_SUITE_SANITIZE_ADDRESS=ON -DTALVO_SUITE_BUILD_FUZZERS=ON); build_args=(--target fuzzers) ;;
+  tsan)   dir=build-tsan; args=("${clang_sanitizer[@]}" -DTALVO_SUITE_SANITIZE_THREAD=ON); build_args=(--target threaded_tests) ;;
+  i686)   dir=build-i686; args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-i686.cmake" -DTALVO_SUITE_BUILD_BENCHMARKS=OFF -DTALVO_SUITE_BUILD_MVCORE=OFF -DTALVO_SUITE_BUILD_SPLICE=OFF) ;;
+  x86_64) dir=build-x86_64; args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-x86_64.cmake" -DTALVO_SUITE_BUILD_BENCHMARKS=OFF) ;;
   *) echo "unknown build kind: $kind" >&2; exit 2 ;;
 esac
 if [ "$#" -gt 0 ]; then build_args=(--target "$@"); fi
@@ -52,8 +52,8 @@ if [ "$kind" = native ] && [ "${TALVO_PGO:-1}" != 0 ]; then
   train="$root/build-pgo"
   profile="$root/$dir/pgo-profile"
   cmake -S "$root" -B "$train" "${gen[@]}" "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -DTALVO_PGO=generate \
-    -DTALVO_PGO_PROFILE_DIR="$train/profile" -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=OFF -DBUILD_MVCORE=OFF \
-    -DBUILD_SPLICE=OFF >/dev/null
+    -DTALVO_PGO_PROFILE_DIR="$train/profile" -DBUILD_TESTING=OFF -DTALVO_SUITE_BUILD_BENCHMARKS=OFF -DTALVO_SUITE_BUILD_MVCORE=OFF \
+    -DTALVO_SUITE_BUILD_SPLICE=OFF >/dev/null
   cmake --build "$train" -j "$jobs" --target talvo talvo-pack
   rm -rf "$train/profile"
   "$root/scripts/pgo_train.sh" "$train/bin"
@@ -67,5 +67,5 @@ if [ "$kind" = native ] && [ "${TALVO_PGO:-1}" != 0 ]; then
 elif [ "$kind" = native ]; then
   args+=(-DTALVO_PGO=off)
 fi
-cmake -S "$root" -B "$root/$dir" "${gen[@]}" "${launcher[@]}" -DPROJECT_WARNINGS_AS_ERRORS=ON "${args[@]}" >/dev/null
+cmake -S "$root" -B "$root/$dir" "${gen[@]}" "${launcher[@]}" -DTALVO_SUITE_WARNINGS_AS_ERRORS=ON "${args[@]}" >/dev/null
 cmake --build "$root/$dir" -j "$jobs" "${build_args[@]}"

@@ -11,7 +11,7 @@ packages=(
   zlib1g-dev libogg-dev libvorbis-dev vorbis-tools ffmpeg
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine32:i386 wine64
-  xz-utils zstd python3 pkgconf libxxhash-dev
+  xz-utils zstd python3 pkgconf libxxhash-dev groff-base man-db
 )
 
 install_packages() {

@@ -10,6 +10,10 @@
 # processors to the compiler and no core idles at the end of a build. The wine prefixes are made during
 # the first build.
 #
+# The Windows tests run under wine through scripts/wine_tests.sh: one wine server per prefix for the
+# whole stage, and a test that wine's own server connection failed (only such a test) runs once more,
+# named in the stage table. Ctrl-C or SIGTERM stops every stage and the wine servers.
+#
 # Each stage writes its output to build-logs/STAGE.log, and the log of a stage that failed is printed
 # at the end. Every stage has a budget in seconds (beside it below); a table of stage times closes the
 # run and names the stages that ran over, without failing for it: timings on a shared machine are noisy.
@@ -34,6 +38,7 @@ say() { printf '== [%s] %s\n' "$(clock)" "$*"; }
 
 # run_stage NAME BUDGET COMMAND...: runs COMMAND with its output in build-logs/NAME.log and records
 # its wall-clock and processor time (user + system, of every process it waited for) and its result.
+# What COMMAND writes to the file $STAGE_NOTE names goes into the table beside the result.
 run_stage() {
   local name="$1" budget="$2"
   shift 2
@@ -41,28 +46,31 @@ run_stage() {
   t0="$(date +%s)"
   say "$name: started"
   (
+    export STAGE_NOTE="$logs/$name.note"
     "$@"
     rc=$?
     times >"$logs/$name.cpu" # second line: the processes it waited for (not in a pipe: a subshell)
     exit "$rc"
-  ) >"$logs/$name.log" 2>&1
+  ) >"$logs/$name.log" 2>&1 &
+  wait "$!" # (not in the foreground, where the shell would hold Ctrl-C and SIGTERM until it ended)
   rc=$?
   t1="$(date +%s)"
   local cpu
   cpu="$(awk 'NR == 2 { for (i = 1; i <= 2; i++) { split($i, p, /[ms]/); n += p[1] * 60 + p[2] } } END { printf "%d", n }' \
     "$logs/$name.cpu" 2>/dev/null || echo 0)"
-  local result=passed
+  local result=passed note=""
   [ "$rc" = 0 ] || result=FAILED
-  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$budget" "$((t0 - started))" "$((t1 - t0))" "$cpu" "$result" \
-    >>"$logs/stages.tsv"
-  say "$name: $result in $((t1 - t0)) s (CPU $cpu s)$([ "$rc" = 0 ] || echo "; log: build-logs/$name.log")"
+  [ -f "$logs/$name.note" ] && note="$(tr '\t\n' '  ' <"$logs/$name.note")"
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$budget" "$((t0 - started))" "$((t1 - t0))" "$cpu" "$result" \
+    "$note" >>"$logs/stages.tsv"
+  say "$name: $result in $((t1 - t0)) s (CPU $cpu s)$([ "$rc" = 0 ] || echo "; log: build-logs/$name.log")${note:+ ($note)}"
   echo "$rc" >"$logs/$name.rc"
   return "$rc"
 }
 
 # A stage that does not run, with the reason in the table.
 skip_stage() {
-  printf '%s\t-\t%s\t0\t0\t%s\n' "$1" "$(($(date +%s) - started))" "$2" >>"$logs/stages.tsv"
+  printf '%s\t-\t%s\t0\t0\t%s\t\n' "$1" "$(($(date +%s) - started))" "$2" >>"$logs/stages.tsv"
   say "$1: $2"
 }
 
@@ -94,6 +102,10 @@ tsan_tests() {
 # Every fuzz target for a short fixed time (skipped, with a message, without libFuzzer). The campaigns
 # run at normal priority: they run for wall-clock time, next to a build.
 fuzz_smoke() { FUZZ_NICE=0 bash scripts/fuzz.sh all "${FUZZ_SMOKE_SECONDS:-12}"; }
+# The prefixes match the toolchain files' (both read WINE_PREFIX_BASE).
+wine_tests() { # BUILD_DIR PREFIX
+  bash scripts/wine_tests.sh "$root/$1" "$WINE_PREFIX_BASE/$2"
+}
 
 # 32-bit wine needs a kernel that runs 32-bit programs. Where it cannot start, the i686 tests cannot
 # run, so only the programs that ship for i686 are built (warning-free, like everything); the same
@@ -128,14 +140,36 @@ linux_tests() {
 }
 windows_tests() {
   if after build-x86_64 wine-prefixes; then
-    run_stage test-x86_64 150 run_ctest build-x86_64 # budget 150 s: every test under 64-bit wine
+    run_stage test-x86_64 150 wine_tests build-x86_64 win64 # budget 150 s: every test under 64-bit wine
   else skip_stage test-x86_64 "skipped: build or wine prefix failed"; fi
   if [ "$i686_tests_run" = 0 ]; then
     skip_stage test-i686 "skipped: this kernel cannot run 32-bit programs, so 32-bit wine cannot start"
   elif after build-i686; then
-    run_stage test-i686 90 run_ctest build-i686 # budget 90 s: the talvo tests under 32-bit wine
+    run_stage test-i686 90 wine_tests build-i686 win32 # budget 90 s: the talvo tests under 32-bit wine
   else skip_stage test-i686 "skipped: build failed"; fi
 }
+
+# Ctrl-C or SIGTERM: the stages run in the background, where Ctrl-C does not reach them, so every
+# process of the run is ended here, and the wine servers (detached from the run) stopped.
+descendants() {
+  local child
+  for child in $(ps -o pid= --ppid "$1"); do
+    descendants "$child"
+    echo "$child"
+  done
+}
+interrupted() {
+  trap - INT TERM
+  echo
+  say "interrupted: stopping every stage"
+  descendants $$ | xargs -r kill 2>/dev/null
+  local prefix
+  for prefix in "$WINE_PREFIX_BASE"/win64 "$WINE_PREFIX_BASE"/win32; do
+    [ -d "$prefix" ] && WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null
+  done
+  exit 130
+}
+trap interrupted INT TERM
 
 say "logs: build-logs/STAGE.log; ccache: $([ -n "${CCACHE_DISABLE:-}" ] && echo off || echo on)"
 run_stage packages 180 bash scripts/setup.sh packages # budget 180 s: apt on a fresh machine (0 where installed)
@@ -160,10 +194,10 @@ status=0
 over=()
 echo
 printf '%-14s %8s %8s %8s %8s  %s\n' stage start wall budget CPU result
-while IFS=$'\t' read -r name budget start wall cpu result; do
+while IFS=$'\t' read -r name budget start wall cpu result note; do
   printf '%-14s %5d:%02d %5d:%02d %8s %5d:%02d  %s\n' "$name" $((start / 60)) $((start % 60)) \
     $((wall / 60)) $((wall % 60)) "$([ "$budget" = - ] && echo - || printf '%d:%02d' $((budget / 60)) $((budget % 60)))" \
-    $((cpu / 60)) $((cpu % 60)) "$result"
+    $((cpu / 60)) $((cpu % 60)) "$result${note:+ ($note)}"
   [ "$result" = FAILED ] && status=1
   if [ "$budget" != - ] && [ "$wall" -gt "$budget" ]; then over+=("$name ($wall s of $budget s)"); fi
 done < <(sort -t$'\t' -k3,3n "$logs/stages.tsv")

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -84,10 +85,13 @@ int start_and_wait(const Path& program, const std::vector<Path>& arguments, cons
     PROCESS_INFORMATION process{};
     const BOOL started = CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
                                         nullptr, nullptr, &startup, &process);
+    const DWORD start_error = started ? 0 : GetLastError(); // before the calls below overwrite it
     CloseHandle(in);
     CloseHandle(out);
     CloseHandle(err);
-    if (!started) throw std::runtime_error("cannot start " + program.string());
+    if (!started) // with whatever the child (or wine, starting it) wrote before it gave up
+        throw std::runtime_error("cannot start " + program.string() + " (error " +
+                                 std::to_string(start_error) + "): " + slurp(err_path));
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
