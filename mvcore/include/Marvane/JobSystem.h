@@ -40,8 +40,10 @@ class MARVANE_API JobSystem {
 
     // Starts the worker. `name` (at most 127 characters are kept) names its thread in the
     // performance monitor; `threadStart` runs once on the worker before any job; `priority` rates a
-    // job, larger first. OutOfMemory when the queue cannot be had (no worker is started then); Unknown
-    // when the system refuses an event or the thread; InvalidState when already running.
+    // job, larger first. Returns without waiting for the worker (so it may run under a loader lock);
+    // jobs scheduled at once still run after `threadStart`. OutOfMemory when the queue cannot be had (no
+    // worker is started then); Unknown when the system refuses an event or the thread; InvalidState when
+    // already running.
     Error::Enum Init(const wchar_t* name, ExecuteFunction execute, ThreadStartFunction threadStart,
                      PriorityFunction priority);
 

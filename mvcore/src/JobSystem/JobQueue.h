@@ -29,6 +29,10 @@ struct JobQueue : Queue<void*> {
     std::atomic<std::uint32_t> holders{1};
     std::atomic<JobSystem::ExecuteFunction> execute{nullptr};
     std::atomic<JobSystem::PriorityFunction> priority{nullptr};
+    // Worker-side only (set by the owner before the worker exists): whether the worker has run its
+    // thread-start function, and wake-ups that reached the thread before that, to run afterwards.
+    bool workerStarted = false;
+    std::uint32_t wakesBeforeStart = 0;
 #if !defined(NDEBUG)
     // Schedule and ExecuteJob calls in progress, to catch destruction while another thread calls.
     std::atomic<int> callsInFlight{0};

@@ -11,8 +11,15 @@
 namespace Marvane::Platform {
 namespace {
 
-VOID CALLBACK RunOneJob(ULONG_PTR queue) {
-    Detail::ExecuteOne(*reinterpret_cast<Detail::JobQueue*>(queue));
+// Windows may deliver calls queued to a new thread while it starts up, before its start routine: those
+// are only counted, and the worker runs them once its thread-start function has run.
+VOID CALLBACK RunOneJob(ULONG_PTR address) {
+    auto& queue = *reinterpret_cast<Detail::JobQueue*>(address);
+    if (!queue.workerStarted) {
+        ++queue.wakesBeforeStart;
+        return;
+    }
+    Detail::ExecuteOne(queue);
 }
 
 DWORD WINAPI WorkerEntry(LPVOID system) {
@@ -36,16 +43,18 @@ Error::Enum JobSystem::StartWorker() {
         CloseIfOpen(m_stoppedEvent);
         return Error::Unknown;
     }
+    // Set before the thread exists, read and written only on the worker from then on.
+    Detail::JobQueue& queue = *static_cast<Detail::JobQueue*>(m_queue);
+    queue.workerStarted = false;
+    queue.wakesBeforeStart = 0;
+    // No wait for the worker to start: Init may run under the loader lock (a client's DllMain or global
+    // constructor), where a new thread cannot start until the lock is released.
     m_workerThread = CreateThread(nullptr, 0, WorkerEntry, this, 0, nullptr);
     if (m_workerThread == nullptr) {
         CloseIfOpen(m_stopEvent);
         CloseIfOpen(m_stoppedEvent);
         return Error::Unknown;
     }
-    // Windows delivers calls queued to a new thread while it starts up, before its start routine runs:
-    // no job may be scheduled until the worker has registered and run the thread-start function. The
-    // worker says so with the stopped event, which it sets again when it ends.
-    WaitForSingleObject(m_stoppedEvent, INFINITE);
     return Error::Ok;
 }
 
@@ -59,7 +68,10 @@ bool Detail::WakeWorker(JobQueue& queue) {
 }
 
 void JobSystem::RunUntilStopped() {
-    SetEvent(m_stoppedEvent); // started: StartWorker may return
+    Detail::JobQueue& queue = *static_cast<Detail::JobQueue*>(m_queue);
+    queue.workerStarted = true;
+    for (; queue.wakesBeforeStart > 0; --queue.wakesBeforeStart)
+        Detail::ExecuteOne(queue);
     while (WaitForSingleObjectEx(m_stopEvent, INFINITE, TRUE) == WAIT_IO_COMPLETION) {
     }
     // Calls queued before the stop event was set but not yet delivered run now: Stop sets the event only
