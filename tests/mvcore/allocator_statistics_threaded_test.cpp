@@ -194,3 +194,52 @@ TEST(AllocatorStatistics, WhileCapturingEveryUpdateIsARecordAndTheLogReplaysToTh
     EXPECT_EQ(static_cast<double>(replay.Statistic(cache).value), cacheAtStop);
     std::filesystem::remove(path);
 }
+
+// Captures started and stopped (300: enough to catch such a race several times over) while another thread
+// allocates and releases one block over and over: the counter is always 0 or 4096 bytes above where it began,
+// and a replay of each log must only ever show those values (an update that raced with the start of a capture
+// must not reach the log after records made after it).
+TEST(AllocatorStatistics, CapturesStartedWhileAThreadCountsReplayOnlyValuesTheProgramHad) {
+    constexpr int Captures = 300;
+    const unsigned transcoder = MemoryStatistic(L"Transcoder");
+    const auto base = static_cast<std::int64_t>(Bytes(transcoder));
+    std::atomic<bool> stop{false};
+    std::atomic<long> pairs{0};
+    std::thread counting([&] {
+        const ContextInfo context = MARVANE_CONTEXT_INFO;
+        while (!stop.load(std::memory_order_relaxed)) {
+            GetAllocator()->Free(GetAllocator()->Alloc(4096, AllocationCategory::Transcoder, context),
+                                 context);
+            pairs.fetch_add(1, std::memory_order_relaxed);
+        }
+    });
+    while (pairs.load() == 0)
+        std::this_thread::yield();
+    const auto path = TempPath("capture-start-race");
+    int impossible = 0;
+    for (int capture = 0; capture < Captures && impossible == 0; ++capture) {
+        ASSERT_EQ(GetPerformanceManager()->StartRecord(path.wstring().c_str()), Error::Ok);
+        const long seen = pairs.load();
+        while (pairs.load() < seen + 2)
+            std::this_thread::yield();
+        ASSERT_EQ(GetPerformanceManager()->StopRecord(), Error::Ok);
+        mplg::Log log;
+        std::string error;
+        ASSERT_TRUE(mplg::ReadLog(path.string(), log, error)) << error;
+        mplg::Replay replay;
+        for (const mplg::Record& record : log.records) {
+            replay.Apply(record);
+            if (record.id != transcoder || record.type < mplg::CounterInc || record.type > mplg::CounterSet)
+                continue;
+            const std::int64_t value = replay.Statistic(transcoder).value;
+            if (value != base && value != base + 4096) {
+                ADD_FAILURE() << "capture " << capture << " replays " << value - base << " bytes";
+                ++impossible;
+            }
+        }
+    }
+    stop = true;
+    counting.join();
+    EXPECT_EQ(Bytes(transcoder), static_cast<double>(base));
+    std::filesystem::remove(path);
+}

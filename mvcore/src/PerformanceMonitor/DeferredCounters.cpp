@@ -1,5 +1,6 @@
 #include "PerformanceMonitor/DeferredCounters.h"
 
+#include "Marvane/Performance/PerformanceMonitor.h"
 #include "Marvane/Platform/CriticalSection.h"
 #include "Platform/ThreadExit.h"
 
@@ -78,6 +79,12 @@ bool AttachCurrentThread() {
     }
     currentThreadSlots = slots;
     return true;
+}
+
+void CatchUpWithCaptureStart() {
+    // Every query folds under the monitor's lock, writing a record for each amount it finds; it waits
+    // for a capture start still under way, whose own fold may have found the amount already.
+    GetPerformanceMonitor()->GetStatisticValue(0, StatisticValueMethod::Value);
 }
 
 void BindDeferredSlot(unsigned slot, std::uint32_t first, std::uint32_t second) {
