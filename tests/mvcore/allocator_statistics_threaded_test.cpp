@@ -12,6 +12,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 using namespace monitor_test;
 
 namespace {
@@ -243,3 +247,55 @@ TEST(AllocatorStatistics, CapturesStartedWhileAThreadCountsReplayOnlyValuesThePr
     EXPECT_EQ(Bytes(transcoder), static_cast<double>(base));
     std::filesystem::remove(path);
 }
+
+#if defined(_WIN32)
+namespace {
+
+struct FiberStart {
+    void* back;
+};
+
+// Counts once on the fiber (the thread's first count happens here), then returns to the thread's fiber.
+VOID WINAPI CountOnFiber(LPVOID parameter) {
+    const ContextInfo context = MARVANE_CONTEXT_INFO;
+    GetAllocator()->Free(GetAllocator()->Alloc(16, AllocationCategory::Generic, context), context);
+    SwitchToFiber(static_cast<FiberStart*>(parameter)->back);
+}
+
+} // namespace
+
+// A thread's counters are the thread's, whatever fibers it runs: a fiber deleted on another thread, after
+// the thread counted on it, must not take the counters from the thread that goes on counting.
+TEST(AllocatorStatistics, CountersBelongToTheThreadWhateverFibersItRunsAndWhereverTheyAreDeleted) {
+    const unsigned total = MemoryStatistic(L"Total");
+    const double before = Bytes(total);
+    std::vector<void*> blocks;
+    double whileRunning = 0;
+    std::thread counting([&] {
+        FiberStart start{ConvertThreadToFiber(nullptr)};
+        ASSERT_NE(start.back, nullptr);
+        void* fiber = CreateFiber(0, CountOnFiber, &start);
+        ASSERT_NE(fiber, nullptr);
+        SwitchToFiber(fiber);
+        std::thread([fiber] { DeleteFiber(fiber); }).join();
+        // Another thread takes up counting meanwhile; it must get slots of its own.
+        std::thread([] {
+            const ContextInfo context = MARVANE_CONTEXT_INFO;
+            void* block = GetAllocator()->Alloc(5000, AllocationCategory::Generic, context);
+            GetAllocator()->Free(block, context);
+        }).join();
+        const ContextInfo context = MARVANE_CONTEXT_INFO;
+        for (int i = 0; i < 1000; ++i)
+            blocks.push_back(GetAllocator()->Alloc(1000, AllocationCategory::Generic, context));
+        whileRunning = Bytes(total) - before;
+        ConvertFiberToThread();
+    });
+    counting.join();
+    EXPECT_EQ(whileRunning, 1000000.0);
+    EXPECT_EQ(Bytes(total) - before, 1000000.0);
+    const ContextInfo context = MARVANE_CONTEXT_INFO;
+    for (void* block : blocks)
+        GetAllocator()->Free(block, context);
+    EXPECT_EQ(Bytes(total), before);
+}
+#endif

@@ -30,7 +30,7 @@ constinit std::uint32_t bindingsPlusOne[DeferredSlots][2] = {};
 constinit ThreadSlots pool[MaxCountingThreads] = {};
 constinit ThreadSlots* threads = nullptr;
 
-// On the ending thread, from the platform's thread-exit notification.
+// From the platform's thread-exit notification: on the ending thread, or on another one once it ended.
 void DetachEndingThread(void* value) {
     auto* slots = static_cast<ThreadSlots*>(value);
     Held held(RegistryLock());
@@ -44,8 +44,8 @@ void DetachEndingThread(void* value) {
     if (threads == slots) threads = slots->next;
     slots->next = slots->previous = nullptr;
     slots->inUse = false;
-    // Whatever this thread allocates from here on updates the monitor directly.
-    currentThreadSlots = reinterpret_cast<ThreadSlots*>(ThreadEndedMark);
+    // Whatever the ending thread allocates from here on updates the monitor directly.
+    if (currentThreadSlots == slots) currentThreadSlots = reinterpret_cast<ThreadSlots*>(ThreadEndedMark);
 }
 
 } // namespace
@@ -75,6 +75,7 @@ bool AttachCurrentThread() {
         // Without word of the thread's end the slots could never go back: they go back now, and this
         // thread updates the monitor directly.
         DetachEndingThread(slots);
+        currentThreadSlots = reinterpret_cast<ThreadSlots*>(ThreadEndedMark);
         return false;
     }
     currentThreadSlots = slots;
