@@ -1,4 +1,4 @@
-#include "Marvane/Performance/AsyncWriter.h"
+#include "Marvane/Platform/AsyncWriter.h"
 
 #include "String/Utf8.h"
 
