@@ -36,18 +36,18 @@ void RunJob(void*) {
     jobsRun.fetch_add(1);
 }
 
-Marvane::Platform::JobSystem& Jobs() {
-    // Never destroyed: the host stops it before unloading, and a destructor would run under the loader
-    // lock, where waiting for the worker to end cannot work.
-    static auto* jobs = new Marvane::Platform::JobSystem;
-    return *jobs;
-}
+// Made by the loader's call of the constructor below and deleted by the host through
+// MvcoreClientStopJobs, outside the loader lock: a destructor run while the library unloads would run
+// under the lock, where waiting for the worker to end cannot work.
+Marvane::Platform::JobSystem* jobs = nullptr;
 
 struct StartJobsAtLoad {
     StartJobsAtLoad() {
-        const Marvane::Error::Enum result = Jobs().Init(L"load client", RunJob, nullptr, nullptr);
+        jobs = new Marvane::Platform::JobSystem;
+        if (jobs == nullptr) return;
+        const Marvane::Error::Enum result = jobs->Init(L"load client", RunJob, nullptr, nullptr);
         initResult.store(result);
-        if (result == Marvane::Error::Ok) Jobs().Schedule(&jobToken);
+        if (result == Marvane::Error::Ok) jobs->Schedule(&jobToken);
     }
 } startJobsAtLoad;
 
@@ -62,8 +62,12 @@ LOAD_CLIENT_EXPORT int MvcoreClientJobsRun() {
     return jobsRun.load();
 }
 
-// Stops the worker (outside the loader lock); an Error::Enum.
+// Stops the worker and deletes the job system (outside the loader lock); what Stop returned.
 LOAD_CLIENT_EXPORT int MvcoreClientStopJobs() {
-    return Jobs().Stop();
+    if (jobs == nullptr) return Marvane::Error::InvalidState;
+    const int result = jobs->Stop();
+    delete jobs;
+    jobs = nullptr;
+    return result;
 }
 #endif
