@@ -4,6 +4,8 @@
 #include "Marvane/Export.h"
 
 #include <cstdint>
+#include <type_traits>
+#include <utility>
 
 #if !defined(_WIN32)
 #include <condition_variable>
@@ -31,7 +33,28 @@ template <class Implementation> class IAsyncWriter {
     IAsyncWriter() = default;
     IAsyncWriter(const IAsyncWriter&) = delete;
     IAsyncWriter& operator=(const IAsyncWriter&) = delete;
-    virtual ~IAsyncWriter() = default;
+    // Checked here, where the implementation is complete: without virtual dispatch nothing else would
+    // notice an implementation that lacks an operation or gives it another form.
+    virtual ~IAsyncWriter() {
+        static_assert(
+            ProvidesTheOperations<Implementation>(),
+            "an IAsyncWriter implementation provides Open, Write, Wait, Close, IsOpen and HasFailed");
+    }
+
+  private:
+    template <class T> static constexpr bool ProvidesTheOperations() {
+        using Writer = T&;
+        using Reader = const T&;
+        return std::is_same_v<decltype(std::declval<Writer>().Open(static_cast<const wchar_t*>(nullptr))),
+                              Error::Enum> &&
+               std::is_same_v<decltype(std::declval<Writer>().Write(static_cast<const void*>(nullptr),
+                                                                    std::uint64_t{})),
+                              Error::Enum> &&
+               std::is_same_v<decltype(std::declval<Writer>().Wait()), Error::Enum> &&
+               std::is_same_v<decltype(std::declval<Writer>().Close()), Error::Enum> &&
+               std::is_same_v<decltype(std::declval<Reader>().IsOpen()), bool> &&
+               std::is_same_v<decltype(std::declval<Reader>().HasFailed()), bool>;
+    }
 };
 
 #if defined(_WIN32)
