@@ -5,15 +5,14 @@
 namespace Marvane::Platform::Detail {
 
 // Threads, and the wake-ups of a worker thread that runs one call per wake-up: what the job system
-// needs from the system. Every thread the library starts of its own (the performance log's POSIX
-// writer keeps the standard thread its class holds) starts here.
+// needs from the system. Every thread the library starts of its own starts here.
 
 // Starts a thread running `entry(argument)`. False, with a null handle, when the system refuses.
 bool StartThread(void (*entry)(void* argument), void* argument, void*& thread);
 
-// Releases a thread that has said it is ending (it has signalled its stopped event): POSIX joins it;
-// Windows closes the handle without waiting, since the thread's very end may need the loader lock,
-// which the caller may hold while it unloads a library.
+// Releases a thread that has been told to end (a worker that has signalled its stopped event, say):
+// POSIX joins it; Windows closes the handle without waiting, since the thread's very end may need the
+// loader lock, which the caller may hold while it unloads a library.
 void ReleaseEndingThread(void*& thread);
 
 // One call queued to a worker. It must stay in place while wake-ups that carry it may be pending.

@@ -10,7 +10,6 @@
 #if !defined(_WIN32)
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 #endif
 
 namespace Marvane {
@@ -100,13 +99,15 @@ class MARVANE_API AsyncWriter_Posix : public IAsyncWriter<AsyncWriter_Posix> {
     // A write of the current file could not be issued or failed.
     bool HasFailed() const;
 
+    // Body of the writer thread.
+    void RunWriter();
+
   private:
-    void WriterLoop();
     void WaitIdle(std::unique_lock<std::mutex>& lock);
 
     bool m_errorFlag = false;
     int m_file = -1;
-    std::thread m_worker;
+    void* m_worker = nullptr; // the writer thread, started through the platform layer like every other
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     const void* m_pendingBuffer = nullptr;
