@@ -12,6 +12,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 using namespace monitor_test;
 
 namespace {
@@ -194,3 +198,104 @@ TEST(AllocatorStatistics, WhileCapturingEveryUpdateIsARecordAndTheLogReplaysToTh
     EXPECT_EQ(static_cast<double>(replay.Statistic(cache).value), cacheAtStop);
     std::filesystem::remove(path);
 }
+
+// Captures started and stopped (300: enough to catch such a race several times over) while another thread
+// allocates and releases one block over and over: the counter is always 0 or 4096 bytes above where it began,
+// and a replay of each log must only ever show those values (an update that raced with the start of a capture
+// must not reach the log after records made after it).
+TEST(AllocatorStatistics, CapturesStartedWhileAThreadCountsReplayOnlyValuesTheProgramHad) {
+    constexpr int Captures = 300;
+    const unsigned transcoder = MemoryStatistic(L"Transcoder");
+    const auto base = static_cast<std::int64_t>(Bytes(transcoder));
+    std::atomic<bool> stop{false};
+    std::atomic<long> pairs{0};
+    std::thread counting([&] {
+        const ContextInfo context = MARVANE_CONTEXT_INFO;
+        while (!stop.load(std::memory_order_relaxed)) {
+            GetAllocator()->Free(GetAllocator()->Alloc(4096, AllocationCategory::Transcoder, context),
+                                 context);
+            pairs.fetch_add(1, std::memory_order_relaxed);
+        }
+    });
+    while (pairs.load() == 0)
+        std::this_thread::yield();
+    const auto path = TempPath("capture-start-race");
+    int impossible = 0;
+    for (int capture = 0; capture < Captures && impossible == 0; ++capture) {
+        ASSERT_EQ(GetPerformanceManager()->StartRecord(path.wstring().c_str()), Error::Ok);
+        const long seen = pairs.load();
+        while (pairs.load() < seen + 2)
+            std::this_thread::yield();
+        ASSERT_EQ(GetPerformanceManager()->StopRecord(), Error::Ok);
+        mplg::Log log;
+        std::string error;
+        ASSERT_TRUE(mplg::ReadLog(path.string(), log, error)) << error;
+        mplg::Replay replay;
+        for (const mplg::Record& record : log.records) {
+            replay.Apply(record);
+            if (record.id != transcoder || record.type < mplg::CounterInc || record.type > mplg::CounterSet)
+                continue;
+            const std::int64_t value = replay.Statistic(transcoder).value;
+            if (value != base && value != base + 4096) {
+                ADD_FAILURE() << "capture " << capture << " replays " << value - base << " bytes";
+                ++impossible;
+            }
+        }
+    }
+    stop = true;
+    counting.join();
+    EXPECT_EQ(Bytes(transcoder), static_cast<double>(base));
+    std::filesystem::remove(path);
+}
+
+#if defined(_WIN32)
+namespace {
+
+struct FiberStart {
+    void* back;
+};
+
+// Counts once on the fiber (the thread's first count happens here), then returns to the thread's fiber.
+VOID WINAPI CountOnFiber(LPVOID parameter) {
+    const ContextInfo context = MARVANE_CONTEXT_INFO;
+    GetAllocator()->Free(GetAllocator()->Alloc(16, AllocationCategory::Generic, context), context);
+    SwitchToFiber(static_cast<FiberStart*>(parameter)->back);
+}
+
+} // namespace
+
+// A thread's counters are the thread's, whatever fibers it runs: a fiber deleted on another thread, after
+// the thread counted on it, must not take the counters from the thread that goes on counting.
+TEST(AllocatorStatistics, CountersBelongToTheThreadWhateverFibersItRunsAndWhereverTheyAreDeleted) {
+    const unsigned total = MemoryStatistic(L"Total");
+    const double before = Bytes(total);
+    std::vector<void*> blocks;
+    double whileRunning = 0;
+    std::thread counting([&] {
+        FiberStart start{ConvertThreadToFiber(nullptr)};
+        ASSERT_NE(start.back, nullptr);
+        void* fiber = CreateFiber(0, CountOnFiber, &start);
+        ASSERT_NE(fiber, nullptr);
+        SwitchToFiber(fiber);
+        std::thread([fiber] { DeleteFiber(fiber); }).join();
+        // Another thread takes up counting meanwhile; it must get slots of its own.
+        std::thread([] {
+            const ContextInfo context = MARVANE_CONTEXT_INFO;
+            void* block = GetAllocator()->Alloc(5000, AllocationCategory::Generic, context);
+            GetAllocator()->Free(block, context);
+        }).join();
+        const ContextInfo context = MARVANE_CONTEXT_INFO;
+        for (int i = 0; i < 1000; ++i)
+            blocks.push_back(GetAllocator()->Alloc(1000, AllocationCategory::Generic, context));
+        whileRunning = Bytes(total) - before;
+        ConvertFiberToThread();
+    });
+    counting.join();
+    EXPECT_EQ(whileRunning, 1000000.0);
+    EXPECT_EQ(Bytes(total) - before, 1000000.0);
+    const ContextInfo context = MARVANE_CONTEXT_INFO;
+    for (void* block : blocks)
+        GetAllocator()->Free(block, context);
+    EXPECT_EQ(Bytes(total), before);
+}
+#endif

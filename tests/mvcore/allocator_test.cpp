@@ -132,6 +132,10 @@ TEST_F(AllocatorTest, UnusableSizesAndAlignmentsNeverReachTheIAllocator) {
     EXPECT_EQ(GetAllocator()->AllocAligned(huge, 16, AllocationCategory::Generic, context), nullptr);
     EXPECT_EQ(GetAllocator()->AllocAligned(16, 0, AllocationCategory::Generic, context), nullptr);
     EXPECT_EQ(GetAllocator()->AllocAligned(16, 1u << 16, AllocationCategory::Generic, context), nullptr);
+    // The block header keeps 16 bits of the category.
+    const auto wide = static_cast<AllocationCategory::Enum>(0x10003);
+    EXPECT_EQ(GetAllocator()->Alloc(100, wide, context), nullptr);
+    EXPECT_EQ(GetAllocator()->AllocAligned(100, 16, wide, context), nullptr);
     EXPECT_TRUE(counting.Calls().empty());
 }
 
@@ -321,6 +325,28 @@ TEST_F(AllocatorTest, EveryAllocationAndReleaseMovesItsCategoryAndTheTotal) {
     GetAllocator()->FreeAligned(q, context);
     EXPECT_DOUBLE_EQ(Bytes(cache), cache0);
     EXPECT_DOUBLE_EQ(Bytes(buffer), buffer0);
+    EXPECT_DOUBLE_EQ(Bytes(total), total0);
+}
+
+TEST_F(AllocatorTest, CategoriesOutsideTheHeaderAreRefusedUncounted) {
+    GetAllocator()->Free(GetAllocator()->Alloc(1, AllocationCategory::Generic, context), context);
+    const std::uint32_t cache = MemoryStatistic(L"Cache");
+    const std::uint32_t total = MemoryStatistic(L"Total");
+    const double cache0 = Bytes(cache), total0 = Bytes(total);
+    // 0x10003 would keep 3 (Cache) in the header.
+    const auto wide = static_cast<AllocationCategory::Enum>(0x10003);
+    void* p = GetAllocator()->Alloc(100, wide, context);
+    void* q = GetAllocator()->AllocAligned(100, 64, wide, context);
+    GetAllocator()->Free(p, context);
+    GetAllocator()->FreeAligned(q, context);
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(q, nullptr);
+    EXPECT_DOUBLE_EQ(Bytes(cache), cache0);
+    EXPECT_DOUBLE_EQ(Bytes(total), total0);
+    // Categories that fit, named or not, are still served.
+    void* unnamed = GetAllocator()->Alloc(100, static_cast<AllocationCategory::Enum>(0xFFFF), context);
+    EXPECT_NE(unnamed, nullptr);
+    GetAllocator()->Free(unnamed, context);
     EXPECT_DOUBLE_EQ(Bytes(total), total0);
 }
 

@@ -217,6 +217,48 @@ TEST_F(JobSystemTest, NullJobsAreTakenButNotExecuted) {
     EXPECT_EQ(journal.order, (std::vector<int>{3}));
 }
 
+namespace {
+
+// A thread-start function that waits until its owner says Init has returned (at most 20 s, so that an
+// Init that waited for it fails the test instead of hanging it).
+std::atomic<bool> initReturned{false};
+std::atomic<bool> startSawInitReturn{false};
+
+void ThreadStartWaitingForTheOwner() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!initReturned.load() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    startSawInitReturn.store(initReturned.load());
+    ThreadStart();
+}
+
+} // namespace
+
+// Init does not wait for the worker, and jobs scheduled at once still come after the thread-start
+// function, on both systems.
+TEST(JobSystemLifetime, ThreadStartMayWaitForItsOwnerAndJobsWaitForThreadStart) {
+    journal.Reset();
+    initReturned = false;
+    startSawInitReturn = false;
+    JobSystem system;
+    ASSERT_EQ(system.Init(L"waits for owner", Execute, ThreadStartWaitingForTheOwner, Priority), Error::Ok);
+    Job first{0, false, 1}, second{0, false, 2};
+    ASSERT_TRUE(system.Schedule(&first));
+    ASSERT_TRUE(system.Schedule(&second));
+    {
+        std::lock_guard<std::mutex> lock(journal.mutex);
+        EXPECT_EQ(journal.threadStarts, 0);
+        EXPECT_TRUE(journal.order.empty()) << "a job ran before the thread-start function";
+    }
+    initReturned = true;
+    EXPECT_EQ(system.Stop(), Error::Ok);
+    EXPECT_TRUE(startSawInitReturn.load()) << "Init returned only after the thread-start function";
+    EXPECT_EQ(journal.threadStarts, 1);
+    EXPECT_EQ(journal.order, (std::vector<int>{1, 2}));
+    ASSERT_EQ(journal.threads.size(), 2u);
+    EXPECT_EQ(journal.threads[0], journal.startThread);
+}
+
 TEST(JobSystemLifetime, UnstartedSystemIsNotRunning) {
     JobSystem system;
     Job job;

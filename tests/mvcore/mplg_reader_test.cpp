@@ -122,49 +122,70 @@ std::size_t Occurrences(const std::string& text, const std::string& what) {
 } // namespace
 
 // Ranges nested deeper than the monitor's 64-entry stack: the monitor logs the pushes beyond it without
-// timing them, and their pops close the ranges below. The viewer must come to the same totals, and its
-// trace must pair every begin with an end.
+// timing them, and their pops close the ranges below. Pushes of an invalid statistic are not logged, so
+// they must not change which ranges the monitor times either. The viewer must come to the same totals,
+// and its trace must pair every begin with an end.
 TEST(MplgReplay, RangesBeyondTheMonitorsStackAddUpAsInTheMonitor) {
-    const auto path = TempPath("deep-ranges");
-    auto monitor = std::make_unique<TestMonitor>();
-    monitor->UseFakeClock(1000);
-    StatisticOptions options;
-    const StatisticId outer = monitor->RegisterStatistic(L"outer", StatisticType::Counter, options);
-    const StatisticId deep = monitor->RegisterStatistic(L"deep", StatisticType::Counter, options);
-    const StatisticId over = monitor->RegisterStatistic(L"over", StatisticType::Counter, options);
-    ASSERT_EQ(monitor->StartRecord(path.wstring().c_str()), Error::Ok);
-    fakeNow = 0;
-    monitor->PushRange(outer);
-    for (int i = 1; i < 64; ++i) {
-        fakeNow = i;
-        monitor->PushRange(deep);
-    }
-    for (int i = 0; i < 3; ++i) {
-        fakeNow = 100 + i;
-        monitor->PushRange(over);
-    }
-    for (int i = 0; i < 67; ++i) {
-        fakeNow = 1000 + 10 * i;
-        monitor->PopRange();
-    }
-    ASSERT_EQ(monitor->StopRecord(), Error::Ok);
+    struct Case {
+        const char* name;
+        int deep;       // valid pushes above the outer one
+        int invalidAt;  // the invalid push comes after this many deep ones; -1: none
+        int over;       // valid pushes after those
+        unsigned timed; // ranges the trace shows
+    };
+    const Case cases[] = {
+        {"63 deep, 3 beyond the stack", 63, -1, 3, 64},
+        {"invalid push at depth 63, 3 beyond", 62, 62, 3, 64},
+        {"invalid push at the bottom, 3 beyond", 63, 0, 3, 64},
+        {"invalid push in the middle, just full", 62, 30, 1, 64},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = TempPath("deep-ranges");
+        auto monitor = std::make_unique<TestMonitor>();
+        monitor->UseFakeClock(1000);
+        StatisticOptions options;
+        const StatisticId outer = monitor->RegisterStatistic(L"outer", StatisticType::Counter, options);
+        const StatisticId deep = monitor->RegisterStatistic(L"deep", StatisticType::Counter, options);
+        const StatisticId over = monitor->RegisterStatistic(L"over", StatisticType::Counter, options);
+        ASSERT_EQ(monitor->StartRecord(path.wstring().c_str()), Error::Ok);
+        fakeNow = 0;
+        monitor->PushRange(outer);
+        int pushes = 1;
+        for (int i = 0; i < c.deep; ++i) {
+            if (i == c.invalidAt) {
+                monitor->PushRange(StatisticId());
+                ++pushes;
+            }
+            fakeNow = ++pushes * 7;
+            monitor->PushRange(deep);
+        }
+        for (int i = 0; i < c.over; ++i) {
+            fakeNow = 1000 + ++pushes * 7;
+            monitor->PushRange(over);
+        }
+        for (int i = 0; i < pushes; ++i) {
+            fakeNow = 10000 + 100 * i + i * i;
+            monitor->PopRange();
+        }
+        ASSERT_EQ(monitor->StopRecord(), Error::Ok);
 
-    mplg::Log log;
-    std::string error;
-    ASSERT_TRUE(mplg::ReadLog(path.string(), log, error)) << error;
-    mplg::Replay replay;
-    for (const mplg::Record& record : log.records)
-        replay.Apply(record);
-    for (const StatisticId id : {outer, deep, over}) {
-        EXPECT_EQ(static_cast<double>(replay.Statistic(id).value),
-                  monitor->GetStatisticValue(id, StatisticValueMethod::Value))
-            << replay.Statistic(id).name;
-    }
-    EXPECT_EQ(monitor->GetStatisticValue(over, StatisticValueMethod::Value), 0.0);
+        mplg::Log log;
+        std::string error;
+        ASSERT_TRUE(mplg::ReadLog(path.string(), log, error)) << error;
+        mplg::Replay replay;
+        for (const mplg::Record& record : log.records)
+            replay.Apply(record);
+        for (const StatisticId id : {outer, deep, over}) {
+            EXPECT_EQ(static_cast<double>(replay.Statistic(id).value),
+                      monitor->GetStatisticValue(id, StatisticValueMethod::Value))
+                << replay.Statistic(id).name;
+        }
 
-    std::ostringstream trace;
-    mplg::Trace(log, trace);
-    EXPECT_EQ(Occurrences(trace.str(), "\"ph\":\"B\""), 64u);
-    EXPECT_EQ(Occurrences(trace.str(), "\"ph\":\"E\""), 64u);
-    std::filesystem::remove(path);
+        std::ostringstream trace;
+        mplg::Trace(log, trace);
+        EXPECT_EQ(Occurrences(trace.str(), "\"ph\":\"B\""), c.timed);
+        EXPECT_EQ(Occurrences(trace.str(), "\"ph\":\"E\""), c.timed);
+        std::filesystem::remove(path);
+    }
 }

@@ -170,10 +170,47 @@ TEST_F(MplgViewer, StatsTabulatesFinalValuesAndPerFrameMeans) {
     // Tiles is read as a value: the mean of 10, 6 and 20 at the three frame ends.
     EXPECT_TRUE(HasLineWith(lines, {"Streaming", "Tiles", "tiles", " 20 ", " 12"}));
     // Update spans 0..400 in the first frame only: 400 ticks over 3 frames.
-    EXPECT_TRUE(HasLineWith(lines, {"Streaming", "Update", "ticks", " 400 ", "133.333333"}));
+    // Six significant digits, not the double's every digit.
+    EXPECT_TRUE(HasLineWith(lines, {"Streaming", "Update", "ticks", " 400 ", " 133.333"}));
+    EXPECT_FALSE(HasLineWith(lines, {"133.3333"}));
     // Decode: 50 ticks pushed plus 1 for its BeginRange, all in frame 1.
     EXPECT_TRUE(HasLineWith(lines, {"Decode", " 51 ", " 17"}));
     EXPECT_TRUE(HasLineWith(lines, {"3 frames, 3 statistics"}));
+}
+
+// Scaled figures: stats prints what a person reads, the trace keeps the double exactly.
+TEST(MplgViewerNumbers, StatsRoundsScaledFiguresWhereTheTraceKeepsThemExact) {
+    const auto log = TempPath("scaled");
+    const auto json = TempPath("scaled-trace");
+    {
+        TestMonitor monitor;
+        monitor.UseFakeClock(1000000);
+        StatisticOptions options;
+        options.unit = L"s";
+        options.scale = 0.000001;
+        const StatisticId busy = monitor.RegisterStatistic(L"Busy", StatisticType::Counter, options);
+        options.scale = 0.0000001;
+        const StatisticId share = monitor.RegisterStatistic(L"Share", StatisticType::Counter, options);
+        ASSERT_EQ(monitor.StartRecord(log.wstring().c_str()), Error::Ok);
+        monitor.CounterAdd(busy, 494495577);
+        monitor.CounterAdd(share, 84226);
+        fakeNow = 1000;
+        monitor.Tick();
+        ASSERT_EQ(monitor.StopRecord(), Error::Ok);
+    }
+    const ToolRun stats = RunTool({"stats", Quote(log)});
+    ASSERT_EQ(stats.status, 0) << stats.err;
+    EXPECT_NE(stats.out.find(" 494.496 "), std::string::npos) << stats.out;
+    EXPECT_NE(stats.out.find(" 0.0084226 "), std::string::npos) << stats.out;
+    EXPECT_EQ(stats.out.find("494.4955"), std::string::npos) << stats.out;
+    EXPECT_EQ(stats.out.find("0.00842259"), std::string::npos) << stats.out;
+    const ToolRun trace = RunTool({"trace", Quote(log), Quote(json)});
+    ASSERT_EQ(trace.status, 0) << trace.err;
+    const std::string text = ReadText(json);
+    EXPECT_NE(text.find("494.49557699999997"), std::string::npos);
+    EXPECT_NE(text.find("0.008422599999999999"), std::string::npos);
+    std::filesystem::remove(log);
+    std::filesystem::remove(json);
 }
 
 TEST_F(MplgViewer, TraceIsValidChromeTraceJson) {

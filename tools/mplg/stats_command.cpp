@@ -43,10 +43,10 @@ void Stats(const Log& log, std::ostream& out) {
     out << line;
     for (const auto& [id, state] : replay.statistics) {
         const FrameFigures& f = figures[id];
-        const std::string mean = f.frames > 0 ? Number(f.sum / static_cast<double>(f.frames)) : "-";
+        const std::string mean = f.frames > 0 ? ReadableNumber(f.sum / static_cast<double>(f.frames)) : "-";
         std::snprintf(line, sizeof(line), "%-24s %-44s %-10s %18s %18s\n",
                       replay.GroupName(state.group).c_str(), state.name.c_str(), state.unit.c_str(),
-                      Number(static_cast<double>(state.value) * state.scale).c_str(), mean.c_str());
+                      ReadableNumber(static_cast<double>(state.value) * state.scale).c_str(), mean.c_str());
         out << line;
     }
     out << frames << " frames, " << replay.statistics.size() << " statistics\n";

@@ -34,4 +34,15 @@ std::string Number(double value) {
     return text;
 }
 
+std::string ReadableNumber(double value) {
+    if (!std::isfinite(value) || value == 0.0) return "0";
+    char text[48];
+    // Whole numbers (ticks, bytes, counts) stay exact up to where a double still holds every integer.
+    if (value == std::trunc(value) && std::fabs(value) < 9007199254740992.0)
+        std::snprintf(text, sizeof(text), "%.0f", value);
+    else
+        std::snprintf(text, sizeof(text), "%.6g", value);
+    return text;
+}
+
 } // namespace mplg

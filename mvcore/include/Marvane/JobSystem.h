@@ -23,7 +23,9 @@ namespace Marvane::Platform {
 // Copies: the copy assignment copies every field, the queue pointer included, so a copy schedules onto
 // the same worker. The worker stays with the object that started it: only that object stops it (a
 // copy's Stop returns InvalidState), and the queue is released when the last object referring to it
-// goes. Assigning to an object that runs its own worker stops that worker first.
+// goes. Assigning to an object that runs its own worker stops that worker first. The fields and this
+// copy assignment are part of the binary interface and stay as they are; the system calls behind the
+// events and the thread are the platform layer's.
 class MARVANE_API JobSystem {
   public:
     using ExecuteFunction = void (*)(void* job);
@@ -40,8 +42,10 @@ class MARVANE_API JobSystem {
 
     // Starts the worker. `name` (at most 127 characters are kept) names its thread in the
     // performance monitor; `threadStart` runs once on the worker before any job; `priority` rates a
-    // job, larger first. OutOfMemory when the queue cannot be had (no worker is started then); Unknown
-    // when the system refuses an event or the thread; InvalidState when already running.
+    // job, larger first. Returns without waiting for the worker (so it may run under a loader lock);
+    // jobs scheduled at once still run after `threadStart`. OutOfMemory when the queue cannot be had (no
+    // worker is started then); Unknown when the system refuses an event or the thread; InvalidState when
+    // already running.
     Error::Enum Init(const wchar_t* name, ExecuteFunction execute, ThreadStartFunction threadStart,
                      PriorityFunction priority);
 
@@ -72,7 +76,7 @@ class MARVANE_API JobSystem {
     static void operator delete[](void* p, AllocationCategory::Enum category);
 
   private:
-    // Platform part: events and thread, the worker's wait, the shutdown.
+    // The worker through the platform layer: events and thread, the worker's wait, the shutdown.
     Error::Enum StartWorker();
     void* WakeTarget() const;
     void RunUntilStopped();

@@ -21,6 +21,12 @@ inline constexpr std::uint64_t AlignedPrefix(std::uint32_t alignment) {
     return static_cast<std::uint64_t>(alignment) * ((alignment + HeaderSize - 1) / alignment);
 }
 
+// The header keeps the category in 16 bits: a block of a larger category could not be released to the
+// category it was counted to, so such categories are refused.
+inline constexpr bool FitsHeader(unsigned category) {
+    return category <= 0xFFFFu;
+}
+
 inline void WriteHeader(void* user, std::uint64_t size, unsigned category, std::uint16_t alignment) {
     auto* bytes = static_cast<unsigned char*>(user) - HeaderSize;
     const auto category16 = static_cast<std::uint16_t>(category);

@@ -50,6 +50,7 @@ void* Allocator::Alloc(std::uint64_t size, AllocationCategory::Enum category, co
 [[gnu::noinline]] void* Allocator::AllocGeneral(std::uint64_t size, AllocationCategory::Enum category,
                                                 const ContextInfo& context) {
     if (size > std::numeric_limits<std::uint64_t>::max() - Detail::HeaderSize) return nullptr;
+    if (!Detail::FitsHeader(category)) return nullptr;
     Detail::AccountAllocation(category, size);
     IAllocator* active = Active();
     auto* raw = static_cast<unsigned char*>(
@@ -66,6 +67,7 @@ void* Allocator::AllocAligned(std::uint64_t size, std::uint32_t alignment, Alloc
     // The header keeps the alignment in 16 bits and the prefix divides by it: anything else could
     // not be released again.
     if (alignment == 0 || alignment > std::numeric_limits<std::uint16_t>::max()) return nullptr;
+    if (!Detail::FitsHeader(category)) return nullptr;
     const std::uint64_t prefix = Detail::AlignedPrefix(alignment);
     if (size > std::numeric_limits<std::uint64_t>::max() - prefix) return nullptr;
     Detail::AccountAllocation(category, size);

@@ -1,10 +1,9 @@
 // GPU memory figures from NVAPI. The driver exports one function, nvapi_QueryInterface, which hands out
 // every other entry point by its interface identifier.
 #include "Graphics/GraphicsDriverSource.h"
+#include "Marvane/Platform/CriticalSection.h"
+#include "Marvane/Platform/DynamicLibrary.h"
 #include "Platform/Environment.h"
-
-#include <mutex>
-#include <windows.h>
 
 namespace Marvane::Graphics::Detail {
 
@@ -34,14 +33,19 @@ using EnumFunction = int(__cdecl*)(void** handles, std::uint32_t* count);
 using MemoryFunction = int(__cdecl*)(void* gpu, MemoryInfoV2* info);
 
 struct Nvapi {
-    HMODULE library = nullptr;
+    void* library = nullptr;
     InitializeFunction initialize = nullptr;
     EnumFunction enumerate = nullptr;
     MemoryFunction memory = nullptr;
 };
 
-std::mutex loadMutex;
 Nvapi nvapi;
+
+// Made on first use: the driver may be opened while the library's globals are still being initialised.
+Platform::CriticalSection& LoadLock() {
+    static Platform::CriticalSection lock;
+    return lock;
+}
 
 #if defined(_WIN64)
 constexpr wchar_t DefaultLibrary[] = L"nvapi64.dll";
@@ -55,16 +59,17 @@ template <class Function> Function Query(QueryInterfaceFunction query, unsigned 
 
 // The library stays loaded: GPU handles belong to it.
 bool Load() {
-    std::lock_guard<std::mutex> lock(loadMutex);
+    Platform::ScopedCriticalSection held(LoadLock());
     if (nvapi.library != nullptr) return true;
-    wchar_t path[1024];
-    if (!Platform::Detail::ReadEnvironment(LibraryOverrideVariable, path, sizeof(path) / sizeof(path[0]))) {
-        lstrcpynW(path, DefaultLibrary, sizeof(path) / sizeof(path[0]));
-    }
-    HMODULE library = LoadLibraryW(path);
-    if (library == nullptr) return false;
-    auto query = reinterpret_cast<QueryInterfaceFunction>(
-        reinterpret_cast<void*>(GetProcAddress(library, "nvapi_QueryInterface")));
+    wchar_t chosen[1024];
+    const bool overridden = Platform::Detail::ReadEnvironment(LibraryOverrideVariable, chosen,
+                                                              sizeof(chosen) / sizeof(chosen[0]));
+    void* library = nullptr;
+    if (Platform::LoadDynamicLibrary(overridden ? chosen : DefaultLibrary, library) != Error::Ok)
+        return false;
+    void (*entry)() = nullptr;
+    Platform::GetDynamicLibraryProcAddress(library, L"nvapi_QueryInterface", &entry);
+    auto query = reinterpret_cast<QueryInterfaceFunction>(entry);
     Nvapi loaded;
     if (query != nullptr) {
         loaded.library = library;
@@ -73,7 +78,7 @@ bool Load() {
         loaded.memory = Query<MemoryFunction>(query, GetMemoryInfoId);
     }
     if (loaded.initialize == nullptr || loaded.enumerate == nullptr || loaded.memory == nullptr) {
-        FreeLibrary(library);
+        Platform::UnloadDynamicLibrary(library);
         return false;
     }
     nvapi = loaded;

@@ -1,11 +1,9 @@
 // GPU memory figures from NVML, NVIDIA's management library on Linux. NVML knows the installed and the
 // free memory of a GPU; the other NVAPI figures have no NVML counterpart and stay 0.
 #include "Graphics/GraphicsDriverSource.h"
+#include "Marvane/Platform/CriticalSection.h"
+#include "Marvane/Platform/DynamicLibrary.h"
 #include "Platform/Environment.h"
-#include "String/Utf8.h"
-
-#include <dlfcn.h>
-#include <mutex>
 
 namespace Marvane::Graphics::Detail {
 
@@ -30,34 +28,39 @@ struct Nvml {
     MemoryFunction memory = nullptr;
 };
 
-std::mutex loadMutex;
 Nvml nvml;
 
-template <class Function> Function Resolve(void* library, const char* name) {
-    return reinterpret_cast<Function>(dlsym(library, name));
+// Made on first use: the driver may be opened while the library's globals are still being initialised.
+Platform::CriticalSection& LoadLock() {
+    static Platform::CriticalSection lock;
+    return lock;
+}
+
+template <class Function> Function Resolve(void* library, const wchar_t* name) {
+    void (*address)() = nullptr;
+    Platform::GetDynamicLibraryProcAddress(library, name, &address);
+    return reinterpret_cast<Function>(address);
 }
 
 // The library stays loaded: GPU handles point into it.
 bool Load() {
-    std::lock_guard<std::mutex> lock(loadMutex);
+    Platform::ScopedCriticalSection held(LoadLock());
     if (nvml.library != nullptr) return true;
-    wchar_t wide[1024];
-    char path[4096] = "libnvidia-ml.so.1";
-    if (Platform::Detail::ReadEnvironment(LibraryOverrideVariable, wide, sizeof(wide) / sizeof(wide[0]))) {
-        if (!String::Detail::WideToUtf8(wide, path, sizeof(path), String::Detail::InvalidUnits::Fail))
-            return false;
-    }
-    void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) return false;
+    wchar_t chosen[1024];
+    const bool overridden = Platform::Detail::ReadEnvironment(LibraryOverrideVariable, chosen,
+                                                              sizeof(chosen) / sizeof(chosen[0]));
+    void* library = nullptr;
+    if (Platform::LoadDynamicLibrary(overridden ? chosen : L"libnvidia-ml.so.1", library) != Error::Ok)
+        return false;
     Nvml loaded;
     loaded.library = library;
-    loaded.init = Resolve<InitFunction>(library, "nvmlInit_v2");
-    loaded.count = Resolve<CountFunction>(library, "nvmlDeviceGetCount_v2");
-    loaded.handle = Resolve<HandleFunction>(library, "nvmlDeviceGetHandleByIndex_v2");
-    loaded.memory = Resolve<MemoryFunction>(library, "nvmlDeviceGetMemoryInfo");
+    loaded.init = Resolve<InitFunction>(library, L"nvmlInit_v2");
+    loaded.count = Resolve<CountFunction>(library, L"nvmlDeviceGetCount_v2");
+    loaded.handle = Resolve<HandleFunction>(library, L"nvmlDeviceGetHandleByIndex_v2");
+    loaded.memory = Resolve<MemoryFunction>(library, L"nvmlDeviceGetMemoryInfo");
     if (loaded.init == nullptr || loaded.count == nullptr || loaded.handle == nullptr ||
         loaded.memory == nullptr) {
-        dlclose(library);
+        Platform::UnloadDynamicLibrary(library);
         return false;
     }
     nvml = loaded;

@@ -3,6 +3,7 @@
 #include "Marvane/JobSystem.h"
 #include "Marvane/Platform/CriticalSection.h"
 #include "Marvane/Queue.h"
+#include "Platform/WorkerThread.h"
 
 #include <atomic>
 #include <cstdint>
@@ -18,7 +19,7 @@ namespace Marvane::Platform::Detail {
 // it goes. It outlives every Stop and later Init of its owner, so ExecuteJob and Schedule on other
 // threads never meet a queue that is being freed.
 struct JobQueue : Queue<void*> {
-    explicit JobQueue(JobSystem* creator) : owner(creator) {}
+    explicit JobQueue(JobSystem* creator);
 
     // Schedule holds it from the acceptance check until the wake-up is queued, and Stop takes it to close
     // the queue: a Schedule that returned true has woken the worker before the worker is told to stop.
@@ -29,6 +30,14 @@ struct JobQueue : Queue<void*> {
     std::atomic<std::uint32_t> holders{1};
     std::atomic<JobSystem::ExecuteFunction> execute{nullptr};
     std::atomic<JobSystem::PriorityFunction> priority{nullptr};
+    // What each wake-up of the worker runs: one job of this queue. Carried by the wake-ups themselves
+    // (Windows), so it lives as long as the queue.
+    Platform::Detail::WakeUpCall wakeUpCall;
+    // Worker-side only (set by the owner before the worker exists): whether the worker has run its
+    // thread-start function, and wake-ups that reached the thread before that (Windows delivers calls
+    // queued to a new thread while it starts up, before its start routine), to run afterwards.
+    bool workerStarted = false;
+    std::uint32_t wakesBeforeStart = 0;
 #if !defined(NDEBUG)
     // Schedule and ExecuteJob calls in progress, to catch destruction while another thread calls.
     std::atomic<int> callsInFlight{0};
@@ -38,7 +47,7 @@ struct JobQueue : Queue<void*> {
 // Takes the best waiting job and runs it on the calling thread.
 void ExecuteOne(JobQueue& queue);
 
-// Queues one wake-up of the worker (platform part); called with the gate held and the queue accepting.
+// Queues one wake-up of the worker; called with the gate held and the queue accepting.
 bool WakeWorker(JobQueue& queue);
 
 } // namespace Marvane::Platform::Detail

@@ -2,6 +2,7 @@
 
 #include "Core/MonitorLink.h"
 #include "JobSystem/JobQueue.h"
+#include "Platform/WorkerThread.h"
 
 #include <atomic>
 #include <cassert>
@@ -58,9 +59,30 @@ class CallInFlight {
 #endif
 };
 
+// A wake-up of the worker. Calls that reach the thread before its thread-start function has run are
+// only counted, and run once it has.
+void RunOneJob(void* context) {
+    auto& queue = *static_cast<JobQueue*>(context);
+    if (!queue.workerStarted) {
+        ++queue.wakesBeforeStart;
+        return;
+    }
+    Detail::ExecuteOne(queue);
+}
+
+void WorkerEntry(void* system) {
+    static_cast<JobSystem*>(system)->WorkerThreadMain();
+}
+
 } // namespace
 
 namespace Detail {
+
+JobQueue::JobQueue(JobSystem* creator) : owner(creator), wakeUpCall{RunOneJob, this} {}
+
+bool WakeWorker(JobQueue& queue) {
+    return Platform::Detail::QueueWakeUp(queue.wakeTarget, queue.wakeUpCall);
+}
 
 void ExecuteOne(JobQueue& queue) {
     const JobSystem::PriorityFunction priority = queue.priority.load(std::memory_order_acquire);
@@ -225,6 +247,63 @@ void JobSystem::WorkerThreadMain() {
     if (m_threadStart != nullptr) m_threadStart();
     RunUntilStopped();
     workerOf = nullptr;
+}
+
+// The worker through the platform layer. The wake counter is a field of the POSIX build only (the
+// fields of the Windows build are fixed); there the platform functions get null for it.
+
+Error::Enum JobSystem::StartWorker() {
+#if defined(_WIN32)
+    void* wakeCounter = nullptr;
+#else
+    void*& wakeCounter = m_wakeCounter;
+#endif
+    const Error::Enum created =
+        Platform::Detail::CreateWorkerSignals(m_stopEvent, m_stoppedEvent, wakeCounter);
+    if (created != Error::Ok) return created;
+    // Set before the thread exists, read and written only on the worker from then on.
+    JobQueue& queue = *LoadQueue(m_queue);
+    queue.workerStarted = false;
+    queue.wakesBeforeStart = 0;
+    // No wait for the worker to start: Init may run under the loader lock (a client's DllMain or global
+    // constructor), where a new thread cannot start until the lock is released.
+    if (!Platform::Detail::StartThread(WorkerEntry, this, m_workerThread)) {
+        Platform::Detail::CloseWorkerSignals(m_stopEvent, m_stoppedEvent, wakeCounter);
+        return Error::Unknown;
+    }
+    return Error::Ok;
+}
+
+void* JobSystem::WakeTarget() const {
+#if defined(_WIN32)
+    return Platform::Detail::WakeUpTarget(m_workerThread, nullptr);
+#else
+    return Platform::Detail::WakeUpTarget(m_workerThread, m_wakeCounter);
+#endif
+}
+
+void JobSystem::RunUntilStopped() {
+    JobQueue& queue = *LoadQueue(m_queue);
+    queue.workerStarted = true;
+    for (; queue.wakesBeforeStart > 0; --queue.wakesBeforeStart)
+        Detail::ExecuteOne(queue);
+#if defined(_WIN32)
+    void* const wakeCounter = nullptr;
+#else
+    void* const wakeCounter = m_wakeCounter;
+#endif
+    Platform::Detail::RunWakeUpsUntilStopped(m_stopEvent, m_stoppedEvent, wakeCounter, queue.wakeUpCall);
+}
+
+void JobSystem::EndWorker() {
+    Platform::Detail::StopWorker(m_stopEvent, m_stoppedEvent);
+    Platform::Detail::ReleaseEndingThread(m_workerThread);
+#if defined(_WIN32)
+    void* wakeCounter = nullptr;
+#else
+    void*& wakeCounter = m_wakeCounter;
+#endif
+    Platform::Detail::CloseWorkerSignals(m_stopEvent, m_stoppedEvent, wakeCounter);
 }
 
 void* JobSystem::operator new(std::size_t size) noexcept {

@@ -1,5 +1,6 @@
 #include "PerformanceMonitor/DeferredCounters.h"
 
+#include "Marvane/Performance/PerformanceMonitor.h"
 #include "Marvane/Platform/CriticalSection.h"
 #include "Platform/ThreadExit.h"
 
@@ -29,7 +30,7 @@ constinit std::uint32_t bindingsPlusOne[DeferredSlots][2] = {};
 constinit ThreadSlots pool[MaxCountingThreads] = {};
 constinit ThreadSlots* threads = nullptr;
 
-// On the ending thread, from the platform's thread-exit notification.
+// From the platform's thread-exit notification: on the ending thread, or on another one once it ended.
 void DetachEndingThread(void* value) {
     auto* slots = static_cast<ThreadSlots*>(value);
     Held held(RegistryLock());
@@ -43,8 +44,8 @@ void DetachEndingThread(void* value) {
     if (threads == slots) threads = slots->next;
     slots->next = slots->previous = nullptr;
     slots->inUse = false;
-    // Whatever this thread allocates from here on updates the monitor directly.
-    currentThreadSlots = reinterpret_cast<ThreadSlots*>(ThreadEndedMark);
+    // Whatever the ending thread allocates from here on updates the monitor directly.
+    if (currentThreadSlots == slots) currentThreadSlots = reinterpret_cast<ThreadSlots*>(ThreadEndedMark);
 }
 
 } // namespace
@@ -74,10 +75,17 @@ bool AttachCurrentThread() {
         // Without word of the thread's end the slots could never go back: they go back now, and this
         // thread updates the monitor directly.
         DetachEndingThread(slots);
+        currentThreadSlots = reinterpret_cast<ThreadSlots*>(ThreadEndedMark);
         return false;
     }
     currentThreadSlots = slots;
     return true;
+}
+
+void CatchUpWithCaptureStart() {
+    // Every query folds under the monitor's lock, writing a record for each amount it finds; it waits
+    // for a capture start still under way, whose own fold may have found the amount already.
+    GetPerformanceMonitor()->GetStatisticValue(0, StatisticValueMethod::Value);
 }
 
 void BindDeferredSlot(unsigned slot, std::uint32_t first, std::uint32_t second) {

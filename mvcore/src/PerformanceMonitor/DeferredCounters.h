@@ -49,6 +49,10 @@ inline constexpr std::uintptr_t ThreadEndedMark = 1;
 // Gives the calling thread slots from the pool; false when none is free or the thread is ending.
 bool AttachCurrentThread();
 
+// A capture started while the calling thread was adding to its slots: has the process-wide monitor fold
+// (and log) what that capture's start missed, before the thread goes on.
+void CatchUpWithCaptureStart();
+
 // Adds `amount` to `slot` on the calling thread. False when the caller must update the monitor itself:
 // a log is being captured, the thread has no slots (the caller's slow path attaches it with
 // AddDeferredAttaching), or the thread is ending.
@@ -60,6 +64,12 @@ inline bool AddDeferred(unsigned slot, std::int64_t amount) {
     std::atomic<std::uint64_t>& cell = slots->added[slot];
     cell.store(cell.load(std::memory_order_relaxed) + static_cast<std::uint64_t>(amount),
                std::memory_order_relaxed);
+    // The start of a capture sets the flag, passes a process-wide barrier and then folds: either that
+    // fold saw the amount, or the flag is seen here. In the second case the amount must reach the log
+    // now, before anything this thread does next (or lets other threads do) is logged.
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (deferredCountersDirect.load(std::memory_order_relaxed)) [[unlikely]]
+        CatchUpWithCaptureStart();
     return true;
 }
 

@@ -1,6 +1,8 @@
 // Capture control and the byte-level writing of the performance log.
 #include "Marvane/Performance/PerformanceMonitor.h"
 
+#include "Platform/ProcessBarrier.h"
+
 #include <bit>
 #include <cstring>
 
@@ -63,8 +65,11 @@ Error::Enum PerformanceMonitor::StartLoggingLocked(const wchar_t* path) {
     const Error::Enum opened = m_writer.Open(path);
     if (opened != Error::Ok) return opened;
     // From here on updates come through the monitor, each as its own record; what threads kept to
-    // themselves until now goes into the values that the snapshot below writes.
+    // themselves until now goes into the values that the snapshot below writes. The barrier makes every
+    // amount added before a thread could see the flag visible to this fold; a thread whose amount comes
+    // later sees the flag and has it folded and logged before it goes on.
     SetDeferredCountersDirect(true);
+    if (m_foldsDeferredCounters) Platform::Detail::ProcessWideBarrier();
     FoldDeferredCounters();
     m_usedBytes = 0;
     m_capturing = true;

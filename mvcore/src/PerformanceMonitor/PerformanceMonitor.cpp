@@ -17,6 +17,11 @@ using Lock = Platform::ScopedCriticalSection;
 namespace {
 
 // Open ranges of one thread. Pushes past the depth limit are logged but not timed.
+//
+// The stack holds exactly the ranges that the log shows as open, so that a reader replaying the log
+// times the same ranges: pushes of an invalid statistic, which are not logged, take no entry and do not
+// count towards the limit. Each is remembered as a count at the depth where it came, and a pop at a
+// depth with such a count takes one of them (silently, as the push was) instead of a logged range.
 struct RangeStack {
     struct Entry {
         std::int64_t start;
@@ -24,6 +29,7 @@ struct RangeStack {
     };
     Entry entries[PerformanceMonitor::MaxRangeDepth];
     std::uint32_t depth = 0;
+    std::uint32_t invalidPushes[PerformanceMonitor::MaxRangeDepth + 1] = {};
 };
 
 thread_local RangeStack rangeStack;
@@ -284,18 +290,22 @@ void PerformanceMonitor::PushRange(StatisticId id) {
     RangeStack& stack = rangeStack;
     const bool valid = IsValidStatistic(id);
     if (valid && m_monitor != nullptr) m_monitor->OnPushRange(m_statistics[id]);
+    if (!valid) {
+        // Counted so that its PopRange pairs with it; a count that would wrap stays at its limit.
+        std::uint32_t& invalid = stack.invalidPushes[stack.depth];
+        if (invalid != UINT32_MAX) ++invalid;
+        return;
+    }
     const std::int64_t now = Now();
-    if (valid) LogTimedRecord(MessageType::PushRange, id, CurrentThreadId(), false, now);
-    // An invalid identifier still takes a stack entry so that its PopRange pairs with it.
-    if (stack.depth < MaxRangeDepth)
-        stack.entries[stack.depth++] = {now, valid ? id.id : StatisticId::Invalid};
+    LogTimedRecord(MessageType::PushRange, id, CurrentThreadId(), false, now);
+    if (stack.depth < MaxRangeDepth) stack.entries[stack.depth++] = {now, id.id};
 }
 
 void PerformanceMonitor::PopRange() {
     Lock lock(m_lock);
     RangeStack& stack = rangeStack;
-    if (stack.depth > 0 && !IsValidStatistic(stack.entries[stack.depth - 1].id)) {
-        --stack.depth;
+    if (stack.invalidPushes[stack.depth] > 0) {
+        --stack.invalidPushes[stack.depth];
         return;
     }
     if (m_monitor != nullptr) m_monitor->OnPopRange();

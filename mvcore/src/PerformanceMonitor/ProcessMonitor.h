@@ -10,4 +10,7 @@ namespace Marvane::Performance::Detail {
 // counted on their own.
 bool IsProcessMonitor(const PerformanceMonitor* monitor);
 
+// Constructs the process-wide monitor in `storage` (room and alignment for a PerformanceMonitor); once.
+PerformanceMonitor* ConstructProcessMonitor(void* storage);
+
 } // namespace Marvane::Performance::Detail

@@ -1,6 +1,6 @@
 #include "Marvane/Utilities/BmpFile.h"
 
-#include "Marvane/Performance/AsyncWriter.h"
+#include "Marvane/Platform/AsyncWriter.h"
 
 namespace Marvane::Utilities {
 

@@ -2,10 +2,10 @@
 
 #include "Marvane/Error.h"
 #include "Marvane/Export.h"
-#include "Marvane/Performance/AsyncWriter.h"
 #include "Marvane/Performance/IMonitor.h"
 #include "Marvane/Performance/LogRecords.h"
 #include "Marvane/Performance/Statistic.h"
+#include "Marvane/Platform/AsyncWriter.h"
 #include "Marvane/Platform/CriticalSection.h"
 
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "Marvane/Performance/AsyncWriter.h"
+#include "Marvane/Platform/AsyncWriter.h"
 
 #include <cstring>
 #include <windows.h>

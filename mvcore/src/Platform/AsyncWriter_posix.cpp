@@ -1,13 +1,21 @@
-#include "Marvane/Performance/AsyncWriter.h"
+#include "Marvane/Platform/AsyncWriter.h"
 
+#include "Platform/WorkerThread.h"
 #include "String/Utf8.h"
 
 #include <cerrno>
 #include <fcntl.h>
-#include <system_error>
 #include <unistd.h>
 
 namespace Marvane {
+
+namespace {
+
+void WriterEntry(void* writer) {
+    static_cast<AsyncWriter_Posix*>(writer)->RunWriter();
+}
+
+} // namespace
 
 AsyncWriter_Posix::AsyncWriter_Posix() = default;
 
@@ -42,9 +50,7 @@ Error::Enum AsyncWriter_Posix::Open(const wchar_t* path) {
         m_pendingBuffer = nullptr;
         m_pendingSize = 0;
     }
-    try {
-        m_worker = std::thread(&AsyncWriter_Posix::WriterLoop, this);
-    } catch (const std::system_error&) {
+    if (!Platform::Detail::StartThread(WriterEntry, this, m_worker)) {
         ::close(descriptor);
         return Error::Unknown;
     }
@@ -82,14 +88,14 @@ Error::Enum AsyncWriter_Posix::Close() {
         m_stopping = true;
         m_changed.notify_all();
     }
-    m_worker.join();
+    Platform::Detail::ReleaseEndingThread(m_worker);
     const bool closeFailed = ::close(m_file) != 0;
     m_file = -1;
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_errorFlag || closeFailed ? Error::IO : Error::Ok;
 }
 
-void AsyncWriter_Posix::WriterLoop() {
+void AsyncWriter_Posix::RunWriter() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         m_changed.wait(lock, [this] { return m_busy || m_stopping; });
