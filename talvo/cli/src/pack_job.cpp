@@ -1,6 +1,8 @@
 // Packing one input into one archive: map it (or read a pipe whole), pack (and verify) it in memory,
-// write the archive under a temporary name and rename it into place.
+// write the archive under a temporary name and rename it into place. A bundle is several files packed
+// as one input, one after another, with a manifest that names them.
 
+#include "archive/bundle_manifest.h"
 #include "cli/file_jobs.h"
 #include "cli/file_system.h"
 #include "cli/interrupt.h"
@@ -142,10 +144,161 @@ bool write_archive(const PackJob& job, const std::vector<uint8_t>& archive, cons
                                  command.remove_inputs);
 }
 
+// A bundle's settings are chosen on its first bytes alone, then the whole is packed once: a large folder
+// is not packed once per candidate setting. Beyond these bytes the choice rarely changes.
+constexpr size_t kBundleSettingsSample = size_t{32} << 20;
+
+// An operand as a bundle stores it: '/' between components, without leading '/' or "./" or "."
+// components. What is left is judged like any member path (a ".." is refused, not resolved).
+std::string stored_operand(std::string operand) {
+#ifdef _WIN32
+    std::replace(operand.begin(), operand.end(), '\\', '/');
+#endif
+    std::string stored;
+    size_t start = 0;
+    while (start <= operand.size()) {
+        size_t slash = operand.find('/', start);
+        if (slash == std::string::npos) slash = operand.size();
+        const std::string component = operand.substr(start, slash - start);
+        if (!component.empty() && component != ".") stored += (stored.empty() ? "" : "/") + component;
+        start = slash + 1;
+    }
+    return stored;
+}
+
+struct BundleInput {
+    std::string file; // as the system finds it
+    BundleMember member;
+};
+
+// Every file the operands name, sorted by the path stored for it; false (with why) when one cannot go
+// into the bundle.
+bool collect_bundle_inputs(const PackCommand& command, const std::string& output,
+                           std::vector<BundleInput>& inputs, std::string& error) {
+    for (const std::string& operand : command.bundle_inputs) {
+        const std::string stored = stored_operand(operand);
+        if (is_directory(operand)) {
+            std::vector<std::string> files;
+            if (!list_tree(operand, files, error)) return false;
+            for (const std::string& file : files) {
+                const std::string path = join_path(operand, file);
+                if (file_exists(output) && same_file(path, output)) continue; // the bundle being replaced
+                inputs.push_back(BundleInput{path, {}});
+                inputs.back().member.path = stored.empty() ? file : stored + "/" + file;
+            }
+            continue;
+        }
+        const std::string refusal = input_refusal(operand, command.force);
+        if (!refusal.empty()) {
+            error = operand + ": " + refusal;
+            return false;
+        }
+        inputs.push_back(BundleInput{operand, {}});
+        inputs.back().member.path = stored;
+    }
+    std::sort(inputs.begin(), inputs.end(),
+              [](const BundleInput& a, const BundleInput& b) { return a.member.path < b.member.path; });
+    for (const BundleInput& input : inputs) {
+        const std::string refusal = path_refusal(input.member.path);
+        if (!refusal.empty()) {
+            error = input.file + ": cannot go into a bundle: its path " + refusal;
+            return false;
+        }
+    }
+    return true;
+}
+
+// The members' bytes one after another, each member's length, time, permissions and checksum noted.
+bool read_bundle(std::vector<BundleInput>& inputs, std::vector<uint8_t>& bytes, std::string& error) {
+    for (BundleInput& input : inputs) {
+        InputBytes one;
+        if (!read_input(input.file, one, error)) {
+            error = input.file + ": " + error;
+            return false;
+        }
+        FileStamp stamp;
+        if (!read_file_stamp(input.file, stamp)) {
+            error = input.file + ": " + errno_text(errno);
+            return false;
+        }
+        input.member.length = one.size;
+        input.member.mtime_ns = stamp.mtime_ns;
+        input.member.permissions = stamp.permissions;
+        input.member.checksum = content_checksum(one.data, one.size);
+        try {
+            bytes.insert(bytes.end(), one.data, one.data + one.size);
+        } catch (const std::bad_alloc&) {
+            error = kOutOfMemory;
+            return false;
+        }
+    }
+    return true;
+}
+
+FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
+    const PackCommand& command = env.command;
+    FileOutcome outcome;
+    auto fail = [&](const std::string& message) {
+        outcome.errors += std::string(env.program) + ": " + message + "\n";
+        outcome.exit_code = 1;
+        return outcome;
+    };
+    if (is_directory(job.output)) return fail(job.output + ": " + errno_text(EISDIR));
+    if (file_exists(job.output) && !command.force)
+        return fail(job.output + " exists (use -f to overwrite it)");
+    std::vector<BundleInput> inputs;
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!collect_bundle_inputs(command, job.output, inputs, error)) return fail(error);
+    if (inputs.empty()) return fail("no files to put into " + job.output);
+    if (!read_bundle(inputs, bytes, error)) return fail(error);
+    std::vector<BundleMember> members;
+    for (const BundleInput& input : inputs)
+        members.push_back(input.member);
+    const std::string refusal = manifest_refusal(members, bytes.size());
+    if (!refusal.empty()) return fail(job.output + ": " + refusal);
+
+    PackOptions options = command.options;
+    options.extension_records = {manifest_record(members)};
+    if (options.choose_settings && bytes.size() > kBundleSettingsSample) {
+        PackOptions sample = options;
+        sample.verify = false;
+        sample.checksum = false;
+        const PackResult chosen = pack_file(bytes.data(), kBundleSettingsSample, sample);
+        if (chosen.status == PackStatus::OutOfMemory) return fail(kOutOfMemory);
+        options.choose_settings = false;
+        options.flags = chosen.flags;
+    }
+    FileProgress progress{&env.progress};
+    options.progress = show_progress;
+    options.progress_context = &progress;
+    const PackResult result = pack_file(bytes.data(), bytes.size(), options);
+    switch (result.status) {
+    case PackStatus::Ok:
+        if (bytes.size() > progress.reported) env.progress.add_bytes(bytes.size() - progress.reported);
+        break;
+    case PackStatus::OutOfMemory:
+        return fail(kOutOfMemory);
+    case PackStatus::VerifyFailed:
+        return fail(job.output + ": the archive did not unpack to the input; nothing written");
+    }
+    if (!write_archive(job, result.archive, command, error)) return fail(error);
+    if (!command.quiet) {
+        const double ratio = bytes.empty() ? 0.0
+                                           : 100.0 * static_cast<double>(result.archive.size()) /
+                                                 static_cast<double>(bytes.size());
+        outcome.errors += text_printf("%zu files: %zu -> %zu bytes (%.1f%%) -> %s\n", members.size(),
+                                      bytes.size(), result.archive.size(), ratio, job.output.c_str());
+    }
+    if (command.verbose) outcome.errors += run_report(result);
+    return outcome;
+}
+
 } // namespace
 
 FileOutcome pack_job(const JobEnvironment& env, const PackJob& job) {
     const PackCommand& command = env.command;
+    if (!command.bundle_inputs.empty()) return bundle_pack_job(env, job);
     const std::string name = display_name(job.input);
     FileOutcome outcome;
     auto fail = [&](const std::string& message) {
