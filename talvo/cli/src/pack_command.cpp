@@ -271,7 +271,7 @@ PackCommand parse_pack_command(const std::vector<std::string>& args, bool restor
     if (bundle && !command.options.checksum)
         return usage("a bundle names its files after the end marker: leave out --no-check");
     if (bundle && command.remove_inputs) return usage("--rm does not go with a bundle");
-    if (!command.directory.empty() && command.mode != FileMode::Restore)
+    if (!command.directory.empty() && command.mode == FileMode::Pack)
         return usage("-C names where a bundle is restored: it goes with -d");
     if (command.remove_inputs) {
         if (command.mode == FileMode::Test || command.mode == FileMode::List)
