@@ -6,18 +6,60 @@
 
 namespace {
 
-constexpr size_t kMemberFixedSize = 2 + 8 + 8 + 2 + 8; // everything but the path
-
 void put_le(std::vector<uint8_t>& out, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
         out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-uint64_t get_le(const uint8_t* p, int bytes) {
-    uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = value << 8 | p[i];
-    return value;
+void put_varint(std::vector<uint8_t>& out, uint64_t value) {
+    for (; value >= 0x80; value >>= 7)
+        out.push_back(static_cast<uint8_t>(value | 0x80));
+    out.push_back(static_cast<uint8_t>(value));
+}
+
+// Reads the manifest's numbers in order; any read past the end, or a number written longer than it
+// needs, leaves `ok` false.
+struct PayloadReader {
+    const uint8_t* p;
+    size_t size;
+    size_t at = 0;
+    bool ok = true;
+
+    uint64_t varint() {
+        uint64_t value = 0;
+        for (int shift = 0; ok; shift += 7) {
+            if (at == size || shift > 63) {
+                ok = false;
+                break;
+            }
+            const uint8_t byte = p[at++];
+            if (shift == 63 && byte > 1) ok = false;
+            value |= uint64_t{byte & 0x7fu} << shift;
+            if (!(byte & 0x80)) {
+                if (byte == 0 && shift > 0) ok = false; // overlong: one meaning, one way to write it
+                return value;
+            }
+        }
+        return 0;
+    }
+    uint64_t le64() {
+        if (size - at < 8) {
+            ok = false;
+            return 0;
+        }
+        uint64_t value = 0;
+        for (int i = 7; i >= 0; --i)
+            value = value << 8 | p[at + static_cast<size_t>(i)];
+        at += 8;
+        return value;
+    }
+};
+
+size_t shared_prefix(const std::string& a, const std::string& b) {
+    size_t n = 0;
+    while (n < a.size() && n < b.size() && a[n] == b[n])
+        ++n;
+    return n;
 }
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
@@ -97,14 +139,21 @@ ExtensionRecord manifest_record(const std::vector<BundleMember>& members) {
     ExtensionRecord record;
     record.type = kRecordManifest;
     std::vector<uint8_t>& out = record.payload;
-    put_le(out, members.size(), 4);
+    put_varint(out, members.size());
+    const std::string* previous = nullptr;
+    int64_t previous_time = 0;
     for (const BundleMember& member : members) {
-        put_le(out, member.path.size(), 2);
-        out.insert(out.end(), member.path.begin(), member.path.end());
-        put_le(out, member.length, 8);
-        put_le(out, static_cast<uint64_t>(member.mtime_ns), 8);
-        put_le(out, member.permissions, 2);
+        const size_t shared = previous ? shared_prefix(*previous, member.path) : 0;
+        put_varint(out, shared);
+        put_varint(out, member.path.size() - shared);
+        out.insert(out.end(), member.path.begin() + static_cast<ptrdiff_t>(shared), member.path.end());
+        put_varint(out, member.length);
+        const uint64_t step = static_cast<uint64_t>(member.mtime_ns) - static_cast<uint64_t>(previous_time);
+        put_varint(out, step << 1 ^ (0 - (step >> 63))); // zigzag: small steps back stay small
+        put_varint(out, member.permissions);
         put_le(out, member.checksum, 8);
+        previous = &member.path;
+        previous_time = member.mtime_ns;
     }
     return record;
 }
@@ -112,42 +161,44 @@ ExtensionRecord manifest_record(const std::vector<BundleMember>& members) {
 bool parse_manifest(const uint8_t* payload, size_t size, std::vector<BundleMember>& members,
                     std::string& error) {
     members.clear();
-    if (size < 4) {
-        error = "the manifest is cut short";
-        return false;
-    }
-    const uint64_t count = get_le(payload, 4);
-    // Every member takes at least its fixed fields and one path byte: a count beyond that is a lie.
-    if (count > (size - 4) / (kMemberFixedSize + 1)) {
+    PayloadReader in{payload, size};
+    const uint64_t count = in.varint();
+    // Every member takes at least 12 bytes (five numbers, its checksum): a count beyond that is a lie.
+    if (!in.ok || count > size / 12) {
         error = "the manifest counts more members than it holds";
         return false;
     }
     members.reserve(static_cast<size_t>(count));
-    size_t at = 4;
+    int64_t previous_time = 0;
     for (uint64_t i = 0; i < count; ++i) {
-        if (size - at < kMemberFixedSize) {
-            error = "the manifest is cut short";
+        const uint64_t shared = in.varint();
+        const uint64_t rest = in.varint();
+        const std::string* previous = members.empty() ? nullptr : &members.back().path;
+        if (!in.ok || shared > (previous ? previous->size() : 0) || rest > size - in.at ||
+            shared + rest == 0 || shared + rest > kManifestMaxPath) {
+            error = in.ok && shared + rest == 0 ? "the manifest holds a member without a path"
+                                                : "the manifest does not hold together";
             return false;
         }
-        const auto path_length = static_cast<size_t>(get_le(payload + at, 2));
-        if (path_length == 0 || path_length > kManifestMaxPath ||
-            size - at - kMemberFixedSize < path_length) {
-            error =
-                path_length == 0 ? "the manifest holds a member without a path" : "the manifest is cut short";
-            return false;
-        }
-        at += 2;
         BundleMember member;
-        member.path.assign(reinterpret_cast<const char*>(payload + at), path_length);
-        at += path_length;
-        member.length = get_le(payload + at, 8);
-        member.mtime_ns = static_cast<int64_t>(get_le(payload + at + 8, 8));
-        member.permissions = static_cast<uint16_t>(get_le(payload + at + 16, 2));
-        member.checksum = get_le(payload + at + 18, 8);
-        at += kMemberFixedSize - 2;
+        if (previous) member.path.assign(*previous, 0, static_cast<size_t>(shared));
+        member.path.append(reinterpret_cast<const char*>(payload + in.at), static_cast<size_t>(rest));
+        in.at += static_cast<size_t>(rest);
+        member.length = in.varint();
+        const uint64_t zigzag = in.varint();
+        const uint64_t step = zigzag >> 1 ^ (0 - (zigzag & 1));
+        member.mtime_ns = static_cast<int64_t>(static_cast<uint64_t>(previous_time) + step);
+        const uint64_t permissions = in.varint();
+        member.checksum = in.le64();
+        if (!in.ok || permissions > 07777) {
+            error = "the manifest does not hold together";
+            return false;
+        }
+        member.permissions = static_cast<uint16_t>(permissions);
+        previous_time = member.mtime_ns;
         members.push_back(std::move(member));
     }
-    if (at != size) {
+    if (in.at != size) {
         error = "the manifest has bytes after its last member";
         return false;
     }

@@ -12,8 +12,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdint>
 #include <new>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -208,9 +210,12 @@ bool collect_bundle_inputs(const PackCommand& command, const std::string& output
     return true;
 }
 
-// The members' bytes one after another, each member's length, time, permissions and checksum noted.
-bool read_bundle(std::vector<BundleInput>& inputs, std::vector<uint8_t>& bytes, std::string& error) {
-    for (BundleInput& input : inputs) {
+// Each member's bytes, with its length, time, permissions and checksum noted.
+bool read_bundle(std::vector<BundleInput>& inputs, std::vector<std::vector<uint8_t>>& contents,
+                 std::string& error) {
+    contents.resize(inputs.size());
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        BundleInput& input = inputs[i];
         InputBytes one;
         if (!read_input(input.file, one, error)) {
             error = input.file + ": " + error;
@@ -225,14 +230,55 @@ bool read_bundle(std::vector<BundleInput>& inputs, std::vector<uint8_t>& bytes, 
         input.member.mtime_ns = stamp.mtime_ns;
         input.member.permissions = stamp.permissions;
         input.member.checksum = content_checksum(one.data, one.size);
-        try {
-            bytes.insert(bytes.end(), one.data, one.data + one.size);
-        } catch (const std::bad_alloc&) {
-            error = kOutOfMemory;
-            return false;
-        }
+        contents[i].assign(one.data, one.data + one.size);
     }
     return true;
+}
+
+// What puts a file beside others like it: Vorbis streams by channels, sample rate and nominal bitrate
+// (from the identification header of their first page), then other Ogg files, then everything else.
+using SetupKey = std::tuple<uint8_t, uint8_t, uint32_t, uint32_t>; // kind, channels, rate, nominal bitrate
+
+uint32_t le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<uint32_t>(p[3]) << 24;
+}
+
+SetupKey encoder_setup_key(const std::vector<uint8_t>& bytes) {
+    static const uint8_t kOggMagic[4] = {'O', 'g', 'g', 'S'};
+    static const uint8_t kIdentification[7] = {1, 'v', 'o', 'r', 'b', 'i', 's'};
+    if (bytes.size() < 4 || !std::equal(kOggMagic, kOggMagic + 4, bytes.begin())) return {2, 0, 0, 0};
+    const auto head_end = bytes.begin() + static_cast<ptrdiff_t>(std::min<size_t>(bytes.size(), 512));
+    const auto header = std::search(bytes.begin(), head_end, kIdentification, kIdentification + 7);
+    if (head_end - header < 7 + 4 + 1 + 4 + 4 + 4) return {1, 0, 0, 0};
+    const uint8_t* fields = &*header + 7 + 4; // after the Vorbis version: channels, rate, bitrates
+    return {0, fields[0], le32(fields + 1), le32(fields + 9)};
+}
+
+// The member orders a bundle tries: by path, and grouped by encoder setup (by path within a group),
+// when that differs. Grouping lets statistics carried over meet streams like the ones they came from;
+// by path keeps a folder's related sounds together. Which packs smaller depends on the set.
+std::vector<std::vector<size_t>> member_orders(const std::vector<std::vector<uint8_t>>& contents) {
+    std::vector<size_t> by_path(contents.size());
+    for (size_t i = 0; i < by_path.size(); ++i)
+        by_path[i] = i;
+    std::vector<SetupKey> keys;
+    for (const std::vector<uint8_t>& bytes : contents)
+        keys.push_back(encoder_setup_key(bytes));
+    std::vector<size_t> grouped = by_path;
+    std::stable_sort(grouped.begin(), grouped.end(), [&](size_t a, size_t b) { return keys[a] < keys[b]; });
+    if (grouped == by_path) return {by_path};
+    return {by_path, grouped};
+}
+
+std::vector<uint8_t> joined(const std::vector<std::vector<uint8_t>>& contents,
+                            const std::vector<size_t>& order, size_t limit = SIZE_MAX) {
+    std::vector<uint8_t> bytes;
+    for (size_t i : order) {
+        if (bytes.size() >= limit) break;
+        const size_t take = std::min(contents[i].size(), limit - bytes.size());
+        bytes.insert(bytes.end(), contents[i].begin(), contents[i].begin() + static_cast<ptrdiff_t>(take));
+    }
+    return bytes;
 }
 
 FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
@@ -247,48 +293,67 @@ FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
     if (file_exists(job.output) && !command.force)
         return fail(job.output + " exists (use -f to overwrite it)");
     std::vector<BundleInput> inputs;
-    std::vector<uint8_t> bytes;
+    std::vector<std::vector<uint8_t>> contents;
     std::string error;
     if (!collect_bundle_inputs(command, job.output, inputs, error)) return fail(error);
     if (inputs.empty()) return fail("no files to put into " + job.output);
-    if (!read_bundle(inputs, bytes, error)) return fail(error);
-    std::vector<BundleMember> members;
-    for (const BundleInput& input : inputs)
-        members.push_back(input.member);
-    const std::string refusal = manifest_refusal(members, bytes.size());
-    if (!refusal.empty()) return fail(job.output + ": " + refusal);
+    if (!read_bundle(inputs, contents, error)) return fail(error);
+    uint64_t total = 0;
+    for (const std::vector<uint8_t>& bytes : contents)
+        total += bytes.size();
 
+    // Settings and order: a bundle no larger than the sample is packed whole in each order and the
+    // smaller kept; a larger one has both chosen on its first bytes in each order, then is packed once.
+    std::vector<std::vector<size_t>> orders = member_orders(contents);
     PackOptions options = command.options;
-    options.extension_records = {manifest_record(members)};
-    if (options.choose_settings && bytes.size() > kBundleSettingsSample) {
+    if (options.choose_settings && total > kBundleSettingsSample) {
         PackOptions sample = options;
         sample.verify = false;
         sample.checksum = false;
-        const PackResult chosen = pack_file(bytes.data(), kBundleSettingsSample, sample);
-        if (chosen.status == PackStatus::OutOfMemory) return fail(kOutOfMemory);
+        size_t best = 0, best_size = SIZE_MAX;
+        for (size_t o = 0; o < orders.size(); ++o) {
+            const std::vector<uint8_t> first = joined(contents, orders[o], kBundleSettingsSample);
+            const PackResult chosen = pack_file(first.data(), first.size(), sample);
+            if (chosen.status == PackStatus::OutOfMemory) return fail(kOutOfMemory);
+            if (chosen.archive.size() < best_size) {
+                best = o;
+                best_size = chosen.archive.size();
+                options.flags = chosen.flags;
+            }
+        }
         options.choose_settings = false;
-        options.flags = chosen.flags;
+        orders = {orders[best]};
     }
     FileProgress progress{&env.progress};
     options.progress = show_progress;
     options.progress_context = &progress;
-    const PackResult result = pack_file(bytes.data(), bytes.size(), options);
-    switch (result.status) {
-    case PackStatus::Ok:
-        if (bytes.size() > progress.reported) env.progress.add_bytes(bytes.size() - progress.reported);
-        break;
-    case PackStatus::OutOfMemory:
-        return fail(kOutOfMemory);
-    case PackStatus::VerifyFailed:
-        return fail(job.output + ": the archive did not unpack to the input; nothing written");
+    PackResult result;
+    std::vector<BundleMember> members;
+    for (const std::vector<size_t>& order : orders) {
+        std::vector<BundleMember> in_order;
+        for (size_t i : order)
+            in_order.push_back(inputs[i].member);
+        const std::string refusal = manifest_refusal(in_order, total);
+        if (!refusal.empty()) return fail(job.output + ": " + refusal);
+        options.extension_records = {manifest_record(in_order)};
+        const std::vector<uint8_t> bytes = joined(contents, order);
+        PackResult tried = pack_file(bytes.data(), bytes.size(), options);
+        if (tried.status == PackStatus::OutOfMemory) return fail(kOutOfMemory);
+        if (tried.status == PackStatus::VerifyFailed)
+            return fail(job.output + ": the archive did not unpack to the input; nothing written");
+        if (members.empty() || tried.archive.size() < result.archive.size()) {
+            result = std::move(tried);
+            members = std::move(in_order);
+        }
     }
+    if (total > progress.reported) env.progress.add_bytes(total - progress.reported);
     if (!write_archive(job, result.archive, command, error)) return fail(error);
     if (!command.quiet) {
-        const double ratio = bytes.empty() ? 0.0
-                                           : 100.0 * static_cast<double>(result.archive.size()) /
-                                                 static_cast<double>(bytes.size());
-        outcome.errors += text_printf("%zu files: %zu -> %zu bytes (%.1f%%) -> %s\n", members.size(),
-                                      bytes.size(), result.archive.size(), ratio, job.output.c_str());
+        const double ratio =
+            total == 0 ? 0.0
+                       : 100.0 * static_cast<double>(result.archive.size()) / static_cast<double>(total);
+        outcome.errors += text_printf("%zu files: %" PRIu64 " -> %zu bytes (%.1f%%) -> %s\n", members.size(),
+                                      total, result.archive.size(), ratio, job.output.c_str());
     }
     if (command.verbose) outcome.errors += run_report(result);
     return outcome;

@@ -26,7 +26,6 @@ TEST(BundleManifest, RoundTripsEveryField) {
     written[1].permissions = 04644;
     const ExtensionRecord record = manifest_record(written);
     EXPECT_EQ(record.type, kRecordManifest);
-    EXPECT_EQ(record.payload.size(), 4u + 2 * 28 + 5 + 16);
     std::vector<BundleMember> read;
     std::string error;
     ASSERT_TRUE(parse_manifest(record.payload.data(), record.payload.size(), read, error)) << error;
@@ -48,6 +47,26 @@ TEST(BundleManifest, RoundTripsEveryField) {
     EXPECT_EQ(find_manifest(frame, read, error), 0);
 }
 
+TEST(BundleManifest, AFolderCostsLittleMoreThanItsChecksums) {
+    std::vector<BundleMember> folder;
+    for (int i = 0; i < 100; ++i) {
+        folder.push_back(
+            member("share/sounds/theme/stereo/effect-" + std::to_string(1000 + i) + ".oga", 20000));
+        folder.back().mtime_ns = 1600000000000000000 + (i % 2) * 1000000000; // to and fro by a second
+        folder.back().permissions = 0644;
+    }
+    const ExtensionRecord record = manifest_record(folder);
+    EXPECT_LE(record.payload.size(), 1 + 100 * 26u); // against 28 + 40 written plainly
+    std::vector<BundleMember> read;
+    std::string error;
+    ASSERT_TRUE(parse_manifest(record.payload.data(), record.payload.size(), read, error)) << error;
+    ASSERT_EQ(read.size(), folder.size());
+    for (size_t i = 0; i < read.size(); ++i) {
+        EXPECT_EQ(read[i].path, folder[i].path);
+        EXPECT_EQ(read[i].mtime_ns, folder[i].mtime_ns);
+    }
+}
+
 TEST(BundleManifest, PayloadsThatDoNotHoldTogetherAreRefused) {
     const std::vector<uint8_t> good = manifest_record({member("a", 1), member("b", 2)}).payload;
     std::vector<BundleMember> read;
@@ -58,11 +77,18 @@ TEST(BundleManifest, PayloadsThatDoNotHoldTogetherAreRefused) {
     longer.push_back(0);
     EXPECT_FALSE(parse_manifest(longer.data(), longer.size(), read, error));
     std::vector<uint8_t> huge_count = good;
-    huge_count[3] = 0xff; // a count no payload of this size can hold: refused before anything is reserved
+    huge_count[0] = 0x7f; // a count no payload of this size can hold: refused before anything is reserved
     EXPECT_FALSE(parse_manifest(huge_count.data(), huge_count.size(), read, error));
     std::vector<uint8_t> no_path = manifest_record({member("a", 1)}).payload;
-    no_path[4] = 0; // path length 0, the path byte then read as the next field
+    no_path[2] = 0; // path length 0, the path byte then read as the next field
     EXPECT_FALSE(parse_manifest(no_path.data(), no_path.size(), read, error));
+    std::vector<uint8_t> overlong = manifest_record({member("a", 1)}).payload;
+    overlong[0] = 0x81; // the count 1 written in two bytes
+    overlong.insert(overlong.begin() + 1, 0x00);
+    EXPECT_FALSE(parse_manifest(overlong.data(), overlong.size(), read, error));
+    std::vector<uint8_t> shares_too_much = manifest_record({member("a", 1), member("b", 1)}).payload;
+    shares_too_much[15] = 2; // the second path shares two bytes of a one-byte path
+    EXPECT_FALSE(parse_manifest(shares_too_much.data(), shares_too_much.size(), read, error));
 }
 
 struct HostilePath {
@@ -108,8 +134,8 @@ TEST(BundleManifest, HostilePathsAreRefused) {
         EXPECT_NE(whole.find(refusal), std::string::npos) << whole;
         EXPECT_EQ(whole.find('\0'), std::string::npos);
     }
-    for (const char* fine : {"a.ogg", "music/level 1/theme.ogg", "COM10", "CONSOLE.ogg", ".hidden",
-                                    "a..b", "\xe6\x97\xa5\xe6\x9c\xac.ogg", "\xf0\x9f\x8e\xb5.ogg"})
+    for (const char* fine : {"a.ogg", "music/level 1/theme.ogg", "COM10", "CONSOLE.ogg", ".hidden", "a..b",
+                             "\xe6\x97\xa5\xe6\x9c\xac.ogg", "\xf0\x9f\x8e\xb5.ogg"})
         EXPECT_EQ(path_refusal(fine), "") << fine;
 }
 

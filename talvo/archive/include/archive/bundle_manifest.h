@@ -4,15 +4,20 @@
 // archive extension as a record of its own, so an unpacker that does not know it restores the bundle as
 // the concatenation of its members, and one that does restores each member under its own path.
 //
-// Payload of a manifest record (little-endian, unsigned unless said otherwise):
-//   0   4  member count N
+// Payload of a manifest record. "varint": unsigned LEB128, 7 bits a byte, low groups first, the high
+// bit set on every byte but the last, never longer than needed. Paths are front-coded (most share their
+// directories with the one before) and times are steps from the one before, so a member of a folder
+// costs its checksum and a few bytes more.
+//   varint  member count N
 //   then N members, each:
-//       2  path length P (1 to kManifestMaxPath)
-//       P  path: UTF-8, relative, components separated by '/'
-//       8  length in bytes
-//       8  modification time: nanoseconds since 1970-01-01 UTC, signed (two's complement)
-//       2  permission bits (the low 12 bits of a POSIX mode)
-//       8  XXH3-64 (seed 0) of the member's bytes
+//       varint  bytes its path shares with the previous member's path (0 for the first)
+//       varint  length S of the rest of the path, then those S bytes
+//               the path: UTF-8, relative, components separated by '/', 1 to kManifestMaxPath bytes
+//       varint  length in bytes
+//       varint  modification time, nanoseconds since 1970-01-01 UTC, less the previous member's (the
+//               first: less 0), zigzag-coded ((d << 1) ^ (d >> 63) of the signed 64-bit difference)
+//       varint  permission bits (the low 12 bits of a POSIX mode)
+//       8       XXH3-64 (seed 0) of the member's bytes, little-endian
 // The members restore in this order; their lengths add up to the content record's length.
 
 #include "archive/archive_extension.h"
