@@ -11,6 +11,7 @@
 #include "pack/packer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdint>
@@ -150,11 +151,14 @@ bool write_archive(const PackJob& job, const std::vector<uint8_t>& archive, cons
 // is not packed once per candidate setting. Beyond these bytes the choice rarely changes.
 constexpr size_t kBundleSettingsSample = size_t{32} << 20;
 
-// An operand as a bundle stores it: '/' between components, without leading '/' or "./" or "."
+// An operand as a bundle stores it: '/' between components, without a leading '/' (or drive) or "."
 // components. What is left is judged like any member path (a ".." is refused, not resolved).
 std::string stored_operand(std::string operand) {
 #ifdef _WIN32
     std::replace(operand.begin(), operand.end(), '\\', '/');
+    // A drive goes the way of a leading '/': the path is kept from the drive's root down.
+    if (operand.size() >= 2 && operand[1] == ':' && std::isalpha(static_cast<unsigned char>(operand[0])))
+        operand.erase(0, 2);
 #endif
     std::string stored;
     size_t start = 0;

@@ -272,6 +272,13 @@ struct InDirectory {
 // A tree of Ogg and other files, with times and permissions of their own, for bundles.
 class BundleCli : public PackCli {
   protected:
+    void TearDown() override {
+        // Windows removes no read-only file: the tree's own is made writable first.
+        std::error_code ignored;
+        for (const auto& entry : fs::recursive_directory_iterator(dir_, ignored))
+            fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+        PackCli::TearDown();
+    }
     void make_tree() {
         fs::create_directories(path("src/music/level 1"));
         fs::create_directories(path("src/empty dir"));
