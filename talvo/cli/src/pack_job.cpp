@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <tuple>
 #include <vector>
@@ -215,12 +216,16 @@ bool collect_bundle_inputs(const PackCommand& command, const std::string& output
 }
 
 // Each member's bytes, with its length, time, permissions and checksum noted.
-bool read_bundle(std::vector<BundleInput>& inputs, std::vector<std::vector<uint8_t>>& contents,
-                 std::string& error) {
-    contents.resize(inputs.size());
+// Members are mapped (pages the system can drop and read again), not copied: the concatenation being
+// packed is then the only copy in memory.
+using MemberBytes = std::vector<std::unique_ptr<InputBytes>>;
+
+bool read_bundle(std::vector<BundleInput>& inputs, MemberBytes& contents, std::string& error) {
+    contents.clear();
     for (size_t i = 0; i < inputs.size(); ++i) {
         BundleInput& input = inputs[i];
-        InputBytes one;
+        contents.push_back(std::make_unique<InputBytes>());
+        InputBytes& one = *contents.back();
         if (!read_input(input.file, one, error)) {
             error = input.file + ": " + error;
             return false;
@@ -234,7 +239,6 @@ bool read_bundle(std::vector<BundleInput>& inputs, std::vector<std::vector<uint8
         input.member.mtime_ns = stamp.mtime_ns;
         input.member.permissions = stamp.permissions;
         input.member.checksum = content_checksum(one.data, one.size);
-        contents[i].assign(one.data, one.data + one.size);
     }
     return true;
 }
@@ -247,40 +251,40 @@ uint32_t le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<uint32_t>(p[3]) << 24;
 }
 
-SetupKey encoder_setup_key(const std::vector<uint8_t>& bytes) {
+SetupKey encoder_setup_key(const uint8_t* data, size_t size) {
     static const uint8_t kOggMagic[4] = {'O', 'g', 'g', 'S'};
     static const uint8_t kIdentification[7] = {1, 'v', 'o', 'r', 'b', 'i', 's'};
-    if (bytes.size() < 4 || !std::equal(kOggMagic, kOggMagic + 4, bytes.begin())) return {2, 0, 0, 0};
-    const auto head_end = bytes.begin() + static_cast<ptrdiff_t>(std::min<size_t>(bytes.size(), 512));
-    const auto header = std::search(bytes.begin(), head_end, kIdentification, kIdentification + 7);
+    if (size < 4 || !std::equal(kOggMagic, kOggMagic + 4, data)) return {2, 0, 0, 0};
+    const uint8_t* head_end = data + std::min<size_t>(size, 512);
+    const uint8_t* header = std::search(data, head_end, kIdentification, kIdentification + 7);
     if (head_end - header < 7 + 4 + 1 + 4 + 4 + 4) return {1, 0, 0, 0};
-    const uint8_t* fields = &*header + 7 + 4; // after the Vorbis version: channels, rate, bitrates
+    const uint8_t* fields = header + 7 + 4; // after the Vorbis version: channels, rate, bitrates
     return {0, fields[0], le32(fields + 1), le32(fields + 9)};
 }
 
 // The member orders a bundle tries: by path, and grouped by encoder setup (by path within a group),
 // when that differs. Grouping lets statistics carried over meet streams like the ones they came from;
 // by path keeps a folder's related sounds together. Which packs smaller depends on the set.
-std::vector<std::vector<size_t>> member_orders(const std::vector<std::vector<uint8_t>>& contents) {
+std::vector<std::vector<size_t>> member_orders(const MemberBytes& contents) {
     std::vector<size_t> by_path(contents.size());
     for (size_t i = 0; i < by_path.size(); ++i)
         by_path[i] = i;
     std::vector<SetupKey> keys;
-    for (const std::vector<uint8_t>& bytes : contents)
-        keys.push_back(encoder_setup_key(bytes));
+    for (const std::unique_ptr<InputBytes>& member : contents)
+        keys.push_back(encoder_setup_key(member->data, member->size));
     std::vector<size_t> grouped = by_path;
     std::stable_sort(grouped.begin(), grouped.end(), [&](size_t a, size_t b) { return keys[a] < keys[b]; });
     if (grouped == by_path) return {by_path};
     return {by_path, grouped};
 }
 
-std::vector<uint8_t> joined(const std::vector<std::vector<uint8_t>>& contents,
-                            const std::vector<size_t>& order, size_t limit = SIZE_MAX) {
+std::vector<uint8_t> joined(const MemberBytes& contents, const std::vector<size_t>& order,
+                            size_t limit = SIZE_MAX) {
     std::vector<uint8_t> bytes;
     for (size_t i : order) {
         if (bytes.size() >= limit) break;
-        const size_t take = std::min(contents[i].size(), limit - bytes.size());
-        bytes.insert(bytes.end(), contents[i].begin(), contents[i].begin() + static_cast<ptrdiff_t>(take));
+        const size_t take = std::min(contents[i]->size, limit - bytes.size());
+        bytes.insert(bytes.end(), contents[i]->data, contents[i]->data + take);
     }
     return bytes;
 }
@@ -297,14 +301,14 @@ FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
     if (file_exists(job.output) && !command.force)
         return fail(job.output + " exists (use -f to overwrite it)");
     std::vector<BundleInput> inputs;
-    std::vector<std::vector<uint8_t>> contents;
+    MemberBytes contents;
     std::string error;
     if (!collect_bundle_inputs(command, job.output, inputs, error)) return fail(error);
     if (inputs.empty()) return fail("no files to put into " + job.output);
     if (!read_bundle(inputs, contents, error)) return fail(error);
     uint64_t total = 0;
-    for (const std::vector<uint8_t>& bytes : contents)
-        total += bytes.size();
+    for (const std::unique_ptr<InputBytes>& member : contents)
+        total += member->size;
 
     // Settings and order: a bundle no larger than the sample is packed whole in each order and the
     // smaller kept; a larger one has both chosen on its first bytes in each order, then is packed once.
