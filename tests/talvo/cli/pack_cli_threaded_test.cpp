@@ -336,6 +336,10 @@ TEST_F(BundleCli, AFolderRestoresAsItWasAndAsOneConcatenation) {
     const ProgramRun talvo = run_program(program_path("talvo"), {bundle, path("joined.bin")});
     EXPECT_EQ(talvo.exit_code, 0);
     EXPECT_EQ(read_file(path("joined.bin")), joined);
+    // So does talvo-pack when the output is named.
+    run = pack_child({"-d", "-o", path("named.bin"), bundle});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(read_file(path("named.bin")), joined);
 
     run = pack_child({"-t", "-v", bundle});
     EXPECT_EQ(run.exit_code, 0) << run.err;
@@ -345,6 +349,10 @@ TEST_F(BundleCli, AFolderRestoresAsItWasAndAsOneConcatenation) {
     for (const std::string& file : tree(path("src")))
         EXPECT_TRUE(contains(run.out, "/src/" + file)) << run.out;
 
+    run = pack_child({"-d", "-C", path("nowhere"), bundle});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "not a directory")) << run.err;
+    EXPECT_FALSE(fs::exists(path("nowhere")));
     // Existing files are replaced only with -f.
     run = pack_child({"-d", "-C", path("out"), bundle});
     EXPECT_EQ(run.exit_code, 1);
