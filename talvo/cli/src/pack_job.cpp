@@ -2,6 +2,7 @@
 // write the archive under a temporary name and rename it into place. A bundle is several files packed
 // as one input, one after another, with a manifest that names them.
 
+#include "archive/archive_format.h"
 #include "archive/bundle_manifest.h"
 #include "cli/file_jobs.h"
 #include "cli/file_system.h"
@@ -9,6 +10,7 @@
 #include "cli/mapped_file.h"
 #include "cli/text_format.h"
 #include "pack/packer.h"
+#include "workers/worker_pool.h"
 
 #include <algorithm>
 #include <cctype>
@@ -310,50 +312,69 @@ FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
     for (const std::unique_ptr<InputBytes>& member : contents)
         total += member->size;
 
-    // Settings and order: a bundle no larger than the sample is packed whole in each order and the
-    // smaller kept; a larger one has both chosen on its first bytes in each order, then is packed once.
     std::vector<std::vector<size_t>> orders = member_orders(contents);
+    std::vector<std::vector<BundleMember>> manifests;
+    for (const std::vector<size_t>& order : orders) {
+        manifests.emplace_back();
+        for (size_t i : order)
+            manifests.back().push_back(inputs[i].member);
+    }
+    const std::string refusal = manifest_refusal(manifests[0], total);
+    if (!refusal.empty()) return fail(job.output + ": " + refusal);
+
     PackOptions options = command.options;
-    if (options.choose_settings && total > kBundleSettingsSample) {
+    // Statistics carried from file to file are what a bundle is for: unless told otherwise, only the
+    // slot counts are searched.
+    if (options.carry_over < 0) {
+        options.carry_over = 1;
+        options.flags = static_cast<uint8_t>(options.flags | kFlagsCarryOver);
+        options.choose_settings = options.slot_selector < 0;
+    }
+    // Each order packed on a task of its own (the first `limit` bytes of it); the smallest archive
+    // wins, the earlier order on a tie, so the choice is the same for every -j.
+    std::vector<PackResult> tried;
+    auto pack_orders = [&](const PackOptions& how, size_t limit) {
+        tried.assign(orders.size(), PackResult{});
+        run_tasks(orders.size(), [&](size_t o, int /*worker*/) {
+            PackOptions own = how;
+            if (how.checksum) own.extension_records = {manifest_record(manifests[o])};
+            if (orders.size() > 1) own.progress = nullptr; // one progress line, not two at once
+            try {
+                const std::vector<uint8_t> bytes = joined(contents, orders[o], limit);
+                tried[o] = pack_file(bytes.data(), bytes.size(), own);
+            } catch (const std::bad_alloc&) {
+                tried[o].status = PackStatus::OutOfMemory;
+            }
+        });
+        size_t best = 0;
+        for (size_t o = 0; o < tried.size(); ++o) {
+            if (tried[o].status != PackStatus::Ok) return o;
+            if (tried[o].archive.size() < tried[best].archive.size()) best = o;
+        }
+        return best;
+    };
+    // A bundle larger than the sample has its order and settings chosen on its first bytes, then is
+    // packed once.
+    if ((orders.size() > 1 || options.choose_settings) && total > kBundleSettingsSample) {
         PackOptions sample = options;
         sample.verify = false;
         sample.checksum = false;
-        size_t best = 0, best_size = SIZE_MAX;
-        for (size_t o = 0; o < orders.size(); ++o) {
-            const std::vector<uint8_t> first = joined(contents, orders[o], kBundleSettingsSample);
-            const PackResult chosen = pack_file(first.data(), first.size(), sample);
-            if (chosen.status == PackStatus::OutOfMemory) return fail(kOutOfMemory);
-            if (chosen.archive.size() < best_size) {
-                best = o;
-                best_size = chosen.archive.size();
-                options.flags = chosen.flags;
-            }
-        }
+        const size_t best = pack_orders(sample, kBundleSettingsSample);
+        if (tried[best].status != PackStatus::Ok) return fail(kOutOfMemory);
+        if (options.choose_settings) options.flags = tried[best].flags;
         options.choose_settings = false;
         orders = {orders[best]};
+        manifests = {manifests[best]};
     }
     FileProgress progress{&env.progress};
     options.progress = show_progress;
     options.progress_context = &progress;
-    PackResult result;
-    std::vector<BundleMember> members;
-    for (const std::vector<size_t>& order : orders) {
-        std::vector<BundleMember> in_order;
-        for (size_t i : order)
-            in_order.push_back(inputs[i].member);
-        const std::string refusal = manifest_refusal(in_order, total);
-        if (!refusal.empty()) return fail(job.output + ": " + refusal);
-        options.extension_records = {manifest_record(in_order)};
-        const std::vector<uint8_t> bytes = joined(contents, order);
-        PackResult tried = pack_file(bytes.data(), bytes.size(), options);
-        if (tried.status == PackStatus::OutOfMemory) return fail(kOutOfMemory);
-        if (tried.status == PackStatus::VerifyFailed)
-            return fail(job.output + ": the archive did not unpack to the input; nothing written");
-        if (members.empty() || tried.archive.size() < result.archive.size()) {
-            result = std::move(tried);
-            members = std::move(in_order);
-        }
-    }
+    const size_t best = pack_orders(options, SIZE_MAX);
+    if (tried[best].status == PackStatus::OutOfMemory) return fail(kOutOfMemory);
+    if (tried[best].status == PackStatus::VerifyFailed)
+        return fail(job.output + ": the archive did not unpack to the input; nothing written");
+    const PackResult result = std::move(tried[best]);
+    const std::vector<BundleMember>& members = manifests[best];
     if (total > progress.reported) env.progress.add_bytes(total - progress.reported);
     if (!write_archive(job, result.archive, command, error)) return fail(error);
     if (!command.quiet) {
