@@ -230,6 +230,7 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
         std::vector<bool> larger(scan.runs.size(), false);
         PassSettings settings;
         settings.max_raw_item = options.max_raw_item;
+        settings.store_limit = options.store_limit;
         settings.forced_raw = &forced_raw;
         settings.no_copy = &no_copy;
         settings.larger = &larger;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+constexpr size_t kDefaultStoreLimit = size_t{256} << 20;
+
 struct PackOptions {
     uint8_t flags = 0;                              // the archive's flags byte, when settings are forced
     bool choose_settings = false;                   // try the slot counts and carry-over, keep the smallest
@@ -20,6 +22,10 @@ struct PackOptions {
     bool checksum = false;                          // follow the end marker with the checksum extension
     std::vector<ExtensionRecord> extension_records; // with checksum: records after the content record
     size_t max_raw_item = size_t{4} << 20;          // bytes per raw item; the unpacker holds one item whole
+    // What the unpacker's stores may come to hold at most (streams kept for repeat items, header pages
+    // kept for copies): they are never emptied while an archive is restored, so this bounds what any
+    // archive, however many files it holds, asks of the unpacker's memory.
+    size_t store_limit = kDefaultStoreLimit;
     // Called now and then with the bytes packed so far (of the last pass).
     void (*progress)(void* context, size_t done, size_t total) = nullptr;
     void* progress_context = nullptr;
