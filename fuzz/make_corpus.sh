@@ -9,7 +9,7 @@ build="$(cd "$1" && pwd)"
 seeds="$build/fuzz-seeds"
 samples="$build/samples"
 rm -rf "$seeds"
-mkdir -p "$seeds"/{talvo_unpack,talvo_pack,fastlz_decompress,utf16_to_utf32,format_string_trunc,mplg_reader}
+mkdir -p "$seeds"/{talvo_unpack,talvo_pack,talvo_manifest,fastlz_decompress,utf16_to_utf32,format_string_trunc,mplg_reader}
 
 bash "$root/tests/samples/make_samples.sh" "$samples" >/dev/null
 
@@ -47,6 +47,25 @@ for name, text in texts.items():
         put("utf16_to_utf32", f"{name}_{room}", bytes([room]) + units)
 put("utf16_to_utf32", "lone_high", bytes([8]) + struct.pack("<3H", 0x41, 0xD83D, 0x42))
 put("utf16_to_utf32", "lone_low", bytes([8]) + struct.pack("<2H", 0xDC00, 0x41))
+# Bundle manifests: varint count, then per member varints shared prefix, rest of the path (and its
+# bytes), length, time step (zigzag), permissions, and an 8-byte checksum.
+def varint(n):
+    out = b""
+    while n >= 0x80:
+        out += bytes([n & 0x7f | 0x80])
+        n >>= 7
+    return out + bytes([n])
+def manifest(paths):
+    out, previous = varint(len(paths)), b""
+    for i, path in enumerate(paths):
+        raw = path.encode("utf-8")
+        shared = len(os.path.commonprefix([previous, raw]))
+        out += varint(shared) + varint(len(raw) - shared) + raw[shared:] + varint(100 * i)
+        out += varint(2 * 1700000000 * 10**9 if i == 0 else 2) + varint(0o644) + struct.pack("<Q", i)
+        previous = raw
+    return out
+put("talvo_manifest", "plain", manifest(["a.ogg", "music/level 1/theme.ogg", "Grüße.ogg"]))
+put("talvo_manifest", "hostile", manifest(["../up", "/abs", "C:/x", "a\\b", "CON", "a", "a/b"]))
 # Format inputs are consumed field by field; a few patterns give the fuzzer different starting shapes.
 for i, pattern in enumerate([b"\x00" * 64, b"\xff" * 64, bytes(range(64)), bytes(range(255, 0, -3))]):
     put("format_string_trunc", f"pattern_{i}", pattern)
@@ -57,7 +76,7 @@ PY
 for f in "$root"/tests/reliability/inputs/*; do
   [ -f "$f" ] || continue
   name="$(basename "$f")"
-  for t in talvo_unpack talvo_pack fastlz_decompress utf16_to_utf32 format_string_trunc mplg_reader; do
+  for t in talvo_unpack talvo_pack talvo_manifest fastlz_decompress utf16_to_utf32 format_string_trunc mplg_reader; do
     case "$name" in "$t"_*) cp "$f" "$seeds/$t/" ;; esac
   done
 done

@@ -12,7 +12,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 target="${1:?usage: scripts/fuzz.sh TARGET[,TARGET...]|all SECONDS}"
 seconds="${2:?usage: scripts/fuzz.sh TARGET[,TARGET...]|all SECONDS}"
 build="$root/build-asan"
-all_targets=(talvo_unpack talvo_pack fastlz_decompress utf16_to_utf32 format_string_trunc mplg_reader)
+all_targets=(talvo_unpack talvo_pack talvo_manifest fastlz_decompress utf16_to_utf32 format_string_trunc mplg_reader)
 
 # libFuzzer comes with clang's compiler runtime (libclang-rt-*-dev); without it there is nothing to run.
 probe="$(mktemp -d)"

@@ -1,6 +1,7 @@
 // Restoring, testing and listing one archive: the same unpack run into a file, into nothing, or into
-// nothing while every item is written down.
+// nothing while every item is written down. A bundle's run goes into its members instead.
 
+#include "cli/bundle_members.h"
 #include "cli/file_jobs.h"
 #include "cli/file_system.h"
 #include "cli/interrupt.h"
@@ -71,8 +72,9 @@ struct OutputFile {
     int error = 0;
     FILE* archive = nullptr;
     BatchProgress* progress = nullptr;
-    uint64_t reported = 0;  // archive bytes shown so far
-    uint64_t unchecked = 0; // restored bytes since the position was last taken
+    uint64_t reported = 0;             // archive bytes shown so far
+    uint64_t unchecked = 0;            // restored bytes since the position was last taken
+    MemberSplitter* members = nullptr; // a bundle's members take the bytes instead of `file`
 };
 
 void report_read_position(OutputFile& output) {
@@ -89,6 +91,7 @@ bool write_output(void* context, const uint8_t* bytes, size_t n) {
     auto& output = *static_cast<OutputFile*>(context);
     output.unchecked += n;
     if (output.unchecked >= kProgressStep) report_read_position(output);
+    if (output.members) return splitter_write(*output.members, bytes, n);
     if (!output.file || std::fwrite(bytes, 1, n, output.file) == n) return true;
     output.error = errno;
     return false;
@@ -272,6 +275,106 @@ std::string checksum_text(const MemberReport& member) {
     return "";
 }
 
+// The bundle in a file named on the command line: 1 (with its members), 0 none, -1 (with the message)
+// a manifest that cannot be restored. From standard input no manifest is read: the members restore as
+// their concatenation, as with any unpacker.
+int bundle_of(ArchiveRun& run, std::vector<BundleMember>& members) {
+    if (run.job.input == kStandardStream) return 0;
+    uint64_t restored_length = 0;
+    std::string error;
+    const int found = read_bundle_manifest(run.job.input, members, restored_length, error);
+    if (found == 0) return 0;
+    if (found > 0) error = manifest_refusal(members, restored_length);
+    if (error.empty()) return 1;
+    run.fail("refused: " + error);
+    return -1;
+}
+
+// After a bundle's run: the first member that failed, and why; true when every member was restored.
+bool report_members(ArchiveRun& run, MemberSplitter& splitter) {
+    if (run.status == UnpackStatus::Ok && !interrupted() && splitter_finish(splitter)) return true;
+    const std::vector<BundleMember>& members = *splitter.members;
+    if (!splitter.error.empty()) {
+        run.fail(text_printf("member %zu of %zu, %s: %s", splitter.failed + 1, members.size(),
+                             members[splitter.failed].path.c_str(), splitter.error.c_str()));
+        run.report_failures();
+        return false;
+    }
+    splitter_abandon(splitter);
+    run.report_failures();
+    if (splitter.next < members.size())
+        run.outcome.errors +=
+            text_printf("  member %zu of %zu, %s, was not restored (%zu before it were)\n", splitter.next + 1,
+                        members.size(), members[splitter.next].path.c_str(), splitter.next);
+    return false;
+}
+
+FileOutcome restore_bundle(ArchiveRun& run, const std::vector<BundleMember>& members) {
+    const PackCommand& command = run.env.command;
+    const std::string root = command.directory.empty() ? "." : command.directory;
+    if (!is_directory(root)) {
+        run.fail(root + ": not a directory");
+        return run.outcome;
+    }
+    // Everything that can be known beforehand is refused before any member is written.
+    for (const BundleMember& member : members) {
+        const std::string refusal = member_target_refusal(root, member.path, command.force);
+        if (!refusal.empty()) {
+            run.fail(refusal);
+            return run.outcome;
+        }
+    }
+    if (!run.open()) return run.outcome;
+    MemberSplitter splitter;
+    std::string error;
+    if (!splitter_start(splitter, members, root, true, command.force, error)) {
+        run.fail(error);
+        return run.outcome;
+    }
+    OutputFile output;
+    output.members = &splitter;
+    run.run(output);
+    if (!report_members(run, splitter)) return run.outcome;
+    if (command.remove_inputs && !remove_input(run.job.input, error)) {
+        run.fail(error);
+        return run.outcome;
+    }
+    if (command.verbose)
+        run.outcome.errors +=
+            text_printf("%s: %zu files, %" PRIu64 " bytes restored under %s\n", run.name.c_str(),
+                        members.size(), run.inspection.restored_total, root.c_str());
+    return run.outcome;
+}
+
+// A bundle's members in a listing: each one's bytes and its share of the archive's item bytes, taken
+// from the items that restored its bytes (an item shared by two members is split by bytes).
+std::string member_listing(const std::vector<BundleMember>& members, const std::vector<ItemSummary>& items) {
+    std::string out = text_printf("%6s  %12s %12s %7s  %s\n", "member", "bytes", "archive", "share", "path");
+    size_t item = 0;
+    uint64_t item_start = 0, member_start = 0;
+    for (size_t m = 0; m < members.size(); ++m) {
+        const uint64_t member_end = member_start + members[m].length;
+        double archive = 0;
+        // Items are walked once: each one's restored range is [item_start, item_start + restored).
+        while (item < items.size()) {
+            const uint64_t item_end = item_start + items[item].restored_bytes;
+            const uint64_t from = std::max(item_start, member_start), to = std::min(item_end, member_end);
+            if (to > from && items[item].restored_bytes > 0)
+                archive += static_cast<double>(items[item].archive_bytes) * static_cast<double>(to - from) /
+                           static_cast<double>(items[item].restored_bytes);
+            if (item_end > member_end) break;
+            item_start = item_end;
+            ++item;
+        }
+        const double share =
+            members[m].length > 0 ? 100.0 * archive / static_cast<double>(members[m].length) : 0.0;
+        out += text_printf("%6zu  %12" PRIu64 " %12.0f %6.1f%%  %s\n", m + 1, members[m].length, archive,
+                           share, members[m].path.c_str());
+        member_start = member_end;
+    }
+    return out;
+}
+
 } // namespace
 
 std::string display_name(const std::string& name) {
@@ -281,6 +384,13 @@ std::string display_name(const std::string& name) {
 FileOutcome restore_job(const JobEnvironment& env, const PackJob& job) {
     ArchiveRun run(env, job);
     const PackCommand& command = env.command;
+    // A bundle restores as its files, unless its output is named (-o, -c): then as their concatenation.
+    if (command.output.empty() && !command.to_stdout && input_refusal(job.input, command.force).empty()) {
+        std::vector<BundleMember> members;
+        const int bundle = bundle_of(run, members);
+        if (bundle < 0) return run.outcome;
+        if (bundle > 0) return restore_bundle(run, members);
+    }
     if (job.output.empty()) {
         run.fail("does not end in .talvo (name the output with -o, or use -c)");
         return run.outcome;
@@ -352,11 +462,26 @@ FileOutcome restore_job(const JobEnvironment& env, const PackJob& job) {
 
 FileOutcome test_job(const JobEnvironment& env, const PackJob& job) {
     ArchiveRun run(env, job);
+    std::vector<BundleMember> members;
+    const int bundle = bundle_of(run, members);
+    if (bundle < 0) return run.outcome;
     if (!run.open()) return run.outcome;
     run.inspection.check_raw_pages = true;
     OutputFile nowhere;
+    MemberSplitter splitter;
+    std::string error;
+    if (bundle > 0) {
+        if (!splitter_start(splitter, members, "", false, false, error)) {
+            run.fail(error);
+            return run.outcome;
+        }
+        nowhere.members = &splitter;
+    }
     run.run(nowhere);
-    if (!run.report_failures()) return run.outcome;
+    if (bundle > 0 ? !report_members(run, splitter) : !run.report_failures()) return run.outcome;
+    if (bundle > 0 && env.command.verbose)
+        run.outcome.errors +=
+            text_printf("%s: %zu files, each matches its checksum\n", run.name.c_str(), members.size());
     if (run.lacks_checksum() && !env.command.quiet)
         run.outcome.errors += run.name + ": carries no checksum: only its structure was checked\n";
     if (env.command.verbose)
@@ -369,6 +494,9 @@ FileOutcome test_job(const JobEnvironment& env, const PackJob& job) {
 
 FileOutcome list_job(const JobEnvironment& env, const PackJob& job) {
     ArchiveRun run(env, job);
+    std::vector<BundleMember> files;
+    const int bundle = bundle_of(run, files);
+    if (bundle < 0) return run.outcome;
     if (!run.open()) return run.outcome;
     run.inspection.check_raw_pages = true;
     run.inspection.keep_every_item = true;
@@ -413,6 +541,7 @@ FileOutcome list_job(const JobEnvironment& env, const PackJob& job) {
     else if (run.status != UnpackStatus::Ok && run.status != UnpackStatus::ChecksumMismatch &&
              run.status != UnpackStatus::ChecksumDamaged)
         out += "  (listing ends where the archive could not be read further)\n";
+    if (bundle > 0) out += member_listing(files, all.items);
     run.outcome.listed_items = all.item_count;
     run.outcome.listed_item_bytes = all.archive_item_bytes;
     run.outcome.listed_restored_bytes = all.restored_total;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <random>
 #include <system_error>
 
@@ -260,7 +261,7 @@ bool flush_to_disk(FILE* file) {
 } // namespace
 
 bool commit_pending_output(PendingOutput& output, const std::string& metadata_from, bool force,
-                           std::string& error, bool durable) {
+                           std::string& error, bool durable, const FileStamp* stamp) {
     errno = 0;
     const bool flushed = !durable || flush_to_disk(output.file);
     int reason = errno;
@@ -272,7 +273,10 @@ bool commit_pending_output(PendingOutput& output, const std::string& metadata_fr
         discard_pending_output(output);
         return false;
     }
-    if (!metadata_from.empty()) copy_metadata(metadata_from, output.temp_name);
+    if (stamp)
+        apply_file_stamp(output.temp_name, *stamp);
+    else if (!metadata_from.empty())
+        copy_metadata(metadata_from, output.temp_name);
     if (!force && file_exists(output.final_name)) {
         error = output.final_name + " exists (use -f to overwrite it)";
         discard_pending_output(output);
@@ -288,4 +292,99 @@ bool commit_pending_output(PendingOutput& output, const std::string& metadata_fr
     unregister_temp_file(output.interrupt_slot);
     output.interrupt_slot = -1;
     return true;
+}
+
+bool read_file_stamp(const std::string& name, FileStamp& stamp) {
+    std::error_code ec;
+    const fs::path path = file_path(name);
+    const auto time = fs::last_write_time(path, ec);
+    if (ec) return false;
+    const auto status = fs::status(path, ec);
+    if (ec) return false;
+    const auto since_epoch = std::chrono::file_clock::to_sys(time).time_since_epoch();
+    stamp.mtime_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count();
+    stamp.permissions = static_cast<uint16_t>(status.permissions() & fs::perms::mask);
+    return true;
+}
+
+void apply_file_stamp(const std::string& name, const FileStamp& stamp) {
+    std::error_code ec;
+    const fs::path path = file_path(name);
+    const std::chrono::sys_time<std::chrono::nanoseconds> when{std::chrono::nanoseconds(stamp.mtime_ns)};
+    fs::last_write_time(path, std::chrono::file_clock::from_sys(when), ec);
+    fs::permissions(path, static_cast<fs::perms>(stamp.permissions) & fs::perms::mask, ec);
+}
+
+bool list_tree(const std::string& directory, std::vector<std::string>& files, std::string& error) {
+    std::error_code ec;
+    const fs::path root = file_path(directory);
+    fs::recursive_directory_iterator it(root, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        if (!it->is_regular_file(ec) || it->is_symlink(ec)) continue;
+        const std::u8string relative = it->path().lexically_relative(root).generic_u8string();
+        files.emplace_back(relative.begin(), relative.end());
+    }
+    if (ec) {
+        error = "cannot read " + directory + ": " + error_text(ec);
+        return false;
+    }
+    std::sort(files.begin(), files.end());
+    return true;
+}
+
+std::string join_path(const std::string& root, const std::string& relative) {
+    if (root.empty() || root == ".") return relative;
+    return root.back() == '/' ? root + relative : root + "/" + relative;
+}
+
+namespace {
+
+// Walks the directories of `relative` under `root`; `create` makes the missing ones.
+bool walk_parents(const std::string& root, const std::string& relative, bool create, std::string& error) {
+    for (size_t slash = relative.find('/'); slash != std::string::npos;
+         slash = relative.find('/', slash + 1)) {
+        const std::string directory = join_path(root, relative.substr(0, slash));
+        switch (file_kind(directory)) {
+        case FileKind::Directory:
+            continue;
+        case FileKind::Missing:
+            if (!create) return true; // nothing below it exists yet
+            {
+                std::error_code ec;
+                if (!fs::create_directory(file_path(directory), ec) && ec) {
+                    error = "cannot create " + directory + ": " + error_text(ec);
+                    return false;
+                }
+                // Made by someone else meanwhile as something other than a directory: looked at again.
+                if (file_kind(directory) != FileKind::Directory) {
+                    error = directory + " is not a directory";
+                    return false;
+                }
+            }
+            continue;
+        case FileKind::SymbolicLink:
+            error = directory + " is a symbolic link (a member is never written through one)";
+            return false;
+        default:
+            error = directory + " is not a directory";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool make_parent_directories(const std::string& root, const std::string& relative, std::string& error) {
+    return walk_parents(root, relative, true, error);
+}
+
+std::string member_target_refusal(const std::string& root, const std::string& relative, bool force) {
+    std::string error;
+    if (!walk_parents(root, relative, false, error)) return error;
+    const std::string target = join_path(root, relative);
+    const FileKind kind = file_kind(target);
+    if (kind == FileKind::Directory) return target + " is a directory (a member is never written over one)";
+    if (kind != FileKind::Missing && !force) return target + " exists (use -f to overwrite it)";
+    return "";
 }

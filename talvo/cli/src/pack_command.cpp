@@ -1,12 +1,14 @@
 #include "cli/pack_command.h"
 
 #include "archive/archive_format.h"
+#include "cli/file_system.h"
 
 #include <algorithm>
 #include <cctype>
 
 const char kPackUsage[] = "Usage: talvo-pack [options] INPUT [ARCHIVE.talvo]\n"
                           "       talvo-pack [options] INPUT INPUT...\n"
+                          "       talvo-pack [options] -o BUNDLE.talvo INPUT|DIRECTORY...\n"
                           "       talvo-pack -d [options] ARCHIVE...\n"
                           "       talvo-pack -t|-l [options] ARCHIVE...\n";
 
@@ -27,7 +29,10 @@ const char kPackHelp[] =
     "  -t, --test        restore each archive without writing it and report what did not restore\n"
     "  -l, --list        list each archive's items and settings, with totals (-v: per stream details)\n"
     "  -c, --stdout      write to standard output (one input only when packing; never to a terminal)\n"
-    "  -o FILE           name the output (one input only)\n"
+    "  -o FILE           name the output; with several inputs or a directory, pack them all into one\n"
+    "                    archive, a bundle, that -d restores as the files it was made of\n"
+    "  -r, --recursive   pack every file under a directory operand, each into its own archive\n"
+    "  -C DIR            restore a bundle's files under DIR (default: the current directory)\n"
     "  -f, --force       overwrite existing outputs; read symbolic links and files that are not regular\n"
     "  -k, --keep        keep the inputs (the default)\n"
     "      --rm          remove each input once its output is written (and verified, so not with\n"
@@ -53,6 +58,11 @@ const char kPackHelp[] =
     "pages whose checksum does not match. Archives one after another in a file (cat a.talvo b.talvo)\n"
     "restore one after another; other bytes after the last archive are an error.\n"
     "\n"
+    "Bundles: the files go in sorted by path (directories walked, regular files only), are modelled as\n"
+    "one chained stream, and their paths, lengths, times, permissions and checksums go after the end\n"
+    "marker. -d restores each file under its path (never outside the destination), -t checks each, -l\n"
+    "lists them; talvo, and -c, restore the files one after another.\n"
+    "\n"
     "Examples:\n"
     "  talvo-pack song.ogg                  pack into song.ogg.talvo\n"
     "  talvo-pack -d song.ogg.talvo         restore song.ogg\n"
@@ -61,6 +71,8 @@ const char kPackHelp[] =
     "  talvo-pack -c song.ogg > s.talvo     pack to standard output\n"
     "  talvo-pack -t *.talvo                check archives\n"
     "  talvo-pack -lv song.ogg.talvo        list the items and streams of an archive\n"
+    "  talvo-pack -o sfx.talvo sounds/      pack a folder into one archive\n"
+    "  talvo-pack -d -C out sfx.talvo       restore it under out/\n"
     "\n"
     "Exit status: 0 when every file was done, 1 when a file failed, 2 on a usage error.\n";
 
@@ -121,6 +133,8 @@ struct Parser {
             command.to_stdout = true;
         } else if (name == "f" || name == "force") {
             command.force = true;
+        } else if (name == "r" || name == "recursive") {
+            command.recursive = true;
         } else if (name == "k" || name == "keep") {
             command.remove_inputs = false;
         } else if (name == "rm") {
@@ -163,17 +177,24 @@ struct Parser {
             if (value.empty()) error = "-o needs a file name";
             command.output = value;
             break;
+        case 'C':
+            if (value.empty()) error = "-C needs a directory";
+            command.directory = value;
+            break;
         }
         return error.empty();
     }
 };
 
 bool takes_value(char c) {
-    return c == 's' || c == 'j' || c == 'o';
+    return c == 's' || c == 'j' || c == 'o' || c == 'C';
 }
 
 const char* value_name(char c) {
-    return c == 's' ? "-s needs a value 0..3" : c == 'j' ? "-j needs a thread count" : "-o needs a file name";
+    return c == 's'   ? "-s needs a value 0..3"
+           : c == 'j' ? "-j needs a thread count"
+           : c == 'C' ? "-C needs a directory"
+                      : "-o needs a file name";
 }
 
 } // namespace
@@ -208,10 +229,11 @@ PackCommand parse_pack_command(const std::vector<std::string>& args, bool restor
                 arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
             if (equals != std::string::npos) {
                 const std::string value = arg.substr(equals + 1);
-                const char short_name = name == "slots"     ? 's'
-                                        : name == "threads" ? 'j'
-                                        : name == "output"  ? 'o'
-                                                            : 0;
+                const char short_name = name == "slots"       ? 's'
+                                        : name == "threads"   ? 'j'
+                                        : name == "output"    ? 'o'
+                                        : name == "directory" ? 'C'
+                                                              : 0;
                 if (!short_name) return usage("unknown option " + arg);
                 if (!parser.valued(short_name, value)) return usage(parser.error);
             } else if (name == "output") {
@@ -240,7 +262,17 @@ PackCommand parse_pack_command(const std::vector<std::string>& args, bool restor
     }
     if (operands.empty() && stdin_piped) operands.push_back(kStandardStream);
     if (operands.empty()) return usage("no input file");
-    if (!command.output.empty() && operands.size() > 1) return usage("-o names the output of one input only");
+    const bool bundle =
+        command.mode == FileMode::Pack && !command.output.empty() &&
+        (operands.size() > 1 || (operands[0] != kStandardStream && is_directory(operands[0])));
+    if (!command.output.empty() && operands.size() > 1 && !bundle)
+        return usage("-o names the output of one input only");
+    if (bundle && command.to_stdout) return usage("-c and -o name two outputs");
+    if (bundle && !command.options.checksum)
+        return usage("a bundle names its files after the end marker: leave out --no-check");
+    if (bundle && command.remove_inputs) return usage("--rm does not go with a bundle");
+    if (!command.directory.empty() && command.mode == FileMode::Pack)
+        return usage("-C names where a bundle is restored: it goes with -d");
     if (command.remove_inputs) {
         if (command.mode == FileMode::Test || command.mode == FileMode::List)
             return usage("--rm has no meaning with -t or -l");
@@ -258,7 +290,12 @@ PackCommand parse_pack_command(const std::vector<std::string>& args, bool restor
 
     switch (command.mode) {
     case FileMode::Pack:
-        if (!command.output.empty()) {
+        if (bundle) {
+            for (const std::string& input : operands)
+                if (input == kStandardStream) return usage("a bundle is made of files, not standard input");
+            command.bundle_inputs = operands;
+            command.jobs.push_back(PackJob{"", command.output});
+        } else if (!command.output.empty()) {
             command.jobs.push_back(PackJob{operands[0], command.output});
         } else if (command.to_stdout) {
             if (operands.size() > 1)
@@ -268,9 +305,22 @@ PackCommand parse_pack_command(const std::vector<std::string>& args, bool restor
                    !has_archive_suffix(operands[0])) {
             command.jobs.push_back(PackJob{operands[0], operands[1]});
         } else {
-            for (const std::string& input : operands)
+            for (const std::string& input : operands) {
+                if (command.recursive && input != kStandardStream && is_directory(input)) {
+                    std::vector<std::string> files;
+                    std::string error;
+                    if (!list_tree(input, files, error)) return usage(error);
+                    for (const std::string& file : files) {
+                        const std::string path = join_path(input, file);
+                        // A directory packed again leaves its archives alone, as gzip -r does.
+                        if (!has_archive_suffix(path))
+                            command.jobs.push_back(PackJob{path, path + kArchiveSuffix});
+                    }
+                    continue;
+                }
                 command.jobs.push_back(
                     PackJob{input, input == kStandardStream ? kStandardStream : input + kArchiveSuffix});
+            }
         }
         break;
     case FileMode::Restore:

@@ -1,17 +1,25 @@
 // Packing one input into one archive: map it (or read a pipe whole), pack (and verify) it in memory,
-// write the archive under a temporary name and rename it into place.
+// write the archive under a temporary name and rename it into place. A bundle is several files packed
+// as one input, one after another, with a manifest that names them.
 
+#include "archive/archive_format.h"
+#include "archive/bundle_manifest.h"
 #include "cli/file_jobs.h"
 #include "cli/file_system.h"
 #include "cli/interrupt.h"
 #include "cli/mapped_file.h"
 #include "cli/text_format.h"
 #include "pack/packer.h"
+#include "workers/worker_pool.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdint>
+#include <memory>
 #include <new>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -142,10 +150,249 @@ bool write_archive(const PackJob& job, const std::vector<uint8_t>& archive, cons
                                  command.remove_inputs);
 }
 
+// A bundle's settings are chosen on its first bytes alone, then the whole is packed once: a large folder
+// is not packed once per candidate setting. Beyond these bytes the choice rarely changes.
+constexpr size_t kBundleSettingsSample = size_t{32} << 20;
+
+// An operand as a bundle stores it: '/' between components, without a leading '/' (or drive) or "."
+// components. What is left is judged like any member path (a ".." is refused, not resolved).
+std::string stored_operand(std::string operand) {
+#ifdef _WIN32
+    std::replace(operand.begin(), operand.end(), '\\', '/');
+    // A drive goes the way of a leading '/': the path is kept from the drive's root down.
+    if (operand.size() >= 2 && operand[1] == ':' && std::isalpha(static_cast<unsigned char>(operand[0])))
+        operand.erase(0, 2);
+#endif
+    std::string stored;
+    size_t start = 0;
+    while (start <= operand.size()) {
+        size_t slash = operand.find('/', start);
+        if (slash == std::string::npos) slash = operand.size();
+        const std::string component = operand.substr(start, slash - start);
+        if (!component.empty() && component != ".") stored += (stored.empty() ? "" : "/") + component;
+        start = slash + 1;
+    }
+    return stored;
+}
+
+struct BundleInput {
+    std::string file; // as the system finds it
+    BundleMember member;
+};
+
+// Every file the operands name, sorted by the path stored for it; false (with why) when one cannot go
+// into the bundle.
+bool collect_bundle_inputs(const PackCommand& command, const std::string& output,
+                           std::vector<BundleInput>& inputs, std::string& error) {
+    for (const std::string& operand : command.bundle_inputs) {
+        const std::string stored = stored_operand(operand);
+        if (is_directory(operand)) {
+            std::vector<std::string> files;
+            if (!list_tree(operand, files, error)) return false;
+            for (const std::string& file : files) {
+                const std::string path = join_path(operand, file);
+                if (file_exists(output) && same_file(path, output)) continue; // the bundle being replaced
+                inputs.push_back(BundleInput{path, {}});
+                inputs.back().member.path = stored.empty() ? file : stored + "/" + file;
+            }
+            continue;
+        }
+        const std::string refusal = input_refusal(operand, command.force);
+        if (!refusal.empty()) {
+            error = operand + ": " + refusal;
+            return false;
+        }
+        inputs.push_back(BundleInput{operand, {}});
+        inputs.back().member.path = stored;
+    }
+    std::sort(inputs.begin(), inputs.end(),
+              [](const BundleInput& a, const BundleInput& b) { return a.member.path < b.member.path; });
+    for (const BundleInput& input : inputs) {
+        const std::string refusal = path_refusal(input.member.path);
+        if (!refusal.empty()) {
+            error = input.file + ": cannot go into a bundle: its path " + refusal;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Each member's bytes, with its length, time, permissions and checksum noted.
+// Members are mapped (pages the system can drop and read again), not copied: the concatenation being
+// packed is then the only copy in memory.
+using MemberBytes = std::vector<std::unique_ptr<InputBytes>>;
+
+bool read_bundle(std::vector<BundleInput>& inputs, MemberBytes& contents, std::string& error) {
+    contents.clear();
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        BundleInput& input = inputs[i];
+        contents.push_back(std::make_unique<InputBytes>());
+        InputBytes& one = *contents.back();
+        if (!read_input(input.file, one, error)) {
+            error = input.file + ": " + error;
+            return false;
+        }
+        FileStamp stamp;
+        if (!read_file_stamp(input.file, stamp)) {
+            error = input.file + ": " + errno_text(errno);
+            return false;
+        }
+        input.member.length = one.size;
+        input.member.mtime_ns = stamp.mtime_ns;
+        input.member.permissions = stamp.permissions;
+        input.member.checksum = content_checksum(one.data, one.size);
+    }
+    return true;
+}
+
+// What puts a file beside others like it: Vorbis streams by channels, sample rate and nominal bitrate
+// (from the identification header of their first page), then other Ogg files, then everything else.
+using SetupKey = std::tuple<uint8_t, uint8_t, uint32_t, uint32_t>; // kind, channels, rate, nominal bitrate
+
+uint32_t le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<uint32_t>(p[3]) << 24;
+}
+
+SetupKey encoder_setup_key(const uint8_t* data, size_t size) {
+    static const uint8_t kOggMagic[4] = {'O', 'g', 'g', 'S'};
+    static const uint8_t kIdentification[7] = {1, 'v', 'o', 'r', 'b', 'i', 's'};
+    if (size < 4 || !std::equal(kOggMagic, kOggMagic + 4, data)) return {2, 0, 0, 0};
+    const uint8_t* head_end = data + std::min<size_t>(size, 512);
+    const uint8_t* header = std::search(data, head_end, kIdentification, kIdentification + 7);
+    if (head_end - header < 7 + 4 + 1 + 4 + 4 + 4) return {1, 0, 0, 0};
+    const uint8_t* fields = header + 7 + 4; // after the Vorbis version: channels, rate, bitrates
+    return {0, fields[0], le32(fields + 1), le32(fields + 9)};
+}
+
+// The member orders a bundle tries: by path, and grouped by encoder setup (by path within a group),
+// when that differs. Grouping lets statistics carried over meet streams like the ones they came from;
+// by path keeps a folder's related sounds together. Which packs smaller depends on the set.
+std::vector<std::vector<size_t>> member_orders(const MemberBytes& contents) {
+    std::vector<size_t> by_path(contents.size());
+    for (size_t i = 0; i < by_path.size(); ++i)
+        by_path[i] = i;
+    std::vector<SetupKey> keys;
+    for (const std::unique_ptr<InputBytes>& member : contents)
+        keys.push_back(encoder_setup_key(member->data, member->size));
+    std::vector<size_t> grouped = by_path;
+    std::stable_sort(grouped.begin(), grouped.end(), [&](size_t a, size_t b) { return keys[a] < keys[b]; });
+    if (grouped == by_path) return {by_path};
+    return {by_path, grouped};
+}
+
+std::vector<uint8_t> joined(const MemberBytes& contents, const std::vector<size_t>& order,
+                            size_t limit = SIZE_MAX) {
+    std::vector<uint8_t> bytes;
+    for (size_t i : order) {
+        if (bytes.size() >= limit) break;
+        const size_t take = std::min(contents[i]->size, limit - bytes.size());
+        bytes.insert(bytes.end(), contents[i]->data, contents[i]->data + take);
+    }
+    return bytes;
+}
+
+FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
+    const PackCommand& command = env.command;
+    FileOutcome outcome;
+    auto fail = [&](const std::string& message) {
+        outcome.errors += std::string(env.program) + ": " + message + "\n";
+        outcome.exit_code = 1;
+        return outcome;
+    };
+    if (is_directory(job.output)) return fail(job.output + ": " + errno_text(EISDIR));
+    if (file_exists(job.output) && !command.force)
+        return fail(job.output + " exists (use -f to overwrite it)");
+    std::vector<BundleInput> inputs;
+    MemberBytes contents;
+    std::string error;
+    if (!collect_bundle_inputs(command, job.output, inputs, error)) return fail(error);
+    if (inputs.empty()) return fail("no files to put into " + job.output);
+    if (!read_bundle(inputs, contents, error)) return fail(error);
+    uint64_t total = 0;
+    for (const std::unique_ptr<InputBytes>& member : contents)
+        total += member->size;
+
+    std::vector<std::vector<size_t>> orders = member_orders(contents);
+    std::vector<std::vector<BundleMember>> manifests;
+    for (const std::vector<size_t>& order : orders) {
+        manifests.emplace_back();
+        for (size_t i : order)
+            manifests.back().push_back(inputs[i].member);
+    }
+    const std::string refusal = manifest_refusal(manifests[0], total);
+    if (!refusal.empty()) return fail(job.output + ": " + refusal);
+
+    PackOptions options = command.options;
+    // Statistics carried from file to file are what a bundle is for: unless told otherwise, only the
+    // slot counts are searched.
+    if (options.carry_over < 0) {
+        options.carry_over = 1;
+        options.flags = static_cast<uint8_t>(options.flags | kFlagsCarryOver);
+        options.choose_settings = options.slot_selector < 0;
+    }
+    // Each order packed on a task of its own (the first `limit` bytes of it); the smallest archive
+    // wins, the earlier order on a tie, so the choice is the same for every -j.
+    std::vector<PackResult> tried;
+    auto pack_orders = [&](const PackOptions& how, size_t limit) {
+        tried.assign(orders.size(), PackResult{});
+        run_tasks(orders.size(), [&](size_t o, int /*worker*/) {
+            PackOptions own = how;
+            if (how.checksum) own.extension_records = {manifest_record(manifests[o])};
+            if (orders.size() > 1) own.progress = nullptr; // one progress line, not two at once
+            try {
+                const std::vector<uint8_t> bytes = joined(contents, orders[o], limit);
+                tried[o] = pack_file(bytes.data(), bytes.size(), own);
+            } catch (const std::bad_alloc&) {
+                tried[o].status = PackStatus::OutOfMemory;
+            }
+        });
+        size_t best = 0;
+        for (size_t o = 0; o < tried.size(); ++o) {
+            if (tried[o].status != PackStatus::Ok) return o;
+            if (tried[o].archive.size() < tried[best].archive.size()) best = o;
+        }
+        return best;
+    };
+    // A bundle larger than the sample has its order and settings chosen on its first bytes, then is
+    // packed once.
+    if ((orders.size() > 1 || options.choose_settings) && total > kBundleSettingsSample) {
+        PackOptions sample = options;
+        sample.verify = false;
+        sample.checksum = false;
+        const size_t best = pack_orders(sample, kBundleSettingsSample);
+        if (tried[best].status != PackStatus::Ok) return fail(kOutOfMemory);
+        if (options.choose_settings) options.flags = tried[best].flags;
+        options.choose_settings = false;
+        orders = {orders[best]};
+        manifests = {manifests[best]};
+    }
+    FileProgress progress{&env.progress};
+    options.progress = show_progress;
+    options.progress_context = &progress;
+    const size_t best = pack_orders(options, SIZE_MAX);
+    if (tried[best].status == PackStatus::OutOfMemory) return fail(kOutOfMemory);
+    if (tried[best].status == PackStatus::VerifyFailed)
+        return fail(job.output + ": the archive did not unpack to the input; nothing written");
+    const PackResult result = std::move(tried[best]);
+    const std::vector<BundleMember>& members = manifests[best];
+    if (total > progress.reported) env.progress.add_bytes(total - progress.reported);
+    if (!write_archive(job, result.archive, command, error)) return fail(error);
+    if (!command.quiet) {
+        const double ratio =
+            total == 0 ? 0.0
+                       : 100.0 * static_cast<double>(result.archive.size()) / static_cast<double>(total);
+        outcome.errors += text_printf("%zu files: %" PRIu64 " -> %zu bytes (%.1f%%) -> %s\n", members.size(),
+                                      total, result.archive.size(), ratio, job.output.c_str());
+    }
+    if (command.verbose) outcome.errors += run_report(result);
+    return outcome;
+}
+
 } // namespace
 
 FileOutcome pack_job(const JobEnvironment& env, const PackJob& job) {
     const PackCommand& command = env.command;
+    if (!command.bundle_inputs.empty()) return bundle_pack_job(env, job);
     const std::string name = display_name(job.input);
     FileOutcome outcome;
     auto fail = [&](const std::string& message) {

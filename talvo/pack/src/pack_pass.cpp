@@ -55,6 +55,7 @@ struct Pass {
     size_t raw_end = 0;
     StoreRecords stream_records;
     StoreRecords header_records;
+    size_t stored_bytes = 0; // page bytes the unpacker's stores hold by now
 };
 
 void flush_raw(Pass& pass) {
@@ -192,8 +193,15 @@ void model_complete_stream(Pass& pass, size_t r, const ScanRun& run, const RunPl
     const size_t items_before = pass.writer.items.size();
     const std::vector<OggPage> pages = pages_of(pass, run, run.page_count);
     StreamItemChoices choices;
-    choices.remember = plan.later_repeat;
-    choices.capture_headers = plan.later_copy;
+    // The stores are never emptied while the archive is restored: past their limit nothing more is
+    // kept, and later streams are coded instead of repeated or copied.
+    const size_t stream_bytes = run.end - run.begin;
+    size_t header_bytes = 0;
+    for (size_t p = 0; p < plan.headers.count; ++p)
+        header_bytes += pass.scan.pages[plan.headers.first + p].size;
+    const size_t room = pass.settings.store_limit - std::min(pass.stored_bytes, pass.settings.store_limit);
+    choices.remember = plan.later_repeat && stream_bytes <= room;
+    choices.capture_headers = plan.later_copy && header_bytes <= room - (choices.remember ? stream_bytes : 0);
     if (plan.headers.count > 0 && !(pass.settings.no_copy && (*pass.settings.no_copy)[r])) {
         choices.header_copy = find_record(pass, pass.header_records, plan.headers, true);
         if (choices.header_copy >= 0) choices.header_copy_pages = static_cast<int32_t>(plan.headers.count);
@@ -230,8 +238,14 @@ void model_complete_stream(Pass& pass, size_t r, const ScanRun& run, const RunPl
     out.larger_than_raw = out.out_bytes >= run.end - run.begin;
     out.kind = choices.header_copy >= 0 ? ItemChoice::HeaderCopy : ItemChoice::Stream;
     out.modelled_end = run.end;
-    if (choices.remember) pass.stream_records.push_back(r);
-    if (choices.header_copy < 0 && choices.capture_headers) pass.header_records.push_back(r);
+    if (choices.remember) {
+        pass.stream_records.push_back(r);
+        pass.stored_bytes += stream_bytes;
+    }
+    if (choices.header_copy < 0 && choices.capture_headers) {
+        pass.header_records.push_back(r);
+        pass.stored_bytes += header_bytes;
+    }
     pass.raw_begin = pass.raw_end = run.end;
 }
 

@@ -206,9 +206,12 @@ size_t first_difference(const std::vector<uint8_t>& archive, const uint8_t* data
     return std::numeric_limits<size_t>::max();
 }
 
-void append_extension(std::vector<uint8_t>& archive, const uint8_t* data, size_t size) {
+void append_extension(std::vector<uint8_t>& archive, const uint8_t* data, size_t size,
+                      const std::vector<ExtensionRecord>& more) {
     const ContentDigest digest{size, content_checksum(data, size)};
-    const std::vector<uint8_t> extension = make_extension(archive.size(), {content_record(digest)});
+    std::vector<ExtensionRecord> records{content_record(digest)};
+    records.insert(records.end(), more.begin(), more.end());
+    const std::vector<uint8_t> extension = make_extension(archive.size(), records);
     archive.insert(archive.end(), extension.begin(), extension.end());
 }
 
@@ -227,6 +230,7 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
         std::vector<bool> larger(scan.runs.size(), false);
         PassSettings settings;
         settings.max_raw_item = options.max_raw_item;
+        settings.store_limit = options.store_limit;
         settings.forced_raw = &forced_raw;
         settings.no_copy = &no_copy;
         settings.larger = &larger;
@@ -286,7 +290,7 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
         trials.clear();
         if (!options.verify) {
             keep_all_raw_when_smaller(result, data, size, options);
-            if (options.checksum) append_extension(result.archive, data, size);
+            if (options.checksum) append_extension(result.archive, data, size, options.extension_records);
             return result;
         }
 
@@ -298,14 +302,14 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
             // The archive is proved as it will be written: with its extension, which the unpacker must
             // find after the end marker and agree with.
             const size_t bare_size = result.archive.size();
-            if (options.checksum) append_extension(result.archive, data, size);
+            if (options.checksum) append_extension(result.archive, data, size, options.extension_records);
             const size_t at = first_difference(result.archive, data, size);
             result.archive.resize(bare_size);
             if (at == std::numeric_limits<size_t>::max()) {
                 // An archive of raw items alone leaves no sub-stream bytes untaken before its end
                 // marker: its extension is found where the writer put it.
                 keep_all_raw_when_smaller(result, data, size, options);
-                if (options.checksum) append_extension(result.archive, data, size);
+                if (options.checksum) append_extension(result.archive, data, size, options.extension_records);
                 return result;
             }
             const size_t r = run_at(result.runs, at);

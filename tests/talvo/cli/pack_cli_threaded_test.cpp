@@ -2,6 +2,8 @@
 // nothing behind and say why, inputs left alone or removed, forced settings, exit statuses; every
 // archive restored by the talvo program.
 
+#include "archive/archive_extension.h"
+#include "archive/bundle_manifest.h"
 #include "child_process.h"
 #include "run_program.h"
 #include "sample_files.h"
@@ -260,9 +262,242 @@ TEST_F(PackCli, ForcedSettingsReachTheFlagsByte) {
     }
 }
 
+// The current directory, for as long as it lives (children started meanwhile inherit it).
+struct InDirectory {
+    fs::path previous = fs::current_path();
+    explicit InDirectory(const fs::path& directory) { fs::current_path(directory); }
+    ~InDirectory() { fs::current_path(previous); }
+};
+
+// A tree of Ogg and other files, with times and permissions of their own, for bundles.
+class BundleCli : public PackCli {
+  protected:
+    void TearDown() override {
+        // Windows removes no read-only file: the tree's own is made writable first.
+        std::error_code ignored;
+        for (const auto& entry : fs::recursive_directory_iterator(dir_, ignored))
+            fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+        PackCli::TearDown();
+    }
+    void make_tree() {
+        fs::create_directories(path("src/music/level 1"));
+        fs::create_directories(path("src/empty dir"));
+        write_file("src/music/level 1/theme.ogg", load_sample("chained.ogg"));
+        write_file("src/music/title.ogg", load_sample("oggenc_q0.ogg"));
+        write_file("src/effects.ogg", load_sample("repeated3.ogg"));
+        write_file("src/readme.txt", Bytes(1000, 'r'));
+        write_file("src/zero", {});
+        fs::permissions(path("src/readme.txt"), fs::perms::owner_read | fs::perms::group_read);
+        fs::last_write_time(path("src/music/title.ogg"),
+                            fs::file_time_type::clock::now() - std::chrono::hours(5000));
+    }
+    // The files under `root`, relative, sorted, as the bundle orders them.
+    static std::vector<std::string> tree(const fs::path& root) {
+        std::vector<std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(root))
+            if (entry.is_regular_file())
+                files.push_back(entry.path().lexically_relative(root).generic_string());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+    void expect_same_tree(const fs::path& a, const fs::path& b) {
+        const std::vector<std::string> files = tree(a);
+        EXPECT_EQ(tree(b), files);
+        for (const std::string& file : files) {
+            EXPECT_EQ(read_file((b / file).string()), read_file((a / file).string())) << file;
+            EXPECT_EQ(fs::last_write_time(b / file), fs::last_write_time(a / file)) << file;
+            EXPECT_EQ(fs::status(b / file).permissions(), fs::status(a / file).permissions()) << file;
+        }
+    }
+};
+
+TEST_F(BundleCli, AFolderRestoresAsItWasAndAsOneConcatenation) {
+    make_tree();
+    const std::string bundle = path("sounds.talvo");
+    ASSERT_EQ(pack({"-q", "-j", "1", "-o", bundle, path("src")}).exit_code, 0);
+    const std::string again = path("again.talvo");
+    ASSERT_EQ(pack({"-q", "-j", "2", "-o", again, path("src")}).exit_code, 0);
+    EXPECT_EQ(read_file(again), read_file(bundle)) << "the same archive for every -j";
+
+    fs::create_directories(path("out"));
+    ChildRun run = pack_child({"-d", "-C", path("out"), bundle});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    // Operands keep the path given: an absolute one without its leading '/'.
+    const fs::path restored = path("out") / fs::path(path("src")).relative_path();
+    expect_same_tree(path("src"), restored);
+    EXPECT_TRUE(fs::exists(restored / "zero"));
+
+    // Any unpacker restores the members one after another, in the manifest's order.
+    Bytes joined;
+    for (const std::string& file : tree(path("src"))) {
+        const Bytes bytes = read_file(path("src/" + file));
+        joined.insert(joined.end(), bytes.begin(), bytes.end());
+    }
+    const ProgramRun talvo = run_program(program_path("talvo"), {bundle, path("joined.bin")});
+    EXPECT_EQ(talvo.exit_code, 0);
+    EXPECT_EQ(read_file(path("joined.bin")), joined);
+    // So does talvo-pack when the output is named.
+    run = pack_child({"-d", "-o", path("named.bin"), bundle});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(read_file(path("named.bin")), joined);
+
+    run = pack_child({"-t", "-v", bundle});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(contains(run.err, "5 files, each matches its checksum")) << run.err;
+    run = pack_child({"-l", bundle});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    for (const std::string& file : tree(path("src")))
+        EXPECT_TRUE(contains(run.out, "/src/" + file)) << run.out;
+
+    run = pack_child({"-d", "-C", path("nowhere"), bundle});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "not a directory")) << run.err;
+    EXPECT_FALSE(fs::exists(path("nowhere")));
+    // Existing files are replaced only with -f.
+    run = pack_child({"-d", "-C", path("out"), bundle});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "exists (use -f")) << run.err;
+    run = pack_child({"-d", "-f", "-C", path("out"), bundle});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    expect_same_tree(path("src"), restored);
+}
+
+TEST_F(BundleCli, RelativeOperandsAndRecursivePacking) {
+    make_tree();
+    // Relative operands are stored as given, "./" dropped; the walk order does not depend on them.
+    {
+        const InDirectory here(dir_);
+        ChildRun run = pack_child({"-q", "-o", "b.talvo", "./src/music", "src/zero"});
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        run = pack_child({"-l", "b.talvo"});
+        EXPECT_TRUE(contains(run.out, "  src/music/level 1/theme.ogg\n")) << run.out;
+        EXPECT_TRUE(contains(run.out, "  src/zero\n")) << run.out;
+        run = pack_child({"-q", "-o", "up.talvo", "../" + dir_.filename().string() + "/src"});
+        EXPECT_EQ(run.exit_code, 1) << "a path that climbs out is never stored";
+        EXPECT_TRUE(contains(run.err, "\"..\" component")) << run.err;
+    }
+
+    // -r: each file under the directory into its own archive, the archives left alone the next time.
+    ASSERT_EQ(pack({"-q", "-r", path("src/music")}).exit_code, 0);
+    expect_restores(path("src/music/level 1/theme.ogg.talvo"), path("src/music/level 1/theme.ogg"));
+    expect_restores(path("src/music/title.ogg.talvo"), path("src/music/title.ogg"));
+    EXPECT_EQ(pack({"-q", "-r", path("src/music")}).exit_code, 1) << "the archives exist now";
+    EXPECT_EQ(tree(path("src/music")).size(), 4u);
+}
+
+TEST_F(BundleCli, ADamagedBundleKeepsTheMembersBeforeTheDamage) {
+    fs::create_directories(path("src"));
+    write_file("src/a.ogg", load_sample("oggenc_q0.ogg"));
+    write_file("src/b.txt", Bytes(100, 'b'));
+    write_file("src/z.txt", Bytes(3000, 'z'));
+    const std::string bundle = path("b.talvo");
+    ASSERT_EQ(pack({"-q", "-o", bundle, path("src")}).exit_code, 0);
+    Bytes bytes = read_file(bundle);
+    ExtensionTrailer trailer;
+    ASSERT_TRUE(read_extension_trailer(bytes.data() + bytes.size() - kExtensionTrailerSize, trailer));
+    bytes[trailer.member_length - 200] ^= 0x40; // within z.txt, stored verbatim last
+    write_file("b.talvo", bytes);
+    fs::create_directories(path("out"));
+    for (const char* mode : {"-t", "-d"}) {
+        const ChildRun run = pack_child({mode, "-C", path("out"), bundle});
+        EXPECT_EQ(run.exit_code, 1) << mode;
+        EXPECT_TRUE(contains(run.err, "member 3 of 3")) << run.err;
+        EXPECT_TRUE(contains(run.err, "z.txt: restored bytes do not match its checksum")) << run.err;
+    }
+    const fs::path restored = path("out") / fs::path(path("src")).relative_path();
+    EXPECT_EQ(tree(restored), std::vector<std::string>({"a.ogg", "b.txt"})) << "no temporary file either";
+    EXPECT_EQ(read_file((restored / "b.txt").string()), Bytes(100, 'b'));
+}
+
+// A bundle of "a.txt" and "b.txt" (two bytes each) whose manifest is replaced by `members`.
+Bytes forged_bundle(const Bytes& bundle, const std::vector<BundleMember>& members) {
+    ExtensionTrailer trailer;
+    EXPECT_TRUE(read_extension_trailer(bundle.data() + bundle.size() - kExtensionTrailerSize, trailer));
+    ExtensionFrame frame;
+    EXPECT_TRUE(parse_extension(bundle.data() + trailer.member_length, trailer.length, frame));
+    ContentDigest digest;
+    EXPECT_TRUE(find_content(frame, digest));
+    Bytes forged(bundle.begin(), bundle.begin() + static_cast<ptrdiff_t>(trailer.member_length));
+    const Bytes extension =
+        make_extension(trailer.member_length, {content_record(digest), manifest_record(members)});
+    forged.insert(forged.end(), extension.begin(), extension.end());
+    return forged;
+}
+
+TEST_F(BundleCli, HostileManifestsAreRefusedBeforeAnythingIsWritten) {
+    fs::create_directories(path("src"));
+    write_file("src/a.txt", {'a', 'a'});
+    write_file("src/b.txt", {'b', 'b'});
+    {
+        const InDirectory here(dir_);
+        ASSERT_EQ(pack_child({"-q", "-o", "good.talvo", "src"}).exit_code, 0);
+    }
+    const Bytes good = read_file(path("good.talvo"));
+    auto member = [](const std::string& name, uint64_t length = 2) {
+        BundleMember m;
+        m.path = name;
+        m.length = length;
+        return m;
+    };
+    struct Case {
+        std::vector<BundleMember> members;
+        const char* why;
+    };
+    const std::vector<Case> cases = {
+        {{member("a"), member("../outside/b.txt")}, "\"..\" component"},
+        {{member("a"), member("/tmp/b.txt")}, "absolute"},
+        {{member("a"), member("C:/b.txt")}, "drive letter"},
+        {{member("a"), member("x/../../outside/b.txt")}, "\"..\" component"},
+        {{member("a"), member("x//b.txt")}, "empty component"},
+        {{member("a"), member("..\\outside\\b.txt")}, "backslash"},
+        {{member("a"), member(std::string("b\0.txt", 6))}, "NUL"},
+        {{member("a"), member("AUX.txt")}, "device"},
+        {{member("a"), member("b?.txt")}, "Windows refuses"},
+        {{member("a"), member("a")}, "appears twice"},
+        {{member("a"), member("a/b")}, "passes through"},
+        {{member("a"), member("b", 3)}, "add up"},
+        {{member("a", 1), member("b", 2)}, "add up"},
+    };
+    fs::create_directories(path("out/planted dir"));
+    fs::create_directories(path("outside"));
+    for (size_t i = 0; i < cases.size(); ++i) {
+        write_file("hostile.talvo", forged_bundle(good, cases[i].members));
+        for (const char* mode : {"-d", "-t", "-l"}) {
+            const ChildRun run = pack_child({mode, "-f", "-C", path("out"), path("hostile.talvo")});
+            EXPECT_EQ(run.exit_code, 1) << i << mode;
+            EXPECT_TRUE(contains(run.err, "refused")) << i << mode << run.err;
+            EXPECT_TRUE(contains(run.err, cases[i].why)) << i << mode << run.err;
+        }
+    }
+    // What the destination holds: a member over a directory, or through a link that leads outside.
+    struct Planted {
+        const char* path;
+        const char* why;
+    };
+    std::vector<Planted> planted = {{"planted dir", "is a directory"}};
+#ifndef _WIN32
+    fs::create_directory_symlink("../outside", path("out/link"));
+    planted.push_back({"link/b.txt", "symbolic link"});
+#endif
+    for (const Planted& p : planted) {
+        write_file("hostile.talvo", forged_bundle(good, {member("a.txt"), member(p.path)}));
+        const ChildRun run = pack_child({"-d", "-f", "-C", path("out"), path("hostile.talvo")});
+        EXPECT_EQ(run.exit_code, 1) << p.path;
+        EXPECT_TRUE(contains(run.err, p.why)) << run.err;
+    }
+    EXPECT_TRUE(fs::is_empty(path("outside")));
+    EXPECT_FALSE(fs::exists(path("out/a.txt"))) << "refused before the first member was written";
+    EXPECT_TRUE(fs::is_empty(path("out/planted dir")));
+}
+
 TEST_F(PackCli, UsageErrorsExitWithTwo) {
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--bogus", "a"}, {"-s", "4", "a"}, {"-s"}, {"--rm", "-c", "a"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--bogus", "a"},
+                                                                  {"-s", "4", "a"},
+                                                                  {"-s"},
+                                                                  {"--rm", "-c", "a"},
+                                                                  {"-C", "x", "a"},
+                                                                  {"-o", "b.talvo", "--no-check", "a", "b"},
+                                                                  {"-o", "b.talvo", "--rm", "a", "b"}}) {
         const ProgramRun run = pack(args);
         EXPECT_EQ(run.exit_code, 2);
         EXPECT_EQ(run.output, "");

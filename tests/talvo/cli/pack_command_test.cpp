@@ -40,6 +40,14 @@ TEST(PackCommand, ASecondOperandNamesTheArchiveOnlyWhenItEndsInDotTalvo) {
     c = parse_pack_command({"a", "b", "c"});
     ASSERT_EQ(c.jobs.size(), 3u);
     EXPECT_EQ(c.jobs[2].output, "c.talvo");
+    // -o with several inputs: one bundle of them all.
+    c = parse_pack_command({"-o", "all.talvo", "a.ogg", "b.ogg"});
+    ASSERT_EQ(c.jobs.size(), 1u);
+    EXPECT_EQ(c.jobs[0].output, "all.talvo");
+    EXPECT_EQ(c.bundle_inputs, std::vector<std::string>({"a.ogg", "b.ogg"}));
+    EXPECT_TRUE(parse_pack_command({"-o", "C.wav", "a.ogg"}).bundle_inputs.empty()) << "one file: no bundle";
+    c = parse_pack_command({"-d", "-C", "out", "--directory=there", "all.talvo"});
+    EXPECT_EQ(c.directory, "there");
     c = parse_pack_command({"--", "-f", "x.talvo"});
     ASSERT_EQ(c.jobs.size(), 1u);
     EXPECT_EQ(c.jobs[0].input, "-f");

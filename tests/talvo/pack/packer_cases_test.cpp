@@ -57,6 +57,34 @@ TEST_F(PackerCases, TheSameStreamThreeTimesIsRepeated) {
     EXPECT_LT(result.archive.size(), load_sample("same_101.ogg").size());
 }
 
+TEST_F(PackerCases, NothingIsKeptForLaterPastTheStoreLimit) {
+    // Room for the first stream and not the second: the second is coded, the third repeats the first.
+    const Bytes input = sample("repeated3.ogg");
+    const PackResult unlimited = pack_round_trip(input);
+    const auto first = vorbis_runs(unlimited);
+    ASSERT_EQ(first.size(), 3u);
+    PackOptions options;
+    options.store_limit = first[0]->end - first[0]->begin;
+    PackResult result = pack_round_trip(input, options);
+    auto runs = vorbis_runs(result);
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[1]->kind, ItemChoice::Repeat);
+    EXPECT_EQ(runs[2]->kind, ItemChoice::Repeat) << "repeats keep nothing more";
+    options.store_limit = first[0]->end - first[0]->begin - 1;
+    result = pack_round_trip(input, options);
+    runs = vorbis_runs(result);
+    ASSERT_EQ(runs.size(), 3u);
+    for (const PackedRun* run : runs)
+        EXPECT_NE(run->kind, ItemChoice::Repeat) << "nothing was kept to repeat";
+    // Header copies likewise: with no room at all every stream codes its own headers.
+    options.store_limit = 0;
+    result = pack_round_trip(sample("same_setup.ogg"), options);
+    runs = vorbis_runs(result);
+    ASSERT_EQ(runs.size(), 2u);
+    for (const PackedRun* run : runs)
+        EXPECT_EQ(run->kind, ItemChoice::Stream);
+}
+
 TEST_F(PackerCases, SameSetupDifferentAudioCopiesTheHeaders) {
     const PackResult result = pack_round_trip(sample("same_setup.ogg"));
     const auto runs = vorbis_runs(result);

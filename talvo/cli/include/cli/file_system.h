@@ -46,6 +46,29 @@ std::vector<std::string> program_arguments(int argc, char** argv);
 // pattern that matches nothing stays as it is.
 std::vector<std::string> expand_wildcards(const std::vector<std::string>& operands);
 
+// A file's modification time (nanoseconds since 1970-01-01 UTC) and permission bits (the low 12 bits
+// of a POSIX mode; on Windows only the read-only attribute stands behind them).
+struct FileStamp {
+    int64_t mtime_ns = 0;
+    uint16_t permissions = 0;
+};
+bool read_file_stamp(const std::string& utf8, FileStamp& stamp);
+void apply_file_stamp(const std::string& utf8, const FileStamp& stamp);
+
+// The regular files under a directory, at any depth, as paths relative to it with '/' between their
+// components, sorted byte by byte. Symbolic links and other files that are not regular are left out.
+bool list_tree(const std::string& directory, std::vector<std::string>& files, std::string& error);
+
+// Makes the directories of `relative` (a checked member path, '/' between components) under `root`, up
+// to but not including its last component. Refuses, with why, a component that is a symbolic link or
+// not a directory, so nothing is ever written outside `root`.
+bool make_parent_directories(const std::string& root, const std::string& relative, std::string& error);
+// Why the file `relative` may not be written under `root` ("" when it may): a directory on its way that
+// is a symbolic link or not a directory, a directory in its place, or (without `force`) a file there.
+std::string member_target_refusal(const std::string& root, const std::string& relative, bool force);
+// `root` and `relative` joined.
+std::string join_path(const std::string& root, const std::string& relative);
+
 struct PendingOutput {
     std::string final_name;
     std::string temp_name;
@@ -59,7 +82,8 @@ bool open_pending_output(const std::string& final_name, PendingOutput& output, s
 // empty) and renames it to its final name; refuses an existing final name without `force`. On failure
 // the temporary file is removed. `durable`: the data reaches the disk before the rename (an input is
 // about to be removed).
+// `stamp`, when given, is applied instead of `metadata_from`'s.
 bool commit_pending_output(PendingOutput& output, const std::string& metadata_from, bool force,
-                           std::string& error, bool durable = false);
+                           std::string& error, bool durable = false, const FileStamp* stamp = nullptr);
 // Closes and removes the temporary file.
 void discard_pending_output(PendingOutput& output);

@@ -3,6 +3,7 @@
 // The command line of talvo-pack, in the manner of gzip, xz and zstd:
 //   talvo-pack [options] INPUT [ARCHIVE.talvo]   one file, the archive defaulting to INPUT.talvo
 //   talvo-pack [options] INPUT INPUT...          several files, each to its own INPUT.talvo
+//   talvo-pack [options] -o NAME.talvo INPUT...  a bundle: every file (directories walked) in one archive
 //   talvo-pack -d [options] ARCHIVE...           restore each NAME.talvo to NAME
 //   talvo-pack -t | -l [options] ARCHIVE...      test or list archives
 // A second operand names the archive only when it ends in .talvo (and the first does not); any other
@@ -37,9 +38,14 @@ struct PackCommand {
     bool quiet = false;
     bool to_stdout = false;     // -c: every output to standard output
     bool remove_inputs = false; // --rm: each input removed once its output is written and checked
-    std::string output;         // -o FILE (one input only)
-    int workers = 0;            // -j N; 0: one per processor
-    PackOptions options;        // choose_settings on unless -s and a carry option both force them
+    std::string output;         // -o FILE: one input's output, or the bundle of several inputs
+    std::string directory;      // -C DIR: where a bundle's members are restored (default: here)
+    bool recursive = false;     // -r: a directory operand stands for every file under it
+    // -o with several inputs or a directory: every input into one archive whose manifest names each
+    // file (the job's input is then empty; the operands are here).
+    std::vector<std::string> bundle_inputs;
+    int workers = 0;     // -j N; 0: one per processor
+    PackOptions options; // choose_settings on unless -s and a carry option both force them
     std::vector<PackJob> jobs;
 };
 

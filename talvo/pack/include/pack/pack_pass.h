@@ -25,6 +25,7 @@ std::vector<RunPlan> plan_runs(const uint8_t* data, const OggScan& scan);
 struct PassSettings {
     uint8_t flags = 0;
     size_t max_raw_item = size_t{4} << 20;
+    size_t store_limit = kDefaultStoreLimit;       // bytes the unpacker's stores may hold at most
     const std::vector<bool>* forced_raw = nullptr; // per run: store raw whatever else would be possible
     const std::vector<bool>* larger = nullptr;     // per run: store raw, its modelled form was larger
     const std::vector<bool>* no_copy = nullptr;    // per run: code the headers even where a copy is possible

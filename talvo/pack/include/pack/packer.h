@@ -4,19 +4,28 @@
 // Vorbis logical streams become stream items (or repeat items, or stream items that copy an earlier
 // header set); every other byte is stored verbatim in raw items.
 
+#include "archive/archive_extension.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+constexpr size_t kDefaultStoreLimit = size_t{256} << 20;
+
 struct PackOptions {
-    uint8_t flags = 0;                     // the archive's flags byte, when settings are forced
-    bool choose_settings = false;          // try the slot counts and carry-over, keep the smallest
-    int slot_selector = -1;                // with choose_settings: -1 tries 0-3, else only this one
-    int carry_over = -1;                   // with choose_settings: -1 tries both, else 0 or 1
-    bool verify = true;                    // unpack in memory and compare before succeeding
-    bool checksum = false;                 // follow the end marker with the checksum extension
-    size_t max_raw_item = size_t{4} << 20; // bytes per raw item; the unpacker holds one item whole
+    uint8_t flags = 0;                              // the archive's flags byte, when settings are forced
+    bool choose_settings = false;                   // try the slot counts and carry-over, keep the smallest
+    int slot_selector = -1;                         // with choose_settings: -1 tries 0-3, else only this one
+    int carry_over = -1;                            // with choose_settings: -1 tries both, else 0 or 1
+    bool verify = true;                             // unpack in memory and compare before succeeding
+    bool checksum = false;                          // follow the end marker with the checksum extension
+    std::vector<ExtensionRecord> extension_records; // with checksum: records after the content record
+    size_t max_raw_item = size_t{4} << 20;          // bytes per raw item; the unpacker holds one item whole
+    // What the unpacker's stores may come to hold at most (streams kept for repeat items, header pages
+    // kept for copies): they are never emptied while an archive is restored, so this bounds what any
+    // archive, however many files it holds, asks of the unpacker's memory.
+    size_t store_limit = kDefaultStoreLimit;
     // Called now and then with the bytes packed so far (of the last pass).
     void (*progress)(void* context, size_t done, size_t total) = nullptr;
     void* progress_context = nullptr;
@@ -69,7 +78,9 @@ size_t first_difference(const std::vector<uint8_t>& archive, const uint8_t* data
 
 // The archive followed by its extension, which records the restored length and checksum of the `size`
 // bytes at `data` that it restores.
-void append_extension(std::vector<uint8_t>& archive, const uint8_t* data, size_t size);
+// `more` follow the content record.
+void append_extension(std::vector<uint8_t>& archive, const uint8_t* data, size_t size,
+                      const std::vector<ExtensionRecord>& more = {});
 
 // True when `archive` unpacks, in memory, to exactly the `size` bytes at `data`.
 bool verify_archive(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size);

@@ -1,0 +1,255 @@
+#include "archive/bundle_manifest.h"
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+
+namespace {
+
+void put_le(std::vector<uint8_t>& out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+void put_varint(std::vector<uint8_t>& out, uint64_t value) {
+    for (; value >= 0x80; value >>= 7)
+        out.push_back(static_cast<uint8_t>(value | 0x80));
+    out.push_back(static_cast<uint8_t>(value));
+}
+
+// Reads the manifest's numbers in order; any read past the end, or a number written longer than it
+// needs, leaves `ok` false.
+struct PayloadReader {
+    const uint8_t* p;
+    size_t size;
+    size_t at = 0;
+    bool ok = true;
+
+    uint64_t varint() {
+        uint64_t value = 0;
+        for (int shift = 0; ok; shift += 7) {
+            if (at == size || shift > 63) {
+                ok = false;
+                break;
+            }
+            const uint8_t byte = p[at++];
+            if (shift == 63 && byte > 1) ok = false;
+            value |= uint64_t{byte & 0x7fu} << shift;
+            if (!(byte & 0x80)) {
+                if (byte == 0 && shift > 0) ok = false; // overlong: one meaning, one way to write it
+                return value;
+            }
+        }
+        return 0;
+    }
+    uint64_t le64() {
+        if (size - at < 8) {
+            ok = false;
+            return 0;
+        }
+        uint64_t value = 0;
+        for (int i = 7; i >= 0; --i)
+            value = value << 8 | p[at + static_cast<size_t>(i)];
+        at += 8;
+        return value;
+    }
+};
+
+size_t shared_prefix(const std::string& a, const std::string& b) {
+    size_t n = 0;
+    while (n < a.size() && n < b.size() && a[n] == b[n])
+        ++n;
+    return n;
+}
+
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool valid_utf8(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<uint8_t>(text[i]);
+        size_t extra = 0;
+        uint32_t value = 0, least = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xe0) == 0xc0) {
+            extra = 1, value = c & 0x1f, least = 0x80;
+        } else if ((c & 0xf0) == 0xe0) {
+            extra = 2, value = c & 0x0f, least = 0x800;
+        } else if ((c & 0xf8) == 0xf0) {
+            extra = 3, value = c & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (text.size() - i <= extra) return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            const auto next = static_cast<uint8_t>(text[i + k]);
+            if ((next & 0xc0) != 0x80) return false;
+            value = value << 6 | (next & 0x3f);
+        }
+        if (value < least || value > 0x10ffff || (value >= 0xd800 && value <= 0xdfff)) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+std::string upper_ascii(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Names Windows keeps for devices, with or without an extension (CON, CON.txt).
+bool reserved_on_windows(const std::string& component) {
+    const std::string stem = upper_ascii(component.substr(0, component.find('.')));
+    static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* name : kNames)
+        if (stem == name) return true;
+    return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+
+std::string component_refusal(const std::string& component) {
+    if (component.empty()) return "has an empty component";
+    if (component == "." || component == "..") return "has a \"" + component + "\" component";
+    if (component.size() > kManifestMaxComponent) return "has a component longer than 255 bytes";
+    for (char c : component) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) return "has a control character";
+        if (std::string("<>:\"|?*").find(c) != std::string::npos)
+            return std::string("has a character that Windows refuses ('") + c + "')";
+    }
+    if (component.back() == '.' || component.back() == ' ')
+        return "has a component ending in a dot or a space (Windows refuses it)";
+    if (reserved_on_windows(component)) return "has a name that Windows keeps for a device";
+    return "";
+}
+
+// A path as a message shows it: control characters (a NUL among them) as '?'.
+std::string shown(const std::string& path) {
+    std::string text = path.substr(0, 200);
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    return "\"" + text + (path.size() > 200 ? "...\"" : "\"");
+}
+
+} // namespace
+
+ExtensionRecord manifest_record(const std::vector<BundleMember>& members) {
+    ExtensionRecord record;
+    record.type = kRecordManifest;
+    std::vector<uint8_t>& out = record.payload;
+    put_varint(out, members.size());
+    const std::string* previous = nullptr;
+    int64_t previous_time = 0;
+    for (const BundleMember& member : members) {
+        const size_t shared = previous ? shared_prefix(*previous, member.path) : 0;
+        put_varint(out, shared);
+        put_varint(out, member.path.size() - shared);
+        out.insert(out.end(), member.path.begin() + static_cast<ptrdiff_t>(shared), member.path.end());
+        put_varint(out, member.length);
+        const uint64_t step = static_cast<uint64_t>(member.mtime_ns) - static_cast<uint64_t>(previous_time);
+        put_varint(out, step << 1 ^ (0 - (step >> 63))); // zigzag: small steps back stay small
+        put_varint(out, member.permissions);
+        put_le(out, member.checksum, 8);
+        previous = &member.path;
+        previous_time = member.mtime_ns;
+    }
+    return record;
+}
+
+bool parse_manifest(const uint8_t* payload, size_t size, std::vector<BundleMember>& members,
+                    std::string& error) {
+    members.clear();
+    PayloadReader in{payload, size};
+    const uint64_t count = in.varint();
+    // Every member takes at least 12 bytes (five numbers, its checksum): a count beyond that is a lie.
+    if (!in.ok || count > size / 12) {
+        error = "the manifest counts more members than it holds";
+        return false;
+    }
+    members.reserve(static_cast<size_t>(count));
+    int64_t previous_time = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint64_t shared = in.varint();
+        const uint64_t rest = in.varint();
+        const std::string* previous = members.empty() ? nullptr : &members.back().path;
+        if (!in.ok || shared > (previous ? previous->size() : 0) || rest > size - in.at ||
+            shared + rest == 0 || shared + rest > kManifestMaxPath) {
+            error = in.ok && shared + rest == 0 ? "the manifest holds a member without a path"
+                                                : "the manifest does not hold together";
+            return false;
+        }
+        BundleMember member;
+        if (previous) member.path.assign(*previous, 0, static_cast<size_t>(shared));
+        member.path.append(reinterpret_cast<const char*>(payload + in.at), static_cast<size_t>(rest));
+        in.at += static_cast<size_t>(rest);
+        member.length = in.varint();
+        const uint64_t zigzag = in.varint();
+        const uint64_t step = zigzag >> 1 ^ (0 - (zigzag & 1));
+        member.mtime_ns = static_cast<int64_t>(static_cast<uint64_t>(previous_time) + step);
+        const uint64_t permissions = in.varint();
+        member.checksum = in.le64();
+        if (!in.ok || permissions > 07777) {
+            error = "the manifest does not hold together";
+            return false;
+        }
+        member.permissions = static_cast<uint16_t>(permissions);
+        previous_time = member.mtime_ns;
+        members.push_back(std::move(member));
+    }
+    if (in.at != size) {
+        error = "the manifest has bytes after its last member";
+        return false;
+    }
+    return true;
+}
+
+int find_manifest(const ExtensionFrame& frame, std::vector<BundleMember>& members, std::string& error) {
+    for (const ExtensionRecord& record : frame.records)
+        if (record.type == kRecordManifest)
+            return parse_manifest(record.payload.data(), record.payload.size(), members, error) ? 1 : -1;
+    return 0;
+}
+
+std::string path_refusal(const std::string& path) {
+    if (path.empty()) return "is empty";
+    if (path.size() > kManifestMaxPath) return "is longer than 4096 bytes";
+    if (path.find('\0') != std::string::npos) return "holds a NUL byte";
+    if (path.find('\\') != std::string::npos) return "holds a backslash";
+    if (!valid_utf8(path)) return "is not valid UTF-8";
+    if (path[0] == '/') return "is absolute";
+    if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0])))
+        return "starts with a drive letter";
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = path.find('/', start);
+        const std::string refusal = component_refusal(path.substr(start, slash - start));
+        if (!refusal.empty()) return refusal;
+        if (slash == std::string::npos) return "";
+        start = slash + 1;
+    }
+}
+
+std::string manifest_refusal(const std::vector<BundleMember>& members, uint64_t restored_length) {
+    uint64_t total = 0;
+    std::set<std::string> paths;
+    for (const BundleMember& member : members) {
+        const std::string refusal = path_refusal(member.path);
+        if (!refusal.empty()) return "member path " + shown(member.path) + " " + refusal;
+        if (!paths.insert(member.path).second) return "member path " + shown(member.path) + " appears twice";
+        if (member.length > restored_length - total)
+            return "the members' lengths do not add up to the restored length";
+        total += member.length;
+    }
+    if (total != restored_length) return "the members' lengths do not add up to the restored length";
+    // A member that another one's path passes through would be both a file and a directory. In sorted
+    // order such a prefix comes before the paths under it, though not always right before them
+    // ("a", "a.b", "a/c"): each path looks up its every directory.
+    for (const std::string& path : paths)
+        for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+            if (paths.count(path.substr(0, slash)))
+                return "member path " + shown(path) + " passes through member " +
+                       shown(path.substr(0, slash));
+    return "";
+}
