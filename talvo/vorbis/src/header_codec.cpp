@@ -489,7 +489,7 @@ int32_t header_page_count(const VorbisContext& ctx) {
         const uint8_t* page = ctx.original_pages[i].data;
         const int segments = page[kOggSegmentCount];
         for (int j = 0; j < segments; ++j)
-            if (page[kOggHeaderSize + static_cast<size_t>(j)] < 255 && ++packets == 2)
+            if (page[kOggHeaderSize + static_cast<size_t>(j)] < kLacingContinues && ++packets == 2)
                 return j == segments - 1 ? i - ctx.original_page_next + 1 : 0;
     }
     return 0;

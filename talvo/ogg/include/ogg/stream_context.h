@@ -39,7 +39,6 @@ struct PageStore;
 
 constexpr int kPageBufferSize = 65536;
 constexpr int kPageBufferSpare = 2; // spare bytes in front of the page buffer
-constexpr int kMaxLacing = 255;
 
 // Rebuild: fields are coded (and, unpacking, written). Replay: a stored packet is read back as it is.
 enum class CodingMode : uint8_t { Rebuild, Replay };
