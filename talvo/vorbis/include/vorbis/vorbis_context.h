@@ -16,7 +16,8 @@
 
 #include <cstdint>
 
-struct VorbisContext : StreamContext {
+// The Vorbis layer's own part, kept as a record of its own so that re-initialisation resets all of it.
+struct VorbisState {
     // The Vorbis setup of the stream, filled by the header codec.
     VorbisSetup* setup = nullptr;
     const CodecEvents* events = nullptr; // unpacking: none, or the run's callback
@@ -36,6 +37,8 @@ struct VorbisContext : StreamContext {
     uint8_t* scratch_large = nullptr; // the residue memory
     uint8_t* scratch_small = nullptr; // the floor class memory
 };
+
+struct VorbisContext : StreamContext, VorbisState {};
 
 // What init_vorbis_context links in besides the StreamContext's links.
 struct VorbisLinks {
