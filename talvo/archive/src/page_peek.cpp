@@ -11,7 +11,7 @@ namespace {
 // Reads the page at the reader's position; its size, or 0 (wrong magic, version or CRC) or -1 (the
 // input ended inside the lacing values or the payload).
 int32_t check_page_at(ArchiveReader& reader) {
-    uint8_t header[kOggHeaderSize + 255];
+    uint8_t header[kOggHeaderSize + kMaxLacing];
     for (size_t i = 0; i < kOggHeaderSize; ++i) {
         const int32_t b = read_byte(reader);
         if (b < 0) return 0;

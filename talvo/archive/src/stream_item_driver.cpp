@@ -40,15 +40,16 @@ void link_context(StreamDriver& driver, RangeDecoder* control, uint16_t* control
     links.control_decoder = control;
     links.control_probs = control_probs;
     links.models = driver.models;
-    links.scratch_large = driver.scratch_large;
-    links.scratch_small = driver.scratch_small;
     links.packet_probs = driver.slots.packet_probs.data();
-    links.slot_table = &driver.slots;
     links.header_store = &driver.header_store;
     links.stream_store = &driver.stream_store;
     links.output = output;
-    links.events = events;
-    init_stream_context(*driver.ctx, links);
+    VorbisLinks vorbis_links;
+    vorbis_links.slot_table = &driver.slots;
+    vorbis_links.scratch_large = driver.scratch_large;
+    vorbis_links.scratch_small = driver.scratch_small;
+    vorbis_links.events = events;
+    init_vorbis_context(*driver.ctx, links, vorbis_links);
 }
 
 // The long-lived state a packing attempt changes, so that a stream that cannot be expressed leaves no
@@ -101,7 +102,7 @@ StreamDriver* create_stream_driver(int slot_selector, bool carry_over) {
     auto* driver = new (std::nothrow) StreamDriver;
     if (!driver) return nullptr;
     try {
-        driver->ctx = std::make_unique<StreamContext>();
+        driver->ctx = std::make_unique<VorbisContext>();
     } catch (const std::bad_alloc&) {
         delete driver;
         return nullptr;
@@ -141,7 +142,7 @@ void destroy_stream_driver(StreamDriver* driver) {
 
 ItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, RangeDecoder& control,
                               uint16_t* control_probs, const OutputSink& output, const CodecEvents& events) {
-    StreamContext& ctx = *driver.ctx;
+    VorbisContext& ctx = *driver.ctx;
     link_context(driver, &control, control_probs, output, &events);
     ctx.replay_refill = archive_page_refill(reader);
     Unpacking control_dir{&control};
@@ -204,7 +205,7 @@ bool pack_stream_item(StreamDriver& driver, const OggPage* pages, size_t count,
                       RangeEncoder& aux, RangeEncoder& page, RangeEncoder& data) {
     Snapshot snap;
     if (!take_snapshot(driver, snap)) return false;
-    StreamContext& ctx = *driver.ctx;
+    VorbisContext& ctx = *driver.ctx;
     link_context(driver, nullptr, control_probs, OutputSink{}, nullptr);
     ctx.remember_stream = choices.remember ? 1 : 0;
     const int32_t start = store_size(driver.stream_store);

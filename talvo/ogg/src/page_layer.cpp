@@ -107,7 +107,7 @@ template <class Dir> int next_lacing(StreamContext& ctx) {
     const int v = ctx.lacing[ctx.segment_index];
     ++ctx.segment_index;
     if (ctx.segment_index >= ctx.segment_count) ctx.segment_index = -1;
-    if (v < 255) ctx.packet_done = 1;
+    if (v < kLacingContinues) ctx.packet_done = 1;
     ctx.segment_remaining = v;
     return v;
 }

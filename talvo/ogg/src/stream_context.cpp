@@ -15,14 +15,10 @@ void init_stream_context(StreamContext& ctx, const StreamLinks& links) {
     ctx.control_decoder = links.control_decoder;
     ctx.control_probs = links.control_probs;
     ctx.models = links.models;
-    ctx.scratch_large = links.scratch_large;
-    ctx.scratch_small = links.scratch_small;
     ctx.packet_probs = links.packet_probs;
-    ctx.slot_table = links.slot_table;
     ctx.header_store = links.header_store;
     ctx.stream_store = links.stream_store;
     ctx.output = links.output;
-    ctx.events = links.events;
 }
 
 void open_page_buffer(StreamContext& ctx) {

@@ -18,7 +18,7 @@ using TruncatedCodeShape = ValueShape<3, 1, false>;
 
 } // namespace
 
-template <class Dir> void code_truncation(Dir& aux, StreamContext& ctx, bool decision_applies) {
+template <class Dir> void code_truncation(Dir& aux, VorbisContext& ctx, bool decision_applies) {
     ValueModel& bits_model = (*ctx.models)[kModelTruncatedBits];
     ValueModel& code_model = (*ctx.models)[kModelTruncatedCode];
     // Like every other value code, both models move their zero history after each value.
@@ -31,7 +31,7 @@ template <class Dir> void code_truncation(Dir& aux, StreamContext& ctx, bool dec
     }
 }
 
-template <class Dir> int code_mode_number(Dir& page, StreamContext& ctx) {
+template <class Dir> int code_mode_number(Dir& page, VorbisContext& ctx) {
     VorbisSetup& setup = *ctx.setup;
     if constexpr (Dir::packing) {
         if (take_bits(ctx, 1) != 0) {
@@ -78,7 +78,7 @@ template <class Dir> int code_mode_number(Dir& page, StreamContext& ctx) {
     return mode;
 }
 
-template <class Dir> bool code_audio_packet(Dir& data, Dir& aux, StreamContext& ctx, const Mode& mode) {
+template <class Dir> bool code_audio_packet(Dir& data, Dir& aux, VorbisContext& ctx, const Mode& mode) {
     VorbisSetup& setup = *ctx.setup;
     const bool decision_applies = !ctx.last_packet_complete && ctx.packet_index >= ctx.packet_count;
     if constexpr (Dir::packing) {
@@ -124,9 +124,9 @@ template <class Dir> bool code_audio_packet(Dir& data, Dir& aux, StreamContext& 
     return !ctx.inexpressible;
 }
 
-template void code_truncation<Unpacking>(Unpacking&, StreamContext&, bool);
-template void code_truncation<Packing>(Packing&, StreamContext&, bool);
-template int code_mode_number<Unpacking>(Unpacking&, StreamContext&);
-template int code_mode_number<Packing>(Packing&, StreamContext&);
-template bool code_audio_packet<Unpacking>(Unpacking&, Unpacking&, StreamContext&, const Mode&);
-template bool code_audio_packet<Packing>(Packing&, Packing&, StreamContext&, const Mode&);
+template void code_truncation<Unpacking>(Unpacking&, VorbisContext&, bool);
+template void code_truncation<Packing>(Packing&, VorbisContext&, bool);
+template int code_mode_number<Unpacking>(Unpacking&, VorbisContext&);
+template int code_mode_number<Packing>(Packing&, VorbisContext&);
+template bool code_audio_packet<Unpacking>(Unpacking&, Unpacking&, VorbisContext&, const Mode&);
+template bool code_audio_packet<Packing>(Packing&, Packing&, VorbisContext&, const Mode&);

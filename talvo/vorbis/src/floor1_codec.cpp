@@ -26,7 +26,7 @@ int choose_subclass(const VorbisSetup& setup, const Floor1& floor, int cls, int3
 }
 
 // Packing: the Y values of one channel's floor from the original packet, in X-list order.
-bool parse_floor(StreamContext& ctx, const Floor1& floor, int32_t* y) {
+bool parse_floor(VorbisContext& ctx, const Floor1& floor, int32_t* y) {
     VorbisSetup& setup = *ctx.setup;
     const int end_bits = floor1_end_value_bits(floor.multiplier);
     y[0] = static_cast<int32_t>(take_bits(ctx, end_bits));
@@ -61,7 +61,7 @@ bool parse_floor(StreamContext& ctx, const Floor1& floor, int32_t* y) {
 }
 
 // Unpacking: the floor packet of one channel from its Y values.
-bool write_floor(StreamContext& ctx, const Floor1& floor, const int16_t* y) {
+bool write_floor(VorbisContext& ctx, const Floor1& floor, const int16_t* y) {
     const VorbisSetup& setup = *ctx.setup;
     const int end_bits = floor1_end_value_bits(floor.multiplier);
     write_bits(ctx, static_cast<uint32_t>(y[0]), end_bits);
@@ -96,7 +96,7 @@ bool write_floor(StreamContext& ctx, const Floor1& floor, const int16_t* y) {
 
 // The Y values of one floor in ascending X order, under their contexts.
 template <class Dir>
-void code_floor_values(Dir& d, StreamContext& ctx, const Floor1& floor, int f, int32_t* y) {
+void code_floor_values(Dir& d, VorbisContext& ctx, const Floor1& floor, int f, int32_t* y) {
     uint16_t* const probs = ctx.packet_probs;
     uint8_t* const memory = ctx.scratch_small + f * 256;
     int h = 0;
@@ -128,7 +128,7 @@ void code_floor_values(Dir& d, StreamContext& ctx, const Floor1& floor, int f, i
 
 } // namespace
 
-template <class Dir> bool code_floor1(Dir& d, StreamContext& ctx, const Mapping& mapping, int32_t* no_floor) {
+template <class Dir> bool code_floor1(Dir& d, VorbisContext& ctx, const Mapping& mapping, int32_t* no_floor) {
     VorbisSetup& setup = *ctx.setup;
     uint16_t* const probs = ctx.packet_probs;
     for (int c = 0; c < setup.channels; ++c) {
@@ -157,5 +157,5 @@ template <class Dir> bool code_floor1(Dir& d, StreamContext& ctx, const Mapping&
     return true;
 }
 
-template bool code_floor1<Unpacking>(Unpacking&, StreamContext&, const Mapping&, int32_t*);
-template bool code_floor1<Packing>(Packing&, StreamContext&, const Mapping&, int32_t*);
+template bool code_floor1<Unpacking>(Unpacking&, VorbisContext&, const Mapping&, int32_t*);
+template bool code_floor1<Packing>(Packing&, VorbisContext&, const Mapping&, int32_t*);

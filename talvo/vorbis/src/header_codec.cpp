@@ -20,7 +20,7 @@ bool in_field(int32_t value, int bits) {
 }
 
 // A field the format fixes: written as the constant (unpacking), read and compared (packing, replay).
-template <class Dir> bool constant_field(StreamContext& ctx, uint32_t value, int bits) {
+template <class Dir> bool constant_field(VorbisContext& ctx, uint32_t value, int bits) {
     if (ctx.mode == CodingMode::Replay) return read_bits<Dir>(ctx, bits) == value;
     if constexpr (Dir::packing) {
         return take_bits(ctx, bits) == value || fail_stream<Dir>(ctx);
@@ -30,7 +30,7 @@ template <class Dir> bool constant_field(StreamContext& ctx, uint32_t value, int
     }
 }
 
-template <class Dir> bool identification_header(Dir& data, StreamContext& ctx) {
+template <class Dir> bool identification_header(Dir& data, VorbisContext& ctx) {
     VorbisSetup& setup = *ctx.setup;
     ModelArea& models = *ctx.models;
     if (!open_page<Dir>(ctx, kOggFirstPage)) return false;
@@ -52,7 +52,7 @@ template <class Dir> bool identification_header(Dir& data, StreamContext& ctx) {
     return !ctx.inexpressible;
 }
 
-template <class Dir> bool copy_header_set(Dir& control, StreamContext& ctx) {
+template <class Dir> bool copy_header_set(Dir& control, VorbisContext& ctx) {
     flush_page<Dir>(ctx);
     ctx.mode = CodingMode::Replay;
     uint32_t known = 0;
@@ -80,7 +80,7 @@ template <class Dir> bool copy_header_set(Dir& control, StreamContext& ctx) {
     return parse_page_header(ctx);
 }
 
-template <class Dir> bool comment_header(Dir& data, StreamContext& ctx) {
+template <class Dir> bool comment_header(Dir& data, VorbisContext& ctx) {
     if (!begin_packet<Dir>(ctx)) return false;
     uint32_t previous = 0;
     for (int n; (n = next_lacing<Dir>(ctx)) > 0;)
@@ -93,7 +93,7 @@ template <class Dir> bool comment_header(Dir& data, StreamContext& ctx) {
 // The stored lookup values of a book, each coded as the difference from the middle-out order of
 // quantised values (middle, then alternately one below and one above).
 template <class Dir>
-bool stored_values(Dir& data, StreamContext& ctx, const Codebook& book, std::vector<int16_t>& out) {
+bool stored_values(Dir& data, VorbisContext& ctx, const Codebook& book, std::vector<int16_t>& out) {
     const uint32_t count = static_cast<uint32_t>(book.lookup_values);
     if (!allocate_table(out, count, int16_t{0})) return false;
     uint32_t d = count / 2;
@@ -119,7 +119,7 @@ bool stored_values(Dir& data, StreamContext& ctx, const Codebook& book, std::vec
     return !ctx.inexpressible;
 }
 
-template <class Dir> bool codebook(Dir& data, StreamContext& ctx, Codebook& book) {
+template <class Dir> bool codebook(Dir& data, VorbisContext& ctx, Codebook& book) {
     ModelArea& models = *ctx.models;
     if (ctx.mode == CodingMode::Replay) {
         if (read_bits<Dir>(ctx, 8) != 0x42 || read_bits<Dir>(ctx, 8) != 0x43 ||
@@ -192,7 +192,7 @@ bool usable_floor_book(const VorbisSetup& setup, int book) {
     return book >= 0 && book < setup.codebook_count && !setup.codebooks[static_cast<size_t>(book)].sparse;
 }
 
-template <class Dir> bool floor1(Dir& data, StreamContext& ctx, int number, Floor1& floor) {
+template <class Dir> bool floor1(Dir& data, VorbisContext& ctx, int number, Floor1& floor) {
     VorbisSetup& setup = *ctx.setup;
     ModelArea& models = *ctx.models;
     const int32_t type = code_flag_field(data, ctx, kFloorTypeFlag, 16);
@@ -261,7 +261,7 @@ bool usable_residue_book(const VorbisSetup& setup, int book, int type) {
     return !(type == 2 && b.sequence_p);
 }
 
-template <class Dir> bool residue(Dir& data, StreamContext& ctx, int number, Residue& res) {
+template <class Dir> bool residue(Dir& data, VorbisContext& ctx, int number, Residue& res) {
     VorbisSetup& setup = *ctx.setup;
     ModelArea& models = *ctx.models;
     const int32_t type = code_tree2_field(data, ctx, kResidueTypeTree, 16);
@@ -333,7 +333,7 @@ template <class Dir> bool residue(Dir& data, StreamContext& ctx, int number, Res
     return !ctx.inexpressible;
 }
 
-template <class Dir> bool mapping(Dir& data, StreamContext& ctx, Mapping& map) {
+template <class Dir> bool mapping(Dir& data, VorbisContext& ctx, Mapping& map) {
     VorbisSetup& setup = *ctx.setup;
     ModelArea& models = *ctx.models;
     const int channels = setup.channels;
@@ -402,7 +402,7 @@ template <class Dir> bool mapping(Dir& data, StreamContext& ctx, Mapping& map) {
     return !ctx.inexpressible;
 }
 
-template <class Dir> bool setup_header(Dir& data, StreamContext& ctx) {
+template <class Dir> bool setup_header(Dir& data, VorbisContext& ctx) {
     VorbisSetup& setup = *ctx.setup;
     ModelArea& models = *ctx.models;
     if (!begin_packet<Dir>(ctx)) return false;
@@ -483,13 +483,13 @@ template <class Dir> bool setup_header(Dir& data, StreamContext& ctx) {
 
 // Packing: the number of original pages, from the next one, that hold the comment and setup packets
 // and nothing else; 0 when the setup packet does not end its page.
-int32_t header_page_count(const StreamContext& ctx) {
+int32_t header_page_count(const VorbisContext& ctx) {
     int packets = 0;
     for (int32_t i = ctx.original_page_next; i < ctx.original_page_count; ++i) {
         const uint8_t* page = ctx.original_pages[i].data;
         const int segments = page[kOggSegmentCount];
         for (int j = 0; j < segments; ++j)
-            if (page[kOggHeaderSize + static_cast<size_t>(j)] < 255 && ++packets == 2)
+            if (page[kOggHeaderSize + static_cast<size_t>(j)] < kLacingContinues && ++packets == 2)
                 return j == segments - 1 ? i - ctx.original_page_next + 1 : 0;
     }
     return 0;
@@ -497,7 +497,7 @@ int32_t header_page_count(const StreamContext& ctx) {
 
 // Packing: whether an earlier stream's captured header pages equal this stream's (but for the serial
 // number and CRC); if so the header set is copied from the store instead of coded.
-void find_header_copy(StreamContext& ctx) {
+void find_header_copy(VorbisContext& ctx) {
     VorbisSetup& setup = *ctx.setup;
     setup.packing_header_pages = 0;
     const int32_t pages = header_page_count(ctx);
@@ -515,7 +515,7 @@ void find_header_copy(StreamContext& ctx) {
 
 } // namespace
 
-template <class Dir> bool code_vorbis_headers(Dir& data, Dir& control, StreamContext& ctx) {
+template <class Dir> bool code_vorbis_headers(Dir& data, Dir& control, VorbisContext& ctx) {
     if (!identification_header(data, ctx)) return false;
     uint16_t* const decisions = ctx.control_probs;
     int copy = 0;
@@ -539,5 +539,5 @@ template <class Dir> bool code_vorbis_headers(Dir& data, Dir& control, StreamCon
     return comment_header(data, ctx) && setup_header(data, ctx);
 }
 
-template bool code_vorbis_headers<Unpacking>(Unpacking&, Unpacking&, StreamContext&);
-template bool code_vorbis_headers<Packing>(Packing&, Packing&, StreamContext&);
+template bool code_vorbis_headers<Unpacking>(Unpacking&, Unpacking&, VorbisContext&);
+template bool code_vorbis_headers<Packing>(Packing&, Packing&, VorbisContext&);

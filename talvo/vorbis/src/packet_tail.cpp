@@ -8,7 +8,7 @@
 
 namespace {
 
-template <class Dir> bool consume_replayed_tail(StreamContext& ctx) {
+template <class Dir> bool consume_replayed_tail(VorbisContext& ctx) {
     VorbisSetup& setup = *ctx.setup;
     ctx.bit_count = ctx.bit_count < 0 ? ctx.bit_count : 0; // drop the bits up to the byte boundary
     if (ctx.bit_count < 0) return true;
@@ -23,7 +23,7 @@ template <class Dir> bool consume_replayed_tail(StreamContext& ctx) {
 
 } // namespace
 
-template <class Dir> bool finish_packet(Dir& d, StreamContext& ctx) {
+template <class Dir> bool finish_packet(Dir& d, VorbisContext& ctx) {
     if (ctx.mode == CodingMode::Replay) return consume_replayed_tail<Dir>(ctx);
     if (ctx.bit_pos > 0) {
         const bool moved = enter_next_byte<Dir>(ctx);
@@ -65,5 +65,5 @@ template <class Dir> bool finish_packet(Dir& d, StreamContext& ctx) {
     return true;
 }
 
-template bool finish_packet<Unpacking>(Unpacking&, StreamContext&);
-template bool finish_packet<Packing>(Packing&, StreamContext&);
+template bool finish_packet<Unpacking>(Unpacking&, VorbisContext&);
+template bool finish_packet<Packing>(Packing&, VorbisContext&);

@@ -115,7 +115,7 @@ struct VectorModels {
     int slot;
 };
 
-VectorModels vector_models(StreamContext& ctx, int r4, int slot, int pass) {
+VectorModels vector_models(VorbisContext& ctx, int r4, int slot, int pass) {
     uint8_t* base = ctx.scratch_large + (static_cast<size_t>(r4) << 18);
     return {ctx.packet_probs + slot_block_offset(slot),
             base + (static_cast<size_t>(pass > 0 ? pass - 1 : 0) << 15),
@@ -227,7 +227,7 @@ int64_t saturate(int64_t v) {
 }
 
 // The residue cannot go on: the stream fails (fail_stream).
-template <class Dir> int refuse_residue(StreamContext& ctx) {
+template <class Dir> int refuse_residue(VorbisContext& ctx) {
     fail_stream<Dir>(ctx);
     return kResidueRefused;
 }
@@ -235,7 +235,7 @@ template <class Dir> int refuse_residue(StreamContext& ctx) {
 // Before each vector: a packet cut short ends here, with the bits of its cut final codeword. The
 // unpacker writes those bits and stops; packing finds the cut where the original's remaining bits hold
 // no whole codeword of the vector's book, and records the cut bits for the packet's auxiliary fields.
-template <class Dir> bool packet_cut_here(StreamContext& ctx, const CodewordDecoder* decoder) {
+template <class Dir> bool packet_cut_here(VorbisContext& ctx, const CodewordDecoder* decoder) {
     const int32_t bits_left = packet_bits_left(ctx);
     const bool unpacker_stops =
         ctx.packet_remaining < 3 && ctx.packet_ends_here && bits_left <= ctx.truncated_bits;
@@ -266,7 +266,7 @@ template <class Dir> bool packet_cut_here(StreamContext& ctx, const CodewordDeco
 // One vector: its values at `sites`, then the codeword of the entry they name. `count` is an int, or a
 // std::integral_constant for the common full vectors.
 template <class Dir, class Sites, class Count>
-[[gnu::always_inline]] inline int code_vector(ResidueCoder<Dir>& rc, StreamContext& ctx, int book_number,
+[[gnu::always_inline]] inline int code_vector(ResidueCoder<Dir>& rc, VorbisContext& ctx, int book_number,
                                               const VectorModels& models, Count count, const Sites& sites) {
     VorbisSetup& setup = *ctx.setup;
     const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
@@ -337,7 +337,7 @@ template <class Dir, class Sites, class Count>
 
 // Pass 0: the classes of one group of partitions for one channel, and the class book codeword.
 template <class Dir>
-bool code_class_word(Dir& d, StreamContext& ctx, const Residue& residue, int r4, int32_t first,
+bool code_class_word(Dir& d, VorbisContext& ctx, const Residue& residue, int r4, int32_t first,
                      int classwords, int32_t* classes) {
     VorbisSetup& setup = *ctx.setup;
     const Codebook& classbook = setup.codebooks[residue.classbook];
@@ -372,7 +372,7 @@ bool code_class_word(Dir& d, StreamContext& ctx, const Residue& residue, int r4,
 }
 
 template <class Dir>
-int residue_types_0_1(Dir& d, StreamContext& ctx, const Residue& residue, int type, int ch, int r,
+int residue_types_0_1(Dir& d, VorbisContext& ctx, const Residue& residue, int type, int ch, int r,
                       const uint8_t* do_not_decode) {
     VorbisSetup& setup = *ctx.setup;
     const int r4 = r & 3;
@@ -456,7 +456,7 @@ int64_t type_2_vector_values(int64_t q, int64_t f, int64_t ch, int dims, int64_t
 // that many values.
 template <class Dir, class Dims>
 [[gnu::always_inline]] inline int
-code_stereo_partition(ResidueCoder<Dir>& rc, StreamContext& ctx, int book_number, const VectorModels& models,
+code_stereo_partition(ResidueCoder<Dir>& rc, VorbisContext& ctx, int book_number, const VectorModels& models,
                       Dims dims, int64_t size, int64_t q, int64_t f, int64_t total) {
     for (int64_t covered = 0; covered < size; covered += dims) {
         const int64_t count = type_2_vector_values(q, f, 2, dims, total);
@@ -478,7 +478,7 @@ code_stereo_partition(ResidueCoder<Dir>& rc, StreamContext& ctx, int book_number
 }
 
 template <class Dir>
-int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, int32_t n, int r,
+int residue_type_2(Dir& d, VorbisContext& ctx, const Residue& residue, int ch, int32_t n, int r,
                    const uint8_t* do_not_decode) {
     VorbisSetup& setup = *ctx.setup;
     const int r4 = r & 3;
@@ -555,7 +555,7 @@ int residue_type_2(Dir& d, StreamContext& ctx, const Residue& residue, int ch, i
 } // namespace
 
 template <class Dir>
-int32_t code_residue_value(Dir& d, StreamContext& ctx, int r4, int slot, int pass, int32_t position, int lane,
+int32_t code_residue_value(Dir& d, VorbisContext& ctx, int r4, int slot, int pass, int32_t position, int lane,
                            int32_t known) {
     ResidueBits<Dir> bits(d);
     ResidueLocals st(ctx.setup->residue_state);
@@ -566,7 +566,7 @@ int32_t code_residue_value(Dir& d, StreamContext& ctx, int r4, int slot, int pas
 }
 
 template <class Dir>
-int code_residue(Dir& d, StreamContext& ctx, int ch, int32_t n, int r, const uint8_t* do_not_decode) {
+int code_residue(Dir& d, VorbisContext& ctx, int ch, int32_t n, int r, const uint8_t* do_not_decode) {
     VorbisSetup& setup = *ctx.setup;
     const Residue& residue = setup.residues[static_cast<size_t>(r)];
     const int type = setup.residue_types[static_cast<size_t>(r)];
@@ -586,8 +586,8 @@ int code_residue(Dir& d, StreamContext& ctx, int ch, int32_t n, int r, const uin
     return residue_types_0_1(d, ctx, residue, type, ch, r, do_not_decode);
 }
 
-template int32_t code_residue_value<Unpacking>(Unpacking&, StreamContext&, int, int, int, int32_t, int,
+template int32_t code_residue_value<Unpacking>(Unpacking&, VorbisContext&, int, int, int, int32_t, int,
                                                int32_t);
-template int32_t code_residue_value<Packing>(Packing&, StreamContext&, int, int, int, int32_t, int, int32_t);
-template int code_residue<Unpacking>(Unpacking&, StreamContext&, int, int32_t, int, const uint8_t*);
-template int code_residue<Packing>(Packing&, StreamContext&, int, int32_t, int, const uint8_t*);
+template int32_t code_residue_value<Packing>(Packing&, VorbisContext&, int, int, int, int32_t, int, int32_t);
+template int code_residue<Unpacking>(Unpacking&, VorbisContext&, int, int32_t, int, const uint8_t*);
+template int code_residue<Packing>(Packing&, VorbisContext&, int, int32_t, int, const uint8_t*);

@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-void prepare_vorbis_stream(StreamContext& ctx, VorbisSetup& setup, bool scratch_is_clear) {
+void prepare_vorbis_stream(VorbisContext& ctx, VorbisSetup& setup, bool scratch_is_clear) {
     release_vorbis_setup(setup);
     ctx.setup = &setup;
     if (!scratch_is_clear) {
@@ -20,7 +20,7 @@ void prepare_vorbis_stream(StreamContext& ctx, VorbisSetup& setup, bool scratch_
 }
 
 template <class Dir>
-bool code_vorbis_stream(Dir& data, Dir& page, Dir& aux, Dir& control, StreamContext& ctx) {
+bool code_vorbis_stream(Dir& data, Dir& page, Dir& aux, Dir& control, VorbisContext& ctx) {
     if (!code_vorbis_headers(data, control, ctx)) return false;
     bool ok = true;
     while (ok && start_audio_packet<Dir>(ctx)) {
@@ -43,5 +43,5 @@ bool code_vorbis_stream(Dir& data, Dir& page, Dir& aux, Dir& control, StreamCont
     return ok;
 }
 
-template bool code_vorbis_stream<Unpacking>(Unpacking&, Unpacking&, Unpacking&, Unpacking&, StreamContext&);
-template bool code_vorbis_stream<Packing>(Packing&, Packing&, Packing&, Packing&, StreamContext&);
+template bool code_vorbis_stream<Unpacking>(Unpacking&, Unpacking&, Unpacking&, Unpacking&, VorbisContext&);
+template bool code_vorbis_stream<Packing>(Packing&, Packing&, Packing&, Packing&, VorbisContext&);

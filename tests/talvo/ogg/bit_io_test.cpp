@@ -94,12 +94,12 @@ TEST(WriteBitsTest, SegmentBoundaryTakesTheNextLacingValue) {
 // Packs a stream with random-width bit reads, records what was read, and writes the same widths and
 // values when restoring: write_bits and take_bits must walk the same bytes across segments and pages.
 TEST(WriteBitsTest, PackingReaderMirrorsTheWriterAcrossSegmentsAndPages) {
-    std::vector<PageSpec> specs = {{2, 0, 1, 0, {30}},
-                                   {0, 1, 1, 1, {1, 0, 255, 255}},
-                                   {1, 2, 1, 2, {255, 255, 255, 255, 255, 255}},
-                                   {1, 3, 1, 3, {17, 1, 255, 0, 200, 255}},
-                                   {1 | 4, 4, 1, 4, {9, 1, 1, 1, 300 - 255}}};
-    const auto bytes = build_stream(specs, 21);
+    std::vector<PageLayout> layouts = {{2, 0, 1, 0, {30}},
+                                       {0, 1, 1, 1, {1, 0, 255, 255}},
+                                       {1, 2, 1, 2, {255, 255, 255, 255, 255, 255}},
+                                       {1, 3, 1, 3, {17, 1, 255, 0, 200, 255}},
+                                       {1 | 4, 4, 1, 4, {9, 1, 1, 1, 300 - 255}}};
+    const auto bytes = build_stream(layouts, 21);
     std::vector<OggPage> pages;
     split_ogg_pages(bytes.data(), bytes.size(), pages);
     struct Call {

@@ -53,11 +53,11 @@ TEST(OggCrcTest, AgreesWithLiboggOnEveryPage) {
     std::mt19937 rng(9);
     int checked = 0;
     for (int i = 0; i < 200; ++i) {
-        PageSpec layout{static_cast<uint8_t>(rng() & 7),
-                        rng(),
-                        static_cast<uint32_t>(rng()),
-                        static_cast<uint32_t>(i),
-                        {}};
+        PageLayout layout{static_cast<uint8_t>(rng() & 7),
+                          rng(),
+                          static_cast<uint32_t>(rng()),
+                          static_cast<uint32_t>(i),
+                          {}};
         const int s = static_cast<int>(rng() % 256);
         for (int j = 0; j < s; ++j)
             layout.lacing.push_back(static_cast<uint8_t>(rng() % 3 == 0 ? 255 : rng() & 0xFF));

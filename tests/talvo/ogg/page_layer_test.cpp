@@ -94,13 +94,13 @@ struct SpyPacking {
 };
 
 TEST(PageLayerTest, SteadySequenceAndSerialCostOnlyZeroFlags) {
-    std::vector<PageSpec> specs;
+    std::vector<PageLayout> layouts;
     for (uint32_t i = 0; i < 12; ++i)
-        specs.push_back({static_cast<uint8_t>(i == 0    ? 2
-                                              : i == 11 ? 4
-                                                        : 0),
-                         1000ull * i, 0xCAFE, i, lacing_for({40})});
-    const auto stream = build_stream(specs);
+        layouts.push_back({static_cast<uint8_t>(i == 0    ? 2
+                                                : i == 11 ? 4
+                                                          : 0),
+                           1000ull * i, 0xCAFE, i, lacing_for({40})});
+    const auto stream = build_stream(layouts);
     std::vector<OggPage> pages;
     split_ogg_pages(stream.data(), stream.size(), pages);
     PageRig rig;
@@ -137,15 +137,15 @@ TEST(PageLayerTest, SteadySequenceAndSerialCostOnlyZeroFlags) {
 TEST(PageLayerTest, UnusualPagesRoundTrip) {
     // Header types beyond the expected ones, granule -1, a page with zero-length and one-byte packets,
     // a full page of 255 lacing values, sequence gaps, a changing serial number.
-    std::vector<PageSpec> specs = {
+    std::vector<PageLayout> layouts = {
         {2, 0, 1, 0, lacing_for({30})},
         {0, ~0ull, 1, 1, lacing_for({0, 1, 0, 1, 1, 254, 255, 0})},
         {0, 5000, 1, 7, std::vector<uint8_t>(255, 255)},
         {1, 6000, 1, 8, std::vector<uint8_t>(254, 255)},
         {4, 0x123456789ull, 1, 9, lacing_for({77})},
     };
-    specs[3].lacing.push_back(3);
-    expect_round_trip(build_stream(specs, 3));
+    layouts[3].lacing.push_back(3);
+    expect_round_trip(build_stream(layouts, 3));
 }
 
 TEST(PageLayerTest, LastPageEndsStreamAfterItIsWritten) {

@@ -14,7 +14,8 @@
 #include <random>
 #include <vector>
 
-struct PageSpec {
+// The header fields and lacing table of one hand-built page; its payload is random bytes.
+struct PageLayout {
     uint8_t type = 0;
     uint64_t granule = 0;
     uint32_t serial = 0x1234;
@@ -22,7 +23,7 @@ struct PageSpec {
     std::vector<uint8_t> lacing;
 };
 
-inline std::vector<uint8_t> build_page(const PageSpec& layout, std::mt19937& rng) {
+inline std::vector<uint8_t> build_page(const PageLayout& layout, std::mt19937& rng) {
     std::vector<uint8_t> page(27 + layout.lacing.size(), 0);
     std::memcpy(page.data(), "OggS", 4);
     page[5] = layout.type;
@@ -39,11 +40,11 @@ inline std::vector<uint8_t> build_page(const PageSpec& layout, std::mt19937& rng
     return page;
 }
 
-inline std::vector<uint8_t> build_stream(const std::vector<PageSpec>& specs, uint32_t seed = 1) {
+inline std::vector<uint8_t> build_stream(const std::vector<PageLayout>& layouts, uint32_t seed = 1) {
     std::mt19937 rng(seed);
     std::vector<uint8_t> out;
-    for (const PageSpec& s : specs) {
-        const std::vector<uint8_t> page = build_page(s, rng);
+    for (const PageLayout& layout : layouts) {
+        const std::vector<uint8_t> page = build_page(layout, rng);
         out.insert(out.end(), page.begin(), page.end());
     }
     return out;

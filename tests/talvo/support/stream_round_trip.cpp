@@ -25,13 +25,18 @@ StreamLinks LongLived::links(OutputSink output) {
     StreamLinks l;
     l.models = models.get();
     l.control_probs = control_probs.data();
-    l.scratch_large = large.data();
-    l.scratch_small = small.data();
     l.packet_probs = slots.packet_probs.data();
-    l.slot_table = &slots;
     l.header_store = &header_store;
     l.stream_store = &stream_store;
     l.output = output;
+    return l;
+}
+
+VorbisLinks LongLived::vorbis_links() {
+    VorbisLinks l;
+    l.slot_table = &slots;
+    l.scratch_large = large.data();
+    l.scratch_small = small.data();
     return l;
 }
 
@@ -39,8 +44,8 @@ PackResult pack(LongLived& state, const std::vector<uint8_t>& file, Archive& arc
     std::vector<OggPage> pages;
     for (auto [offset, size] : vorbis_reference::page_spans(file))
         pages.push_back({file.data() + offset, static_cast<uint32_t>(size)});
-    auto ctx = std::make_unique<StreamContext>();
-    init_stream_context(*ctx, state.links({}));
+    auto ctx = std::make_unique<VorbisContext>();
+    init_vorbis_context(*ctx, state.links({}), state.vorbis_links());
     VorbisSetup setup;
     RangeEncoder data, page, aux, control;
     init_encoder(data);
@@ -62,14 +67,14 @@ PackResult pack(LongLived& state, const std::vector<uint8_t>& file, Archive& arc
 }
 
 bool unpack(LongLived& state, const Archive& archive, std::vector<uint8_t>& out, UnpackDetails* details) {
-    auto ctx = std::make_unique<StreamContext>();
-    StreamLinks links = state.links(vector_sink(out));
+    auto ctx = std::make_unique<VorbisContext>();
+    VorbisLinks vorbis_links = state.vorbis_links();
     const CodecEvents events{details, [](void* context, CodecEvent event, int count) {
                                  for (int i = 0; i < count; ++i)
                                      static_cast<UnpackDetails*>(context)->events.push_back(event);
                              }};
-    if (details) links.events = &events;
-    init_stream_context(*ctx, links);
+    if (details) vorbis_links.events = &events;
+    init_vorbis_context(*ctx, state.links(vector_sink(out)), vorbis_links);
     RangeDecoder control;
     init_decoder(ctx->data_decoder, archive.data.data(), static_cast<int32_t>(archive.data.size()));
     init_decoder(ctx->page_decoder, archive.page.data(), static_cast<int32_t>(archive.page.size()));

@@ -6,9 +6,9 @@
 
 #include "coder/value_model.h"
 #include "ogg/page_store.h"
-#include "ogg/stream_context.h"
 #include "vorbis/codebook_slots.h"
 #include "vorbis/codec_events.h"
+#include "vorbis/vorbis_context.h"
 
 #include <array>
 #include <cstdint>
@@ -28,6 +28,7 @@ struct LongLived {
     LongLived(const LongLived&) = delete;
     LongLived& operator=(const LongLived&) = delete;
     StreamLinks links(OutputSink output);
+    VorbisLinks vorbis_links();
 };
 
 struct Archive {

@@ -133,7 +133,7 @@ struct ValueModelFixture {
     CodebookSlotTable table;
     std::vector<uint8_t> memory = std::vector<uint8_t>(kResidueMemoryBytes);
     VorbisSetup setup;
-    StreamContext ctx;
+    VorbisContext ctx;
     ValueModelFixture() {
         init_slot_table(table, 16, 4);
         prepare_slot_block(table, 15); // the values below use any slot
@@ -200,7 +200,7 @@ TEST(TruncationFieldsTest, ZeroHistoryOfTheCutCodewordModelsFollowsEveryValue) {
     reset_models(*models, kModelAreaRecords);
     CodebookSlotTable table;
     init_slot_table(table, 16, 4);
-    StreamContext ctx;
+    VorbisContext ctx;
     ctx.models = models.get();
     ctx.packet_probs = table.packet_probs.data();
     RangeEncoder enc;
@@ -222,7 +222,7 @@ TEST(TruncationFieldsTest, ZeroHistoryOfTheCutCodewordModelsFollowsEveryValue) {
     reset_models(*decoded, kModelAreaRecords);
     CodebookSlotTable table2;
     init_slot_table(table2, 16, 4);
-    StreamContext ctx2;
+    VorbisContext ctx2;
     ctx2.models = decoded.get();
     ctx2.packet_probs = table2.packet_probs.data();
     RangeDecoder dec;

@@ -13,9 +13,9 @@
 #include "coder/zeroed_memory.h"
 #include "ogg/output_sink.h"
 #include "ogg/page_store.h"
-#include "ogg/stream_context.h"
 #include "vorbis/codebook_slots.h"
 #include "vorbis/codec_events.h"
+#include "vorbis/vorbis_context.h"
 #include "vorbis/vorbis_setup.h"
 
 #include <cstddef>
@@ -40,7 +40,7 @@ struct StreamDriver {
     // Packing: the most codebook slots any stream has held at once. Below the capacity, no slot was
     // ever recycled, and a larger table would have coded exactly the same decisions.
     int32_t peak_slots = 0;
-    std::unique_ptr<StreamContext> ctx;
+    std::unique_ptr<VorbisContext> ctx;
     VorbisSetup setup;
     int32_t capacity = 16;
     int32_t age_shift = 4;

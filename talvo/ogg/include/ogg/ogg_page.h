@@ -19,6 +19,12 @@ constexpr size_t kOggSegmentCount = 26;
 constexpr size_t kOggHeaderSize = 27; // the lacing table follows, one byte per segment
 constexpr uint8_t kOggCaptureBytes[4] = {'O', 'g', 'g', 'S'};
 
+// The lacing table holds at most kMaxLacing values, one per segment. A value of kLacingContinues (a full
+// segment: also the most bytes a segment holds) continues the packet in the next segment; any smaller
+// value ends the packet.
+constexpr int kMaxLacing = 255;
+constexpr uint8_t kLacingContinues = 255;
+
 // Header type flags.
 constexpr uint8_t kOggContinued = 1; // the first packet continues from the page before
 constexpr uint8_t kOggFirstPage = 2;

@@ -21,11 +21,8 @@ using ShapeSequence = ValueShape<5, 3, true, 2>;
 using ShapePacketCount = ValueShape<3, 3, false>;
 using ShapePacketLength = ValueShape<4, 5, false>;
 
-inline uint32_t wrap_add(uint32_t a, uint32_t b) {
-    return a + b;
-}
-
-// One piece of a packet on a page: its length and whether a lacing value below 255 ends it here.
+// One piece of a packet on a page: its length and whether a lacing value below kLacingContinues ends it
+// here.
 struct LacingPieces {
     int count = 0;
     uint16_t length[kMaxLacing];
@@ -37,21 +34,33 @@ inline void split_lacing(const uint8_t* lacing, int s, LacingPieces& out) {
     uint32_t run = 0;
     for (int i = 0; i < s; ++i) {
         run += lacing[i];
-        if (lacing[i] < 255) {
+        if (lacing[i] < kLacingContinues) {
             out.length[out.count++] = static_cast<uint16_t>(run);
             run = 0;
         }
     }
     out.last_terminated = true;
-    if (s > 0 && lacing[s - 1] == 255) {
+    if (s > 0 && lacing[s - 1] == kLacingContinues) {
         out.length[out.count++] = static_cast<uint16_t>(run);
         out.last_terminated = false;
     }
 }
 
+// A 32-bit header word as a running value: coded as its difference from the model's last value, after
+// taking off `bias`, the part predicted from elsewhere; the model then holds the word less the bias.
+// All of it is modulo 2^32, like the fields themselves.
+template <class Shape, class Dir>
+void code_running_word(Dir& d, ValueModel& m, uint8_t* field, uint32_t bias) {
+    const uint32_t known = Dir::packing ? read_le32(field) - bias - static_cast<uint32_t>(m.last_value) : 0u;
+    const int32_t v = code_delta<Shape>(d, m, false, static_cast<int32_t>(known));
+    m.last_value = static_cast<int32_t>(static_cast<uint32_t>(m.last_value) + static_cast<uint32_t>(v));
+    if constexpr (!Dir::packing) write_le32(field, static_cast<uint32_t>(m.last_value) + bias);
+}
+
 // Sets the page state after the lacing table is known; out_cursor on the first payload byte.
 inline void enter_payload(StreamContext& ctx, uint8_t* payload) {
-    ctx.last_packet_complete = ctx.segment_count > 0 ? (ctx.lacing[ctx.segment_count - 1] < 255) : 1;
+    ctx.last_packet_complete =
+        ctx.segment_count > 0 ? (ctx.lacing[ctx.segment_count - 1] < kLacingContinues) : 1;
     ctx.out_cursor = payload;
     ctx.segment_end = payload;
     // A page without lacing values is used up at once (no lacing value may be read from it).
@@ -81,36 +90,12 @@ template <class Dir> bool code_page_header(Dir& d, StreamContext& ctx, int expec
             page[kOggHeaderType] = static_cast<uint8_t>(v ^ static_cast<uint32_t>(expected_type));
         ctx.header_type = page[kOggHeaderType];
     }
-    // Granule position, low and high words, serial number: running values.
-    {
-        ValueModel& m = models[kModelGranuleLow];
-        const uint32_t estimate = static_cast<uint32_t>(ctx.granule_estimate);
-        const uint32_t known =
-            packing ? read_le32(page + kOggGranuleLow) - estimate - static_cast<uint32_t>(m.last_value) : 0u;
-        const int32_t v = code_delta<ShapeGranuleLow>(d, m, false, static_cast<int32_t>(known));
-        m.last_value =
-            static_cast<int32_t>(wrap_add(static_cast<uint32_t>(m.last_value), static_cast<uint32_t>(v)));
-        if constexpr (!packing)
-            write_le32(page + kOggGranuleLow, static_cast<uint32_t>(m.last_value) + estimate);
-    }
-    {
-        ValueModel& m = models[kModelGranuleHigh];
-        const uint32_t known =
-            packing ? read_le32(page + kOggGranuleHigh) - static_cast<uint32_t>(m.last_value) : 0u;
-        const int32_t v = code_delta<ShapeGranuleHigh>(d, m, false, static_cast<int32_t>(known));
-        m.last_value =
-            static_cast<int32_t>(wrap_add(static_cast<uint32_t>(m.last_value), static_cast<uint32_t>(v)));
-        if constexpr (!packing) write_le32(page + kOggGranuleHigh, static_cast<uint32_t>(m.last_value));
-    }
-    {
-        ValueModel& m = models[kModelSerial];
-        const uint32_t known =
-            packing ? read_le32(page + kOggSerial) - static_cast<uint32_t>(m.last_value) : 0u;
-        const int32_t v = code_delta<ShapeSerial>(d, m, false, static_cast<int32_t>(known));
-        m.last_value =
-            static_cast<int32_t>(wrap_add(static_cast<uint32_t>(m.last_value), static_cast<uint32_t>(v)));
-        if constexpr (!packing) write_le32(page + kOggSerial, static_cast<uint32_t>(m.last_value));
-    }
+    // Granule position, low and high words, serial number: running values. The low word's running
+    // value is what is left after the estimate from the packets' block sizes.
+    code_running_word<ShapeGranuleLow>(d, models[kModelGranuleLow], page + kOggGranuleLow,
+                                       static_cast<uint32_t>(ctx.granule_estimate));
+    code_running_word<ShapeGranuleHigh>(d, models[kModelGranuleHigh], page + kOggGranuleHigh, 0);
+    code_running_word<ShapeSerial>(d, models[kModelSerial], page + kOggSerial, 0);
     // Page sequence number: the running delta holds the usual step of 1.
     {
         ValueModel& m = models[kModelSequence];
@@ -119,10 +104,9 @@ template <class Dir> bool code_page_header(Dir& d, StreamContext& ctx, int expec
                                          static_cast<uint32_t>(m.last_delta)
                                    : 0u;
         const int32_t v = code_delta<ShapeSequence>(d, m, false, static_cast<int32_t>(known));
-        m.last_delta =
-            static_cast<int32_t>(wrap_add(static_cast<uint32_t>(m.last_delta), static_cast<uint32_t>(v)));
-        m.last_value = static_cast<int32_t>(
-            wrap_add(static_cast<uint32_t>(m.last_value), static_cast<uint32_t>(m.last_delta)));
+        m.last_delta = static_cast<int32_t>(static_cast<uint32_t>(m.last_delta) + static_cast<uint32_t>(v));
+        m.last_value =
+            static_cast<int32_t>(static_cast<uint32_t>(m.last_value) + static_cast<uint32_t>(m.last_delta));
         if constexpr (!packing) write_le32(page + kOggSequence, static_cast<uint32_t>(m.last_value));
     }
     if constexpr (!packing) std::memset(page + kOggCrc, 0, 4);
@@ -139,8 +123,8 @@ template <class Dir> bool code_page_header(Dir& d, StreamContext& ctx, int expec
         const auto length = static_cast<uint32_t>(code_delta<ShapePacketLength>(
             d, models[kModelPacketLength], true, packing ? pieces.length[j] : 0));
         ctx.packet_lengths[j] = static_cast<uint16_t>(length);
-        const uint32_t full = length / 255;
-        const uint32_t rest = length - 255 * full;
+        const uint32_t full = length / kLacingContinues;
+        const uint32_t rest = length - kLacingContinues * full;
         bool terminate = rest != 0 || j + 1 < n;
         if (!terminate)
             terminate = d.bit(ctx.packet_probs[kTerminatingZeroProb], packing && pieces.last_terminated) != 0;
@@ -149,7 +133,7 @@ template <class Dir> bool code_page_header(Dir& d, StreamContext& ctx, int expec
             ctx.out_cursor = ctx.segment_end = ctx.page_start;
             return false;
         }
-        std::memset(ctx.lacing + s, 255, full);
+        std::memset(ctx.lacing + s, kLacingContinues, full);
         s += static_cast<int>(full);
         if (terminate) ctx.lacing[s++] = static_cast<uint8_t>(rest);
     }

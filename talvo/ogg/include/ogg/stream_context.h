@@ -1,7 +1,9 @@
 #pragma once
 
-// StreamContext: everything needed to rebuild (or, packing, to read and model) one Ogg Vorbis logical
-// stream. Every codec and field coder works through it.
+// StreamContext: the Ogg layer's state for rebuilding (or, packing, reading and modelling) one logical
+// stream: decoders, the page being built or read, lacing, bit I/O and replay input, and the links to the
+// models and stores. The Vorbis codecs keep their own state in a VorbisContext (vorbis/vorbis_context.h),
+// which extends this record; every codec and field coder works through it.
 //
 // Directions and modes. The direction is a type (Unpacking or Packing, coder/bit_direction.h) that every
 // codec and the page layer take as a template argument; the context holds no direction of its own.
@@ -19,8 +21,9 @@
 //   `mode` (both directions): rebuild or replay. In replay mode the bits of a stored packet are read
 //     back from the replay buffer (read_bits); nothing is coded and no model changes.
 //
-// Life cycle, per stream item: init_stream_context() (links), open_page_buffer() (unpacking) or
-// set_original_pages() (packing), start the decoders, then the header codec and the packet loop.
+// Life cycle, per stream item: init_stream_context() (links; the Vorbis layer's init_vorbis_context() calls
+// it), open_page_buffer() (unpacking) or set_original_pages() (packing), start the decoders, then the
+// header codec and the packet loop.
 
 #include "coder/range_decoder.h"
 #include "coder/range_encoder.h"
@@ -33,14 +36,9 @@
 #include <vector>
 
 struct PageStore;
-// Owned by the Vorbis codecs, the layer above.
-struct VorbisSetup;
-struct CodebookSlotTable;
-struct CodecEvents;
 
 constexpr int kPageBufferSize = 65536;
 constexpr int kPageBufferSpare = 2; // spare bytes in front of the page buffer
-constexpr int kMaxLacing = 255;
 
 // Rebuild: fields are coded (and, unpacking, written). Replay: a stored packet is read back as it is.
 enum class CodingMode : uint8_t { Rebuild, Replay };
@@ -73,19 +71,7 @@ struct StreamContext {
     int32_t input_ended = 0;
     ModelArea* models = nullptr;
 
-    // 3. The Vorbis setup of the stream, the audio packet start, and where the codecs report events
-    //    (owned by the Vorbis codecs).
-    VorbisSetup* setup = nullptr;
-    const CodecEvents* events = nullptr; // unpacking: none, or the run's callback
-    uint8_t last_mode_low_bit = 0;
-    uint8_t last_previous_window = 0;
-    uint8_t last_next_window = 0;
-    uint8_t floor_nonzero_history = 0;
-    int32_t truncated_bits = 0;
-    int32_t truncated_code = 0;
-    uint8_t truncation_seen = 0;
-
-    // 4. Page state.
+    // 3. Page state.
     uint8_t packet_ends_here = 0;
     uint8_t last_packet_complete = 0;
     uint8_t packet_index = 0;
@@ -103,21 +89,18 @@ struct StreamContext {
     int32_t segment_index = 0; // -1 when the page's lacing values are used up
     uint8_t stream_ended = 0;  // the stream's last page has been used up
 
-    // 5. Replay input.
+    // 4. Replay input.
     const uint8_t* replay_cursor = nullptr;
     const uint8_t* replay_end = nullptr;
     uint32_t bit_buffer = 0;
     int32_t bit_count = 0; // -1 once the replayed packet's bits ran out
     ReplayRefill replay_refill;
 
-    // 6. Counters and links.
+    // 5. Counters and links.
     int32_t packet_remaining = 0;
     int32_t granule_estimate = 0;
     PageStore* header_store = nullptr;
     PageStore* stream_store = nullptr;
-    CodebookSlotTable* slot_table = nullptr;
-    uint8_t* scratch_large = nullptr; // 1 MiB
-    uint8_t* scratch_small = nullptr; // 1 KiB
 
     // The stream failed: unpacking, the archive describes what no packer writes; packing, the model
     // cannot express the original.
@@ -142,14 +125,10 @@ struct StreamLinks {
     RangeDecoder* control_decoder = nullptr;
     uint16_t* control_probs = nullptr;
     ModelArea* models = nullptr;
-    uint8_t* scratch_large = nullptr;
-    uint8_t* scratch_small = nullptr;
     uint16_t* packet_probs = nullptr;
-    CodebookSlotTable* slot_table = nullptr;
     PageStore* header_store = nullptr;
     PageStore* stream_store = nullptr;
     OutputSink output;
-    const CodecEvents* events = nullptr;
 };
 
 // Zeroes the whole context (keeping its grown buffers) and sets the links.

@@ -6,7 +6,7 @@
 // that the unpacker chooses by itself (the first sub-class whose book can hold the value). Packing
 // parses the original floor first, then codes it, and refuses a floor whose encoder chose otherwise.
 
-#include "ogg/stream_context.h"
+#include "vorbis/vorbis_context.h"
 #include "vorbis/vorbis_setup.h"
 
 #include <cstdint>
@@ -20,4 +20,4 @@ int floor1_end_value_bits(int multiplier);
 // Codes every channel's floor of the packet's mapping; no_floor[c] becomes 1 for a channel whose floor
 // is unused (nothing more is coded for it), else 0. False when a floor cannot be written (unpacking) or
 // the original cannot be expressed (packing).
-template <class Dir> bool code_floor1(Dir& d, StreamContext& ctx, const Mapping& mapping, int32_t* no_floor);
+template <class Dir> bool code_floor1(Dir& d, VorbisContext& ctx, const Mapping& mapping, int32_t* no_floor);

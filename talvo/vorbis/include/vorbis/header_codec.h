@@ -6,9 +6,9 @@
 // setup header set that an earlier stream already had is copied from the header store instead and
 // replayed to fill the setup.
 
-#include "ogg/stream_context.h"
+#include "vorbis/vorbis_context.h"
 
 // `data` codes the header fields, `control` the header-set decisions. Precondition: rebuild mode, the
 // stream's first page next. True with ctx.setup complete; false on any failure (packing: also when the
 // stream cannot be expressed, with ctx.inexpressible set).
-template <class Dir> bool code_vorbis_headers(Dir& data, Dir& control, StreamContext& ctx);
+template <class Dir> bool code_vorbis_headers(Dir& data, Dir& control, VorbisContext& ctx);

@@ -8,7 +8,7 @@
 // would choose the very same entry.
 
 #include "coder/bit_direction.h"
-#include "ogg/stream_context.h"
+#include "vorbis/vorbis_context.h"
 
 #include <cstdint>
 
@@ -26,10 +26,10 @@ enum ResidueOutcome : int {
 // One residue value at (residue number mod 4, pass, position, lane) under the book's model slot.
 // Packing codes `known`; both directions return the value.
 template <class Dir>
-int32_t code_residue_value(Dir& d, StreamContext& ctx, int r4, int slot, int pass, int32_t position, int lane,
+int32_t code_residue_value(Dir& d, VorbisContext& ctx, int r4, int slot, int pass, int32_t position, int lane,
                            int32_t known);
 
 // The residue of one submap: `ch` channels, `do_not_decode` per channel, n = half the block size, r the
 // residue number.
 template <class Dir>
-int code_residue(Dir& d, StreamContext& ctx, int ch, int32_t n, int r, const uint8_t* do_not_decode);
+int code_residue(Dir& d, VorbisContext& ctx, int ch, int32_t n, int r, const uint8_t* do_not_decode);
