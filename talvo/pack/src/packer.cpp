@@ -167,14 +167,16 @@ size_t run_at(const std::vector<PackedRun>& runs, size_t offset) {
 namespace {
 
 // How much of one file is packed, as its caller hears it: every settings trial counts as one pass over
-// the file (a trial the search skips as done at once) and the verification as one more; their sum,
-// scaled to the file's size, is told only as it grows, and stays short of the size until the file is
-// packed. Trials run on several workers at once, so the caller is told under a lock.
+// the file and the verification as one more, and a trial that the search leaves out stops counting; the
+// passes' mean is told only as it grows, and stays short of the size until the file is packed. Leaving
+// out a pass that never ran only raises the mean. Trials run on several workers at once, so the caller
+// is told under a lock.
 struct FileProgress {
     void (*tell)(void* context, size_t done, size_t total) = nullptr;
     void* context = nullptr;
     size_t size = 0;
     std::vector<size_t> pass_done; // bytes done in each pass: the trials, then the verification
+    size_t passes = 0;             // the passes that count
     size_t told = 0;
     std::mutex mutex;
 };
@@ -185,20 +187,33 @@ struct PassProgress {
     size_t pass;
 };
 
+// With the lock held.
+void tell_if_grown(FileProgress& progress) {
+    uint64_t sum = 0;
+    for (size_t d : progress.pass_done)
+        sum += d;
+    const uint64_t mean = sum / std::max<size_t>(progress.passes, 1);
+    const size_t before_end = static_cast<size_t>(std::min<uint64_t>(mean, progress.size - 1));
+    if (before_end <= progress.told) return;
+    progress.told = before_end;
+    progress.tell(progress.context, before_end, progress.size);
+}
+
 void advance_progress(FileProgress& progress, size_t pass, size_t done) {
     if (!progress.tell || progress.size == 0) return;
     std::lock_guard<std::mutex> lock(progress.mutex);
     size_t& pass_done = progress.pass_done[pass];
     if (done <= pass_done) return;
     pass_done = std::min(done, progress.size);
-    uint64_t sum = 0;
-    for (size_t d : progress.pass_done)
-        sum += d;
-    const uint64_t share = sum / progress.pass_done.size();
-    const size_t before_end = std::min(static_cast<size_t>(share), progress.size - 1);
-    if (before_end <= progress.told) return;
-    progress.told = before_end;
-    progress.tell(progress.context, before_end, progress.size);
+    tell_if_grown(progress);
+}
+
+// A trial the search leaves out, before it ran.
+void leave_out_pass(FileProgress& progress) {
+    if (!progress.tell || progress.size == 0) return;
+    std::lock_guard<std::mutex> lock(progress.mutex);
+    --progress.passes;
+    tell_if_grown(progress);
 }
 
 void tell_pass_progress(void* context, size_t done, size_t /*total*/) {
@@ -310,9 +325,13 @@ std::vector<bool> choose_settings(const FilePasses& file, const std::vector<uint
         const size_t first = group_starts[g];
         const size_t end = g + 1 < group_starts.size() ? group_starts[g + 1] : candidates.size();
         for (size_t c = first; c < end; ++c) {
-            if (trial_wanted(search, first, c)) run_trial(c);
+            const bool wanted = trial_wanted(search, first, c);
+            if (wanted) run_trial(c);
             finished[c].store(1, std::memory_order_release);
-            advance_progress(file.progress, c, size);
+            if (wanted)
+                advance_progress(file.progress, c, size);
+            else
+                leave_out_pass(file.progress);
         }
     });
     const size_t best = winning_trial(search);
@@ -405,6 +424,7 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
         progress.context = options.progress_context;
         progress.size = size;
         progress.pass_done.assign(candidates.size() + (options.verify ? 1 : 0), 0);
+        progress.passes = progress.pass_done.size();
         const FilePasses file{data, size, scan, plans, options, progress};
 
         std::vector<bool> larger = choose_settings(file, candidates, settings, result);
