@@ -202,14 +202,16 @@ ItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, Range
 
 bool pack_stream_item(StreamDriver& driver, const OggPage* pages, size_t count,
                       const StreamItemChoices& choices, RangeEncoder& control, uint16_t* control_probs,
-                      RangeEncoder& aux, RangeEncoder& page, RangeEncoder& data) {
+                      RangeEncoder& aux, RangeEncoder& page, RangeEncoder& data,
+                      const PageProgress& progress) {
     Snapshot snap;
     if (!take_snapshot(driver, snap)) return false;
     VorbisContext& ctx = *driver.ctx;
     link_context(driver, nullptr, control_probs, OutputSink{}, nullptr);
     ctx.remember_stream = choices.remember ? 1 : 0;
     const int32_t start = store_size(driver.stream_store);
-    bool ok = set_original_pages(ctx, pages, static_cast<int32_t>(count), &page) && reset_for_stream(driver);
+    bool ok = set_original_pages(ctx, pages, static_cast<int32_t>(count), &page, progress) &&
+              reset_for_stream(driver);
     prepare_vorbis_stream(ctx, driver.setup, driver.pristine);
     driver.pristine = false;
     const bool copy = choices.header_copy >= 0;

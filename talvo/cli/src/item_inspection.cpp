@@ -41,7 +41,7 @@ void walk_packets(ItemInspection& inspection, const uint8_t* page) {
         }
         body += lacing;
         inspection.packet_offset += lacing;
-        if (lacing < 255) {
+        if (lacing < kLacingContinues) {
             ++inspection.packet_index;
             ++item.packets;
             inspection.packet_offset = 0;

@@ -209,78 +209,179 @@ std::string restored_name(const std::string& archive) {
     return archive.substr(0, archive.size() - std::string(kArchiveSuffix).size());
 }
 
+namespace {
+
+// A long option: --name or --name=value. False (with the parser's error) when it is unknown or its
+// value is wrong; `i` moves past a value taken from the next argument.
+bool read_long_option(Parser& parser, const std::vector<std::string>& args, size_t& i) {
+    const std::string& arg = args[i];
+    const size_t equals = arg.find('=');
+    const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+    if (equals != std::string::npos) {
+        const char short_name = name == "slots"       ? 's'
+                                : name == "threads"   ? 'j'
+                                : name == "output"    ? 'o'
+                                : name == "directory" ? 'C'
+                                                      : 0;
+        if (!short_name) {
+            parser.error = "unknown option " + arg;
+            return false;
+        }
+        return parser.valued(short_name, arg.substr(equals + 1));
+    }
+    if (name == "output") {
+        if (i + 1 == args.size()) {
+            parser.error = value_name('o');
+            return false;
+        }
+        return parser.valued('o', args[++i]);
+    }
+    if (!parser.flag(name)) {
+        parser.error = "unknown option " + arg;
+        return false;
+    }
+    return true;
+}
+
+// Short options, bundled as in -dcf; -s, -j and -o take the rest of the word or the next one.
+bool read_short_options(Parser& parser, const std::vector<std::string>& args, size_t& i) {
+    const std::string& arg = args[i];
+    for (size_t k = 1; k < arg.size(); ++k) {
+        const char c = arg[k];
+        if (takes_value(c)) {
+            std::string value = arg.substr(k + 1);
+            if (value.empty()) {
+                if (i + 1 == args.size()) {
+                    parser.error = value_name(c);
+                    return false;
+                }
+                value = args[++i];
+            }
+            return parser.valued(c, value);
+        }
+        if (!parser.flag(std::string(1, c))) {
+            parser.error = std::string("unknown option -") + c;
+            return false;
+        }
+    }
+    return true;
+}
+
+// The options into the parser, the rest into `operands`; reading stops early at help or version.
+// False (with the parser's error) at a wrong option.
+bool read_arguments(Parser& parser, const std::vector<std::string>& args,
+                    std::vector<std::string>& operands) {
+    bool options_done = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        bool ok = true;
+        if (options_done || arg.size() < 2 || arg[0] != '-')
+            operands.push_back(arg);
+        else if (arg == "--")
+            options_done = true;
+        else if (arg[1] == '-')
+            ok = read_long_option(parser, args, i);
+        else
+            ok = read_short_options(parser, args, i);
+        if (!ok) return false;
+        if (parser.command.action != PackCommand::Action::Pack) return true;
+    }
+    return true;
+}
+
+// What is wrong with the options taken together, or "".
+std::string combination_problem(const PackCommand& command, const std::vector<std::string>& operands,
+                                bool bundle) {
+    if (!command.output.empty() && operands.size() > 1 && !bundle)
+        return "-o names the output of one input only";
+    if (bundle && command.to_stdout) return "-c and -o name two outputs";
+    if (bundle && !command.options.checksum)
+        return "a bundle names its files after the end marker: leave out --no-check";
+    if (bundle && command.remove_inputs) return "--rm does not go with a bundle";
+    if (!command.directory.empty() && command.mode == FileMode::Pack)
+        return "-C names where a bundle is restored: it goes with -d";
+    if (command.remove_inputs) {
+        if (command.mode == FileMode::Test || command.mode == FileMode::List)
+            return "--rm has no meaning with -t or -l";
+        if (command.to_stdout) return "--rm keeps inputs whose output went to standard output: leave out -c";
+        if (command.mode == FileMode::Pack && !command.options.verify)
+            return "--rm removes only inputs whose archive was verified: leave out --no-verify";
+    }
+    if (bundle)
+        for (const std::string& input : operands)
+            if (input == kStandardStream) return "a bundle is made of files, not standard input";
+    if (command.mode == FileMode::Pack && command.output.empty() && command.to_stdout && operands.size() > 1)
+        return "-c takes one input: talvo restores only the first archive of a concatenation";
+    if ((command.mode == FileMode::Test || command.mode == FileMode::List) && !command.output.empty())
+        return "-o has no meaning with -t or -l";
+    return "";
+}
+
+// Packing jobs: one bundle, one named output, or an archive beside each input (a directory's files
+// with -r). False (with `error`) when a directory cannot be listed.
+bool add_pack_jobs(PackCommand& command, const std::vector<std::string>& operands, bool bundle,
+                   std::string& error) {
+    if (bundle) {
+        command.bundle_inputs = operands;
+        command.jobs.push_back(PackJob{"", command.output});
+    } else if (!command.output.empty()) {
+        command.jobs.push_back(PackJob{operands[0], command.output});
+    } else if (command.to_stdout) {
+        command.jobs.push_back(PackJob{operands[0], kStandardStream});
+    } else if (operands.size() == 2 && has_archive_suffix(operands[1]) && !has_archive_suffix(operands[0])) {
+        command.jobs.push_back(PackJob{operands[0], operands[1]});
+    } else {
+        for (const std::string& input : operands) {
+            if (command.recursive && input != kStandardStream && is_directory(input)) {
+                std::vector<std::string> files;
+                if (!list_tree(input, files, error)) return false;
+                for (const std::string& file : files) {
+                    const std::string path = join_path(input, file);
+                    // A directory packed again leaves its archives alone, as gzip -r does.
+                    if (!has_archive_suffix(path))
+                        command.jobs.push_back(PackJob{path, path + kArchiveSuffix});
+                }
+                continue;
+            }
+            command.jobs.push_back(
+                PackJob{input, input == kStandardStream ? kStandardStream : input + kArchiveSuffix});
+        }
+    }
+    return true;
+}
+
+// Restoring, testing and listing jobs: one per archive.
+void add_archive_jobs(PackCommand& command, const std::vector<std::string>& operands) {
+    for (const std::string& archive : operands) {
+        std::string output;
+        if (command.mode == FileMode::Restore) {
+            output = command.output;
+            if (output.empty())
+                output = command.to_stdout || archive == kStandardStream ? kStandardStream
+                                                                         : restored_name(archive);
+        }
+        command.jobs.push_back(PackJob{archive, output}); // output empty: reported when it is reached
+    }
+}
+
+} // namespace
+
 PackCommand parse_pack_command(const std::vector<std::string>& args, bool restore_by_default,
                                bool stdin_piped) {
     Parser parser;
     parser.command.options.checksum = true; // every archive carries its checksum unless --no-check
     if (restore_by_default) parser.command.mode = FileMode::Restore;
     PackCommand& command = parser.command;
-    bool options_done = false;
     std::vector<std::string> operands;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (options_done || arg.size() < 2 || arg[0] != '-') {
-            operands.push_back(arg);
-        } else if (arg == "--") {
-            options_done = true;
-        } else if (arg[1] == '-') {
-            const size_t equals = arg.find('=');
-            const std::string name =
-                arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-            if (equals != std::string::npos) {
-                const std::string value = arg.substr(equals + 1);
-                const char short_name = name == "slots"       ? 's'
-                                        : name == "threads"   ? 'j'
-                                        : name == "output"    ? 'o'
-                                        : name == "directory" ? 'C'
-                                                              : 0;
-                if (!short_name) return usage("unknown option " + arg);
-                if (!parser.valued(short_name, value)) return usage(parser.error);
-            } else if (name == "output") {
-                if (i + 1 == args.size()) return usage(value_name('o'));
-                if (!parser.valued('o', args[++i])) return usage(parser.error);
-            } else if (!parser.flag(name)) {
-                return usage("unknown option " + arg);
-            }
-        } else {
-            // Short options, bundled as in -dcf; -s, -j and -o take the rest of the word or the next one.
-            for (size_t k = 1; k < arg.size(); ++k) {
-                const char c = arg[k];
-                if (takes_value(c)) {
-                    std::string value = arg.substr(k + 1);
-                    if (value.empty()) {
-                        if (i + 1 == args.size()) return usage(value_name(c));
-                        value = args[++i];
-                    }
-                    if (!parser.valued(c, value)) return usage(parser.error);
-                    break;
-                }
-                if (!parser.flag(std::string(1, c))) return usage(std::string("unknown option -") + c);
-            }
-        }
-        if (command.action != PackCommand::Action::Pack) return command;
-    }
+    if (!read_arguments(parser, args, operands)) return usage(parser.error);
+    if (command.action != PackCommand::Action::Pack) return command;
     if (operands.empty() && stdin_piped) operands.push_back(kStandardStream);
     if (operands.empty()) return usage("no input file");
     const bool bundle =
         command.mode == FileMode::Pack && !command.output.empty() &&
         (operands.size() > 1 || (operands[0] != kStandardStream && is_directory(operands[0])));
-    if (!command.output.empty() && operands.size() > 1 && !bundle)
-        return usage("-o names the output of one input only");
-    if (bundle && command.to_stdout) return usage("-c and -o name two outputs");
-    if (bundle && !command.options.checksum)
-        return usage("a bundle names its files after the end marker: leave out --no-check");
-    if (bundle && command.remove_inputs) return usage("--rm does not go with a bundle");
-    if (!command.directory.empty() && command.mode == FileMode::Pack)
-        return usage("-C names where a bundle is restored: it goes with -d");
-    if (command.remove_inputs) {
-        if (command.mode == FileMode::Test || command.mode == FileMode::List)
-            return usage("--rm has no meaning with -t or -l");
-        if (command.to_stdout)
-            return usage("--rm keeps inputs whose output went to standard output: leave out -c");
-        if (command.mode == FileMode::Pack && !command.options.verify)
-            return usage("--rm removes only inputs whose archive was verified: leave out --no-verify");
-    }
+    const std::string problem = combination_problem(command, operands, bundle);
+    if (!problem.empty()) return usage(problem);
 
     command.options.slot_selector = parser.selector;
     command.options.carry_over = parser.carry;
@@ -288,56 +389,11 @@ PackCommand parse_pack_command(const std::vector<std::string>& args, bool restor
     command.options.flags =
         static_cast<uint8_t>(std::max(parser.selector, 0) | (parser.carry > 0 ? kFlagsCarryOver : 0));
 
-    switch (command.mode) {
-    case FileMode::Pack:
-        if (bundle) {
-            for (const std::string& input : operands)
-                if (input == kStandardStream) return usage("a bundle is made of files, not standard input");
-            command.bundle_inputs = operands;
-            command.jobs.push_back(PackJob{"", command.output});
-        } else if (!command.output.empty()) {
-            command.jobs.push_back(PackJob{operands[0], command.output});
-        } else if (command.to_stdout) {
-            if (operands.size() > 1)
-                return usage("-c takes one input: talvo restores only the first archive of a concatenation");
-            command.jobs.push_back(PackJob{operands[0], kStandardStream});
-        } else if (operands.size() == 2 && has_archive_suffix(operands[1]) &&
-                   !has_archive_suffix(operands[0])) {
-            command.jobs.push_back(PackJob{operands[0], operands[1]});
-        } else {
-            for (const std::string& input : operands) {
-                if (command.recursive && input != kStandardStream && is_directory(input)) {
-                    std::vector<std::string> files;
-                    std::string error;
-                    if (!list_tree(input, files, error)) return usage(error);
-                    for (const std::string& file : files) {
-                        const std::string path = join_path(input, file);
-                        // A directory packed again leaves its archives alone, as gzip -r does.
-                        if (!has_archive_suffix(path))
-                            command.jobs.push_back(PackJob{path, path + kArchiveSuffix});
-                    }
-                    continue;
-                }
-                command.jobs.push_back(
-                    PackJob{input, input == kStandardStream ? kStandardStream : input + kArchiveSuffix});
-            }
-        }
-        break;
-    case FileMode::Restore:
-        for (const std::string& archive : operands) {
-            std::string output = command.output;
-            if (output.empty())
-                output = command.to_stdout || archive == kStandardStream ? kStandardStream
-                                                                         : restored_name(archive);
-            command.jobs.push_back(PackJob{archive, output}); // output empty: reported when it is reached
-        }
-        break;
-    case FileMode::Test:
-    case FileMode::List:
-        if (!command.output.empty()) return usage("-o has no meaning with -t or -l");
-        for (const std::string& archive : operands)
-            command.jobs.push_back(PackJob{archive, ""});
-        break;
+    if (command.mode != FileMode::Pack) {
+        add_archive_jobs(command, operands);
+        return command;
     }
+    std::string error;
+    if (!add_pack_jobs(command, operands, bundle, error)) return usage(error);
     return command;
 }

@@ -19,6 +19,8 @@ template <class Dir> bool start_page(StreamContext& ctx, int expected_type) {
     }
     if constexpr (Dir::packing) {
         if (ctx.original_page_next >= ctx.original_page_count) return fail_stream<Dir>(ctx);
+        if (ctx.page_progress.page_taken)
+            ctx.page_progress.page_taken(ctx.page_progress.context, ctx.original_page_next);
         const OggPage& page = ctx.original_pages[ctx.original_page_next++];
         ctx.page_start = const_cast<uint8_t*>(page.data);
         ctx.original_page_end = page.data + page.size;

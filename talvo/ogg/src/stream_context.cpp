@@ -32,8 +32,10 @@ void open_page_buffer(StreamContext& ctx) {
     ctx.bit_pos = 0;
 }
 
-bool set_original_pages(StreamContext& ctx, const OggPage* pages, int32_t count, RangeEncoder* page_encoder) {
+bool set_original_pages(StreamContext& ctx, const OggPage* pages, int32_t count, RangeEncoder* page_encoder,
+                        const PageProgress& progress) {
     ctx.page_encoder = page_encoder;
+    ctx.page_progress = progress;
     ctx.original_pages = pages;
     ctx.original_page_count = count;
     ctx.original_page_next = 0;

@@ -46,6 +46,7 @@ using StoreRecords = std::vector<size_t>;
 // adjacent raw runs share items.
 struct Pass {
     const uint8_t* data;
+    size_t size;
     const OggScan& scan;
     const std::vector<RunPlan>& plans;
     const PassSettings& settings;
@@ -84,6 +85,21 @@ std::vector<OggPage> pages_of(const Pass& pass, const ScanRun& run, size_t count
     return pages;
 }
 
+// A stream's pages as they are taken: the bytes before the page being modelled are done.
+struct StreamProgress {
+    const Pass& pass;
+    const std::vector<OggPage>& pages;
+};
+
+void tell_page_taken(void* context, int32_t index) {
+    const auto& stream = *static_cast<const StreamProgress*>(context);
+    const uint8_t* page = stream.pages[static_cast<size_t>(index)].data;
+    const Pass& pass = stream.pass;
+    // The failing page that ends a stream modelled in part is not the file's.
+    if (page < pass.data || page >= pass.data + pass.size) return;
+    pass.settings.progress(pass.settings.progress_context, static_cast<size_t>(page - pass.data), pass.size);
+}
+
 // A stream item of `pages`, announced and coded, or nothing (the writer as before) with the reason.
 bool code_stream_item(Pass& pass, const std::vector<OggPage>& pages, const StreamItemChoices& choices,
                       std::string& why) {
@@ -96,8 +112,11 @@ bool code_stream_item(Pass& pass, const std::vector<OggPage>& pages, const Strea
     for (const OggPage& p : pages)
         stream_bytes += p.size;
     data.out.reserve(stream_bytes);
+    StreamProgress progress{pass, pages};
+    PageProgress page_progress;
+    if (pass.settings.progress) page_progress = PageProgress{&progress, tell_page_taken};
     if (!pack_stream_item(*pass.driver, pages.data(), pages.size(), choices, pass.writer.control,
-                          pass.writer.control_probs, aux, page, data)) {
+                          pass.writer.control_probs, aux, page, data, page_progress)) {
         writer_rollback(pass.writer, mark);
         why = "the encoder made a choice the model cannot express";
         return false;
@@ -137,7 +156,8 @@ bool model_leading_part(Pass& pass, const ScanRun& run, const RunPlan& plan, siz
     size_t keep = std::min(limit, run.page_count);
     while (keep > 0) {
         const ScannedPage& page = pass.scan.pages[run.first_page + keep - 1];
-        if (page.segment_count > 0 && pass.data[page.offset + kOggHeaderSize + page.segment_count - 1] < 255)
+        if (page.segment_count > 0 &&
+            pass.data[page.offset + kOggHeaderSize + page.segment_count - 1] < kLacingContinues)
             break;
         --keep;
     }
@@ -301,7 +321,7 @@ std::vector<RunPlan> plan_runs(const uint8_t* data, const OggScan& scan) {
 std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& scan,
                                const std::vector<RunPlan>& plans, const PassSettings& settings,
                                std::vector<PackedRun>& runs, int32_t* peak_slots) {
-    Pass pass{data, scan, plans, settings, {}, {}};
+    Pass pass{data, size, scan, plans, settings, {}, {}};
     pass.driver.reset(create_stream_driver(settings.flags & kFlagsSlotSelectorMask,
                                            (settings.flags & kFlagsCarryOver) != 0));
     if (!pass.driver) throw std::bad_alloc();

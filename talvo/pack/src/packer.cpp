@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <limits>
+#include <mutex>
 #include <new>
 
 namespace {
@@ -166,13 +166,74 @@ size_t run_at(const std::vector<PackedRun>& runs, size_t offset) {
 
 namespace {
 
+// How much of one file is packed, as its caller hears it: every settings trial counts as one pass over
+// the file and the verification as one more, and a trial that the search leaves out stops counting; the
+// passes' mean is told only as it grows, and stays short of the size until the file is packed. Leaving
+// out a pass that never ran only raises the mean. Trials run on several workers at once, so the caller
+// is told under a lock.
+struct FileProgress {
+    void (*tell)(void* context, size_t done, size_t total) = nullptr;
+    void* context = nullptr;
+    size_t size = 0;
+    std::vector<size_t> pass_done; // bytes done in each pass: the trials, then the verification
+    size_t passes = 0;             // the passes that count
+    size_t told = 0;
+    std::mutex mutex;
+};
+
+// One pass's share of the progress, as a pass's own progress callback sees it.
+struct PassProgress {
+    FileProgress* file;
+    size_t pass;
+};
+
+// With the lock held.
+void tell_if_grown(FileProgress& progress) {
+    uint64_t sum = 0;
+    for (size_t d : progress.pass_done)
+        sum += d;
+    const uint64_t mean = sum / std::max<size_t>(progress.passes, 1);
+    const size_t before_end = static_cast<size_t>(std::min<uint64_t>(mean, progress.size - 1));
+    if (before_end <= progress.told) return;
+    progress.told = before_end;
+    progress.tell(progress.context, before_end, progress.size);
+}
+
+void advance_progress(FileProgress& progress, size_t pass, size_t done) {
+    if (!progress.tell || progress.size == 0) return;
+    std::lock_guard<std::mutex> lock(progress.mutex);
+    size_t& pass_done = progress.pass_done[pass];
+    if (done <= pass_done) return;
+    pass_done = std::min(done, progress.size);
+    tell_if_grown(progress);
+}
+
+// A trial the search leaves out, before it ran.
+void leave_out_pass(FileProgress& progress) {
+    if (!progress.tell || progress.size == 0) return;
+    std::lock_guard<std::mutex> lock(progress.mutex);
+    --progress.passes;
+    tell_if_grown(progress);
+}
+
+void tell_pass_progress(void* context, size_t done, size_t /*total*/) {
+    const auto& pass = *static_cast<PassProgress*>(context);
+    advance_progress(*pass.file, pass.pass, done);
+}
+
+void finish_progress(FileProgress& progress) {
+    std::lock_guard<std::mutex> lock(progress.mutex);
+    if (progress.tell) progress.tell(progress.context, progress.size, progress.size);
+}
+
 // The verification's output: restored bytes are compared with the original as they come, so nothing
 // is kept, and the restore stops at the first byte that differs.
 struct ComparingSink {
     const uint8_t* original;
     size_t size;
+    const PassProgress* progress = nullptr;
     size_t restored = 0;
-    size_t difference = std::numeric_limits<size_t>::max();
+    size_t difference = kNoDifference;
 
     static bool write(void* context, const uint8_t* bytes, size_t n) {
         auto& sink = *static_cast<ComparingSink*>(context);
@@ -184,14 +245,14 @@ struct ComparingSink {
             sink.difference = sink.restored; // a differing byte, or one past the original's end
             return false;
         }
+        if (sink.progress) advance_progress(*sink.progress->file, sink.progress->pass, sink.restored);
         return true;
     }
 };
 
-} // namespace
-
-size_t first_difference(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size) {
-    ComparingSink compare{data, size};
+size_t find_first_difference(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size,
+                             const PassProgress* progress) {
+    ComparingSink compare{data, size, progress};
     const ArchiveInput input{nullptr, archive.data(), archive.size()};
     ArchiveSettings settings;
     UnpackStatus status = read_archive_header(input, settings);
@@ -199,11 +260,139 @@ size_t first_difference(const std::vector<uint8_t>& archive, const uint8_t* data
     ArchiveReport report;
     if (status == UnpackStatus::Ok)
         status = unpack_members(input, settings, OutputSink{&compare, ComparingSink::write}, {}, {}, report);
-    if (compare.difference != std::numeric_limits<size_t>::max()) return compare.difference;
+    if (compare.difference != kNoDifference) return compare.difference;
     // Everything restored matches: an archive that ends early, or fails, differs where it stopped.
     if (compare.restored != size || status != UnpackStatus::Ok || report.members.size() != 1)
         return compare.restored;
-    return std::numeric_limits<size_t>::max();
+    return kNoDifference;
+}
+
+// What the passes over one file share: the file, its scan and plan, and the settings common to all.
+struct FilePasses {
+    const uint8_t* data;
+    size_t size;
+    const OggScan& scan;
+    const std::vector<RunPlan>& plans;
+    const PackOptions& options;
+    FileProgress& progress;
+};
+
+// Packs the file once per candidate setting and keeps the smallest archive in `result` (its archive,
+// runs and flags); returns which runs it stored raw for being larger modelled. The trials run on the
+// workers; which ones count, and which one wins, is decided afterwards in candidate order, so the
+// archive is the same for any number of workers. Throws std::bad_alloc when memory runs out.
+std::vector<bool> choose_settings(const FilePasses& file, const std::vector<uint8_t>& candidates,
+                                  const PassSettings& settings, PackResult& result) {
+    const uint8_t* data = file.data;
+    const size_t size = file.size;
+    std::vector<Trial> trials(candidates.size());
+    std::vector<std::atomic<uint8_t>> finished(candidates.size());
+    std::vector<PassProgress> trial_progress(candidates.size());
+    SettingsSearch search{candidates, trials, finished};
+    auto run_trial = [&](size_t c) {
+        Trial& trial = trials[c];
+        PassSettings own = settings;
+        own.flags = candidates[c];
+        trial_progress[c] = PassProgress{&file.progress, c};
+        own.progress = file.progress.tell ? tell_pass_progress : nullptr;
+        own.progress_context = &trial_progress[c];
+        own.larger = &trial.larger;
+        try {
+            trial.larger.assign(file.scan.runs.size(), false);
+            trial.archive = pack_pass(data, size, file.scan, file.plans, own, trial.runs, &trial.peak_slots);
+            // Streams whose modelled form came out larger than they are go raw, in a pass of their
+            // own (what follows them was coded against the state they left behind).
+            bool any_larger = false;
+            for (size_t r = 0; r < trial.runs.size(); ++r)
+                if (trial.runs[r].larger_than_raw) trial.larger[r] = any_larger = true;
+            if (any_larger) {
+                int32_t peak = 0;
+                trial.archive = pack_pass(data, size, file.scan, file.plans, own, trial.runs, &peak);
+                trial.peak_slots = std::max(trial.peak_slots, peak);
+            }
+        } catch (const std::bad_alloc&) {
+            trial.out_of_memory = true;
+        }
+        trial.packed = true;
+    };
+    // One task per carry-over setting (they are independent); within one, the slot counts go
+    // upwards, each trial only when the ones before it leave more slots worth trying.
+    std::vector<size_t> group_starts;
+    for (size_t c = 0; c < candidates.size(); ++c)
+        if (c == 0 || (candidates[c] & kFlagsCarryOver) != (candidates[c - 1] & kFlagsCarryOver))
+            group_starts.push_back(c);
+    run_tasks(group_starts.size(), [&](size_t g, int /*worker*/) {
+        const size_t first = group_starts[g];
+        const size_t end = g + 1 < group_starts.size() ? group_starts[g + 1] : candidates.size();
+        for (size_t c = first; c < end; ++c) {
+            const bool wanted = trial_wanted(search, first, c);
+            if (wanted) run_trial(c);
+            finished[c].store(1, std::memory_order_release);
+            if (wanted)
+                advance_progress(file.progress, c, size);
+            else
+                leave_out_pass(file.progress);
+        }
+    });
+    const size_t best = winning_trial(search);
+    if (best >= trials.size() || trials[best].out_of_memory) throw std::bad_alloc();
+    result.archive = std::move(trials[best].archive);
+    result.runs = std::move(trials[best].runs);
+    result.flags = candidates[best];
+    return std::move(trials[best].larger);
+}
+
+// Proves the archive in `result` as it will be written: a stream that does not come back exactly is
+// stored raw, in a pass of its own, until everything does. False (with the status set) when even the
+// bytes stored verbatim do not come back. Throws std::bad_alloc when memory runs out.
+bool verify_until_exact(const FilePasses& file, PassSettings settings, std::vector<bool> larger,
+                        PackResult& result) {
+    const uint8_t* data = file.data;
+    const size_t size = file.size;
+    const PackOptions& options = file.options;
+    std::vector<bool> forced_raw(file.scan.runs.size(), false), no_copy(file.scan.runs.size(), false);
+    settings.flags = result.flags;
+    settings.forced_raw = &forced_raw;
+    settings.no_copy = &no_copy;
+    settings.larger = &larger;
+    settings.progress = nullptr;
+    const PassProgress progress{&file.progress, file.progress.pass_done.size() - 1};
+    for (;;) {
+        // The archive is proved with its extension, which the unpacker must find after the end marker
+        // and agree with.
+        const size_t bare_size = result.archive.size();
+        if (options.checksum) append_extension(result.archive, data, size, options.extension_records);
+        const size_t at = find_first_difference(result.archive, data, size, &progress);
+        result.archive.resize(bare_size);
+        if (at == kNoDifference) return true;
+        const size_t r = run_at(result.runs, at);
+        size_t culprit = r;
+        // A stream that ends early shows as a difference at the start of the run after it.
+        if (result.runs[r].kind == ItemChoice::Raw && r > 0 && result.runs[r - 1].kind != ItemChoice::Raw)
+            culprit = r - 1;
+        if (result.runs[culprit].kind == ItemChoice::Raw) {
+            // Not a modelled stream's fault: fall back to storing every byte verbatim.
+            bool any = false;
+            for (size_t k = 0; k < result.runs.size(); ++k)
+                if (result.runs[k].kind != ItemChoice::Raw && !forced_raw[k]) forced_raw[k] = any = true;
+            if (!any) {
+                result.status = PackStatus::VerifyFailed;
+                return false;
+            }
+        } else if (result.runs[culprit].kind == ItemChoice::HeaderCopy) {
+            no_copy[culprit] = true; // the stream may still come back with its headers coded
+        } else {
+            forced_raw[culprit] = true;
+        }
+        ++result.verify_fallbacks;
+        result.archive = pack_pass(data, size, file.scan, file.plans, settings, result.runs);
+    }
+}
+
+} // namespace
+
+size_t first_difference(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size) {
+    return find_first_difference(archive, data, size, nullptr);
 }
 
 void append_extension(std::vector<uint8_t>& archive, const uint8_t* data, size_t size,
@@ -216,7 +405,7 @@ void append_extension(std::vector<uint8_t>& archive, const uint8_t* data, size_t
 }
 
 bool verify_archive(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size) {
-    return first_difference(archive, data, size) == std::numeric_limits<size_t>::max();
+    return first_difference(archive, data, size) == kNoDifference;
 }
 
 PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& options) {
@@ -226,114 +415,26 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
         const std::vector<RunPlan> plans = plan_runs(data, scan);
         const size_t vorbis_runs = static_cast<size_t>(
             std::count_if(scan.runs.begin(), scan.runs.end(), [](const ScanRun& r) { return r.vorbis; }));
-        std::vector<bool> forced_raw(scan.runs.size(), false), no_copy(scan.runs.size(), false);
-        std::vector<bool> larger(scan.runs.size(), false);
         PassSettings settings;
         settings.max_raw_item = options.max_raw_item;
         settings.store_limit = options.store_limit;
-        settings.forced_raw = &forced_raw;
-        settings.no_copy = &no_copy;
-        settings.larger = &larger;
-
-        // Settings: the smallest archive wins. The trials run on the workers; which ones count, and
-        // which one wins, is decided afterwards in candidate order, so the archive is the same for any
-        // number of workers.
         const std::vector<uint8_t> candidates = candidate_flags(options, vorbis_runs);
-        std::vector<Trial> trials(candidates.size());
-        std::vector<std::atomic<uint8_t>> finished(candidates.size());
-        SettingsSearch search{candidates, trials, finished};
-        auto run_trial = [&](size_t c) {
-            Trial& trial = trials[c];
-            PassSettings own = settings;
-            own.flags = candidates[c];
-            own.progress = candidates.size() == 1 ? options.progress : nullptr;
-            own.progress_context = options.progress_context;
-            own.larger = &trial.larger;
-            try {
-                trial.larger.assign(scan.runs.size(), false);
-                trial.archive = pack_pass(data, size, scan, plans, own, trial.runs, &trial.peak_slots);
-                // Streams whose modelled form came out larger than they are go raw, in a pass of their
-                // own (what follows them was coded against the state they left behind).
-                bool any_larger = false;
-                for (size_t r = 0; r < trial.runs.size(); ++r)
-                    if (trial.runs[r].larger_than_raw) trial.larger[r] = any_larger = true;
-                if (any_larger) {
-                    int32_t peak = 0;
-                    trial.archive = pack_pass(data, size, scan, plans, own, trial.runs, &peak);
-                    trial.peak_slots = std::max(trial.peak_slots, peak);
-                }
-            } catch (const std::bad_alloc&) {
-                trial.out_of_memory = true;
-            }
-            trial.packed = true;
-        };
-        // One task per carry-over setting (they are independent); within one, the slot counts go
-        // upwards, each trial only when the ones before it leave more slots worth trying.
-        std::vector<size_t> group_starts;
-        for (size_t c = 0; c < candidates.size(); ++c)
-            if (c == 0 || (candidates[c] & kFlagsCarryOver) != (candidates[c - 1] & kFlagsCarryOver))
-                group_starts.push_back(c);
-        run_tasks(group_starts.size(), [&](size_t g, int /*worker*/) {
-            const size_t first = group_starts[g];
-            const size_t end = g + 1 < group_starts.size() ? group_starts[g + 1] : candidates.size();
-            for (size_t c = first; c < end; ++c) {
-                if (trial_wanted(search, first, c)) run_trial(c);
-                finished[c].store(1, std::memory_order_release);
-            }
-        });
-        const size_t best = winning_trial(search);
-        if (best >= trials.size() || trials[best].out_of_memory) throw std::bad_alloc();
-        result.archive = std::move(trials[best].archive);
-        result.runs = std::move(trials[best].runs);
-        result.flags = candidates[best];
-        std::vector<bool> best_larger = std::move(trials[best].larger);
-        trials.clear();
-        if (!options.verify) {
-            keep_all_raw_when_smaller(result, data, size, options);
-            if (options.checksum) append_extension(result.archive, data, size, options.extension_records);
-            return result;
-        }
+        FileProgress progress;
+        progress.tell = options.progress;
+        progress.context = options.progress_context;
+        progress.size = size;
+        progress.pass_done.assign(candidates.size() + (options.verify ? 1 : 0), 0);
+        progress.passes = progress.pass_done.size();
+        const FilePasses file{data, size, scan, plans, options, progress};
 
-        larger = best_larger;
-        // Proof: a stream that does not come back exactly is stored raw, until everything does.
-        settings.flags = result.flags;
-        settings.progress = nullptr;
-        for (;;) {
-            // The archive is proved as it will be written: with its extension, which the unpacker must
-            // find after the end marker and agree with.
-            const size_t bare_size = result.archive.size();
-            if (options.checksum) append_extension(result.archive, data, size, options.extension_records);
-            const size_t at = first_difference(result.archive, data, size);
-            result.archive.resize(bare_size);
-            if (at == std::numeric_limits<size_t>::max()) {
-                // An archive of raw items alone leaves no sub-stream bytes untaken before its end
-                // marker: its extension is found where the writer put it.
-                keep_all_raw_when_smaller(result, data, size, options);
-                if (options.checksum) append_extension(result.archive, data, size, options.extension_records);
-                return result;
-            }
-            const size_t r = run_at(result.runs, at);
-            size_t culprit = r;
-            // A stream that ends early shows as a difference at the start of the run after it.
-            if (result.runs[r].kind == ItemChoice::Raw && r > 0 && result.runs[r - 1].kind != ItemChoice::Raw)
-                culprit = r - 1;
-            if (result.runs[culprit].kind == ItemChoice::Raw) {
-                // Not a modelled stream's fault: fall back to storing every byte verbatim.
-                bool any = false;
-                for (size_t k = 0; k < result.runs.size(); ++k)
-                    if (result.runs[k].kind != ItemChoice::Raw && !forced_raw[k]) forced_raw[k] = any = true;
-                if (!any) {
-                    result.status = PackStatus::VerifyFailed;
-                    return result;
-                }
-            } else if (result.runs[culprit].kind == ItemChoice::HeaderCopy) {
-                no_copy[culprit] = true; // the stream may still come back with its headers coded
-            } else {
-                forced_raw[culprit] = true;
-            }
-            ++result.verify_fallbacks;
-            result.archive = pack_pass(data, size, scan, plans, settings, result.runs);
-        }
+        std::vector<bool> larger = choose_settings(file, candidates, settings, result);
+        if (options.verify && !verify_until_exact(file, settings, std::move(larger), result)) return result;
+        // An archive of raw items alone leaves no sub-stream bytes untaken before its end marker: its
+        // extension is found where the writer put it.
+        keep_all_raw_when_smaller(result, data, size, options);
+        if (options.checksum) append_extension(result.archive, data, size, options.extension_records);
+        finish_progress(progress);
+        return result;
     } catch (const std::bad_alloc&) {
         result.archive.clear();
         result.status = PackStatus::OutOfMemory;

@@ -47,14 +47,14 @@ bool pages_equal_but_serial(const uint8_t* data, const OggScan& scan, PageRange 
 }
 
 PageRange header_pages(const uint8_t* data, const OggScan& scan, const ScanRun& run) {
-    // Packets end at lacing values below 255; the identification header must end the first page,
-    // which holds nothing else, and the setup header (the third packet) must end a page.
+    // Packets end at lacing values below kLacingContinues; the identification header must end the first
+    // page, which holds nothing else, and the setup header (the third packet) must end a page.
     int packets = 0;
     for (size_t k = 0; k < run.page_count; ++k) {
         const ScannedPage& page = scan.pages[run.first_page + k];
         const uint8_t* lacing = data + page.offset + kOggHeaderSize;
         for (size_t s = 0; s < page.segment_count; ++s) {
-            if (lacing[s] == 255) continue;
+            if (lacing[s] == kLacingContinues) continue;
             ++packets;
             const bool page_ends_here = s + 1 == page.segment_count;
             if (packets == 1 && (k != 0 || !page_ends_here)) return {};

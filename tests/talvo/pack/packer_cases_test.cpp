@@ -270,10 +270,47 @@ TEST_F(PackerCases, WithoutVerificationTheArchiveIsTheSame) {
     EXPECT_EQ(pack_round_trip(input, unverified).archive, pack_round_trip(input).archive);
 }
 
+// Every value the packer reports, in order.
+void record_progress(void* context, size_t done, size_t total) {
+    static_cast<std::vector<std::pair<size_t, size_t>>*>(context)->push_back({done, total});
+}
+
+TEST_F(PackerCases, ProgressGrowsWithinOneStreamAndEndsAtTheSize) {
+    const Bytes input = sample("oggenc_q3.ogg");
+    PackOptions forced, chosen, unverified;
+    forced.flags = 0x02;
+    chosen.choose_settings = true;
+    unverified.choose_settings = true;
+    unverified.verify = false;
+    for (PackOptions options : {forced, chosen, unverified}) {
+        SCOPED_TRACE(testing::Message()
+                     << "choose " << options.choose_settings << " verify " << options.verify);
+        std::vector<std::pair<size_t, size_t>> told;
+        options.progress = record_progress;
+        options.progress_context = &told;
+        ASSERT_EQ(pack_round_trip(input, options).status, PackStatus::Ok);
+        ASSERT_FALSE(told.empty());
+        size_t halfway_or_less = 0;
+        for (size_t i = 0; i < told.size(); ++i) {
+            EXPECT_EQ(told[i].second, input.size());
+            if (i > 0) {
+                EXPECT_GT(told[i].first, told[i - 1].first) << i;
+            }
+            if (i + 1 < told.size()) {
+                EXPECT_LT(told[i].first, input.size()) << i;
+            }
+            if (told[i].first > 0 && told[i].first <= input.size() / 2) ++halfway_or_less;
+        }
+        EXPECT_EQ(told.back().first, input.size());
+        // The one stream is followed page by page, not only as a whole.
+        EXPECT_GE(halfway_or_less, 5u);
+    }
+}
+
 TEST_F(PackerCases, FirstDifferenceFindsWhereADamagedArchiveGoesWrong) {
     const Bytes input = random_bytes(3000, 3);
     const PackResult result = pack_round_trip(input);
-    EXPECT_EQ(first_difference(result.archive, input.data(), input.size()), SIZE_MAX);
+    EXPECT_EQ(first_difference(result.archive, input.data(), input.size()), kNoDifference);
     Bytes damaged = result.archive;
     damaged[damaged.size() - 100] ^= 1; // a raw byte near the end
     const size_t at = first_difference(damaged, input.data(), input.size());

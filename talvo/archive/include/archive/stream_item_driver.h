@@ -70,8 +70,10 @@ ItemResult unpack_stream_item(StreamDriver& driver, ArchiveReader& reader, Range
 
 // Packing, after the item's announcement and remember bit (choices.remember as coded): models the pages
 // of one logical stream. Its decisions go to `control` under `control_probs`, its sub-streams to the
-// three encoders. False when the stream cannot be expressed; the driver's state is then as before the
-// call (the caller rolls back the control encoder and stores the bytes raw).
+// three encoders; `progress` hears of each page as it is taken. False when the stream cannot be
+// expressed; the driver's state is then as before the call (the caller rolls back the control encoder
+// and stores the bytes raw).
 bool pack_stream_item(StreamDriver& driver, const OggPage* pages, size_t count,
                       const StreamItemChoices& choices, RangeEncoder& control, uint16_t* control_probs,
-                      RangeEncoder& aux, RangeEncoder& page, RangeEncoder& data);
+                      RangeEncoder& aux, RangeEncoder& page, RangeEncoder& data,
+                      const PageProgress& progress = {});

@@ -51,6 +51,13 @@ struct ReplayRefill {
     int32_t (*next_page)(void* context, std::vector<uint8_t>& storage) = nullptr;
 };
 
+// Packing: told as a page start takes each original page (its index among the stream's pages), so that
+// a caller can follow a long stream's progress. Left empty, nothing is told.
+struct PageProgress {
+    void* context = nullptr;
+    void (*page_taken)(void* context, int32_t index) = nullptr;
+};
+
 struct StreamContext {
     // 1. Decoders.
     RangeDecoder data_decoder;
@@ -114,6 +121,7 @@ struct StreamContext {
     int32_t original_page_next = 0;             // the next page a page start takes
     const uint8_t* original_page_end = nullptr; // one past the current original page
     const uint8_t* packet_first_byte = nullptr; // a packet's first byte, before its first lacing value
+    PageProgress page_progress;
 
     // Storage that outlives re-initialisation (grown, never shrunk).
     std::vector<uint8_t> replay_storage;
@@ -137,10 +145,11 @@ void init_stream_context(StreamContext& ctx, const StreamLinks& links);
 // Unpacking: the 65,536-byte page buffer (two spare bytes in front), bit position 0, first byte 0.
 void open_page_buffer(StreamContext& ctx);
 
-// Packing: the logical stream's original pages, in order; page starts take them one by one. Also sets
-// the page encoder. The pages must stay valid while the stream is modelled. False when a
-// page is not a whole Ogg page (its size disagrees with its lacing table).
-bool set_original_pages(StreamContext& ctx, const OggPage* pages, int32_t count, RangeEncoder* page_encoder);
+// Packing: the logical stream's original pages, in order; page starts take them one by one and tell
+// `progress` of each. Also sets the page encoder. The pages must stay valid while the stream is
+// modelled. False when a page is not a whole Ogg page (its size disagrees with its lacing table).
+bool set_original_pages(StreamContext& ctx, const OggPage* pages, int32_t count, RangeEncoder* page_encoder,
+                        const PageProgress& progress = {});
 
 // Copies n stored bytes into the replay buffer; the replay readers read them next.
 void load_replay(StreamContext& ctx, const uint8_t* bytes, int32_t n);

@@ -26,7 +26,9 @@ struct PackOptions {
     // kept for copies): they are never emptied while an archive is restored, so this bounds what any
     // archive, however many files it holds, asks of the unpacker's memory.
     size_t store_limit = kDefaultStoreLimit;
-    // Called now and then with the bytes packed so far (of the last pass).
+    // Called now and then, from one thread at a time, with how much of the file is packed: the settings
+    // trials and the verification together, as a share of its `total` bytes. `done` only grows, and
+    // reaches `total` once the file is packed (never when packing fails).
     void (*progress)(void* context, size_t done, size_t total) = nullptr;
     void* progress_context = nullptr;
 };
@@ -71,9 +73,12 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
 PackStatus pack_archive(const uint8_t* data, size_t size, std::vector<uint8_t>& archive,
                         const PackOptions& options = {});
 
+// What first_difference returns for an archive that restores its input exactly.
+constexpr size_t kNoDifference = SIZE_MAX;
+
 // Where the archive's output first differs from the `size` bytes at `data` (`size` or beyond when the
 // output is too short or too long, or when the archive is more than one member and its extension), or
-// SIZE_MAX when it restores them exactly.
+// kNoDifference when it restores them exactly.
 size_t first_difference(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size);
 
 // The archive followed by its extension, which records the restored length and checksum of the `size`
