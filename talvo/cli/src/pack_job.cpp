@@ -178,6 +178,7 @@ std::string stored_operand(std::string operand) {
 struct BundleInput {
     std::string file; // as the system finds it
     BundleMember member;
+    std::unique_ptr<InputBytes> held; // the bytes of a member that cannot be read again (a pipe)
 };
 
 // Every file the operands name, sorted by the path stored for it; false (with why) when one cannot go
@@ -192,7 +193,7 @@ bool collect_bundle_inputs(const PackCommand& command, const std::string& output
             for (const std::string& file : files) {
                 const std::string path = join_path(operand, file);
                 if (file_exists(output) && same_file(path, output)) continue; // the bundle being replaced
-                inputs.push_back(BundleInput{path, {}});
+                inputs.push_back(BundleInput{path, {}, nullptr});
                 inputs.back().member.path = stored.empty() ? file : stored + "/" + file;
             }
             continue;
@@ -202,7 +203,7 @@ bool collect_bundle_inputs(const PackCommand& command, const std::string& output
             error = operand + ": " + refusal;
             return false;
         }
-        inputs.push_back(BundleInput{operand, {}});
+        inputs.push_back(BundleInput{operand, {}, nullptr});
         inputs.back().member.path = stored;
     }
     std::sort(inputs.begin(), inputs.end(),
@@ -213,34 +214,6 @@ bool collect_bundle_inputs(const PackCommand& command, const std::string& output
             error = input.file + ": cannot go into a bundle: its path " + refusal;
             return false;
         }
-    }
-    return true;
-}
-
-// Each member's bytes, with its length, time, permissions and checksum noted.
-// Members are mapped (pages the system can drop and read again), not copied: the concatenation being
-// packed is then the only copy in memory.
-using MemberBytes = std::vector<std::unique_ptr<InputBytes>>;
-
-bool read_bundle(std::vector<BundleInput>& inputs, MemberBytes& contents, std::string& error) {
-    contents.clear();
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        BundleInput& input = inputs[i];
-        contents.push_back(std::make_unique<InputBytes>());
-        InputBytes& one = *contents.back();
-        if (!read_input(input.file, one, error)) {
-            error = input.file + ": " + error;
-            return false;
-        }
-        FileStamp stamp;
-        if (!read_file_stamp(input.file, stamp)) {
-            error = input.file + ": " + errno_text(errno);
-            return false;
-        }
-        input.member.length = one.size;
-        input.member.mtime_ns = stamp.mtime_ns;
-        input.member.permissions = stamp.permissions;
-        input.member.checksum = content_checksum(one.data, one.size);
     }
     return true;
 }
@@ -264,31 +237,75 @@ SetupKey encoder_setup_key(const uint8_t* data, size_t size) {
     return {0, fields[0], le32(fields + 1), le32(fields + 9)};
 }
 
+// Each member's length, time, permissions and checksum, and the encoder setup it starts with. A member
+// is mapped only while it is looked at: the concatenation being packed is then the only copy of a
+// member's bytes held, and peak memory does not count every member twice.
+bool read_bundle(std::vector<BundleInput>& inputs, std::vector<SetupKey>& keys, std::string& error) {
+    keys.clear();
+    for (BundleInput& input : inputs) {
+        auto read = std::make_unique<InputBytes>();
+        InputBytes& one = *read;
+        if (!read_input(input.file, one, error)) {
+            error = input.file + ": " + error;
+            return false;
+        }
+        FileStamp stamp;
+        if (!read_file_stamp(input.file, stamp)) {
+            error = input.file + ": " + errno_text(errno);
+            return false;
+        }
+        input.member.length = one.size;
+        input.member.mtime_ns = stamp.mtime_ns;
+        input.member.permissions = stamp.permissions;
+        input.member.checksum = content_checksum(one.data, one.size);
+        keys.push_back(encoder_setup_key(one.data, one.size));
+        if (!one.read.empty()) input.held = std::move(read);
+    }
+    return true;
+}
+
 // The member orders a bundle tries: by path, and grouped by encoder setup (by path within a group),
 // when that differs. Grouping lets statistics carried over meet streams like the ones they came from;
 // by path keeps a folder's related sounds together. Which packs smaller depends on the set.
-std::vector<std::vector<size_t>> member_orders(const MemberBytes& contents) {
-    std::vector<size_t> by_path(contents.size());
+std::vector<std::vector<size_t>> member_orders(const std::vector<SetupKey>& keys) {
+    std::vector<size_t> by_path(keys.size());
     for (size_t i = 0; i < by_path.size(); ++i)
         by_path[i] = i;
-    std::vector<SetupKey> keys;
-    for (const std::unique_ptr<InputBytes>& member : contents)
-        keys.push_back(encoder_setup_key(member->data, member->size));
     std::vector<size_t> grouped = by_path;
     std::stable_sort(grouped.begin(), grouped.end(), [&](size_t a, size_t b) { return keys[a] < keys[b]; });
     if (grouped == by_path) return {by_path};
     return {by_path, grouped};
 }
 
-std::vector<uint8_t> joined(const MemberBytes& contents, const std::vector<size_t>& order,
-                            size_t limit = SIZE_MAX) {
-    std::vector<uint8_t> bytes;
+// The members in `order`, concatenated up to `limit` bytes, each read again as it is appended. A member
+// that no longer has the length and checksum noted for it has changed since, and its manifest entry
+// would not restore it: false, with why.
+bool join_members(const std::vector<BundleInput>& inputs, const std::vector<size_t>& order, size_t limit,
+                  std::vector<uint8_t>& bytes, std::string& error) {
+    uint64_t total = 0;
+    for (size_t i : order)
+        total += inputs[i].member.length;
+    bytes.clear();
+    bytes.reserve(static_cast<size_t>(std::min<uint64_t>(total, limit)));
     for (size_t i : order) {
         if (bytes.size() >= limit) break;
-        const size_t take = std::min(contents[i]->size, limit - bytes.size());
-        bytes.insert(bytes.end(), contents[i]->data, contents[i]->data + take);
+        const BundleInput& input = inputs[i];
+        InputBytes again;
+        const InputBytes& one = input.held ? *input.held : again;
+        if (!input.held && !read_input(input.file, again, error)) {
+            error = input.file + ": " + error;
+            return false;
+        }
+        const bool whole = one.size <= limit - bytes.size();
+        if (one.size != input.member.length ||
+            (whole && content_checksum(one.data, one.size) != input.member.checksum)) {
+            error = input.file + ": changed while it was being packed";
+            return false;
+        }
+        const size_t take = std::min(one.size, limit - bytes.size());
+        bytes.insert(bytes.end(), one.data, one.data + take);
     }
-    return bytes;
+    return true;
 }
 
 FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
@@ -303,16 +320,16 @@ FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
     if (file_exists(job.output) && !command.force)
         return fail(job.output + " exists (use -f to overwrite it)");
     std::vector<BundleInput> inputs;
-    MemberBytes contents;
+    std::vector<SetupKey> keys;
     std::string error;
     if (!collect_bundle_inputs(command, job.output, inputs, error)) return fail(error);
     if (inputs.empty()) return fail("no files to put into " + job.output);
-    if (!read_bundle(inputs, contents, error)) return fail(error);
+    if (!read_bundle(inputs, keys, error)) return fail(error);
     uint64_t total = 0;
-    for (const std::unique_ptr<InputBytes>& member : contents)
-        total += member->size;
+    for (const BundleInput& input : inputs)
+        total += input.member.length;
 
-    std::vector<std::vector<size_t>> orders = member_orders(contents);
+    std::vector<std::vector<size_t>> orders = member_orders(keys);
     std::vector<std::vector<BundleMember>> manifests;
     for (const std::vector<size_t>& order : orders) {
         manifests.emplace_back();
@@ -333,19 +350,27 @@ FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
     // Each order packed on a task of its own (the first `limit` bytes of it); the smallest archive
     // wins, the earlier order on a tie, so the choice is the same for every -j.
     std::vector<PackResult> tried;
+    std::vector<std::string> join_errors;
     auto pack_orders = [&](const PackOptions& how, size_t limit) {
         tried.assign(orders.size(), PackResult{});
+        join_errors.assign(orders.size(), std::string());
         run_tasks(orders.size(), [&](size_t o, int /*worker*/) {
             PackOptions own = how;
             if (how.checksum) own.extension_records = {manifest_record(manifests[o])};
             if (orders.size() > 1) own.progress = nullptr; // one progress line, not two at once
             try {
-                const std::vector<uint8_t> bytes = joined(contents, orders[o], limit);
-                tried[o] = pack_file(bytes.data(), bytes.size(), own);
+                std::vector<uint8_t> bytes;
+                if (join_members(inputs, orders[o], limit, bytes, join_errors[o]))
+                    tried[o] = pack_file(bytes.data(), bytes.size(), own);
             } catch (const std::bad_alloc&) {
                 tried[o].status = PackStatus::OutOfMemory;
             }
         });
+        for (const std::string& why : join_errors)
+            if (!why.empty()) {
+                error = why;
+                return orders.size();
+            }
         size_t best = 0;
         for (size_t o = 0; o < tried.size(); ++o) {
             if (tried[o].status != PackStatus::Ok) return o;
@@ -360,6 +385,7 @@ FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
         sample.verify = false;
         sample.checksum = false;
         const size_t best = pack_orders(sample, kBundleSettingsSample);
+        if (best == orders.size()) return fail(error);
         if (tried[best].status != PackStatus::Ok) return fail(kOutOfMemory);
         if (options.choose_settings) options.flags = tried[best].flags;
         options.choose_settings = false;
@@ -370,6 +396,7 @@ FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
     options.progress = show_progress;
     options.progress_context = &progress;
     const size_t best = pack_orders(options, SIZE_MAX);
+    if (best == orders.size()) return fail(error);
     if (tried[best].status == PackStatus::OutOfMemory) return fail(kOutOfMemory);
     if (tried[best].status == PackStatus::VerifyFailed)
         return fail(job.output + ": the archive did not unpack to the input; nothing written");
