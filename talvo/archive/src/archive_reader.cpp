@@ -174,7 +174,7 @@ void reader_thread_main(ArchiveReader& reader) {
     signal_data_ready(reader.handles);
 }
 
-bool reader_start_file(ArchiveReader& reader, FILE* file) {
+bool reader_start_file(ArchiveReader& reader, FILE* file, bool on_this_thread) {
     reader.file = file;
     reader.memory = nullptr;
     reader.memory_size = 0;
@@ -182,7 +182,7 @@ bool reader_start_file(ArchiveReader& reader, FILE* file) {
     // ahead would have nothing to do but start, and while it runs every unmapped page costs a TLB
     // flush on both processors.
     const int64_t left = file ? reader_file_bytes_left(file) : 0;
-    reader.fills_inline = left >= 0 && left < kReaderSlotSize;
+    reader.fills_inline = on_this_thread || (left >= 0 && left < kReaderSlotSize);
     return start(reader);
 }
 

@@ -1,9 +1,32 @@
 #include "archive/archive_writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
+
+// Items are held until this much has gathered, then written to the spool in one go.
+constexpr size_t kSpoolChunk = size_t{1} << 20;
+
+void write_spool(ArchiveWriter& writer) {
+    if (!writer.spool || writer.items.empty()) return;
+    if (writer.spool_error == 0 &&
+        std::fwrite(writer.items.data(), 1, writer.items.size(), writer.spool) != writer.items.size())
+        writer.spool_error = errno != 0 ? errno : EIO;
+    writer.spooled += writer.items.size();
+    writer.items.clear();
+}
+
+void spool_when_due(ArchiveWriter& writer) {
+    if (writer.spool && writer.items.size() >= kSpoolChunk) write_spool(writer);
+}
 
 void encode_item_kind(ArchiveWriter& writer, ItemKind kind) {
     Packing dir{&writer.control};
@@ -37,6 +60,20 @@ void writer_init(ArchiveWriter& writer, uint8_t flags) {
     std::fill(std::begin(writer.control_probs), std::end(writer.control_probs), kProbInit);
     writer.previous_special = 0;
     writer.items.clear();
+    writer.spool = nullptr;
+    writer.spooled = 0;
+    writer.spool_error = 0;
+}
+
+void writer_init_spooled(ArchiveWriter& writer, uint8_t flags, FILE* spool) {
+    writer_init(writer, flags);
+    writer.spool = spool;
+    errno = 0;
+    if (!seek_file(spool, 0)) writer.spool_error = errno != 0 ? errno : EIO;
+}
+
+uint64_t writer_items_size(const ArchiveWriter& writer) {
+    return writer.spooled + writer.items.size();
 }
 
 bool writer_add_raw_item(ArchiveWriter& writer, const uint8_t* data, size_t size) {
@@ -44,6 +81,7 @@ bool writer_add_raw_item(ArchiveWriter& writer, const uint8_t* data, size_t size
     encode_item_kind(writer, ItemKind::Raw);
     append_length_code(writer.items, static_cast<uint32_t>(size));
     writer.items.insert(writer.items.end(), data, data + size);
+    spool_when_due(writer);
     return true;
 }
 
@@ -88,6 +126,7 @@ bool writer_end_stream_item(ArchiveWriter& writer, RangeEncoder& aux, RangeEncod
     append_block(writer.items, aux.out);
     append_block(writer.items, page.out);
     append_block(writer.items, data.out);
+    spool_when_due(writer);
     return true;
 }
 
@@ -100,7 +139,7 @@ ArchiveWriterMark writer_mark(const ArchiveWriter& writer) {
     mark.control = writer.control;
     std::copy(std::begin(writer.control_probs), std::end(writer.control_probs), mark.control_probs);
     mark.previous_special = writer.previous_special;
-    mark.items_size = writer.items.size();
+    mark.items_size = writer_items_size(writer);
     return mark;
 }
 
@@ -108,17 +147,60 @@ void writer_rollback(ArchiveWriter& writer, const ArchiveWriterMark& mark) {
     writer.control = mark.control;
     std::copy(std::begin(mark.control_probs), std::end(mark.control_probs), writer.control_probs);
     writer.previous_special = mark.previous_special;
-    writer.items.resize(mark.items_size);
+    if (mark.items_size >= writer.spooled) {
+        writer.items.resize(static_cast<size_t>(mark.items_size - writer.spooled));
+        return;
+    }
+    // Back into what was spooled: the spool is written again from the mark on.
+    writer.items.clear();
+    writer.spooled = mark.items_size;
+    errno = 0;
+    if (writer.spool_error == 0 && !seek_file(writer.spool, writer.spooled))
+        writer.spool_error = errno != 0 ? errno : EIO;
 }
 
-std::vector<uint8_t> writer_finish(ArchiveWriter& writer) {
+namespace {
+
+std::vector<uint8_t> finish_head(ArchiveWriter& writer) {
     encode_item_kind(writer, ItemKind::Raw);
     append_length_code(writer.items, 0); // the end marker
     flush_encoder(writer.control);
-
     std::vector<uint8_t> head(std::begin(kArchiveMagic), std::end(kArchiveMagic));
     head.push_back(writer.flags);
     append_block(head, writer.control.out);
+    return head;
+}
+
+} // namespace
+
+bool writer_finish_spooled(ArchiveWriter& writer, std::vector<uint8_t>& head) {
+    head = finish_head(writer);
+    write_spool(writer);
+    if (writer.spool_error == 0 && std::fflush(writer.spool) != 0)
+        writer.spool_error = errno != 0 ? errno : EIO;
+    return writer.spool_error == 0;
+}
+
+bool seek_file(FILE* file, uint64_t offset) {
+#ifdef _WIN32
+    return _fseeki64(file, static_cast<int64_t>(offset), SEEK_SET) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+bool truncate_file(FILE* file, uint64_t size) {
+#ifdef _WIN32
+    const errno_t error = _chsize_s(_fileno(file), static_cast<long long>(size));
+    if (error != 0) errno = error;
+    return error == 0;
+#else
+    return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+#endif
+}
+
+std::vector<uint8_t> writer_finish(ArchiveWriter& writer) {
+    const std::vector<uint8_t> head = finish_head(writer);
     // The items move up in their own buffer (which usually has the room) rather than into a new one.
     std::vector<uint8_t> archive = std::move(writer.items);
     archive.insert(archive.begin(), head.begin(), head.end());

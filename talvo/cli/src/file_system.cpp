@@ -223,9 +223,9 @@ bool open_pending_output(const std::string& final_name, PendingOutput& output, s
     output.temp_name = temp_name_for(final_name);
     output.interrupt_slot = register_temp_file(output.temp_name.c_str());
 #ifdef _WIN32
-    output.file = open_file(output.temp_name, "wb");
+    output.file = open_file(output.temp_name, "w+b"); // readable too: a spooled archive is verified from it
 #else
-    output.file = open_file(output.temp_name, "wbx"); // never through a link planted under that name
+    output.file = open_file(output.temp_name, "w+bx"); // never through a link planted under that name
 #endif
     if (!output.file) {
         const int reason = errno;

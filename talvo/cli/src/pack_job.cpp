@@ -308,6 +308,51 @@ bool join_members(const std::vector<BundleInput>& inputs, const std::vector<size
     return true;
 }
 
+// What a failed pack says, for the archive `output`.
+std::string pack_failure(const PackResult& result, const std::string& output) {
+    switch (result.status) {
+    case PackStatus::Ok:
+        break;
+    case PackStatus::OutOfMemory:
+        return kOutOfMemory;
+    case PackStatus::VerifyFailed:
+        return output + ": the archive did not unpack to the input; nothing written";
+    case PackStatus::WriteFailed:
+        return "cannot write " + output + ": " + errno_text(result.write_error);
+    }
+    return "";
+}
+
+// The bundle in `order`, its archive written to the output's temporary file as it is made (its items
+// first to a second temporary file beside it) and verified from there rather than held in memory, then
+// renamed into place. False, with why, when it fails; nothing is left behind then.
+bool pack_bundle_spooled(const std::vector<BundleInput>& inputs, const std::vector<size_t>& order,
+                         const PackOptions& options, const PackJob& job, bool force, PackResult& result,
+                         std::string& error) {
+    PendingOutput archive, items;
+    if (!open_pending_output(job.output, archive, error)) return false;
+    if (!open_pending_output(job.output, items, error)) {
+        discard_pending_output(archive);
+        return false;
+    }
+    try {
+        std::vector<uint8_t> bytes;
+        if (join_members(inputs, order, SIZE_MAX, bytes, error))
+            result = pack_file_spooled(bytes.data(), bytes.size(), options,
+                                       ArchiveSpool{items.file, archive.file});
+    } catch (const std::bad_alloc&) {
+        result.status = PackStatus::OutOfMemory;
+    }
+    discard_pending_output(items);
+    if (error.empty()) error = pack_failure(result, job.output);
+    if (error.empty() && interrupted()) error = "interrupted";
+    if (!error.empty()) {
+        discard_pending_output(archive);
+        return false;
+    }
+    return commit_pending_output(archive, "", force, error);
+}
+
 FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
     const PackCommand& command = env.command;
     FileOutcome outcome;
@@ -395,21 +440,27 @@ FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
     FileProgress progress{&env.progress};
     options.progress = show_progress;
     options.progress_context = &progress;
-    const size_t best = pack_orders(options, SIZE_MAX);
-    if (best == orders.size()) return fail(error);
-    if (tried[best].status == PackStatus::OutOfMemory) return fail(kOutOfMemory);
-    if (tried[best].status == PackStatus::VerifyFailed)
-        return fail(job.output + ": the archive did not unpack to the input; nothing written");
-    const PackResult result = std::move(tried[best]);
+    PackResult result;
+    size_t best = 0;
+    if (orders.size() == 1 && job.output != kStandardStream) {
+        // One order left: its archive goes to the output's file as it is made, not into memory.
+        options.extension_records = {manifest_record(manifests[0])};
+        if (!pack_bundle_spooled(inputs, orders[0], options, job, command.force, result, error))
+            return fail(error);
+    } else {
+        best = pack_orders(options, SIZE_MAX);
+        if (best == orders.size()) return fail(error);
+        if (tried[best].status != PackStatus::Ok) return fail(pack_failure(tried[best], job.output));
+        result = std::move(tried[best]);
+        if (!write_archive(job, result.archive, command, error)) return fail(error);
+    }
     const std::vector<BundleMember>& members = manifests[best];
     if (total > progress.reported) env.progress.add_bytes(total - progress.reported);
-    if (!write_archive(job, result.archive, command, error)) return fail(error);
     if (!command.quiet) {
         const double ratio =
-            total == 0 ? 0.0
-                       : 100.0 * static_cast<double>(result.archive.size()) / static_cast<double>(total);
-        outcome.errors += text_printf("%zu files: %" PRIu64 " -> %zu bytes (%.1f%%) -> %s\n", members.size(),
-                                      total, result.archive.size(), ratio, job.output.c_str());
+            total == 0 ? 0.0 : 100.0 * static_cast<double>(result.archive_size) / static_cast<double>(total);
+        outcome.errors += text_printf("%zu files: %" PRIu64 " -> %" PRIu64 " bytes (%.1f%%) -> %s\n",
+                                      members.size(), total, result.archive_size, ratio, job.output.c_str());
     }
     if (command.verbose) outcome.errors += run_report(result);
     return outcome;
@@ -463,6 +514,8 @@ FileOutcome pack_job(const JobEnvironment& env, const PackJob& job) {
         return fail(kOutOfMemory);
     case PackStatus::VerifyFailed:
         return fail("the archive did not unpack to the input; nothing written");
+    case PackStatus::WriteFailed: // only a spooled archive is written while it is packed
+        return fail("cannot write " + job.output + ": " + errno_text(result.write_error));
     }
     if (!write_archive(job, result.archive, command, error)) return fail(error);
     if (command.remove_inputs && job.input != kStandardStream && !to_stdout &&

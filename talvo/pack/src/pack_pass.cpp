@@ -169,14 +169,15 @@ bool model_leading_part(Pass& pass, const ScanRun& run, const RunPlan& plan, siz
     pages.push_back(OggPage{failing.data(), static_cast<uint32_t>(failing.size())});
 
     flush_raw(pass);
-    const size_t items_before = pass.writer.items.size();
+    const uint64_t items_before = writer_items_size(pass.writer);
     StreamItemChoices choices;
     choices.capture_headers = false;
     std::string why;
     if (!code_stream_item(pass, pages, choices, why)) return false;
     out.kind = ItemChoice::Stream;
     out.modelled_end = last.offset + last.size;
-    out.out_bytes = pass.writer.items.size() - items_before + (run.end - out.modelled_end);
+    out.out_bytes =
+        static_cast<size_t>(writer_items_size(pass.writer) - items_before) + (run.end - out.modelled_end);
     out.why = why_rest;
     pass.raw_begin = out.modelled_end;
     pass.raw_end = run.end;
@@ -210,7 +211,7 @@ bool can_drop_modelled_stream(uint8_t flags, const StreamItemChoices& choices) {
 // A complete stream: modelled whole (with its header set copied where an earlier stream has it, else
 // coded), else its longest leading part that the model can express, else raw.
 void model_complete_stream(Pass& pass, size_t r, const ScanRun& run, const RunPlan& plan, PackedRun& out) {
-    const size_t items_before = pass.writer.items.size();
+    const uint64_t items_before = writer_items_size(pass.writer);
     const std::vector<OggPage> pages = pages_of(pass, run, run.page_count);
     StreamItemChoices choices;
     // The stores are never emptied while the archive is restored: past their limit nothing more is
@@ -247,7 +248,7 @@ void model_complete_stream(Pass& pass, size_t r, const ScanRun& run, const RunPl
         if (!partly) store_raw(pass, run, out, why);
         return;
     }
-    out.out_bytes = pass.writer.items.size() - items_before;
+    out.out_bytes = static_cast<size_t>(writer_items_size(pass.writer) - items_before);
     if (out.out_bytes >= run.end - run.begin && can_drop_modelled_stream(pass.settings.flags, choices)) {
         writer_rollback(pass.writer, before);
         pass.raw_begin = pass.raw_end = run.begin;
@@ -318,28 +319,55 @@ std::vector<RunPlan> plan_runs(const uint8_t* data, const OggScan& scan) {
     return plans;
 }
 
-std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& scan,
-                               const std::vector<RunPlan>& plans, const PassSettings& settings,
-                               std::vector<PackedRun>& runs, int32_t* peak_slots) {
-    Pass pass{data, size, scan, plans, settings, {}, {}};
-    pass.driver.reset(create_stream_driver(settings.flags & kFlagsSlotSelectorMask,
-                                           (settings.flags & kFlagsCarryOver) != 0));
-    if (!pass.driver) throw std::bad_alloc();
-    writer_init(pass.writer, settings.flags);
-    pass.writer.items.reserve(size + size / 8 + 64); // the archive hardly ever outgrows its input
-    runs.assign(scan.runs.size(), PackedRun{});
-    for (size_t r = 0; r < scan.runs.size(); ++r) {
-        const ScanRun& run = scan.runs[r];
+namespace {
+
+// The items of every run, in file order, into the pass's writer (set up by the caller).
+void write_runs(Pass& pass, std::vector<PackedRun>& runs, int32_t* peak_slots) {
+    const PassSettings& settings = pass.settings;
+    runs.assign(pass.scan.runs.size(), PackedRun{});
+    for (size_t r = 0; r < pass.scan.runs.size(); ++r) {
+        const ScanRun& run = pass.scan.runs[r];
         PackedRun& out = runs[r];
         out.begin = run.begin;
         out.end = run.end;
         out.vorbis = run.vorbis;
         out.serial = run.serial;
-        if (settings.progress) settings.progress(settings.progress_context, run.begin, size);
+        if (settings.progress) settings.progress(settings.progress_context, run.begin, pass.size);
         pack_run(pass, r, out);
     }
     flush_raw(pass);
-    if (settings.progress) settings.progress(settings.progress_context, size, size);
+    if (settings.progress) settings.progress(settings.progress_context, pass.size, pass.size);
     if (peak_slots) *peak_slots = pass.driver->peak_slots;
+}
+
+void start_driver(Pass& pass) {
+    pass.driver.reset(create_stream_driver(pass.settings.flags & kFlagsSlotSelectorMask,
+                                           (pass.settings.flags & kFlagsCarryOver) != 0));
+    if (!pass.driver) throw std::bad_alloc();
+}
+
+} // namespace
+
+std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& scan,
+                               const std::vector<RunPlan>& plans, const PassSettings& settings,
+                               std::vector<PackedRun>& runs, int32_t* peak_slots) {
+    Pass pass{data, size, scan, plans, settings, {}, {}};
+    start_driver(pass);
+    writer_init(pass.writer, settings.flags);
+    pass.writer.items.reserve(size + size / 8 + 64); // the archive hardly ever outgrows its input
+    write_runs(pass, runs, peak_slots);
     return writer_finish(pass.writer);
+}
+
+bool pack_pass_spooled(const uint8_t* data, size_t size, const OggScan& scan,
+                       const std::vector<RunPlan>& plans, const PassSettings& settings, FILE* spool,
+                       SpooledArchive& archive, std::vector<PackedRun>& runs, int32_t* peak_slots) {
+    Pass pass{data, size, scan, plans, settings, {}, {}};
+    start_driver(pass);
+    writer_init_spooled(pass.writer, settings.flags, spool);
+    write_runs(pass, runs, peak_slots);
+    const bool written = writer_finish_spooled(pass.writer, archive.head);
+    archive.items = pass.writer.spooled;
+    archive.error = pass.writer.spool_error;
+    return written;
 }

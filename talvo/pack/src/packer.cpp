@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -128,33 +129,6 @@ size_t winning_trial(const SettingsSearch& search) {
     return best;
 }
 
-// An archive never costs more than storing its input raw. A stream modelled only in part, for one,
-// pays for its modelled pages and for the raw rest, which can come to more than the input itself; then
-// the archive of raw items alone replaces it. Its flags byte asks the unpacker for the smallest slot
-// table unless the settings were forced.
-void keep_all_raw_when_smaller(PackResult& result, const uint8_t* data, size_t size,
-                               const PackOptions& options) {
-    if (raw_archive_size(size, options.max_raw_item) >= result.archive.size()) return;
-    ArchiveWriter writer;
-    const uint8_t flags = options.choose_settings ? 0 : options.flags;
-    writer_init(writer, flags);
-    writer_add_raw_bytes(writer, data, size, options.max_raw_item);
-    std::vector<uint8_t> raw = writer_finish(writer);
-    if (raw.size() >= result.archive.size()) return;
-    if (options.verify && !verify_archive(raw, data, size)) return;
-    result.archive = std::move(raw);
-    result.flags = flags;
-    for (PackedRun& run : result.runs) {
-        if (run.kind != ItemChoice::Raw) {
-            run.kind = ItemChoice::Raw;
-            run.why = "the whole file is smaller stored raw";
-        }
-        run.modelled_end = run.begin;
-        run.larger_than_raw = false;
-        run.out_bytes = run.end - run.begin;
-    }
-}
-
 // The run that holds byte `offset` (the last run when the offset lies at or past the end).
 size_t run_at(const std::vector<PackedRun>& runs, size_t offset) {
     for (size_t r = 0; r < runs.size(); ++r)
@@ -250,10 +224,9 @@ struct ComparingSink {
     }
 };
 
-size_t find_first_difference(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size,
+size_t find_first_difference(const ArchiveInput& input, const uint8_t* data, size_t size,
                              const PassProgress* progress) {
     ComparingSink compare{data, size, progress};
-    const ArchiveInput input{nullptr, archive.data(), archive.size()};
     ArchiveSettings settings;
     UnpackStatus status = read_archive_header(input, settings);
     // Read as talvo-pack reads it: the extension must be found and agree, and nothing may follow.
@@ -267,7 +240,14 @@ size_t find_first_difference(const std::vector<uint8_t>& archive, const uint8_t*
     return kNoDifference;
 }
 
-// What the passes over one file share: the file, its scan and plan, and the settings common to all.
+// A spooled archive's files, and the bytes of the archive assembled in `files->archive` last.
+struct SpoolTarget {
+    const ArchiveSpool* files = nullptr;
+    uint64_t written = 0;
+};
+
+// What the passes over one file share: the file, its scan and plan, and the settings common to all;
+// and where the archive goes: into PackResult::archive, or, with a spool, into its archive file.
 struct FilePasses {
     const uint8_t* data;
     size_t size;
@@ -275,7 +255,141 @@ struct FilePasses {
     const std::vector<RunPlan>& plans;
     const PackOptions& options;
     FileProgress& progress;
+    SpoolTarget* spool = nullptr;
 };
+
+std::vector<uint8_t> extension_of(uint64_t archive_size, const uint8_t* data, size_t size,
+                                  const std::vector<ExtensionRecord>& more) {
+    const ContentDigest digest{size, content_checksum(data, size)};
+    std::vector<ExtensionRecord> records{content_record(digest)};
+    records.insert(records.end(), more.begin(), more.end());
+    return make_extension(archive_size, records);
+}
+
+bool spool_failed(PackResult& result, int error) {
+    result.status = PackStatus::WriteFailed;
+    result.write_error = error != 0 ? error : EIO;
+    return false;
+}
+
+// The spooled archive written whole into the spool's archive file: its head, its items copied from the
+// items file, and its extension when one is asked for; the file is cut to that length.
+// result.archive_size becomes the archive's size without the extension.
+bool assemble_spooled(const FilePasses& file, const SpooledArchive& spooled, PackResult& result) {
+    constexpr size_t kCopyChunk = size_t{1} << 20;
+    SpoolTarget& spool = *file.spool;
+    FILE* archive = spool.files->archive;
+    FILE* items = spool.files->items;
+    errno = 0;
+    if (!seek_file(archive, 0) || !seek_file(items, 0) ||
+        std::fwrite(spooled.head.data(), 1, spooled.head.size(), archive) != spooled.head.size())
+        return spool_failed(result, errno);
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(spooled.items, kCopyChunk)));
+    for (uint64_t left = spooled.items; left > 0;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(left, buffer.size()));
+        if (std::fread(buffer.data(), 1, n, items) != n || std::fwrite(buffer.data(), 1, n, archive) != n)
+            return spool_failed(result, errno);
+        left -= n;
+    }
+    result.archive_size = spooled.head.size() + spooled.items;
+    spool.written = result.archive_size;
+    if (file.options.checksum) {
+        const std::vector<uint8_t> extension =
+            extension_of(result.archive_size, file.data, file.size, file.options.extension_records);
+        if (std::fwrite(extension.data(), 1, extension.size(), archive) != extension.size())
+            return spool_failed(result, errno);
+        spool.written += extension.size();
+    }
+    if (std::fflush(archive) != 0 || !truncate_file(archive, spool.written))
+        return spool_failed(result, errno);
+    return true;
+}
+
+// One pass over the file with `settings`, its archive where the file's archives go.
+bool archive_pass(const FilePasses& file, const PassSettings& settings, PackResult& result,
+                  int32_t* peak_slots = nullptr) {
+    if (!file.spool) {
+        result.archive =
+            pack_pass(file.data, file.size, file.scan, file.plans, settings, result.runs, peak_slots);
+        result.archive_size = result.archive.size();
+        return true;
+    }
+    SpooledArchive spooled;
+    if (!pack_pass_spooled(file.data, file.size, file.scan, file.plans, settings, file.spool->files->items,
+                           spooled, result.runs, peak_slots))
+        return spool_failed(result, spooled.error);
+    return assemble_spooled(file, spooled, result);
+}
+
+// Where the latest archive's output first differs from the file (`at`), read as it will be written:
+// with its extension. False (with the status set) when a spooled archive cannot be read back.
+bool archive_difference(const FilePasses& file, PackResult& result, const PassProgress* progress,
+                        size_t& at) {
+    if (!file.spool) {
+        const size_t bare_size = result.archive.size();
+        if (file.options.checksum)
+            append_extension(result.archive, file.data, file.size, file.options.extension_records);
+        at = find_first_difference(ArchiveInput{nullptr, result.archive.data(), result.archive.size()},
+                                   file.data, file.size, progress);
+        result.archive.resize(bare_size);
+        return true;
+    }
+    FILE* archive = file.spool->files->archive;
+    errno = 0;
+    if (!seek_file(archive, 0)) return spool_failed(result, errno);
+    // Read on this thread, as the in-memory archive is: the packer's workers stay the only threads.
+    at = find_first_difference(ArchiveInput{archive, nullptr, 0, true}, file.data, file.size, progress);
+    if (std::ferror(archive)) return spool_failed(result, errno);
+    return true;
+}
+
+// An archive never costs more than storing its input raw. A stream modelled only in part, for one,
+// pays for its modelled pages and for the raw rest, which can come to more than the input itself; then
+// the archive of raw items alone replaces it. Its flags byte asks the unpacker for the smallest slot
+// table unless the settings were forced.
+// False (with the status set) when a spooled archive of raw items cannot be written, or does not
+// restore: then the archive that it replaced is gone from the spool's file.
+bool keep_all_raw_when_smaller(const FilePasses& file, PackResult& result) {
+    const uint8_t* data = file.data;
+    const size_t size = file.size;
+    const PackOptions& options = file.options;
+    if (raw_archive_size(size, options.max_raw_item) >= result.archive_size) return true;
+    ArchiveWriter writer;
+    const uint8_t flags = options.choose_settings ? 0 : options.flags;
+    if (!file.spool) {
+        writer_init(writer, flags);
+        writer_add_raw_bytes(writer, data, size, options.max_raw_item);
+        std::vector<uint8_t> raw = writer_finish(writer);
+        if (raw.size() >= result.archive.size()) return true;
+        if (options.verify && !verify_archive(raw, data, size)) return true;
+        result.archive = std::move(raw);
+        result.archive_size = result.archive.size();
+    } else {
+        writer_init_spooled(writer, flags, file.spool->files->items);
+        writer_add_raw_bytes(writer, data, size, options.max_raw_item);
+        SpooledArchive raw;
+        if (!writer_finish_spooled(writer, raw.head)) return spool_failed(result, writer.spool_error);
+        raw.items = writer.spooled;
+        if (!assemble_spooled(file, raw, result)) return false;
+        size_t at = 0;
+        if (options.verify && !archive_difference(file, result, nullptr, at)) return false;
+        if (options.verify && at != kNoDifference) {
+            result.status = PackStatus::VerifyFailed;
+            return false;
+        }
+    }
+    result.flags = flags;
+    for (PackedRun& run : result.runs) {
+        if (run.kind != ItemChoice::Raw) {
+            run.kind = ItemChoice::Raw;
+            run.why = "the whole file is smaller stored raw";
+        }
+        run.modelled_end = run.begin;
+        run.larger_than_raw = false;
+        run.out_bytes = run.end - run.begin;
+    }
+    return true;
+}
 
 // Packs the file once per candidate setting and keeps the smallest archive in `result` (its archive,
 // runs and flags); returns which runs it stored raw for being larger modelled. The trials run on the
@@ -347,9 +461,6 @@ std::vector<bool> choose_settings(const FilePasses& file, const std::vector<uint
 // bytes stored verbatim do not come back. Throws std::bad_alloc when memory runs out.
 bool verify_until_exact(const FilePasses& file, PassSettings settings, std::vector<bool> larger,
                         PackResult& result) {
-    const uint8_t* data = file.data;
-    const size_t size = file.size;
-    const PackOptions& options = file.options;
     std::vector<bool> forced_raw(file.scan.runs.size(), false), no_copy(file.scan.runs.size(), false);
     settings.flags = result.flags;
     settings.forced_raw = &forced_raw;
@@ -360,10 +471,8 @@ bool verify_until_exact(const FilePasses& file, PassSettings settings, std::vect
     for (;;) {
         // The archive is proved with its extension, which the unpacker must find after the end marker
         // and agree with.
-        const size_t bare_size = result.archive.size();
-        if (options.checksum) append_extension(result.archive, data, size, options.extension_records);
-        const size_t at = find_first_difference(result.archive, data, size, &progress);
-        result.archive.resize(bare_size);
+        size_t at = 0;
+        if (!archive_difference(file, result, &progress, at)) return false;
         if (at == kNoDifference) return true;
         const size_t r = run_at(result.runs, at);
         size_t culprit = r;
@@ -385,22 +494,19 @@ bool verify_until_exact(const FilePasses& file, PassSettings settings, std::vect
             forced_raw[culprit] = true;
         }
         ++result.verify_fallbacks;
-        result.archive = pack_pass(data, size, file.scan, file.plans, settings, result.runs);
+        if (!archive_pass(file, settings, result)) return false;
     }
 }
 
 } // namespace
 
 size_t first_difference(const std::vector<uint8_t>& archive, const uint8_t* data, size_t size) {
-    return find_first_difference(archive, data, size, nullptr);
+    return find_first_difference(ArchiveInput{nullptr, archive.data(), archive.size()}, data, size, nullptr);
 }
 
 void append_extension(std::vector<uint8_t>& archive, const uint8_t* data, size_t size,
                       const std::vector<ExtensionRecord>& more) {
-    const ContentDigest digest{size, content_checksum(data, size)};
-    std::vector<ExtensionRecord> records{content_record(digest)};
-    records.insert(records.end(), more.begin(), more.end());
-    const std::vector<uint8_t> extension = make_extension(archive.size(), records);
+    const std::vector<uint8_t> extension = extension_of(archive.size(), data, size, more);
     archive.insert(archive.end(), extension.begin(), extension.end());
 }
 
@@ -428,15 +534,76 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
         const FilePasses file{data, size, scan, plans, options, progress};
 
         std::vector<bool> larger = choose_settings(file, candidates, settings, result);
+        result.archive_size = result.archive.size();
         if (options.verify && !verify_until_exact(file, settings, std::move(larger), result)) return result;
         // An archive of raw items alone leaves no sub-stream bytes untaken before its end marker: its
         // extension is found where the writer put it.
-        keep_all_raw_when_smaller(result, data, size, options);
+        keep_all_raw_when_smaller(file, result);
         if (options.checksum) append_extension(result.archive, data, size, options.extension_records);
+        result.archive_size = result.archive.size();
         finish_progress(progress);
         return result;
     } catch (const std::bad_alloc&) {
         result.archive.clear();
+        result.status = PackStatus::OutOfMemory;
+        return result;
+    }
+}
+
+PackResult pack_file_spooled(const uint8_t* data, size_t size, const PackOptions& options,
+                             const ArchiveSpool& spool) {
+    if (options.choose_settings) {
+        // The trials of the search are held in memory; only the winner is written.
+        PackResult result = pack_file(data, size, options);
+        if (result.status != PackStatus::Ok) return result;
+        errno = 0;
+        if (!seek_file(spool.archive, 0) ||
+            std::fwrite(result.archive.data(), 1, result.archive.size(), spool.archive) !=
+                result.archive.size() ||
+            std::fflush(spool.archive) != 0 || !truncate_file(spool.archive, result.archive.size()))
+            spool_failed(result, errno);
+        result.archive.clear();
+        return result;
+    }
+    PackResult result;
+    try {
+        const OggScan scan = scan_ogg(data, size);
+        const std::vector<RunPlan> plans = plan_runs(data, scan);
+        PassSettings settings;
+        settings.flags = options.flags;
+        settings.max_raw_item = options.max_raw_item;
+        settings.store_limit = options.store_limit;
+        FileProgress progress;
+        progress.tell = options.progress;
+        progress.context = options.progress_context;
+        progress.size = size;
+        progress.pass_done.assign(options.verify ? 2 : 1, 0);
+        progress.passes = progress.pass_done.size();
+        SpoolTarget target{&spool};
+        const FilePasses file{data, size, scan, plans, options, progress, &target};
+
+        // One pass; streams whose modelled form came out larger than they are go raw in a second one,
+        // as in a settings trial.
+        std::vector<bool> larger(scan.runs.size(), false);
+        PassProgress pass_progress{&progress, 0};
+        PassSettings pass = settings;
+        pass.larger = &larger;
+        pass.progress = progress.tell ? tell_pass_progress : nullptr;
+        pass.progress_context = &pass_progress;
+        if (!archive_pass(file, pass, result)) return result;
+        bool any_larger = false;
+        for (size_t r = 0; r < result.runs.size(); ++r)
+            if (result.runs[r].larger_than_raw) larger[r] = any_larger = true;
+        if (any_larger && !archive_pass(file, pass, result)) return result;
+        advance_progress(progress, 0, size);
+        result.flags = options.flags;
+
+        if (options.verify && !verify_until_exact(file, settings, std::move(larger), result)) return result;
+        if (!keep_all_raw_when_smaller(file, result)) return result;
+        result.archive_size = target.written;
+        finish_progress(progress);
+        return result;
+    } catch (const std::bad_alloc&) {
         result.status = PackStatus::OutOfMemory;
         return result;
     }

@@ -81,7 +81,7 @@ UnpackStatus check_header(const uint8_t* header, size_t size, ArchiveSettings& s
 
 bool start_reader(Session& session, const ArchiveInput& input) {
     session.header_offset = kArchiveHeaderSize;
-    if (input.file) return reader_start_file(session.reader, input.file);
+    if (input.file) return reader_start_file(session.reader, input.file, input.file_on_this_thread);
     return reader_start_memory(session.reader, input.data + kArchiveHeaderSize,
                                input.size - kArchiveHeaderSize);
 }

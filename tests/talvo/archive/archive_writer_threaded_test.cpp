@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -106,6 +107,48 @@ TEST(ControlDecisions, ItemKindsDecodeInTheOrderTheyWereCoded) {
     EXPECT_TRUE(std::equal(std::begin(probs), std::end(probs), std::begin(writer.control_probs)));
     std::free(control);
     reader_stop(reader);
+}
+
+// The same items written with and without a spool make the same archive: across the spool's chunks,
+// and after going back to marks before bytes already spooled and within the bytes not yet spooled.
+TEST(SpooledWriter, MakesTheArchiveTheWriterMakesInMemory) {
+    std::mt19937 rng(22);
+    std::vector<uint8_t> data(size_t{3} << 20);
+    for (uint8_t& b : data)
+        b = static_cast<uint8_t>(rng());
+    FILE* spool = std::tmpfile();
+    ASSERT_NE(spool, nullptr);
+    ArchiveWriter memory, spooled;
+    writer_init(memory, 0x0A);
+    writer_init_spooled(spooled, 0x0A, spool);
+    auto both = [&](size_t offset, size_t size, size_t max_item) {
+        writer_add_raw_bytes(memory, data.data() + offset, size, max_item);
+        writer_add_raw_bytes(spooled, data.data() + offset, size, max_item);
+        EXPECT_EQ(writer_items_size(memory), writer_items_size(spooled));
+    };
+    both(0, 1500000, 700000);
+    const ArchiveWriterMark memory_mark = writer_mark(memory), spooled_mark = writer_mark(spooled);
+    both(1500000, 1200000, 500000); // spools past the mark
+    EXPECT_GT(spooled.spooled, spooled_mark.items_size);
+    writer_rollback(memory, memory_mark);
+    writer_rollback(spooled, spooled_mark);
+    EXPECT_EQ(writer_items_size(spooled), spooled_mark.items_size);
+    both(2700000, 300, 1000); // shorter than what it replaces: the spool keeps stale bytes past the end
+    const ArchiveWriterMark tail_memory = writer_mark(memory), tail_spooled = writer_mark(spooled);
+    both(100, 5000, 64);
+    writer_rollback(memory, tail_memory);
+    writer_rollback(spooled, tail_spooled);
+    both(200, 70000, 70000);
+
+    const std::vector<uint8_t> expected = writer_finish(memory);
+    std::vector<uint8_t> archive;
+    ASSERT_TRUE(writer_finish_spooled(spooled, archive));
+    ASSERT_TRUE(seek_file(spool, 0));
+    std::vector<uint8_t> items(static_cast<size_t>(spooled.spooled));
+    ASSERT_EQ(std::fread(items.data(), 1, items.size(), spool), items.size());
+    archive.insert(archive.end(), items.begin(), items.end());
+    EXPECT_TRUE(archive == expected);
+    std::fclose(spool);
 }
 
 } // namespace

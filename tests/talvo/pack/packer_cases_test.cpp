@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -263,6 +265,24 @@ TEST_F(PackerCases, SettingsAreForcedOrTheSmallestIsChosen) {
         }
 }
 
+#ifndef _WIN32
+// A spooled pack whose items or archive cannot be written says so, with the system's reason.
+TEST_F(PackerCases, ASpoolThatCannotBeWrittenFailsThePack) {
+    const Bytes input = sample("chained.ogg");
+    for (bool items_full : {true, false}) {
+        FILE* full = std::fopen("/dev/full", "w+b");
+        FILE* scratch = std::tmpfile();
+        ASSERT_TRUE(full && scratch);
+        const ArchiveSpool spool = items_full ? ArchiveSpool{full, scratch} : ArchiveSpool{scratch, full};
+        const PackResult result = pack_file_spooled(input.data(), input.size(), PackOptions{}, spool);
+        EXPECT_EQ(result.status, PackStatus::WriteFailed) << items_full;
+        EXPECT_EQ(result.write_error, ENOSPC) << items_full;
+        std::fclose(full);
+        std::fclose(scratch);
+    }
+}
+#endif
+
 TEST_F(PackerCases, WithoutVerificationTheArchiveIsTheSame) {
     const Bytes input = sample("oggenc_q3.ogg");
     PackOptions unverified;
@@ -282,29 +302,42 @@ TEST_F(PackerCases, ProgressGrowsWithinOneStreamAndEndsAtTheSize) {
     chosen.choose_settings = true;
     unverified.choose_settings = true;
     unverified.verify = false;
-    for (PackOptions options : {forced, chosen, unverified}) {
-        SCOPED_TRACE(testing::Message()
-                     << "choose " << options.choose_settings << " verify " << options.verify);
-        std::vector<std::pair<size_t, size_t>> told;
-        options.progress = record_progress;
-        options.progress_context = &told;
-        ASSERT_EQ(pack_round_trip(input, options).status, PackStatus::Ok);
-        ASSERT_FALSE(told.empty());
-        size_t halfway_or_less = 0;
-        for (size_t i = 0; i < told.size(); ++i) {
-            EXPECT_EQ(told[i].second, input.size());
-            if (i > 0) {
-                EXPECT_GT(told[i].first, told[i - 1].first) << i;
+    for (PackOptions options : {forced, chosen, unverified})
+        for (bool spooled : {false, true}) {
+            if (spooled && options.choose_settings) continue; // the search runs in memory either way
+            SCOPED_TRACE(testing::Message() << "choose " << options.choose_settings << " verify "
+                                            << options.verify << " spooled " << spooled);
+            std::vector<std::pair<size_t, size_t>> told;
+            options.progress = record_progress;
+            options.progress_context = &told;
+            if (spooled) {
+                FILE* items = std::tmpfile();
+                FILE* archive = std::tmpfile();
+                ASSERT_TRUE(items && archive);
+                EXPECT_EQ(pack_file_spooled(input.data(), input.size(), options, ArchiveSpool{items, archive})
+                              .status,
+                          PackStatus::Ok);
+                std::fclose(items);
+                std::fclose(archive);
+            } else {
+                ASSERT_EQ(pack_round_trip(input, options).status, PackStatus::Ok);
             }
-            if (i + 1 < told.size()) {
-                EXPECT_LT(told[i].first, input.size()) << i;
+            ASSERT_FALSE(told.empty());
+            size_t halfway_or_less = 0;
+            for (size_t i = 0; i < told.size(); ++i) {
+                EXPECT_EQ(told[i].second, input.size());
+                if (i > 0) {
+                    EXPECT_GT(told[i].first, told[i - 1].first) << i;
+                }
+                if (i + 1 < told.size()) {
+                    EXPECT_LT(told[i].first, input.size()) << i;
+                }
+                if (told[i].first > 0 && told[i].first <= input.size() / 2) ++halfway_or_less;
             }
-            if (told[i].first > 0 && told[i].first <= input.size() / 2) ++halfway_or_less;
+            EXPECT_EQ(told.back().first, input.size());
+            // The one stream is followed page by page, not only as a whole.
+            EXPECT_GE(halfway_or_less, 5u);
         }
-        EXPECT_EQ(told.back().first, input.size());
-        // The one stream is followed page by page, not only as a whole.
-        EXPECT_GE(halfway_or_less, 5u);
-    }
 }
 
 TEST_F(PackerCases, FirstDifferenceFindsWhereADamagedArchiveGoesWrong) {

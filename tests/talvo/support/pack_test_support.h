@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -22,10 +23,39 @@ inline Bytes unpack_in_memory(const Bytes& archive) {
     return restored;
 }
 
-// Packs `input` with `options` and checks that the archive restores it exactly.
+inline Bytes read_whole(FILE* file) {
+    Bytes bytes;
+    EXPECT_EQ(std::fseek(file, 0, SEEK_SET), 0);
+    uint8_t buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    return bytes;
+}
+
+// The archive that pack_file_spooled writes is the one `in_memory` holds, and its file ends with it.
+inline void expect_same_spooled_archive(const Bytes& input, PackOptions options,
+                                        const PackResult& in_memory) {
+    options.progress = nullptr; // told once, by the pack in memory
+    ArchiveSpool spool{std::tmpfile(), std::tmpfile()};
+    ASSERT_TRUE(spool.items && spool.archive);
+    // Stale bytes from an earlier archive must not survive in the file.
+    const Bytes stale(in_memory.archive.size() + 100, 0xEE);
+    std::fwrite(stale.data(), 1, stale.size(), spool.archive);
+    const PackResult spooled = pack_file_spooled(input.data(), input.size(), options, spool);
+    EXPECT_EQ(spooled.status, in_memory.status);
+    EXPECT_EQ(spooled.flags, in_memory.flags);
+    EXPECT_EQ(spooled.archive_size, in_memory.archive.size());
+    EXPECT_TRUE(read_whole(spool.archive) == in_memory.archive) << "the spooled archive differs";
+    std::fclose(spool.items);
+    std::fclose(spool.archive);
+}
+
+// Packs `input` with `options` and checks that the archive restores it exactly, and that the archive
+// spooled to a file instead is the same (settings forced: the spooled pack's own passes).
 inline PackResult pack_round_trip(const Bytes& input, const PackOptions& options = {}) {
     PackResult result = pack_file(input.data(), input.size(), options);
     EXPECT_EQ(result.status, PackStatus::Ok);
+    if (!options.choose_settings) expect_same_spooled_archive(input, options, result);
     EXPECT_TRUE(unpack_in_memory(result.archive) == input) << "archive does not restore the input";
     // The runs cover the input in order.
     size_t at = 0;

@@ -62,7 +62,9 @@ struct ArchiveReader {
 };
 
 // Start on `file`, positioned after the archive header. False when the ring or thread cannot be made.
-bool reader_start_file(ArchiveReader& reader, FILE* file);
+// `on_this_thread`: the file is read on the calling thread, as it takes the bytes, whatever its size
+// (no reader thread: the caller's thread count stays its own).
+bool reader_start_file(ArchiveReader& reader, FILE* file, bool on_this_thread = false);
 // Start on `size` bytes at `data`, which must outlive the reader.
 bool reader_start_memory(ArchiveReader& reader, const uint8_t* data, size_t size);
 

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 // The bytes of the length code of `value` (at most kMaxLengthCode): 1 to 4.
@@ -20,7 +21,12 @@ struct ArchiveWriter {
     RangeEncoder control;                        // the control sub-stream
     uint16_t control_probs[kControlProbCount]{}; // shared with the header codec's replay decisions
     int previous_special = 0;
-    std::vector<uint8_t> items; // everything after the control block, in item order
+    std::vector<uint8_t> items; // everything after the control block, in item order, not yet spooled
+    // Where the items go as they are made, so that a large archive is not held in memory (null: all of
+    // them stay in `items`). The file is written from its start; bytes past the items' end are stale.
+    FILE* spool = nullptr;
+    uint64_t spooled = 0; // the items' bytes in the spool, from its start
+    int spool_error = 0;  // errno of the first spool write that failed (0: none)
 };
 
 // A point the writer can return to, e.g. when a stream turns out not to be expressible and is
@@ -29,10 +35,14 @@ struct ArchiveWriterMark {
     RangeEncoder control;
     uint16_t control_probs[kControlProbCount]{};
     int previous_special = 0;
-    size_t items_size = 0;
+    uint64_t items_size = 0;
 };
 
 void writer_init(ArchiveWriter& writer, uint8_t flags);
+// As writer_init, with the items spooled to `spool` (open for writing and reading, e.g. "w+b").
+void writer_init_spooled(ArchiveWriter& writer, uint8_t flags, FILE* spool);
+// The items' bytes so far, spooled or not.
+uint64_t writer_items_size(const ArchiveWriter& writer);
 
 // One raw item of 1 to kMaxLengthCode bytes; false (nothing written) otherwise.
 bool writer_add_raw_item(ArchiveWriter& writer, const uint8_t* data, size_t size);
@@ -57,3 +67,12 @@ void writer_rollback(ArchiveWriter& writer, const ArchiveWriterMark& mark);
 
 // Codes the end marker and returns the whole archive. The writer is spent afterwards.
 std::vector<uint8_t> writer_finish(ArchiveWriter& writer);
+// Codes the end marker, spools the last items and returns what precedes the items in the archive
+// (magic, flags and control block); the archive is that head followed by the first
+// writer.spooled bytes of the spool. False when a spool write failed (writer.spool_error says why).
+bool writer_finish_spooled(ArchiveWriter& writer, std::vector<uint8_t>& head);
+
+// Positions a file at a 64-bit offset; false (errno set) when it cannot.
+bool seek_file(FILE* file, uint64_t offset);
+// Cuts a file, flushed, to `size` bytes; false (errno set) when it cannot.
+bool truncate_file(FILE* file, uint64_t size);

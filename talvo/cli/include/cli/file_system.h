@@ -76,7 +76,8 @@ struct PendingOutput {
     int interrupt_slot = -1; // where the interrupt handler finds temp_name
 };
 
-// Creates a temporary file beside `final_name`. Messages name the final name, never the temporary one.
+// Creates a temporary file beside `final_name`, open for writing and reading. Messages name the final
+// name, never the temporary one.
 bool open_pending_output(const std::string& final_name, PendingOutput& output, std::string& error);
 // Closes the temporary file, gives it the modification time and permissions of `metadata_from` (unless
 // empty) and renames it to its final name; refuses an existing final name without `force`. On failure

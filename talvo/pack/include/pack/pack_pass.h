@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 // What the packer knows about each run before packing: the ranges the archive could refer back to,
@@ -38,3 +39,16 @@ struct PassSettings {
 std::vector<uint8_t> pack_pass(const uint8_t* data, size_t size, const OggScan& scan,
                                const std::vector<RunPlan>& plans, const PassSettings& settings,
                                std::vector<PackedRun>& runs, int32_t* peak_slots = nullptr);
+
+// An archive whose items went to a spool file: `head` followed by the spool's first `items` bytes.
+struct SpooledArchive {
+    std::vector<uint8_t> head;
+    uint64_t items = 0;
+    int error = 0; // errno of a failed spool write
+};
+
+// As pack_pass, with the items written to `spool` as they are made rather than held: the memory a pass
+// takes no longer grows with its archive. False when a spool write failed (archive.error says why).
+bool pack_pass_spooled(const uint8_t* data, size_t size, const OggScan& scan,
+                       const std::vector<RunPlan>& plans, const PassSettings& settings, FILE* spool,
+                       SpooledArchive& archive, std::vector<PackedRun>& runs, int32_t* peak_slots = nullptr);

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,7 @@ enum class PackStatus : uint8_t {
     Ok,
     VerifyFailed, // the archive did not unpack to the input even with every byte raw (a defect)
     OutOfMemory,
+    WriteFailed, // a spooled archive's file could not be written or read back (PackResult::write_error)
 };
 
 enum class ItemChoice : uint8_t {
@@ -61,13 +63,30 @@ struct PackedRun {
 
 struct PackResult {
     PackStatus status = PackStatus::Ok;
-    std::vector<uint8_t> archive;
+    std::vector<uint8_t> archive; // empty when the archive was spooled
+    uint64_t archive_size = 0;    // the archive's bytes, its extension included
+    int write_error = 0;          // WriteFailed: the errno of the write or read that failed
     std::vector<PackedRun> runs;
     uint8_t flags = 0;
     int verify_fallbacks = 0; // streams stored raw because they did not restore exactly
 };
 
 PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& options = {});
+
+// Where pack_file_spooled puts its archive: two files of the caller's, open for writing and reading
+// ("w+b"), whose contents on entry do not matter.
+struct ArchiveSpool {
+    FILE* items = nullptr;   // scratch: the items of each pass as they are made
+    FILE* archive = nullptr; // the archive, whole and with its extension, as it was verified
+};
+
+// As pack_file, with the archive written to `spool.archive` (from its start; the file is cut to the
+// archive's length) instead of held in memory, and verified by reading it back from there: packing
+// then takes memory for the input and the unpacker's stores, not for the archive. The settings search
+// runs in memory as pack_file's does, so large inputs come with the settings forced. The archive is
+// byte for byte the one pack_file makes.
+PackResult pack_file_spooled(const uint8_t* data, size_t size, const PackOptions& options,
+                             const ArchiveSpool& spool);
 
 // Packs with the forced settings of `options` and verifies (when asked); the archive only.
 PackStatus pack_archive(const uint8_t* data, size_t size, std::vector<uint8_t>& archive,

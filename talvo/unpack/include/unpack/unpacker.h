@@ -19,6 +19,7 @@ struct ArchiveInput {
     FILE* file = nullptr;
     const uint8_t* data = nullptr;
     size_t size = 0;
+    bool file_on_this_thread = false; // a file is read on the unpacking thread, without a reader thread
 };
 
 // What the flags byte selects.
