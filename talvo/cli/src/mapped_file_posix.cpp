@@ -5,7 +5,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 
-MapResult map_file(FILE* file, MappedFile& map, int& error) {
+MapResult map_file(FILE* file, MappedFile& map, int& error, bool read_now) {
     map = MappedFile{};
     struct stat status;
     if (fstat(fileno(file), &status) != 0) {
@@ -21,7 +21,7 @@ MapResult map_file(FILE* file, MappedFile& map, int& error) {
     const size_t size = static_cast<size_t>(status.st_size);
     int flags = MAP_PRIVATE;
 #ifdef MAP_POPULATE
-    flags |= MAP_POPULATE; // read in whole now rather than faulted in page by page as the packer goes
+    if (read_now) flags |= MAP_POPULATE; // read in whole now rather than faulted in page by page
 #endif
     void* view = mmap(nullptr, size, PROT_READ, flags, fileno(file), 0);
     if (view == MAP_FAILED) {
@@ -37,4 +37,9 @@ MapResult map_file(FILE* file, MappedFile& map, int& error) {
 void unmap_file(MappedFile& map) {
     if (map.view) munmap(map.view, map.size);
     map = MappedFile{};
+}
+
+void release_mapped_pages(const MappedFile& map) {
+    // The mapping is read-only: its pages are never private copies, so dropping them loses nothing.
+    if (map.view) madvise(map.view, map.size, MADV_DONTNEED);
 }

@@ -22,7 +22,7 @@ int errno_for(DWORD error) {
 
 } // namespace
 
-MapResult map_file(FILE* file, MappedFile& map, int& error) {
+MapResult map_file(FILE* file, MappedFile& map, int& error, bool /*read_now*/) {
     map = MappedFile{};
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
     if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK) return MapResult::NotRegular;
@@ -58,4 +58,9 @@ void unmap_file(MappedFile& map) {
     if (map.view) UnmapViewOfFile(map.view);
     if (map.mapping) CloseHandle(static_cast<HANDLE>(map.mapping));
     map = MappedFile{};
+}
+
+void release_mapped_pages(const MappedFile& map) {
+    // Unlocking pages that are not locked takes them out of the process's working set.
+    if (map.view) VirtualUnlock(map.view, map.size);
 }

@@ -323,26 +323,68 @@ std::string pack_failure(const PackResult& result, const std::string& output) {
     return "";
 }
 
-// The bundle in `order`, its archive written to the output's temporary file as it is made (its items
-// first to a second temporary file beside it) and verified from there rather than held in memory, then
-// renamed into place. False, with why, when it fails; nothing is left behind then.
+// The members in `order` written one after another to `file` (the temporary file `name` stands for),
+// each read again as it goes. A member that no longer has the length and checksum noted for it has
+// changed since: false, with why.
+bool write_members(const std::vector<BundleInput>& inputs, const std::vector<size_t>& order, FILE* file,
+                   const std::string& name, std::string& error) {
+    for (size_t i : order) {
+        const BundleInput& input = inputs[i];
+        InputBytes again;
+        const InputBytes& one = input.held ? *input.held : again;
+        if (!input.held && !read_input(input.file, again, error)) {
+            error = input.file + ": " + error;
+            return false;
+        }
+        if (one.size != input.member.length ||
+            content_checksum(one.data, one.size) != input.member.checksum) {
+            error = input.file + ": changed while it was being packed";
+            return false;
+        }
+        if (std::fwrite(one.data, 1, one.size, file) != one.size) {
+            error = "cannot write " + name + ": " + errno_text(errno);
+            return false;
+        }
+    }
+    if (std::fflush(file) != 0) {
+        error = "cannot write " + name + ": " + errno_text(errno);
+        return false;
+    }
+    return true;
+}
+
+void release_joined_members(void* context) {
+    release_mapped_pages(*static_cast<const MappedFile*>(context));
+}
+
+// The bundle in `order`, packed without holding it or its archive in memory: the members are joined in
+// a temporary file beside the output, which the packer reads through a mapping whose pages are let go
+// as it reads on; the archive is written to the output's temporary file as it is made (its items first
+// to another beside it) and verified from there, then renamed into place. False, with why, when it
+// fails; nothing is left behind then.
 bool pack_bundle_spooled(const std::vector<BundleInput>& inputs, const std::vector<size_t>& order,
-                         const PackOptions& options, const PackJob& job, bool force, PackResult& result,
+                         PackOptions options, const PackJob& job, bool force, PackResult& result,
                          std::string& error) {
-    PendingOutput archive, items;
+    PendingOutput archive, items, joined;
     if (!open_pending_output(job.output, archive, error)) return false;
-    if (!open_pending_output(job.output, items, error)) {
+    if (!open_pending_output(job.output, items, error) || !open_pending_output(job.output, joined, error)) {
+        discard_pending_output(items);
         discard_pending_output(archive);
         return false;
     }
-    try {
-        std::vector<uint8_t> bytes;
-        if (join_members(inputs, order, SIZE_MAX, bytes, error))
-            result = pack_file_spooled(bytes.data(), bytes.size(), options,
-                                       ArchiveSpool{items.file, archive.file});
-    } catch (const std::bad_alloc&) {
-        result.status = PackStatus::OutOfMemory;
+    MappedFile map;
+    if (write_members(inputs, order, joined.file, job.output, error)) {
+        int reason = 0;
+        if (map_file(joined.file, map, reason, false) != MapResult::Mapped)
+            error = reason == ENOMEM ? kOutOfMemory : "cannot read " + job.output + ": " + errno_text(reason);
     }
+    if (error.empty()) {
+        options.release_input.release = release_joined_members;
+        options.release_input.context = &map;
+        result = pack_file_spooled(map.data, map.size, options, ArchiveSpool{items.file, archive.file});
+    }
+    unmap_file(map);
+    discard_pending_output(joined);
     discard_pending_output(items);
     if (error.empty()) error = pack_failure(result, job.output);
     if (error.empty() && interrupted()) error = "interrupted";

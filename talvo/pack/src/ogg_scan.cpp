@@ -45,18 +45,20 @@ size_t parse_ogg_page(const uint8_t* data, size_t size, size_t offset, ScannedPa
     return total;
 }
 
-OggScan scan_ogg(const uint8_t* data, size_t size) {
+OggScan scan_ogg(const uint8_t* data, size_t size, InputRelease release) {
     OggScan scan;
     // Pages first: anything that does not parse as a page is skipped up to the next capture pattern.
     for (size_t pos = 0; pos < size;) {
+        const size_t before = pos;
         ScannedPage page;
         if (const size_t n = parse_ogg_page(data, size, pos, page)) {
             scan.pages.push_back(page);
             pos += n;
-            continue;
+        } else {
+            const void* next = size - pos > 1 ? std::memchr(data + pos + 1, 'O', size - pos - 1) : nullptr;
+            pos = next ? static_cast<size_t>(static_cast<const uint8_t*>(next) - data) : size;
         }
-        const void* next = size - pos > 1 ? std::memchr(data + pos + 1, 'O', size - pos - 1) : nullptr;
-        pos = next ? static_cast<size_t>(static_cast<const uint8_t*>(next) - data) : size;
+        note_input_read(release, pos - before);
     }
 
     // Runs: a Vorbis stream's pages from its first page on, as long as each page follows the previous

@@ -57,12 +57,18 @@ struct Pass {
     StoreRecords stream_records;
     StoreRecords header_records;
     size_t stored_bytes = 0; // page bytes the unpacker's stores hold by now
+    InputRelease release;    // told of the input's bytes as they are read
 };
 
 void flush_raw(Pass& pass) {
-    if (pass.raw_end > pass.raw_begin)
-        writer_add_raw_bytes(pass.writer, pass.data + pass.raw_begin, pass.raw_end - pass.raw_begin,
-                             pass.settings.max_raw_item);
+    // In whole items at a time, as one call would cut them, with the input's release told in between.
+    const size_t item = std::clamp<size_t>(pass.settings.max_raw_item, 1, kMaxLengthCode);
+    const size_t chunk = item * std::max<size_t>(1, kInputReleaseInterval / item);
+    for (size_t at = pass.raw_begin; at < pass.raw_end; at += chunk) {
+        const size_t n = std::min(chunk, pass.raw_end - at);
+        writer_add_raw_bytes(pass.writer, pass.data + at, n, pass.settings.max_raw_item);
+        note_input_read(pass.release, n);
+    }
     pass.raw_begin = pass.raw_end;
 }
 
@@ -291,13 +297,14 @@ void pack_run(Pass& pass, size_t r, PackedRun& out) {
 
 } // namespace
 
-std::vector<RunPlan> plan_runs(const uint8_t* data, const OggScan& scan) {
+std::vector<RunPlan> plan_runs(const uint8_t* data, const OggScan& scan, InputRelease release) {
     std::vector<RunPlan> plans(scan.runs.size());
     // Keys of the runs seen so far, walking backwards: a run is worth storing when one after it matches.
     std::unordered_multimap<uint64_t, size_t> later_streams, later_headers;
     for (size_t r = scan.runs.size(); r-- > 0;) {
         const ScanRun& run = scan.runs[r];
         if (!run.vorbis) continue;
+        note_input_read(release, run.end - run.begin);
         RunPlan& plan = plans[r];
         plan.pages = PageRange{run.first_page, run.page_count};
         plan.headers = header_pages(data, scan, run);
@@ -324,6 +331,7 @@ namespace {
 // The items of every run, in file order, into the pass's writer (set up by the caller).
 void write_runs(Pass& pass, std::vector<PackedRun>& runs, int32_t* peak_slots) {
     const PassSettings& settings = pass.settings;
+    pass.release = settings.release;
     runs.assign(pass.scan.runs.size(), PackedRun{});
     for (size_t r = 0; r < pass.scan.runs.size(); ++r) {
         const ScanRun& run = pass.scan.runs[r];
@@ -334,6 +342,7 @@ void write_runs(Pass& pass, std::vector<PackedRun>& runs, int32_t* peak_slots) {
         out.serial = run.serial;
         if (settings.progress) settings.progress(settings.progress_context, run.begin, pass.size);
         pack_run(pass, r, out);
+        if (run.vorbis) note_input_read(pass.release, run.end - run.begin); // raw bytes are told as written
     }
     flush_raw(pass);
     if (settings.progress) settings.progress(settings.progress_context, pass.size, pass.size);

@@ -206,6 +206,7 @@ struct ComparingSink {
     const uint8_t* original;
     size_t size;
     const PassProgress* progress = nullptr;
+    InputRelease release;
     size_t restored = 0;
     size_t difference = kNoDifference;
 
@@ -220,13 +221,14 @@ struct ComparingSink {
             return false;
         }
         if (sink.progress) advance_progress(*sink.progress->file, sink.progress->pass, sink.restored);
+        note_input_read(sink.release, n);
         return true;
     }
 };
 
 size_t find_first_difference(const ArchiveInput& input, const uint8_t* data, size_t size,
-                             const PassProgress* progress) {
-    ComparingSink compare{data, size, progress};
+                             const PassProgress* progress, InputRelease release = {}) {
+    ComparingSink compare{data, size, progress, release};
     ArchiveSettings settings;
     UnpackStatus status = read_archive_header(input, settings);
     // Read as talvo-pack reads it: the extension must be found and agree, and nothing may follow.
@@ -258,9 +260,24 @@ struct FilePasses {
     SpoolTarget* spool = nullptr;
 };
 
+// The checksum of the `size` bytes at `data`, read a stretch at a time with the input's release told.
+uint64_t input_checksum(const uint8_t* data, size_t size, InputRelease release) {
+    if (!release.release) return content_checksum(data, size);
+    ContentHasher* hasher = hasher_create();
+    if (!hasher) throw std::bad_alloc();
+    for (size_t at = 0; at < size; at += kInputReleaseInterval) {
+        const size_t n = std::min(kInputReleaseInterval, size - at);
+        hasher_update(hasher, data + at, n);
+        note_input_read(release, n);
+    }
+    const uint64_t checksum = hasher_digest(hasher);
+    hasher_destroy(hasher);
+    return checksum;
+}
+
 std::vector<uint8_t> extension_of(uint64_t archive_size, const uint8_t* data, size_t size,
-                                  const std::vector<ExtensionRecord>& more) {
-    const ContentDigest digest{size, content_checksum(data, size)};
+                                  const std::vector<ExtensionRecord>& more, InputRelease release = {}) {
+    const ContentDigest digest{size, input_checksum(data, size, release)};
     std::vector<ExtensionRecord> records{content_record(digest)};
     records.insert(records.end(), more.begin(), more.end());
     return make_extension(archive_size, records);
@@ -295,7 +312,8 @@ bool assemble_spooled(const FilePasses& file, const SpooledArchive& spooled, Pac
     spool.written = result.archive_size;
     if (file.options.checksum) {
         const std::vector<uint8_t> extension =
-            extension_of(result.archive_size, file.data, file.size, file.options.extension_records);
+            extension_of(result.archive_size, file.data, file.size, file.options.extension_records,
+                         file.options.release_input);
         if (std::fwrite(extension.data(), 1, extension.size(), archive) != extension.size())
             return spool_failed(result, errno);
         spool.written += extension.size();
@@ -338,7 +356,8 @@ bool archive_difference(const FilePasses& file, PackResult& result, const PassPr
     errno = 0;
     if (!seek_file(archive, 0)) return spool_failed(result, errno);
     // Read on this thread, as the in-memory archive is: the packer's workers stay the only threads.
-    at = find_first_difference(ArchiveInput{archive, nullptr, 0, true}, file.data, file.size, progress);
+    at = find_first_difference(ArchiveInput{archive, nullptr, 0, true}, file.data, file.size, progress,
+                               file.options.release_input);
     if (std::ferror(archive)) return spool_failed(result, errno);
     return true;
 }
@@ -366,7 +385,14 @@ bool keep_all_raw_when_smaller(const FilePasses& file, PackResult& result) {
         result.archive_size = result.archive.size();
     } else {
         writer_init_spooled(writer, flags, file.spool->files->items);
-        writer_add_raw_bytes(writer, data, size, options.max_raw_item);
+        // In whole items at a time, as one call would cut them, with the input's release told in between.
+        InputRelease release = options.release_input;
+        const size_t item = std::clamp<size_t>(options.max_raw_item, 1, kMaxLengthCode);
+        const size_t chunk = item * std::max<size_t>(1, kInputReleaseInterval / item);
+        for (size_t at = 0; at < size; at += chunk) {
+            writer_add_raw_bytes(writer, data + at, std::min(chunk, size - at), options.max_raw_item);
+            note_input_read(release, std::min(chunk, size - at));
+        }
         SpooledArchive raw;
         if (!writer_finish_spooled(writer, raw.head)) return spool_failed(result, writer.spool_error);
         raw.items = writer.spooled;
@@ -517,13 +543,14 @@ bool verify_archive(const std::vector<uint8_t>& archive, const uint8_t* data, si
 PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& options) {
     PackResult result;
     try {
-        const OggScan scan = scan_ogg(data, size);
-        const std::vector<RunPlan> plans = plan_runs(data, scan);
+        const OggScan scan = scan_ogg(data, size, options.release_input);
+        const std::vector<RunPlan> plans = plan_runs(data, scan, options.release_input);
         const size_t vorbis_runs = static_cast<size_t>(
             std::count_if(scan.runs.begin(), scan.runs.end(), [](const ScanRun& r) { return r.vorbis; }));
         PassSettings settings;
         settings.max_raw_item = options.max_raw_item;
         settings.store_limit = options.store_limit;
+        settings.release = options.release_input;
         const std::vector<uint8_t> candidates = candidate_flags(options, vorbis_runs);
         FileProgress progress;
         progress.tell = options.progress;
@@ -567,12 +594,13 @@ PackResult pack_file_spooled(const uint8_t* data, size_t size, const PackOptions
     }
     PackResult result;
     try {
-        const OggScan scan = scan_ogg(data, size);
-        const std::vector<RunPlan> plans = plan_runs(data, scan);
+        const OggScan scan = scan_ogg(data, size, options.release_input);
+        const std::vector<RunPlan> plans = plan_runs(data, scan, options.release_input);
         PassSettings settings;
         settings.flags = options.flags;
         settings.max_raw_item = options.max_raw_item;
         settings.store_limit = options.store_limit;
+        settings.release = options.release_input;
         FileProgress progress;
         progress.tell = options.progress;
         progress.context = options.progress_context;

@@ -36,6 +36,9 @@ inline Bytes read_whole(FILE* file) {
 inline void expect_same_spooled_archive(const Bytes& input, PackOptions options,
                                         const PackResult& in_memory) {
     options.progress = nullptr; // told once, by the pack in memory
+    size_t releases = 0;
+    options.release_input.release = [](void* context) { ++*static_cast<size_t*>(context); };
+    options.release_input.context = &releases;
     ArchiveSpool spool{std::tmpfile(), std::tmpfile()};
     ASSERT_TRUE(spool.items && spool.archive);
     // Stale bytes from an earlier archive must not survive in the file.
@@ -46,6 +49,8 @@ inline void expect_same_spooled_archive(const Bytes& input, PackOptions options,
     EXPECT_EQ(spooled.flags, in_memory.flags);
     EXPECT_EQ(spooled.archive_size, in_memory.archive.size());
     EXPECT_TRUE(read_whole(spool.archive) == in_memory.archive) << "the spooled archive differs";
+    // Each reading of the input (the scan, the pass, the verification) lets its pages go as it goes.
+    EXPECT_GE(releases, (options.verify ? 3 : 2) * (input.size() / kInputReleaseInterval));
     std::fclose(spool.items);
     std::fclose(spool.archive);
 }

@@ -22,5 +22,10 @@ enum class MapResult : uint8_t {
     Failed,     // `error` holds an errno value (ENOMEM when the address space is full)
 };
 
-MapResult map_file(FILE* file, MappedFile& map, int& error);
+// `read_now`: the whole file is read in at once (it is about to be read through anyway); otherwise its
+// pages come in as they are touched.
+MapResult map_file(FILE* file, MappedFile& map, int& error, bool read_now = true);
 void unmap_file(MappedFile& map);
+// Lets the pages of the mapping that are in memory go; they are read again from the file when touched.
+// Safe while other threads read the mapping.
+void release_mapped_pages(const MappedFile& map);

@@ -4,6 +4,8 @@
 // Vorbis logical stream whose pages follow one another without anything in between becomes a stream
 // candidate; every other byte (junk, foreign streams, damaged pages, interleaved pages) stays raw.
 
+#include "pack/input_release.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -48,4 +50,4 @@ struct OggScan {
 // Returns its size, or 0.
 size_t parse_ogg_page(const uint8_t* data, size_t size, size_t offset, ScannedPage& page);
 
-OggScan scan_ogg(const uint8_t* data, size_t size);
+OggScan scan_ogg(const uint8_t* data, size_t size, InputRelease release = {});

@@ -21,7 +21,7 @@ struct RunPlan {
     bool later_copy = false;   // a later run has the same comment and setup pages
 };
 
-std::vector<RunPlan> plan_runs(const uint8_t* data, const OggScan& scan);
+std::vector<RunPlan> plan_runs(const uint8_t* data, const OggScan& scan, InputRelease release = {});
 
 struct PassSettings {
     uint8_t flags = 0;
@@ -32,6 +32,7 @@ struct PassSettings {
     const std::vector<bool>* no_copy = nullptr;    // per run: code the headers even where a copy is possible
     void (*progress)(void* context, size_t done, size_t total) = nullptr;
     void* progress_context = nullptr;
+    InputRelease release; // told of the input's bytes as the pass reads them
 };
 
 // The archive of one pass and what became of each run; `peak_slots`, where given, the most codebook

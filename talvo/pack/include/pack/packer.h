@@ -5,6 +5,7 @@
 // header set); every other byte is stored verbatim in raw items.
 
 #include "archive/archive_extension.h"
+#include "pack/input_release.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +33,7 @@ struct PackOptions {
     // reaches `total` once the file is packed (never when packing fails).
     void (*progress)(void* context, size_t done, size_t total) = nullptr;
     void* progress_context = nullptr;
+    InputRelease release_input; // lets the caller drop the input's pages as they are read
 };
 
 enum class PackStatus : uint8_t {
