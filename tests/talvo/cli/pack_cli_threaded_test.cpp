@@ -5,6 +5,7 @@
 #include "archive/archive_extension.h"
 #include "archive/bundle_manifest.h"
 #include "child_process.h"
+#include "pack/packer.h"
 #include "run_program.h"
 #include "sample_files.h"
 
@@ -360,6 +361,44 @@ TEST_F(BundleCli, AFolderRestoresAsItWasAndAsOneConcatenation) {
     run = pack_child({"-d", "-f", "-C", path("out"), bundle});
     EXPECT_EQ(run.exit_code, 0) << run.err;
     expect_same_tree(path("src"), restored);
+}
+
+// With its settings forced and one member order, a bundle is packed once through temporary files beside
+// its archive (the members joined, the archive's items): none is left, and the archive is the one the
+// packer makes of the concatenation in memory.
+TEST_F(BundleCli, ASpooledBundleIsTheArchiveMadeInMemory) {
+    fs::create_directories(path("src/a"));
+    write_file("src/a/one.ogg", load_sample("oggenc_q3.ogg"));
+    write_file("src/b.ogg", load_sample("oggenc_q3.ogg"));
+    write_file("src/c.ogg", load_sample("oggenc_q6.ogg"));
+    fs::create_directories(path("out"));
+    const std::string bundle = path("out/b.talvo");
+    ASSERT_EQ(pack({"-q", "-s", "1", "-j", "1", "-o", bundle, path("src")}).exit_code, 0);
+    const Bytes archive = read_file(bundle);
+    EXPECT_EQ(std::distance(fs::directory_iterator(path("out")), fs::directory_iterator()), 1)
+        << "no temporary file is left";
+    ASSERT_EQ(pack({"-q", "-f", "-s", "1", "-j", "2", "-o", bundle, path("src")}).exit_code, 0);
+    EXPECT_EQ(read_file(bundle), archive) << "the same archive for every -j";
+
+    ExtensionTrailer trailer;
+    ASSERT_TRUE(read_extension_trailer(archive.data() + archive.size() - kExtensionTrailerSize, trailer));
+    ExtensionFrame frame;
+    ASSERT_TRUE(parse_extension(archive.data() + trailer.member_length, trailer.length, frame));
+    std::vector<BundleMember> members;
+    std::string error;
+    ASSERT_EQ(find_manifest(frame, members, error), 1) << error;
+    Bytes joined;
+    for (const char* file : {"src/a/one.ogg", "src/b.ogg", "src/c.ogg"}) {
+        const Bytes bytes = read_file(path(file));
+        joined.insert(joined.end(), bytes.begin(), bytes.end());
+    }
+    PackOptions options;
+    options.flags = 0x09; // 32 slots, statistics carried over
+    options.checksum = true;
+    options.extension_records = {manifest_record(members)};
+    const PackResult in_memory = pack_file(joined.data(), joined.size(), options);
+    ASSERT_EQ(in_memory.status, PackStatus::Ok);
+    EXPECT_TRUE(in_memory.archive == archive);
 }
 
 TEST_F(BundleCli, RelativeOperandsAndRecursivePacking) {
