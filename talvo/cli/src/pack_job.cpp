@@ -63,7 +63,8 @@ bool read_stream(FILE* file, InputBytes& input, std::string& error) {
     return true;
 }
 
-bool read_input(const std::string& name, InputBytes& input, std::string& error) {
+// `read_now`: a regular file is read in whole at once; otherwise its pages come in as they are touched.
+bool read_input(const std::string& name, InputBytes& input, std::string& error, bool read_now = true) {
     if (name == kStandardStream) return read_stream(stdin, input, error);
     FILE* file = open_file(name, "rb");
     if (!file) {
@@ -72,7 +73,7 @@ bool read_input(const std::string& name, InputBytes& input, std::string& error) 
     }
     int reason = 0;
     bool ok = true;
-    switch (map_file(file, input.map, reason)) {
+    switch (map_file(file, input.map, reason, read_now)) {
     case MapResult::Mapped:
         input.data = input.map.data;
         input.size = input.map.size;
@@ -237,6 +238,27 @@ SetupKey encoder_setup_key(const uint8_t* data, size_t size) {
     return {0, fields[0], le32(fields + 1), le32(fields + 9)};
 }
 
+// A member is read a stretch at a time, and a mapped one lets its pages go after each, so that a large
+// member does not come to occupy its whole size in memory.
+constexpr size_t kMemberStretch = size_t{16} << 20;
+
+// Calls `take` with each stretch of the member's bytes, in order.
+template <typename Take> void read_stretches(const InputBytes& one, Take&& take) {
+    for (size_t at = 0; at < one.size; at += kMemberStretch) {
+        take(one.data + at, std::min(kMemberStretch, one.size - at));
+        release_mapped_pages(one.map);
+    }
+}
+
+uint64_t member_checksum(const InputBytes& one) {
+    ContentHasher* hasher = hasher_create();
+    if (!hasher) return content_checksum(one.data, one.size);
+    read_stretches(one, [&](const uint8_t* bytes, size_t n) { hasher_update(hasher, bytes, n); });
+    const uint64_t checksum = hasher_digest(hasher);
+    hasher_destroy(hasher);
+    return checksum;
+}
+
 // Each member's length, time, permissions and checksum, and the encoder setup it starts with. A member
 // is mapped only while it is looked at: the concatenation being packed is then the only copy of a
 // member's bytes held, and peak memory does not count every member twice.
@@ -245,7 +267,7 @@ bool read_bundle(std::vector<BundleInput>& inputs, std::vector<SetupKey>& keys, 
     for (BundleInput& input : inputs) {
         auto read = std::make_unique<InputBytes>();
         InputBytes& one = *read;
-        if (!read_input(input.file, one, error)) {
+        if (!read_input(input.file, one, error, false)) {
             error = input.file + ": " + error;
             return false;
         }
@@ -257,8 +279,8 @@ bool read_bundle(std::vector<BundleInput>& inputs, std::vector<SetupKey>& keys, 
         input.member.length = one.size;
         input.member.mtime_ns = stamp.mtime_ns;
         input.member.permissions = stamp.permissions;
-        input.member.checksum = content_checksum(one.data, one.size);
         keys.push_back(encoder_setup_key(one.data, one.size));
+        input.member.checksum = member_checksum(one);
         if (!one.read.empty()) input.held = std::move(read);
     }
     return true;
@@ -332,17 +354,34 @@ bool write_members(const std::vector<BundleInput>& inputs, const std::vector<siz
         const BundleInput& input = inputs[i];
         InputBytes again;
         const InputBytes& one = input.held ? *input.held : again;
-        if (!input.held && !read_input(input.file, again, error)) {
+        if (!input.held && !read_input(input.file, again, error, false)) {
             error = input.file + ": " + error;
             return false;
         }
-        if (one.size != input.member.length ||
-            content_checksum(one.data, one.size) != input.member.checksum) {
+        if (one.size != input.member.length) {
             error = input.file + ": changed while it was being packed";
             return false;
         }
-        if (std::fwrite(one.data, 1, one.size, file) != one.size) {
-            error = "cannot write " + name + ": " + errno_text(errno);
+        // The bytes written are the bytes checked: a member that changed since it was looked at fails.
+        ContentHasher* hasher = hasher_create();
+        if (!hasher) {
+            error = kOutOfMemory;
+            return false;
+        }
+        bool written = true;
+        read_stretches(one, [&](const uint8_t* bytes, size_t n) {
+            hasher_update(hasher, bytes, n);
+            written = written && std::fwrite(bytes, 1, n, file) == n;
+        });
+        const int reason = errno;
+        const uint64_t checksum = hasher_digest(hasher);
+        hasher_destroy(hasher);
+        if (!written) {
+            error = "cannot write " + name + ": " + errno_text(reason);
+            return false;
+        }
+        if (checksum != input.member.checksum) {
+            error = input.file + ": changed while it was being packed";
             return false;
         }
     }
