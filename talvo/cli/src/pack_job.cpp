@@ -10,7 +10,6 @@
 #include "cli/mapped_file.h"
 #include "cli/text_format.h"
 #include "pack/packer.h"
-#include "workers/worker_pool.h"
 
 #include <algorithm>
 #include <cctype>
@@ -19,7 +18,6 @@
 #include <cstdint>
 #include <memory>
 #include <new>
-#include <tuple>
 #include <vector>
 
 namespace {
@@ -218,30 +216,10 @@ bool collect_bundle_inputs(const PackCommand& command, const std::string& output
     return true;
 }
 
-// What puts a file beside others like it: Vorbis streams by channels, sample rate and nominal bitrate
-// (from the identification header of their first page), then other Ogg files, then everything else.
-using SetupKey = std::tuple<uint8_t, uint8_t, uint32_t, uint32_t>; // kind, channels, rate, nominal bitrate
-
-uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<uint32_t>(p[3]) << 24;
-}
-
-SetupKey encoder_setup_key(const uint8_t* data, size_t size) {
-    static const uint8_t kOggMagic[4] = {'O', 'g', 'g', 'S'};
-    static const uint8_t kIdentification[7] = {1, 'v', 'o', 'r', 'b', 'i', 's'};
-    if (size < 4 || !std::equal(kOggMagic, kOggMagic + 4, data)) return {2, 0, 0, 0};
-    const uint8_t* head_end = data + std::min<size_t>(size, 512);
-    const uint8_t* header = std::search(data, head_end, kIdentification, kIdentification + 7);
-    if (head_end - header < 7 + 4 + 1 + 4 + 4 + 4) return {1, 0, 0, 0};
-    const uint8_t* fields = header + 7 + 4; // after the Vorbis version: channels, rate, bitrates
-    return {0, fields[0], le32(fields + 1), le32(fields + 9)};
-}
-
-// Each member's length, time, permissions and checksum, and the encoder setup it starts with. A member
-// is mapped only while it is looked at: the concatenation being packed is then the only copy of a
-// member's bytes held, and peak memory does not count every member twice.
-bool read_bundle(std::vector<BundleInput>& inputs, std::vector<SetupKey>& keys, std::string& error) {
-    keys.clear();
+// Each member's length, time, permissions and checksum. A member is mapped only while it is looked at:
+// the concatenation being packed is then the only copy of a member's bytes held, and peak memory does
+// not count every member twice.
+bool read_bundle(std::vector<BundleInput>& inputs, std::string& error) {
     for (BundleInput& input : inputs) {
         auto read = std::make_unique<InputBytes>();
         InputBytes& one = *read;
@@ -258,23 +236,26 @@ bool read_bundle(std::vector<BundleInput>& inputs, std::vector<SetupKey>& keys, 
         input.member.mtime_ns = stamp.mtime_ns;
         input.member.permissions = stamp.permissions;
         input.member.checksum = content_checksum(one.data, one.size);
-        keys.push_back(encoder_setup_key(one.data, one.size));
         if (!one.read.empty()) input.held = std::move(read);
     }
     return true;
 }
 
-// The member orders a bundle tries: by path, and grouped by encoder setup (by path within a group),
-// when that differs. Grouping lets statistics carried over meet streams like the ones they came from;
-// by path keeps a folder's related sounds together. Which packs smaller depends on the set.
-std::vector<std::vector<size_t>> member_orders(const std::vector<SetupKey>& keys) {
-    std::vector<size_t> by_path(keys.size());
-    for (size_t i = 0; i < by_path.size(); ++i)
-        by_path[i] = i;
-    std::vector<size_t> grouped = by_path;
-    std::stable_sort(grouped.begin(), grouped.end(), [&](size_t a, size_t b) { return keys[a] < keys[b]; });
-    if (grouped == by_path) return {by_path};
-    return {by_path, grouped};
+// The order the members are packed in: by path, which keeps a folder's related sounds together for the
+// statistics carried from one to the next, except that the largest member comes last. Coded first, it
+// would meet cold statistics; coded last, it meets statistics warmed by every member before it, and
+// it gains the most from them. Decided from the lengths alone, so nothing is packed twice to choose.
+std::vector<size_t> member_order(const std::vector<BundleInput>& inputs) {
+    std::vector<size_t> order(inputs.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    if (order.empty()) return order;
+    size_t largest = 0;
+    for (size_t i = 1; i < inputs.size(); ++i)
+        if (inputs[i].member.length > inputs[largest].member.length) largest = i;
+    order.erase(order.begin() + static_cast<ptrdiff_t>(largest));
+    order.push_back(largest);
+    return order;
 }
 
 // The members in `order`, concatenated up to `limit` bytes, each read again as it is appended. A member
@@ -320,23 +301,19 @@ FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
     if (file_exists(job.output) && !command.force)
         return fail(job.output + " exists (use -f to overwrite it)");
     std::vector<BundleInput> inputs;
-    std::vector<SetupKey> keys;
     std::string error;
     if (!collect_bundle_inputs(command, job.output, inputs, error)) return fail(error);
     if (inputs.empty()) return fail("no files to put into " + job.output);
-    if (!read_bundle(inputs, keys, error)) return fail(error);
+    if (!read_bundle(inputs, error)) return fail(error);
     uint64_t total = 0;
     for (const BundleInput& input : inputs)
         total += input.member.length;
 
-    std::vector<std::vector<size_t>> orders = member_orders(keys);
-    std::vector<std::vector<BundleMember>> manifests;
-    for (const std::vector<size_t>& order : orders) {
-        manifests.emplace_back();
-        for (size_t i : order)
-            manifests.back().push_back(inputs[i].member);
-    }
-    const std::string refusal = manifest_refusal(manifests[0], total);
+    const std::vector<size_t> order = member_order(inputs);
+    std::vector<BundleMember> members;
+    for (size_t i : order)
+        members.push_back(inputs[i].member);
+    const std::string refusal = manifest_refusal(members, total);
     if (!refusal.empty()) return fail(job.output + ": " + refusal);
 
     PackOptions options = command.options;
@@ -347,61 +324,35 @@ FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
         options.flags = static_cast<uint8_t>(options.flags | kFlagsCarryOver);
         options.choose_settings = options.slot_selector < 0;
     }
-    // Each order packed on a task of its own (the first `limit` bytes of it); the smallest archive
-    // wins, the earlier order on a tie, so the choice is the same for every -j.
-    std::vector<PackResult> tried;
-    std::vector<std::string> join_errors;
-    auto pack_orders = [&](const PackOptions& how, size_t limit) {
-        tried.assign(orders.size(), PackResult{});
-        join_errors.assign(orders.size(), std::string());
-        run_tasks(orders.size(), [&](size_t o, int /*worker*/) {
-            PackOptions own = how;
-            if (how.checksum) own.extension_records = {manifest_record(manifests[o])};
-            if (orders.size() > 1) own.progress = nullptr; // one progress line, not two at once
-            try {
-                std::vector<uint8_t> bytes;
-                if (join_members(inputs, orders[o], limit, bytes, join_errors[o]))
-                    tried[o] = pack_file(bytes.data(), bytes.size(), own);
-            } catch (const std::bad_alloc&) {
-                tried[o].status = PackStatus::OutOfMemory;
-            }
-        });
-        for (const std::string& why : join_errors)
-            if (!why.empty()) {
-                error = why;
-                return orders.size();
-            }
-        size_t best = 0;
-        for (size_t o = 0; o < tried.size(); ++o) {
-            if (tried[o].status != PackStatus::Ok) return o;
-            if (tried[o].archive.size() < tried[best].archive.size()) best = o;
+    auto pack_members = [&](const PackOptions& how, size_t limit, PackResult& result) {
+        try {
+            std::vector<uint8_t> bytes;
+            if (!join_members(inputs, order, limit, bytes, error)) return false;
+            result = pack_file(bytes.data(), bytes.size(), how);
+        } catch (const std::bad_alloc&) {
+            result.status = PackStatus::OutOfMemory;
         }
-        return best;
+        return true;
     };
-    // A bundle larger than the sample has its order and settings chosen on its first bytes, then is
-    // packed once.
-    if ((orders.size() > 1 || options.choose_settings) && total > kBundleSettingsSample) {
+    PackResult result;
+    // A bundle larger than the sample has its settings chosen on its first bytes, then is packed once.
+    if (options.choose_settings && total > kBundleSettingsSample) {
         PackOptions sample = options;
         sample.verify = false;
         sample.checksum = false;
-        const size_t best = pack_orders(sample, kBundleSettingsSample);
-        if (best == orders.size()) return fail(error);
-        if (tried[best].status != PackStatus::Ok) return fail(kOutOfMemory);
-        if (options.choose_settings) options.flags = tried[best].flags;
+        if (!pack_members(sample, kBundleSettingsSample, result)) return fail(error);
+        if (result.status != PackStatus::Ok) return fail(kOutOfMemory);
+        options.flags = result.flags;
         options.choose_settings = false;
-        orders = {orders[best]};
-        manifests = {manifests[best]};
     }
     FileProgress progress{&env.progress};
     options.progress = show_progress;
     options.progress_context = &progress;
-    const size_t best = pack_orders(options, SIZE_MAX);
-    if (best == orders.size()) return fail(error);
-    if (tried[best].status == PackStatus::OutOfMemory) return fail(kOutOfMemory);
-    if (tried[best].status == PackStatus::VerifyFailed)
+    if (options.checksum) options.extension_records = {manifest_record(members)};
+    if (!pack_members(options, SIZE_MAX, result)) return fail(error);
+    if (result.status == PackStatus::OutOfMemory) return fail(kOutOfMemory);
+    if (result.status == PackStatus::VerifyFailed)
         return fail(job.output + ": the archive did not unpack to the input; nothing written");
-    const PackResult result = std::move(tried[best]);
-    const std::vector<BundleMember>& members = manifests[best];
     if (total > progress.reported) env.progress.add_bytes(total - progress.reported);
     if (!write_archive(job, result.archive, command, error)) return fail(error);
     if (!command.quiet) {
