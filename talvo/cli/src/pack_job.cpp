@@ -148,9 +148,13 @@ bool write_archive(const PackJob& job, const std::vector<uint8_t>& archive, cons
                                  command.remove_inputs);
 }
 
-// A bundle's settings are chosen on its first bytes alone, then the whole is packed once: a large folder
-// is not packed once per candidate setting. Beyond these bytes the choice rarely changes.
-constexpr size_t kBundleSettingsSample = size_t{32} << 20;
+// A bundle's settings are decided without packing it to try them: statistics carried from member to
+// member, which are what a bundle is for, and 32 codebook slots, which the search over every slot count
+// chose for a folder of short effects and for two folders of game music alike. Searching would pack
+// the bundle three or four times; a member's own archive (a few streams, whose slot table seldom
+// fills) rarely needs more than one trial, so a bundle searched would pack slower than its files one
+// by one.
+constexpr int kBundleSlotSelector = 1;
 
 // An operand as a bundle stores it: '/' between components, without a leading '/' (or drive) or "."
 // components. What is left is judged like any member path (a ".." is refused, not resolved).
@@ -317,39 +321,24 @@ FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
     if (!refusal.empty()) return fail(job.output + ": " + refusal);
 
     PackOptions options = command.options;
-    // Statistics carried from file to file are what a bundle is for: unless told otherwise, only the
-    // slot counts are searched.
-    if (options.carry_over < 0) {
-        options.carry_over = 1;
-        options.flags = static_cast<uint8_t>(options.flags | kFlagsCarryOver);
-        options.choose_settings = options.slot_selector < 0;
-    }
-    auto pack_members = [&](const PackOptions& how, size_t limit, PackResult& result) {
-        try {
-            std::vector<uint8_t> bytes;
-            if (!join_members(inputs, order, limit, bytes, error)) return false;
-            result = pack_file(bytes.data(), bytes.size(), how);
-        } catch (const std::bad_alloc&) {
-            result.status = PackStatus::OutOfMemory;
-        }
-        return true;
-    };
-    PackResult result;
-    // A bundle larger than the sample has its settings chosen on its first bytes, then is packed once.
-    if (options.choose_settings && total > kBundleSettingsSample) {
-        PackOptions sample = options;
-        sample.verify = false;
-        sample.checksum = false;
-        if (!pack_members(sample, kBundleSettingsSample, result)) return fail(error);
-        if (result.status != PackStatus::Ok) return fail(kOutOfMemory);
-        options.flags = result.flags;
-        options.choose_settings = false;
-    }
+    // What -s, --carry or --no-carry leave open is decided, not searched.
+    if (options.slot_selector < 0) options.slot_selector = kBundleSlotSelector;
+    if (options.carry_over < 0) options.carry_over = 1;
+    options.flags =
+        static_cast<uint8_t>(options.slot_selector | (options.carry_over > 0 ? kFlagsCarryOver : 0));
+    options.choose_settings = false;
     FileProgress progress{&env.progress};
     options.progress = show_progress;
     options.progress_context = &progress;
-    if (options.checksum) options.extension_records = {manifest_record(members)};
-    if (!pack_members(options, SIZE_MAX, result)) return fail(error);
+    PackResult result;
+    try {
+        std::vector<uint8_t> bytes;
+        if (!join_members(inputs, order, SIZE_MAX, bytes, error)) return fail(error);
+        if (options.checksum) options.extension_records = {manifest_record(members)};
+        result = pack_file(bytes.data(), bytes.size(), options);
+    } catch (const std::bad_alloc&) {
+        result.status = PackStatus::OutOfMemory;
+    }
     if (result.status == PackStatus::OutOfMemory) return fail(kOutOfMemory);
     if (result.status == PackStatus::VerifyFailed)
         return fail(job.output + ": the archive did not unpack to the input; nothing written");

@@ -383,6 +383,22 @@ TEST_F(BundleCli, RelativeOperandsAndRecursivePacking) {
         EXPECT_TRUE(contains(run.err, "\"..\" component")) << run.err;
     }
 
+#ifndef _WIN32
+    // A FIFO is no file to keep: a walked folder leaves it out (nothing waits for a writer), and named as
+    // an operand it is refused like any file that is not regular.
+    ASSERT_EQ(mkfifo(path("src/music/pipe").c_str(), 0600), 0);
+    ChildRun run = pack_child({"-q", "-o", path("fifo.talvo"), path("src/music")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    run = pack_child({"-l", path("fifo.talvo")});
+    EXPECT_TRUE(contains(run.out, "title.ogg")) << run.out;
+    EXPECT_FALSE(contains(run.out, "pipe")) << run.out;
+    run = pack_child({"-q", "-o", path("named.talvo"), path("src/zero"), path("src/music/pipe")});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "is not a regular file")) << run.err;
+    EXPECT_FALSE(fs::exists(path("named.talvo")));
+    fs::remove(path("src/music/pipe"));
+#endif
+
     // -r: each file under the directory into its own archive, the archives left alone the next time.
     ASSERT_EQ(pack({"-q", "-r", path("src/music")}).exit_code, 0);
     expect_restores(path("src/music/level 1/theme.ogg.talvo"), path("src/music/level 1/theme.ogg"));
