@@ -4,6 +4,7 @@
 
 #include "archive/archive_format.h"
 #include "archive/bundle_manifest.h"
+#include "cli/bundle_inputs.h"
 #include "cli/file_jobs.h"
 #include "cli/file_system.h"
 #include "cli/interrupt.h"
@@ -28,6 +29,7 @@ struct InputBytes {
     std::vector<uint8_t> read;
     const uint8_t* data = nullptr;
     size_t size = 0;
+    bool streamed = false; // read, not mapped: a pipe or a device, which may not give its bytes again
     InputBytes() = default;
     InputBytes(const InputBytes&) = delete;
     InputBytes& operator=(const InputBytes&) = delete;
@@ -56,6 +58,7 @@ bool read_stream(FILE* file, InputBytes& input, std::string& error) {
         return false;
     }
     bytes.resize(filled);
+    input.streamed = true;
     input.data = bytes.data();
     input.size = bytes.size();
     return true;
@@ -177,12 +180,6 @@ std::string stored_operand(std::string operand) {
     return stored;
 }
 
-struct BundleInput {
-    std::string file; // as the system finds it
-    BundleMember member;
-    std::unique_ptr<InputBytes> held; // the bytes of a member that cannot be read again (a pipe)
-};
-
 // Every file the operands name, sorted by the path stored for it; false (with why) when one cannot go
 // into the bundle.
 bool collect_bundle_inputs(const PackCommand& command, const std::string& output,
@@ -225,8 +222,7 @@ bool collect_bundle_inputs(const PackCommand& command, const std::string& output
 // not count every member twice.
 bool read_bundle(std::vector<BundleInput>& inputs, std::string& error) {
     for (BundleInput& input : inputs) {
-        auto read = std::make_unique<InputBytes>();
-        InputBytes& one = *read;
+        InputBytes one;
         if (!read_input(input.file, one, error)) {
             error = input.file + ": " + error;
             return false;
@@ -240,7 +236,9 @@ bool read_bundle(std::vector<BundleInput>& inputs, std::string& error) {
         input.member.mtime_ns = stamp.mtime_ns;
         input.member.permissions = stamp.permissions;
         input.member.checksum = content_checksum(one.data, one.size);
-        if (!one.read.empty()) input.held = std::move(read);
+        // Opened again, a pipe would wait for another writer (or give other bytes): it is held, even
+        // when it gave none.
+        if (one.streamed) input.held = std::make_shared<const std::vector<uint8_t>>(std::move(one.read));
     }
     return true;
 }
@@ -262,9 +260,8 @@ std::vector<size_t> member_order(const std::vector<BundleInput>& inputs) {
     return order;
 }
 
-// The members in `order`, concatenated up to `limit` bytes, each read again as it is appended. A member
-// that no longer has the length and checksum noted for it has changed since, and its manifest entry
-// would not restore it: false, with why.
+} // namespace
+
 bool join_members(const std::vector<BundleInput>& inputs, const std::vector<size_t>& order, size_t limit,
                   std::vector<uint8_t>& bytes, std::string& error) {
     uint64_t total = 0;
@@ -276,22 +273,26 @@ bool join_members(const std::vector<BundleInput>& inputs, const std::vector<size
         if (bytes.size() >= limit) break;
         const BundleInput& input = inputs[i];
         InputBytes again;
-        const InputBytes& one = input.held ? *input.held : again;
-        if (!input.held && !read_input(input.file, again, error)) {
+        if (input.held) {
+            again.data = input.held->data();
+            again.size = input.held->size();
+        } else if (!read_input(input.file, again, error)) {
             error = input.file + ": " + error;
             return false;
         }
-        const bool whole = one.size <= limit - bytes.size();
-        if (one.size != input.member.length ||
-            (whole && content_checksum(one.data, one.size) != input.member.checksum)) {
+        const bool whole = again.size <= limit - bytes.size();
+        if (again.size != input.member.length ||
+            (whole && content_checksum(again.data, again.size) != input.member.checksum)) {
             error = input.file + ": changed while it was being packed";
             return false;
         }
-        const size_t take = std::min(one.size, limit - bytes.size());
-        bytes.insert(bytes.end(), one.data, one.data + take);
+        const size_t take = std::min(again.size, limit - bytes.size());
+        bytes.insert(bytes.end(), again.data, again.data + take);
     }
     return true;
 }
+
+namespace {
 
 FileOutcome bundle_pack_job(const JobEnvironment& env, const PackJob& job) {
     const PackCommand& command = env.command;

@@ -5,15 +5,18 @@
 #include "archive/archive_extension.h"
 #include "archive/bundle_manifest.h"
 #include "child_process.h"
+#include "cli/bundle_inputs.h"
 #include "run_program.h"
 #include "sample_files.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -430,6 +433,90 @@ TEST_F(BundleCli, ADamagedBundleKeepsTheMembersBeforeTheDamage) {
     EXPECT_EQ(tree(restored), std::vector<std::string>({"a.ogg", "b.txt"})) << "no temporary file either";
     EXPECT_EQ(read_file((restored / "b.txt").string()), Bytes(100, 'b'));
 }
+
+// Members are read when listed and again when joined for packing: one that changed in between would
+// not restore as its manifest entry says, and is refused.
+TEST_F(BundleCli, AMemberThatChangedSinceItWasListedIsRefused) {
+    auto listed = [&](const std::string& name, const Bytes& bytes) {
+        BundleInput input{write_file(name, bytes), {}, nullptr};
+        input.member.path = name;
+        input.member.length = bytes.size();
+        input.member.checksum = content_checksum(bytes.data(), bytes.size());
+        return input;
+    };
+    struct Change {
+        const char* what;
+        Bytes now; // empty with `removed`
+        bool removed;
+        const char* why;
+    };
+    const std::vector<Change> changes = {
+        {"other bytes, same length", {'b', 'b', 'x'}, false, "changed while it was being packed"},
+        {"shorter", {'b', 'b'}, false, "changed while it was being packed"},
+        {"longer", {'b', 'b', 'b', 'b'}, false, "changed while it was being packed"},
+        {"removed", {}, true, "No such file"},
+    };
+    for (const Change& change : changes) {
+        std::vector<BundleInput> inputs = {listed("a.bin", {'a'}), listed("b.bin", {'b', 'b', 'b'})};
+        Bytes joined;
+        std::string error;
+        ASSERT_TRUE(join_members(inputs, {1, 0}, SIZE_MAX, joined, error)) << error;
+        EXPECT_EQ(joined, Bytes({'b', 'b', 'b', 'a'}));
+        if (change.removed)
+            fs::remove(path("b.bin"));
+        else
+            write_file("b.bin", change.now);
+        EXPECT_FALSE(join_members(inputs, {0, 1}, SIZE_MAX, joined, error)) << change.what;
+        EXPECT_TRUE(contains(error, path("b.bin") + ": ")) << error;
+        EXPECT_TRUE(contains(error, change.why)) << change.what << ": " << error;
+        // Bytes held from the first reading (a pipe's) are not read again.
+        inputs[1].held = std::make_shared<const std::vector<uint8_t>>(Bytes{'b', 'b', 'b'});
+        EXPECT_TRUE(join_members(inputs, {0, 1}, SIZE_MAX, joined, error)) << error;
+        EXPECT_EQ(joined, Bytes({'a', 'b', 'b', 'b'}));
+    }
+}
+
+#ifndef _WIN32
+// A pipe named with -f is read once: opened again it would wait for a writer that never comes.
+TEST_F(BundleCli, APipeMemberIsReadOnceEvenWhenEmpty) {
+    write_file("zero", {});
+    for (const Bytes& content : {Bytes{}, Bytes{'h', 'i'}}) {
+        ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+        const int null_input = open("/dev/null", O_RDONLY);
+        const pid_t child =
+            start_child(program_path("talvo-pack"),
+                        {"-q", "-f", "-o", path("p.talvo"), path("pipe"), path("zero")}, io_, null_input);
+        close(null_input);
+        ASSERT_GT(child, 0);
+        // The writer opens once the packer reads; it writes the content and is gone.
+        int writer = -1;
+        for (int tries = 0; tries < 2000 && writer < 0; ++tries) {
+            writer = open(path("pipe").c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_GE(writer, 0) << "the packer never opened the pipe";
+        EXPECT_EQ(write(writer, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+        close(writer);
+        // A packer still running long after is waiting on the pipe again: a writer lets it go.
+        int status = 0;
+        bool waited_again = false;
+        for (int tries = 0; tries < 2000; ++tries) {
+            if (waitpid(child, &status, WNOHANG) == child) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (tries == 1999) {
+                waited_again = true;
+                close(open(path("pipe").c_str(), O_WRONLY | O_NONBLOCK));
+                waitpid(child, &status, 0);
+            }
+        }
+        EXPECT_FALSE(waited_again) << content.size() << " bytes: the pipe was opened a second time";
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read_text(io_ / "stderr.txt");
+        ASSERT_EQ(pack({"-d", "-f", "-o", path("joined.bin"), path("p.talvo")}).exit_code, 0);
+        EXPECT_EQ(read_file(path("joined.bin")), content);
+        fs::remove(path("pipe"));
+    }
+}
+#endif
 
 // A bundle of "a.txt" and "b.txt" (two bytes each) whose manifest is replaced by `members`.
 Bytes forged_bundle(const Bytes& bundle, const std::vector<BundleMember>& members) {
