@@ -244,9 +244,10 @@ bool read_bundle(std::vector<BundleInput>& inputs, std::string& error) {
 }
 
 // The order the members are packed in: by path, which keeps a folder's related sounds together for the
-// statistics carried from one to the next, except that the largest member comes last. Coded first, it
-// would meet cold statistics; coded last, it meets statistics warmed by every member before it, and
-// it gains the most from them. Decided from the lengths alone, so nothing is packed twice to choose.
+// statistics carried from one to the next, except that the largest member (the last of equals, so that
+// members of one size keep their order) comes last. Coded first, it would meet cold statistics; coded
+// last, it meets statistics warmed by every member before it, and it gains the most from them.
+// Decided from the lengths alone, so nothing is packed twice to choose.
 std::vector<size_t> member_order(const std::vector<BundleInput>& inputs) {
     std::vector<size_t> order(inputs.size());
     for (size_t i = 0; i < order.size(); ++i)
@@ -254,7 +255,7 @@ std::vector<size_t> member_order(const std::vector<BundleInput>& inputs) {
     if (order.empty()) return order;
     size_t largest = 0;
     for (size_t i = 1; i < inputs.size(); ++i)
-        if (inputs[i].member.length > inputs[largest].member.length) largest = i;
+        if (inputs[i].member.length >= inputs[largest].member.length) largest = i;
     order.erase(order.begin() + static_cast<ptrdiff_t>(largest));
     order.push_back(largest);
     return order;

@@ -599,6 +599,43 @@ TEST_F(BundleCli, HostileManifestsAreRefusedBeforeAnythingIsWritten) {
     EXPECT_TRUE(fs::is_empty(path("out/planted dir")));
 }
 
+// Paths that differ only in case are two files here and one on Windows: there the later member is
+// refused, never written over the earlier one, -f or not.
+TEST_F(BundleCli, PathsThatDifferOnlyInCaseNeverReplaceEachOther) {
+    fs::create_directories(path("src"));
+    write_file("src/a.txt", {'a', 'a'});
+    write_file("src/b.txt", {'b', 'b'});
+    {
+        const InDirectory here(dir_);
+        ASSERT_EQ(pack_child({"-q", "-o", "good.talvo", "src"}).exit_code, 0);
+    }
+    auto member = [](const std::string& name, const Bytes& bytes) {
+        BundleMember m;
+        m.path = name;
+        m.length = bytes.size();
+        m.permissions = 0644;
+        m.checksum = content_checksum(bytes.data(), bytes.size());
+        return m;
+    };
+    write_file("cases.talvo", forged_bundle(read_file(path("good.talvo")),
+                                            {member("d/a.txt", {'a', 'a'}), member("D/A.txt", {'b', 'b'})}));
+    fs::create_directories(path("out"));
+    for (const char* force : {"-q", "-f"}) {
+        const ChildRun run = pack_child({"-d", force, "-C", path("out"), path("cases.talvo")});
+#ifdef _WIN32
+        EXPECT_EQ(run.exit_code, 1) << force;
+        EXPECT_TRUE(contains(run.err, "differ only in case")) << run.err;
+        EXPECT_EQ(read_file(path("out/d/a.txt")), Bytes({'a', 'a'})) << "the first member is kept";
+#else
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_EQ(read_file(path("out/d/a.txt")), Bytes({'a', 'a'}));
+        EXPECT_EQ(read_file(path("out/D/A.txt")), Bytes({'b', 'b'}));
+#endif
+        fs::remove_all(path("out/d"));
+        fs::remove_all(path("out/D"));
+    }
+}
+
 TEST_F(PackCli, UsageErrorsExitWithTwo) {
     for (const auto& args : std::vector<std::vector<std::string>>{{"--bogus", "a"},
                                                                   {"-s", "4", "a"},
