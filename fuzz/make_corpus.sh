@@ -51,7 +51,8 @@ put("utf16_to_utf32", "lone_low", bytes([8]) + struct.pack("<2H", 0xDC00, 0x41))
 # count, then per member varints shared prefix, rest of the path (and its bytes), length, time step
 # (zigzag), permissions, and an 8-byte checksum. Compact: varint count, then per member a head byte
 # (time and permission flags, shared prefix), a tail byte (shared suffix, middle length), the middle,
-# length, the flagged fields and the checksum.
+# the length plus one (or 0 and the distance back to a member with the same content), the flagged
+# fields and the checksum (none after a 0).
 def varint(n):
     out = b""
     while n >= 0x80:
@@ -79,10 +80,10 @@ def compact(paths):
         out += bytes([min(len(middle), 31) << 3 | min(suffix, 7)])
         out += varint(suffix - 7) if suffix >= 7 else b""
         out += varint(len(middle) - 31) if len(middle) >= 31 else b""
-        out += middle + varint(100 * i)
+        out += middle + (varint(0) + varint(1) if i == 4 else varint(100 * i + 1))
         out += varint(2 * 1700000000 * 10**9) if i == 0 else varint(3) if i == 1 else b""
         out += varint(0o755) if i == 1 else b""
-        out += struct.pack("<Q", i)
+        out += b"" if i == 4 else struct.pack("<Q", i)
         previous = raw
     return b"\x01" + out
 put("talvo_manifest", "plain", manifest(["a.ogg", "music/level 1/theme.ogg", "Grüße.ogg"]))

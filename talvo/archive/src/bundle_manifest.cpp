@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -32,8 +34,10 @@ int64_t unzigzag(uint64_t coded, int64_t previous) {
 constexpr size_t kPrefixEscape = 63; // 6 bits of the head byte
 constexpr size_t kMiddleEscape = 31; // 5 bits of the tail byte
 constexpr size_t kSuffixEscape = 7;  // 3 bits of the tail byte
-// Head and tail bytes, a length and a checksum.
-constexpr size_t kCompactMemberMinimum = 11;
+// Head and tail bytes, and a member that repeats an earlier one: its content field and the distance.
+constexpr size_t kCompactMemberMinimum = 4;
+// No file is longer: a length beyond it is damage (and one more than it still fits a 64-bit number).
+constexpr uint64_t kManifestMaxLength = uint64_t{1} << 63;
 
 // Reads the manifest's numbers in order; any read past the end, or a number written longer than it
 // needs, leaves `ok` false.
@@ -168,7 +172,10 @@ ExtensionRecord manifest_record(const std::vector<BundleMember>& members) {
     std::string previous;
     int64_t previous_time = 0;
     uint16_t previous_permissions = kManifestUsualPermissions;
-    for (const BundleMember& member : members) {
+    std::map<std::pair<uint64_t, uint64_t>, size_t>
+        contents; // length and checksum: the last member with them
+    for (size_t i = 0; i < members.size(); ++i) {
+        const BundleMember& member = members[i];
         const std::string& path = member.path;
         const size_t prefix = shared_prefix(previous, path);
         // The suffix is taken from what is left of both paths after the prefix, so the two never overlap.
@@ -188,10 +195,19 @@ ExtensionRecord manifest_record(const std::vector<BundleMember>& members) {
         if (middle >= kMiddleEscape) put_varint(out, middle - kMiddleEscape);
         out.insert(out.end(), path.begin() + static_cast<ptrdiff_t>(prefix),
                    path.begin() + static_cast<ptrdiff_t>(prefix + middle));
-        put_varint(out, member.length);
+        // A member with the length and checksum of an earlier one (a file kept twice in a folder) names
+        // that member instead of repeating them.
+        const auto same = contents.find({member.length, member.checksum});
+        if (same != contents.end()) {
+            put_varint(out, 0);
+            put_varint(out, i - same->second);
+        } else {
+            put_varint(out, member.length + 1);
+        }
         if (new_time) put_varint(out, zigzag(member.mtime_ns, previous_time));
         if (new_permissions) put_varint(out, member.permissions);
-        put_le(out, member.checksum, 8);
+        if (same == contents.end()) put_le(out, member.checksum, 8);
+        contents[{member.length, member.checksum}] = i;
         previous = path;
         previous_time = member.mtime_ns;
         previous_permissions = member.permissions;
@@ -233,7 +249,7 @@ bool parse_plain_manifest(const uint8_t* payload, size_t size, std::vector<Bundl
         member.mtime_ns = unzigzag(in.varint(), previous_time);
         const uint64_t permissions = in.varint();
         member.checksum = in.le64();
-        if (!in.ok || permissions > 07777) {
+        if (!in.ok || permissions > 07777 || member.length > kManifestMaxLength) {
             error = kDoesNotHoldTogether;
             return false;
         }
@@ -249,7 +265,8 @@ bool parse_plain_manifest(const uint8_t* payload, size_t size, std::vector<Bundl
 }
 
 // The compact manifest: a path is what it shares with the previous one at both ends and the bytes
-// between, and a time or permissions equal to the previous member's are left out.
+// between, a time or permissions equal to the previous member's are left out, and a member with the
+// content of an earlier one names it.
 bool parse_compact_manifest(const uint8_t* payload, size_t size, std::vector<BundleMember>& members,
                             std::string& error) {
     PayloadReader in{payload, size};
@@ -286,11 +303,25 @@ bool parse_compact_manifest(const uint8_t* payload, size_t size, std::vector<Bun
         member.path.append(previous, previous.size() - static_cast<size_t>(suffix),
                            static_cast<size_t>(suffix));
         in.at += static_cast<size_t>(middle);
-        member.length = in.varint();
+        const uint64_t content = in.varint();
+        uint64_t distance = 0;
+        if (content == 0) {
+            distance = in.varint();
+            if (in.ok && (distance == 0 || distance > members.size())) in.ok = false;
+        }
         member.mtime_ns = (head & 1) ? unzigzag(in.varint(), previous_time) : previous_time;
         const uint64_t permissions = (head & 2) ? in.varint() : previous_permissions;
-        member.checksum = in.le64();
-        if (!in.ok || permissions > 07777) {
+        if (content == 0) {
+            if (in.ok) {
+                const BundleMember& earlier = members[members.size() - static_cast<size_t>(distance)];
+                member.length = earlier.length;
+                member.checksum = earlier.checksum;
+            }
+        } else {
+            member.length = content - 1;
+            member.checksum = in.le64();
+        }
+        if (!in.ok || permissions > 07777 || member.length > kManifestMaxLength) {
             error = kDoesNotHoldTogether;
             return false;
         }

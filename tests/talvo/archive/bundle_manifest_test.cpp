@@ -72,6 +72,8 @@ TEST(BundleManifest, RoundTripsEveryField) {
         member(deep + "track-02-" + std::string(40, 'n') + ".oga", 1),     // prefix over 62, suffix over 6
         member(deep + "x", 2),                                             // the previous path's start alone
         member(elsewhere + "x", 3),                                        // its end alone
+        member("copy-of-dir-sub-b", 0),                                    // the content of member 1
+        member("copy-of-a", 12),                                           // ... and of member 0
     };
     written[0].mtime_ns = -1234567890123; // before 1970
     written[0].permissions = 0755;
@@ -83,8 +85,13 @@ TEST(BundleManifest, RoundTripsEveryField) {
     written[3].mtime_ns = written[1].mtime_ns - 1;
     for (size_t i = 3; i < written.size(); ++i)
         written[i].checksum = 0xfedcba9876543210ull + i;
+    written[written.size() - 2].checksum = written[1].checksum;
+    written.back().checksum = written[0].checksum;
     const ExtensionRecord record = manifest_record(written);
     EXPECT_EQ(record.type, kRecordCompactManifest);
+    std::vector<BundleMember> unlike = written;
+    unlike.back().checksum ^= 1; // the same length, other content: written out whole
+    EXPECT_EQ(manifest_record(unlike).payload.size(), record.payload.size() + 8 - 1);
     std::vector<BundleMember> read;
     std::string error;
     ASSERT_TRUE(parse_manifest(record.type, record.payload.data(), record.payload.size(), read, error))
@@ -116,11 +123,11 @@ TEST(BundleManifest, TheCompactLayoutIsStable) {
     const std::vector<uint8_t> expected = {
         0x02,                                                           // count
         0x01, 0x48, 's',  'f',  'x',  '/',  'a',  '.',  'o',  'g', 'a', // time follows, P 0; M 9, S 0
-        0xd0, 0x0f,                                                     // length 2,000
+        0xd1, 0x0f,                                                     // length 2,000 (plus one)
         0x80, 0x80, 0xd0, 0xe2, 0xc6, 0xbf, 0xce, 0x97, 0x2f,           // time
         0,    0,    0,    0,    0,    0,    0,    0,                    // checksum
         0x11, 0x0c, 'b',                                                // time follows, P 4; M 1, S 4
-        0xf4, 0x03,                                                     // length 500
+        0xf5, 0x03,                                                     // length 500 (plus one)
         0x80, 0xa8, 0xd6, 0xb9, 0x07,                                   // one second later
         1,    2,    3,    4,    5,    6,    7,    8,                    // checksum
     };
@@ -185,6 +192,9 @@ TEST(BundleManifest, PayloadsThatDoNotHoldTogetherAreRefused) {
     std::vector<uint8_t> two_members = with_sum({2, 0, 2 << 3, 'a', 'b', 1});
     const std::vector<uint8_t> second = with_sum({1 << 2, 1 << 3 | 2, 'c', 1});
     two_members.insert(two_members.end(), second.begin(), second.end());
+    // "a", then "b" with the content of the member zero places before it.
+    std::vector<uint8_t> repeats_itself = with_sum({2, 0, 1 << 3, 'a', 1});
+    repeats_itself.insert(repeats_itself.end(), {0, 1 << 3, 'b', 0, 0});
     const std::vector<Forged> forged = {
         {kRecordManifest, with_sum({1, 0, 0, 1, 0, 0x80}), "without a path"},
         {kRecordManifest, shares_too_much, "hold together"},
@@ -198,6 +208,13 @@ TEST(BundleManifest, PayloadsThatDoNotHoldTogetherAreRefused) {
         {kRecordCompactManifest, with_sum({1, 0, 31 << 3, 'a', 1}), "hold together"}, // escape without varint
         {kRecordCompactManifest, with_sum({1, 0, 31 << 3, 0x80, 0x20}),
          "hold together"}, // 4127 bytes of path
+        {kRecordCompactManifest,
+         {1, 0, 1 << 3, 'a', 0, 1},
+         "hold together"}, // the content of no earlier member
+        {kRecordCompactManifest, repeats_itself, "hold together"},
+        {kRecordCompactManifest,
+         with_sum({1, 0, 1 << 3, 'a', 0x82, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}),
+         "hold together"}, // a length of 2^63 + 1
     };
     for (size_t i = 0; i < forged.size(); ++i) {
         const Forged& f = forged[i];

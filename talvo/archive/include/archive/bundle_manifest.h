@@ -21,7 +21,8 @@
 //
 // Type 3, the compact manifest: a folder's members mostly share their directory with the one before,
 // end in the same extension and have its time and permissions, so each member costs its checksum, its
-// length, two bytes and the letters that differ. varint member count N, then N members, each:
+// length, two bytes and the letters that differ; a file kept twice costs no checksum the second time.
+// varint member count N, then N members, each:
 //       1       head: bit 0 a time step follows, bit 1 permission bits follow (else both are the
 //               previous member's; before the first: time 0, permissions 0644); bits 2-7 P, the bytes
 //               the path shares with the start of the previous path (63: 63 plus a varint that follows)
@@ -30,10 +31,12 @@
 //               before the one for M
 //       M       the bytes between: the path is P bytes of the previous path, these M bytes, then its
 //               last S bytes (P + S at most the previous path's length)
-//       varint  length in bytes
+//       varint  C: the length in bytes plus one; or 0, and then a varint D: the member has the length
+//               and checksum of the member D places before it (1: the one just before)
 //       varint  time step, when bit 0 says so
 //       varint  permission bits, when bit 1 says so
-//       8       XXH3-64 (seed 0) of the member's bytes, little-endian
+//       8       XXH3-64 (seed 0) of the member's bytes, little-endian, unless C is 0
+// A length is at most 2^63 in either type.
 
 #include "archive/archive_extension.h"
 
