@@ -116,12 +116,14 @@ TEST(BundleManifest, RoundTripsEveryField) {
 
 // The layout is a stored format: the bytes written for a known folder stay these.
 TEST(BundleManifest, TheCompactLayoutIsStable) {
-    std::vector<BundleMember> folder = {member("sfx/a.oga", 2000), member("sfx/b.oga", 500)};
+    std::vector<BundleMember> folder = {member("sfx/a.oga", 2000), member("sfx/b.oga", 500),
+                                        member("sfx/c.oga", 2000)};
     folder[0].mtime_ns = 1700000000000000000;
     folder[1].mtime_ns = 1700000001000000000;
+    folder[2].mtime_ns = folder[1].mtime_ns; // and a's content
     folder[1].checksum = 0x0807060504030201ull;
     const std::vector<uint8_t> expected = {
-        0x02,                                                           // count
+        0x03,                                                           // count
         0x01, 0x48, 's',  'f',  'x',  '/',  'a',  '.',  'o',  'g', 'a', // time follows, P 0; M 9, S 0
         0xd1, 0x0f,                                                     // length 2,000 (plus one)
         0x80, 0x80, 0xd0, 0xe2, 0xc6, 0xbf, 0xce, 0x97, 0x2f,           // time
@@ -130,6 +132,8 @@ TEST(BundleManifest, TheCompactLayoutIsStable) {
         0xf5, 0x03,                                                     // length 500 (plus one)
         0x80, 0xa8, 0xd6, 0xb9, 0x07,                                   // one second later
         1,    2,    3,    4,    5,    6,    7,    8,                    // checksum
+        0x10, 0x0c, 'c',                                                // P 4; M 1, S 4
+        0,    2, // the content of the member two places before
     };
     EXPECT_EQ(manifest_record(folder).payload, expected);
 }
