@@ -47,8 +47,12 @@ for name, text in texts.items():
         put("utf16_to_utf32", f"{name}_{room}", bytes([room]) + units)
 put("utf16_to_utf32", "lone_high", bytes([8]) + struct.pack("<3H", 0x41, 0xD83D, 0x42))
 put("utf16_to_utf32", "lone_low", bytes([8]) + struct.pack("<2H", 0xDC00, 0x41))
-# Bundle manifests: varint count, then per member varints shared prefix, rest of the path (and its
-# bytes), length, time step (zigzag), permissions, and an 8-byte checksum.
+# Bundle manifests, after a byte that picks the record type (even: plain, odd: compact). Plain: varint
+# count, then per member varints shared prefix, rest of the path (and its bytes), length, time step
+# (zigzag), permissions, and an 8-byte checksum. Compact: varint count, then per member a head byte
+# (time and permission flags, shared prefix), a tail byte (shared suffix, middle length), the middle,
+# the length plus one (or 0 and the distance back to a member with the same content), the flagged
+# fields and the checksum (none after a 0).
 def varint(n):
     out = b""
     while n >= 0x80:
@@ -63,9 +67,30 @@ def manifest(paths):
         out += varint(shared) + varint(len(raw) - shared) + raw[shared:] + varint(100 * i)
         out += varint(2 * 1700000000 * 10**9 if i == 0 else 2) + varint(0o644) + struct.pack("<Q", i)
         previous = raw
-    return out
+    return b"\x00" + out
+def compact(paths):
+    out, previous = varint(len(paths)), b""
+    for i, path in enumerate(paths):
+        raw = path.encode("utf-8")
+        prefix = len(os.path.commonprefix([previous, raw]))
+        suffix = len(os.path.commonprefix([previous[prefix:][::-1], raw[prefix:][::-1]]))
+        middle = raw[prefix:len(raw) - suffix]
+        out += bytes([min(prefix, 63) << 2 | (1 if i < 2 else 0) | (2 if i == 1 else 0)])
+        out += varint(prefix - 63) if prefix >= 63 else b""
+        out += bytes([min(len(middle), 31) << 3 | min(suffix, 7)])
+        out += varint(suffix - 7) if suffix >= 7 else b""
+        out += varint(len(middle) - 31) if len(middle) >= 31 else b""
+        out += middle + (varint(0) + varint(1) if i == 4 else varint(100 * i + 1))
+        out += varint(2 * 1700000000 * 10**9) if i == 0 else varint(3) if i == 1 else b""
+        out += varint(0o755) if i == 1 else b""
+        out += b"" if i == 4 else struct.pack("<Q", i)
+        previous = raw
+    return b"\x01" + out
 put("talvo_manifest", "plain", manifest(["a.ogg", "music/level 1/theme.ogg", "Grüße.ogg"]))
 put("talvo_manifest", "hostile", manifest(["../up", "/abs", "C:/x", "a\\b", "CON", "a", "a/b"]))
+put("talvo_manifest", "compact", compact(["sfx/a.oga", "sfx/b.oga", "sfx/" + "long-name-" * 8 + ".oga",
+                                          "sfx/" + "long-name-" * 8 + "2.oga", "Grüße.ogg"]))
+put("talvo_manifest", "compact_hostile", compact(["../up", "/abs", "C:/x", "a\\b", "CON", "a", "a/b"]))
 # Format inputs are consumed field by field; a few patterns give the fuzzer different starting shapes.
 for i, pattern in enumerate([b"\x00" * 64, b"\xff" * 64, bytes(range(64)), bytes(range(255, 0, -3))]):
     put("format_string_trunc", f"pattern_{i}", pattern)

@@ -1,6 +1,6 @@
-// A bundle's manifest as a stranger could write it. Whatever the bytes, reading them must end without
-// touching memory it does not own; a manifest that is taken apart must write back to one that reads
-// as the same members;
+// A bundle's manifest as a stranger could write it, of either record type (the first byte picks it).
+// Whatever the bytes, reading them must end without touching memory it does not own; a manifest that
+// is taken apart must write back to one that reads as the same members;
 // and a manifest that is accepted for restoring must name no path that could leave the destination.
 
 #include "archive/bundle_manifest.h"
@@ -24,12 +24,15 @@ bool leaves_destination(const std::string& path) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const uint8_t type = (data[0] & 1) ? kRecordCompactManifest : kRecordManifest;
     std::vector<BundleMember> members;
     std::string error;
-    if (!parse_manifest(data, size, members, error)) return 0;
-    const std::vector<uint8_t> again = manifest_record(members).payload;
+    if (!parse_manifest(type, data + 1, size - 1, members, error)) return 0;
+    const ExtensionRecord again = manifest_record(members);
     std::vector<BundleMember> reread;
-    if (!parse_manifest(again.data(), again.size(), reread, error) || reread.size() != members.size())
+    if (!parse_manifest(again.type, again.payload.data(), again.payload.size(), reread, error) ||
+        reread.size() != members.size())
         std::abort();
     for (size_t i = 0; i < members.size(); ++i)
         if (reread[i].path != members[i].path || reread[i].length != members[i].length ||

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -16,6 +18,26 @@ void put_varint(std::vector<uint8_t>& out, uint64_t value) {
         out.push_back(static_cast<uint8_t>(value | 0x80));
     out.push_back(static_cast<uint8_t>(value));
 }
+
+// A time as its step from the previous one, zigzag-coded so that small steps back stay small.
+uint64_t zigzag(int64_t time, int64_t previous) {
+    const uint64_t step = static_cast<uint64_t>(time) - static_cast<uint64_t>(previous);
+    return step << 1 ^ (0 - (step >> 63));
+}
+
+int64_t unzigzag(uint64_t coded, int64_t previous) {
+    const uint64_t step = coded >> 1 ^ (0 - (coded & 1));
+    return static_cast<int64_t>(static_cast<uint64_t>(previous) + step);
+}
+
+// The compact manifest's small fields, and the value in each that says a varint with the rest follows.
+constexpr size_t kPrefixEscape = 63; // 6 bits of the head byte
+constexpr size_t kMiddleEscape = 31; // 5 bits of the tail byte
+constexpr size_t kSuffixEscape = 7;  // 3 bits of the tail byte
+// Head and tail bytes, and a member that repeats an earlier one: its content field and the distance.
+constexpr size_t kCompactMemberMinimum = 4;
+// No file is longer: a length beyond it is damage (and one more than it still fits a 64-bit number).
+constexpr uint64_t kManifestMaxLength = uint64_t{1} << 63;
 
 // Reads the manifest's numbers in order; any read past the end, or a number written longer than it
 // needs, leaves `ok` false.
@@ -41,6 +63,13 @@ struct PayloadReader {
             }
         }
         return 0;
+    }
+    uint8_t byte() {
+        if (at == size) {
+            ok = false;
+            return 0;
+        }
+        return p[at++];
     }
     uint64_t le64() {
         if (size - at < 8) {
@@ -137,30 +166,62 @@ std::string shown(const std::string& path) {
 
 ExtensionRecord manifest_record(const std::vector<BundleMember>& members) {
     ExtensionRecord record;
-    record.type = kRecordManifest;
+    record.type = kRecordCompactManifest;
     std::vector<uint8_t>& out = record.payload;
     put_varint(out, members.size());
-    const std::string* previous = nullptr;
+    std::string previous;
     int64_t previous_time = 0;
-    for (const BundleMember& member : members) {
-        const size_t shared = previous ? shared_prefix(*previous, member.path) : 0;
-        put_varint(out, shared);
-        put_varint(out, member.path.size() - shared);
-        out.insert(out.end(), member.path.begin() + static_cast<ptrdiff_t>(shared), member.path.end());
-        put_varint(out, member.length);
-        const uint64_t step = static_cast<uint64_t>(member.mtime_ns) - static_cast<uint64_t>(previous_time);
-        put_varint(out, step << 1 ^ (0 - (step >> 63))); // zigzag: small steps back stay small
-        put_varint(out, member.permissions);
-        put_le(out, member.checksum, 8);
-        previous = &member.path;
+    uint16_t previous_permissions = kManifestUsualPermissions;
+    std::map<std::pair<uint64_t, uint64_t>, size_t>
+        contents; // length and checksum: the last member with them
+    for (size_t i = 0; i < members.size(); ++i) {
+        const BundleMember& member = members[i];
+        const std::string& path = member.path;
+        const size_t prefix = shared_prefix(previous, path);
+        // The suffix is taken from what is left of both paths after the prefix, so the two never overlap.
+        size_t suffix = 0;
+        while (prefix + suffix < previous.size() && prefix + suffix < path.size() &&
+               previous[previous.size() - 1 - suffix] == path[path.size() - 1 - suffix])
+            ++suffix;
+        const size_t middle = path.size() - prefix - suffix;
+        const bool new_time = member.mtime_ns != previous_time;
+        const bool new_permissions = member.permissions != previous_permissions;
+        out.push_back(static_cast<uint8_t>(std::min<size_t>(prefix, kPrefixEscape) << 2 |
+                                           (new_permissions ? 2 : 0) | (new_time ? 1 : 0)));
+        if (prefix >= kPrefixEscape) put_varint(out, prefix - kPrefixEscape);
+        out.push_back(static_cast<uint8_t>(std::min<size_t>(middle, kMiddleEscape) << 3 |
+                                           std::min<size_t>(suffix, kSuffixEscape)));
+        if (suffix >= kSuffixEscape) put_varint(out, suffix - kSuffixEscape);
+        if (middle >= kMiddleEscape) put_varint(out, middle - kMiddleEscape);
+        out.insert(out.end(), path.begin() + static_cast<ptrdiff_t>(prefix),
+                   path.begin() + static_cast<ptrdiff_t>(prefix + middle));
+        // A member with the length and checksum of an earlier one (a file kept twice in a folder) names
+        // that member instead of repeating them.
+        const auto same = contents.find({member.length, member.checksum});
+        if (same != contents.end()) {
+            put_varint(out, 0);
+            put_varint(out, i - same->second);
+        } else {
+            put_varint(out, member.length + 1);
+        }
+        if (new_time) put_varint(out, zigzag(member.mtime_ns, previous_time));
+        if (new_permissions) put_varint(out, member.permissions);
+        if (same == contents.end()) put_le(out, member.checksum, 8);
+        contents[{member.length, member.checksum}] = i;
+        previous = path;
         previous_time = member.mtime_ns;
+        previous_permissions = member.permissions;
     }
     return record;
 }
 
-bool parse_manifest(const uint8_t* payload, size_t size, std::vector<BundleMember>& members,
-                    std::string& error) {
-    members.clear();
+namespace {
+
+const char kDoesNotHoldTogether[] = "the manifest does not hold together";
+
+// The first manifest: paths front-coded, every field written out.
+bool parse_plain_manifest(const uint8_t* payload, size_t size, std::vector<BundleMember>& members,
+                          std::string& error) {
     PayloadReader in{payload, size};
     const uint64_t count = in.varint();
     // Every member takes at least 12 bytes (five numbers, its checksum): a count beyond that is a lie.
@@ -177,7 +238,7 @@ bool parse_manifest(const uint8_t* payload, size_t size, std::vector<BundleMembe
         if (!in.ok || shared > (previous ? previous->size() : 0) || rest > size - in.at ||
             shared + rest == 0 || shared + rest > kManifestMaxPath) {
             error = in.ok && shared + rest == 0 ? "the manifest holds a member without a path"
-                                                : "the manifest does not hold together";
+                                                : kDoesNotHoldTogether;
             return false;
         }
         BundleMember member;
@@ -185,13 +246,11 @@ bool parse_manifest(const uint8_t* payload, size_t size, std::vector<BundleMembe
         member.path.append(reinterpret_cast<const char*>(payload + in.at), static_cast<size_t>(rest));
         in.at += static_cast<size_t>(rest);
         member.length = in.varint();
-        const uint64_t zigzag = in.varint();
-        const uint64_t step = zigzag >> 1 ^ (0 - (zigzag & 1));
-        member.mtime_ns = static_cast<int64_t>(static_cast<uint64_t>(previous_time) + step);
+        member.mtime_ns = unzigzag(in.varint(), previous_time);
         const uint64_t permissions = in.varint();
         member.checksum = in.le64();
-        if (!in.ok || permissions > 07777) {
-            error = "the manifest does not hold together";
+        if (!in.ok || permissions > 07777 || member.length > kManifestMaxLength) {
+            error = kDoesNotHoldTogether;
             return false;
         }
         member.permissions = static_cast<uint16_t>(permissions);
@@ -205,10 +264,97 @@ bool parse_manifest(const uint8_t* payload, size_t size, std::vector<BundleMembe
     return true;
 }
 
+// The compact manifest: a path is what it shares with the previous one at both ends and the bytes
+// between, a time or permissions equal to the previous member's are left out, and a member with the
+// content of an earlier one names it.
+bool parse_compact_manifest(const uint8_t* payload, size_t size, std::vector<BundleMember>& members,
+                            std::string& error) {
+    PayloadReader in{payload, size};
+    const uint64_t count = in.varint();
+    if (!in.ok || count > size / kCompactMemberMinimum) {
+        error = "the manifest counts more members than it holds";
+        return false;
+    }
+    members.reserve(static_cast<size_t>(count));
+    std::string previous;
+    int64_t previous_time = 0;
+    uint64_t previous_permissions = kManifestUsualPermissions;
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint8_t head = in.byte();
+        uint64_t prefix = head >> 2;
+        if (prefix == kPrefixEscape) prefix += in.varint();
+        const uint8_t tail = in.byte();
+        uint64_t suffix = tail & 7u, middle = tail >> 3;
+        if (suffix == kSuffixEscape) suffix += in.varint();
+        if (middle == kMiddleEscape) middle += in.varint();
+        // Sums of two 64-bit numbers could wrap: each is held to the previous path's size first.
+        if (!in.ok || prefix > previous.size() || suffix > previous.size() - prefix ||
+            middle > size - in.at || prefix + suffix + middle > kManifestMaxPath) {
+            error = kDoesNotHoldTogether;
+            return false;
+        }
+        if (prefix + suffix + middle == 0) {
+            error = "the manifest holds a member without a path";
+            return false;
+        }
+        BundleMember member;
+        member.path.assign(previous, 0, static_cast<size_t>(prefix));
+        member.path.append(reinterpret_cast<const char*>(payload + in.at), static_cast<size_t>(middle));
+        member.path.append(previous, previous.size() - static_cast<size_t>(suffix),
+                           static_cast<size_t>(suffix));
+        in.at += static_cast<size_t>(middle);
+        const uint64_t content = in.varint();
+        uint64_t distance = 0;
+        if (content == 0) {
+            distance = in.varint();
+            if (in.ok && (distance == 0 || distance > members.size())) in.ok = false;
+        }
+        member.mtime_ns = (head & 1) ? unzigzag(in.varint(), previous_time) : previous_time;
+        const uint64_t permissions = (head & 2) ? in.varint() : previous_permissions;
+        if (content == 0) {
+            if (in.ok) {
+                const BundleMember& earlier = members[members.size() - static_cast<size_t>(distance)];
+                member.length = earlier.length;
+                member.checksum = earlier.checksum;
+            }
+        } else {
+            member.length = content - 1;
+            member.checksum = in.le64();
+        }
+        if (!in.ok || permissions > 07777 || member.length > kManifestMaxLength) {
+            error = kDoesNotHoldTogether;
+            return false;
+        }
+        member.permissions = static_cast<uint16_t>(permissions);
+        previous = member.path;
+        previous_time = member.mtime_ns;
+        previous_permissions = permissions;
+        members.push_back(std::move(member));
+    }
+    if (in.at != size) {
+        error = "the manifest has bytes after its last member";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool parse_manifest(uint8_t type, const uint8_t* payload, size_t size, std::vector<BundleMember>& members,
+                    std::string& error) {
+    members.clear();
+    if (type == kRecordManifest) return parse_plain_manifest(payload, size, members, error);
+    if (type == kRecordCompactManifest) return parse_compact_manifest(payload, size, members, error);
+    error = "not a manifest";
+    return false;
+}
+
 int find_manifest(const ExtensionFrame& frame, std::vector<BundleMember>& members, std::string& error) {
     for (const ExtensionRecord& record : frame.records)
-        if (record.type == kRecordManifest)
-            return parse_manifest(record.payload.data(), record.payload.size(), members, error) ? 1 : -1;
+        if (record.type == kRecordManifest || record.type == kRecordCompactManifest)
+            return parse_manifest(record.type, record.payload.data(), record.payload.size(), members, error)
+                       ? 1
+                       : -1;
     return 0;
 }
 

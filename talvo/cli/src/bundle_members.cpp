@@ -28,6 +28,25 @@ bool stop(MemberSplitter& splitter, const std::string& why) {
     return false;
 }
 
+std::string folded(std::string path) {
+    for (char& c : path)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return path;
+}
+
+// Why the next member may not be written where an earlier member of this run already was: its path
+// differs from that member's only in case, and the file system took both for one file. Never one
+// member silently replacing another, -f or not.
+std::string same_file_refusal(const MemberSplitter& splitter) {
+    const std::string& path = (*splitter.members)[splitter.next].path;
+    const auto earlier = splitter.written.find(folded(path));
+    if (earlier == splitter.written.end()) return "";
+    const std::string& other = (*splitter.members)[earlier->second].path;
+    if (!same_file(member_name(splitter), join_path(splitter.root, other))) return "";
+    return "would replace member " + other + ", restored in this run: the file system does not tell their " +
+           "names apart (they differ only in case)";
+}
+
 // Opens the next member for its bytes.
 bool open_member(MemberSplitter& splitter) {
     hasher_reset(splitter.hasher);
@@ -39,7 +58,8 @@ bool open_member(MemberSplitter& splitter) {
     const std::string& path = (*splitter.members)[splitter.next].path;
     std::string error;
     // Looked at again here: an earlier member, or another program, may have changed the tree since.
-    std::string refusal = member_target_refusal(splitter.root, path, splitter.force);
+    std::string refusal = same_file_refusal(splitter);
+    if (refusal.empty()) refusal = member_target_refusal(splitter.root, path, splitter.force);
     if (refusal.empty()) make_parent_directories(splitter.root, path, refusal);
     if (!refusal.empty()) return stop(splitter, refusal);
     if (!open_pending_output(member_name(splitter), splitter.pending, error)) return stop(splitter, error);
@@ -61,6 +81,7 @@ bool close_member(MemberSplitter& splitter) {
             splitter.failed = splitter.next;
             return false;
         }
+        splitter.written.emplace(folded(member.path), splitter.next);
     }
     ++splitter.next;
     return true;

@@ -5,6 +5,7 @@
 #include "archive/archive_extension.h"
 #include "archive/bundle_manifest.h"
 #include "child_process.h"
+#include "cli/bundle_inputs.h"
 #include "pack/packer.h"
 #include "run_program.h"
 #include "sample_files.h"
@@ -12,9 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -328,9 +331,22 @@ TEST_F(BundleCli, AFolderRestoresAsItWasAndAsOneConcatenation) {
     expect_same_tree(path("src"), restored);
     EXPECT_TRUE(fs::exists(restored / "zero"));
 
-    // Any unpacker restores the members one after another, in the manifest's order.
+    // Any unpacker restores the members one after another, in the manifest's order, which -l lists.
+    run = pack_child({"-l", bundle});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    std::vector<std::string> order;
+    for (size_t at = run.out.find("/src/"); at != std::string::npos; at = run.out.find("/src/", at + 1))
+        order.push_back(run.out.substr(at + 5, run.out.find('\n', at) - at - 5));
+    std::vector<std::string> sorted = order;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, tree(path("src"))) << run.out;
+    // Vorbis files before other files, the largest (the chained file) last.
+    EXPECT_EQ(order.back(), "music/level 1/theme.ogg") << run.out;
+    EXPECT_TRUE(std::find(order.begin(), order.end(), "music/title.ogg") <
+                std::find(order.begin(), order.end(), "readme.txt"))
+        << run.out;
     Bytes joined;
-    for (const std::string& file : tree(path("src"))) {
+    for (const std::string& file : order) {
         const Bytes bytes = read_file(path("src/" + file));
         joined.insert(joined.end(), bytes.begin(), bytes.end());
     }
@@ -345,11 +361,6 @@ TEST_F(BundleCli, AFolderRestoresAsItWasAndAsOneConcatenation) {
     run = pack_child({"-t", "-v", bundle});
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_TRUE(contains(run.err, "5 files, each matches its checksum")) << run.err;
-    run = pack_child({"-l", bundle});
-    EXPECT_EQ(run.exit_code, 0) << run.err;
-    for (const std::string& file : tree(path("src")))
-        EXPECT_TRUE(contains(run.out, "/src/" + file)) << run.out;
-
     run = pack_child({"-d", "-C", path("nowhere"), bundle});
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_TRUE(contains(run.err, "not a directory")) << run.err;
@@ -387,11 +398,19 @@ TEST_F(BundleCli, ASpooledBundleIsTheArchiveMadeInMemory) {
     std::vector<BundleMember> members;
     std::string error;
     ASSERT_EQ(find_manifest(frame, members, error), 1) << error;
+    // The members in the manifest's order.
     Bytes joined;
-    for (const char* file : {"src/a/one.ogg", "src/b.ogg", "src/c.ogg"}) {
-        const Bytes bytes = read_file(path(file));
-        joined.insert(joined.end(), bytes.begin(), bytes.end());
-    }
+    for (const BundleMember& member : members)
+        for (const std::string file : {"a/one.ogg", "b.ogg", "c.ogg"})
+            if (member.path.size() >= file.size() + 5 &&
+                member.path.compare(member.path.size() - file.size() - 5, std::string::npos,
+                                    "/src/" + file) == 0) {
+                const Bytes bytes = read_file(path("src/" + file));
+                joined.insert(joined.end(), bytes.begin(), bytes.end());
+            }
+    ContentDigest digest;
+    ASSERT_TRUE(find_content(frame, digest));
+    ASSERT_EQ(joined.size(), digest.length) << "every member found";
     PackOptions options;
     options.flags = 0x09; // 32 slots, statistics carried over
     options.checksum = true;
@@ -416,6 +435,22 @@ TEST_F(BundleCli, RelativeOperandsAndRecursivePacking) {
         EXPECT_TRUE(contains(run.err, "\"..\" component")) << run.err;
     }
 
+#ifndef _WIN32
+    // A FIFO is no file to keep: a walked folder leaves it out (nothing waits for a writer), and named as
+    // an operand it is refused like any file that is not regular.
+    ASSERT_EQ(mkfifo(path("src/music/pipe").c_str(), 0600), 0);
+    ChildRun run = pack_child({"-q", "-o", path("fifo.talvo"), path("src/music")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    run = pack_child({"-l", path("fifo.talvo")});
+    EXPECT_TRUE(contains(run.out, "title.ogg")) << run.out;
+    EXPECT_FALSE(contains(run.out, "pipe")) << run.out;
+    run = pack_child({"-q", "-o", path("named.talvo"), path("src/zero"), path("src/music/pipe")});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "is not a regular file")) << run.err;
+    EXPECT_FALSE(fs::exists(path("named.talvo")));
+    fs::remove(path("src/music/pipe"));
+#endif
+
     // -r: each file under the directory into its own archive, the archives left alone the next time.
     ASSERT_EQ(pack({"-q", "-r", path("src/music")}).exit_code, 0);
     expect_restores(path("src/music/level 1/theme.ogg.talvo"), path("src/music/level 1/theme.ogg"));
@@ -428,7 +463,7 @@ TEST_F(BundleCli, ADamagedBundleKeepsTheMembersBeforeTheDamage) {
     fs::create_directories(path("src"));
     write_file("src/a.ogg", load_sample("oggenc_q0.ogg"));
     write_file("src/b.txt", Bytes(100, 'b'));
-    write_file("src/z.txt", Bytes(3000, 'z'));
+    write_file("src/z.txt", Bytes(1 << 20, 'z')); // the largest: last by path and by size
     const std::string bundle = path("b.talvo");
     ASSERT_EQ(pack({"-q", "-o", bundle, path("src")}).exit_code, 0);
     Bytes bytes = read_file(bundle);
@@ -447,6 +482,90 @@ TEST_F(BundleCli, ADamagedBundleKeepsTheMembersBeforeTheDamage) {
     EXPECT_EQ(tree(restored), std::vector<std::string>({"a.ogg", "b.txt"})) << "no temporary file either";
     EXPECT_EQ(read_file((restored / "b.txt").string()), Bytes(100, 'b'));
 }
+
+// Members are read when listed and again when joined for packing: one that changed in between would
+// not restore as its manifest entry says, and is refused.
+TEST_F(BundleCli, AMemberThatChangedSinceItWasListedIsRefused) {
+    auto listed = [&](const std::string& name, const Bytes& bytes) {
+        BundleInput input{write_file(name, bytes), {}, nullptr};
+        input.member.path = name;
+        input.member.length = bytes.size();
+        input.member.checksum = content_checksum(bytes.data(), bytes.size());
+        return input;
+    };
+    struct Change {
+        const char* what;
+        Bytes now; // empty with `removed`
+        bool removed;
+        const char* why;
+    };
+    const std::vector<Change> changes = {
+        {"other bytes, same length", {'b', 'b', 'x'}, false, "changed while it was being packed"},
+        {"shorter", {'b', 'b'}, false, "changed while it was being packed"},
+        {"longer", {'b', 'b', 'b', 'b'}, false, "changed while it was being packed"},
+        {"removed", {}, true, "No such file"},
+    };
+    for (const Change& change : changes) {
+        std::vector<BundleInput> inputs = {listed("a.bin", {'a'}), listed("b.bin", {'b', 'b', 'b'})};
+        Bytes joined;
+        std::string error;
+        ASSERT_TRUE(join_members(inputs, {1, 0}, SIZE_MAX, joined, error)) << error;
+        EXPECT_EQ(joined, Bytes({'b', 'b', 'b', 'a'}));
+        if (change.removed)
+            fs::remove(path("b.bin"));
+        else
+            write_file("b.bin", change.now);
+        EXPECT_FALSE(join_members(inputs, {0, 1}, SIZE_MAX, joined, error)) << change.what;
+        EXPECT_TRUE(contains(error, path("b.bin") + ": ")) << error;
+        EXPECT_TRUE(contains(error, change.why)) << change.what << ": " << error;
+        // Bytes held from the first reading (a pipe's) are not read again.
+        inputs[1].held = std::make_shared<const std::vector<uint8_t>>(Bytes{'b', 'b', 'b'});
+        EXPECT_TRUE(join_members(inputs, {0, 1}, SIZE_MAX, joined, error)) << error;
+        EXPECT_EQ(joined, Bytes({'a', 'b', 'b', 'b'}));
+    }
+}
+
+#ifndef _WIN32
+// A pipe named with -f is read once: opened again it would wait for a writer that never comes.
+TEST_F(BundleCli, APipeMemberIsReadOnceEvenWhenEmpty) {
+    write_file("zero", {});
+    for (const Bytes& content : {Bytes{}, Bytes{'h', 'i'}}) {
+        ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+        const int null_input = open("/dev/null", O_RDONLY);
+        const pid_t child =
+            start_child(program_path("talvo-pack"),
+                        {"-q", "-f", "-o", path("p.talvo"), path("pipe"), path("zero")}, io_, null_input);
+        close(null_input);
+        ASSERT_GT(child, 0);
+        // The writer opens once the packer reads; it writes the content and is gone.
+        int writer = -1;
+        for (int tries = 0; tries < 2000 && writer < 0; ++tries) {
+            writer = open(path("pipe").c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_GE(writer, 0) << "the packer never opened the pipe";
+        EXPECT_EQ(write(writer, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+        close(writer);
+        // A packer still running long after is waiting on the pipe again: a writer lets it go.
+        int status = 0;
+        bool waited_again = false;
+        for (int tries = 0; tries < 2000; ++tries) {
+            if (waitpid(child, &status, WNOHANG) == child) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (tries == 1999) {
+                waited_again = true;
+                close(open(path("pipe").c_str(), O_WRONLY | O_NONBLOCK));
+                waitpid(child, &status, 0);
+            }
+        }
+        EXPECT_FALSE(waited_again) << content.size() << " bytes: the pipe was opened a second time";
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read_text(io_ / "stderr.txt");
+        ASSERT_EQ(pack({"-d", "-f", "-o", path("joined.bin"), path("p.talvo")}).exit_code, 0);
+        EXPECT_EQ(read_file(path("joined.bin")), content);
+        fs::remove(path("pipe"));
+    }
+}
+#endif
 
 // A bundle of "a.txt" and "b.txt" (two bytes each) whose manifest is replaced by `members`.
 Bytes forged_bundle(const Bytes& bundle, const std::vector<BundleMember>& members) {
@@ -527,6 +646,43 @@ TEST_F(BundleCli, HostileManifestsAreRefusedBeforeAnythingIsWritten) {
     EXPECT_TRUE(fs::is_empty(path("outside")));
     EXPECT_FALSE(fs::exists(path("out/a.txt"))) << "refused before the first member was written";
     EXPECT_TRUE(fs::is_empty(path("out/planted dir")));
+}
+
+// Paths that differ only in case are two files here and one on Windows: there the later member is
+// refused, never written over the earlier one, -f or not.
+TEST_F(BundleCli, PathsThatDifferOnlyInCaseNeverReplaceEachOther) {
+    fs::create_directories(path("src"));
+    write_file("src/a.txt", {'a', 'a'});
+    write_file("src/b.txt", {'b', 'b'});
+    {
+        const InDirectory here(dir_);
+        ASSERT_EQ(pack_child({"-q", "-o", "good.talvo", "src"}).exit_code, 0);
+    }
+    auto member = [](const std::string& name, const Bytes& bytes) {
+        BundleMember m;
+        m.path = name;
+        m.length = bytes.size();
+        m.permissions = 0644;
+        m.checksum = content_checksum(bytes.data(), bytes.size());
+        return m;
+    };
+    write_file("cases.talvo", forged_bundle(read_file(path("good.talvo")),
+                                            {member("d/a.txt", {'a', 'a'}), member("D/A.txt", {'b', 'b'})}));
+    fs::create_directories(path("out"));
+    for (const char* force : {"-q", "-f"}) {
+        const ChildRun run = pack_child({"-d", force, "-C", path("out"), path("cases.talvo")});
+#ifdef _WIN32
+        EXPECT_EQ(run.exit_code, 1) << force;
+        EXPECT_TRUE(contains(run.err, "differ only in case")) << run.err;
+        EXPECT_EQ(read_file(path("out/d/a.txt")), Bytes({'a', 'a'})) << "the first member is kept";
+#else
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_EQ(read_file(path("out/d/a.txt")), Bytes({'a', 'a'}));
+        EXPECT_EQ(read_file(path("out/D/A.txt")), Bytes({'b', 'b'}));
+#endif
+        fs::remove_all(path("out/d"));
+        fs::remove_all(path("out/D"));
+    }
 }
 
 TEST_F(PackCli, UsageErrorsExitWithTwo) {

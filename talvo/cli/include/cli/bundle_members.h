@@ -9,6 +9,7 @@
 #include "cli/file_system.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ struct MemberSplitter {
     bool open = false;
     std::string error; // why it stopped
     size_t failed = ~size_t{0};
+    // The members written in this run, by their paths with ASCII letters in lower case: where the file
+    // system does not tell such names apart, a later member would replace an earlier one.
+    std::map<std::string, size_t> written;
 
     MemberSplitter() = default;
     MemberSplitter(const MemberSplitter&) = delete;
