@@ -19,6 +19,7 @@ struct ChildProcess {
     int input = -1; // the parent's end of the child's standard-input pipe (InputFrom::Pipe)
     std::thread feeder, out_reader, err_reader;
     double timeout_seconds = 0;
+    bool as_console_text = false;
     bool waited = false;
     ProcessRun run;
 };
@@ -50,7 +51,7 @@ bool open_input(const ProcessOptions& options, StreamEnds& ends, std::string& er
     case InputFrom::File:
         ends.child = ::open(options.stdin_file.c_str(), O_RDONLY | O_CLOEXEC);
         break;
-    case InputFrom::Bytes:
+    case InputFrom::Memory:
     case InputFrom::Pipe:
         if (::pipe2(fds, O_CLOEXEC) != 0) break;
         ends.child = fds[0];
@@ -85,14 +86,13 @@ bool open_output(OutputTo target, const std::filesystem::path& file, StreamEnds&
 // Only async-signal-safe calls between fork and exec: the test program may run other threads.
 [[noreturn]] void become_program(const StreamEnds (&streams)[3], const ProcessOptions& options,
                                  char* const* argv, int report) {
-    for (int target = 0; target < 3; ++target) {
-        const int fd = streams[target].child;
-        if (fd < 0) continue;
-        if (fd == target)
-            ::fcntl(fd, F_SETFD, 0);
-        else
-            ::dup2(fd, target);
-    }
+    // Moved above the standard numbers first: where this process had one of them closed, a stream's
+    // descriptor may have taken its number and would be overwritten by another stream's.
+    int fds[3];
+    for (int target = 0; target < 3; ++target)
+        fds[target] = streams[target].child < 0 ? -1 : ::fcntl(streams[target].child, F_DUPFD_CLOEXEC, 3);
+    for (int target = 0; target < 3; ++target)
+        if (fds[target] >= 0) ::dup2(fds[target], target);
     // What the test program set for itself is not the child's: the default actions, nothing blocked.
     ::signal(SIGPIPE, SIG_DFL);
     sigset_t none;
@@ -156,6 +156,7 @@ ChildHandle start_process(const std::filesystem::path& program, const std::vecto
                           const ProcessOptions& options) {
     ChildHandle child(new ChildProcess);
     child->timeout_seconds = options.timeout_seconds;
+    child->as_console_text = options.as_console_text;
     // A child that closes its standard input early must not end this process with SIGPIPE.
     ::signal(SIGPIPE, SIG_IGN);
 
@@ -204,7 +205,7 @@ ChildHandle start_process(const std::filesystem::path& program, const std::vecto
         return child;
     }
     child->run.started = true;
-    if (options.input == InputFrom::Bytes)
+    if (options.input == InputFrom::Memory)
         child->feeder = std::thread(write_all, streams[0].parent, options.stdin_bytes);
     else
         child->input = streams[0].parent;
@@ -234,7 +235,6 @@ bool signal_child(ChildProcess& child, int signal_number) {
 }
 
 ProcessRun wait_process(ChildProcess& child) {
-    close_fd(child.input);
     if (!child.waited) {
         int status = 0;
         if (child.timeout_seconds > 0) {
@@ -258,8 +258,14 @@ ProcessRun wait_process(ChildProcess& child) {
         record_status(child.run, status);
         child.waited = true;
     }
+    close_fd(child.input);
     for (std::thread* thread : {&child.feeder, &child.out_reader, &child.err_reader})
         if (thread->joinable()) thread->join();
+    if (child.as_console_text) {
+        child.run.out = console_text(child.run.out);
+        child.run.err = console_text(child.run.err);
+        child.as_console_text = false;
+    }
     return child.run;
 }
 

@@ -14,9 +14,9 @@
 
 enum class InputFrom {
     NullDevice,
-    File,  // ProcessOptions::stdin_file
-    Bytes, // ProcessOptions::stdin_bytes, through a pipe
-    Pipe,  // a pipe the caller writes to (start_process, write_to_child, close_child_input)
+    File,   // ProcessOptions::stdin_file
+    Memory, // ProcessOptions::stdin_bytes, through a pipe
+    Pipe,   // a pipe the caller writes to (start_process, write_to_child, close_child_input)
 };
 
 enum class OutputTo {
@@ -34,6 +34,9 @@ struct ProcessOptions {
     std::filesystem::path stdout_file;
     OutputTo errors = OutputTo::Capture;
     std::filesystem::path stderr_file;
+    // Captured output read as console text: on Windows a child's text-mode output ends lines with
+    // "\r\n", which becomes "\n" as everywhere else.
+    bool as_console_text = false;
     // The child is ended (and ProcessRun::timed_out set) once it has run this long; 0: no limit.
     double timeout_seconds = 0;
     // POSIX only. Limits set in the child before it runs the program (0: ours): bytes of address space
@@ -85,8 +88,8 @@ bool write_to_child(ChildProcess& child, const void* data, size_t size);
 void close_child_input(ChildProcess& child);
 // POSIX: sends the signal. Windows: ends the child (exit code 1) whatever the number.
 bool signal_child(ChildProcess& child, int signal_number);
-// Closes the child's standard input if the caller still holds it, waits for the child (up to the
-// timeout) and collects what it wrote.
+// Waits for the child (up to the timeout) and collects what it wrote. A child that reads its standard
+// input to the end needs close_child_input first; the pipe is closed here only after the child ended.
 ProcessRun wait_process(ChildProcess& child);
 
 // The full path of a program found through PATH, or an empty path.
@@ -94,5 +97,5 @@ std::filesystem::path program_on_path(const std::string& name);
 // A program of this build: beside the test program, else in PROJECT_BIN_DIR (with ".exe" on Windows).
 std::filesystem::path built_program(const std::string& name);
 
-// Console text as a test compares it: on Windows a child's text-mode output ends lines with "\r\n".
+// Console text as a test compares it: on Windows "\r\n" becomes "\n" (see as_console_text).
 std::string console_text(const std::string& text);

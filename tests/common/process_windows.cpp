@@ -17,6 +17,7 @@ struct ChildProcess {
     HANDLE input = nullptr; // the parent's end of the child's standard-input pipe (InputFrom::Pipe)
     std::thread feeder, out_reader, err_reader;
     double timeout_seconds = 0;
+    bool as_console_text = false;
     bool waited = false;
     ProcessRun run;
 };
@@ -94,7 +95,7 @@ bool open_input(const ProcessOptions& options, StreamEnds& ends, std::string& er
     case InputFrom::File:
         ends.child = inheritable_file(options.stdin_file, false);
         break;
-    case InputFrom::Bytes:
+    case InputFrom::Memory:
     case InputFrom::Pipe:
         make_pipe(ends, true);
         break;
@@ -172,6 +173,7 @@ ChildHandle start_process(const std::filesystem::path& program, const std::vecto
                           const ProcessOptions& options) {
     ChildHandle child(new ChildProcess);
     child->timeout_seconds = options.timeout_seconds;
+    child->as_console_text = options.as_console_text;
     std::vector<std::wstring> wide_arguments;
     for (const std::string& argument : arguments)
         wide_arguments.push_back(to_utf16(argument));
@@ -227,7 +229,7 @@ ChildHandle start_process(const std::filesystem::path& program, const std::vecto
     }
     CloseHandle(process.hThread);
     child->process = process.hProcess;
-    if (options.input == InputFrom::Bytes)
+    if (options.input == InputFrom::Memory)
         child->feeder = std::thread(write_all, streams[0].parent, options.stdin_bytes);
     else
         child->input = streams[0].parent;
@@ -257,7 +259,6 @@ bool signal_child(ChildProcess& child, int) {
 }
 
 ProcessRun wait_process(ChildProcess& child) {
-    close_handle(child.input);
     if (!child.waited) {
         const DWORD limit =
             child.timeout_seconds > 0 ? static_cast<DWORD>(child.timeout_seconds * 1000) : INFINITE;
@@ -272,8 +273,14 @@ ProcessRun wait_process(ChildProcess& child) {
         close_handle(child.process);
         child.waited = true;
     }
+    close_handle(child.input);
     for (std::thread* thread : {&child.feeder, &child.out_reader, &child.err_reader})
         if (thread->joinable()) thread->join();
+    if (child.as_console_text) {
+        child.run.out = console_text(child.run.out);
+        child.run.err = console_text(child.run.err);
+        child.as_console_text = false;
+    }
     return child.run;
 }
 

@@ -8,8 +8,9 @@
 
 class ScratchDir {
   public:
-    // The directory's name starts with `prefix`; the process id and a counter make it unique. A directory
-    // that cannot be made ends the program with a message: no test can run without its files.
+    // The directory's name is `prefix`, ".scratch-", the process id and a counter. A directory that
+    // cannot be made ends the program with a message: no test can run without its files. The first one
+    // a program makes also removes (POSIX) what killed test programs left behind an hour or more ago.
     explicit ScratchDir(const std::string& prefix = "test");
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
@@ -26,6 +27,11 @@ class ScratchDir {
   private:
     std::filesystem::path path_;
 };
+
+// POSIX: removes the scratch directories under `base` that test programs killed before they could
+// (a time limit, a crash) left behind: ours, their process gone, unchanged for an hour (a directory still
+// in use but quiet that long, in a process this system does not show, is not worth the risk).
+void remove_orphaned_scratch_dirs(const std::filesystem::path& base);
 
 // One scratch directory for the whole test program, made on first use and removed when the program ends.
 const ScratchDir& program_scratch_dir();

@@ -3,6 +3,7 @@
 #include "scratch_dir.h"
 #include "windows_command_line.h"
 
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -81,7 +82,7 @@ TEST(ProcessRunner, StandardInputFromEverySource) {
     ScratchDir dir;
     { std::ofstream(dir / "in.bin", std::ios::binary) << data; }
     ProcessOptions from_bytes;
-    from_bytes.input = InputFrom::Bytes;
+    from_bytes.input = InputFrom::Memory;
     from_bytes.stdin_bytes = data;
     ProcessOptions from_file;
     from_file.input = InputFrom::File;
@@ -175,9 +176,7 @@ TEST(ScratchDirTest, UniqueAndRemovedWithEverythingInIt) {
         second = b.path();
         EXPECT_NE(first, second);
         EXPECT_TRUE(std::filesystem::is_directory(first));
-        EXPECT_EQ(first.parent_path(),
-                  std::filesystem::temp_directory_path().lexically_normal().parent_path() /
-                      std::filesystem::temp_directory_path().lexically_normal().filename());
+        EXPECT_TRUE(std::filesystem::equivalent(first.parent_path(), std::filesystem::temp_directory_path()));
         std::filesystem::create_directories(a / "deep" / "er");
         std::ofstream(a / "deep" / "er" / "file.bin") << "x";
         std::ofstream(utf8_path(a.file("na\xC3\xAFve \xE2\x98\x83"))) << "y";
@@ -186,6 +185,32 @@ TEST(ScratchDirTest, UniqueAndRemovedWithEverythingInIt) {
     EXPECT_FALSE(std::filesystem::exists(first));
     EXPECT_FALSE(std::filesystem::exists(second));
 }
+
+#ifndef _WIN32
+TEST(ScratchDirTest, OnlyOldDirectoriesOfEndedProgramsAreSwept) {
+    const ScratchDir base;
+    const auto two_hours_ago = std::filesystem::file_time_type::clock::now() - std::chrono::hours(2);
+    const std::string ended = "2147483646"; // above any process id the kernel gives
+    const std::string alive = std::to_string(current_process_id());
+    struct Case {
+        std::string name;
+        bool old;
+        bool swept;
+    };
+    const std::vector<Case> cases = {
+        {"a.scratch-" + ended + "-0-1", true, true},  {"b.scratch-" + ended + "-0-1", false, false},
+        {"c.scratch-" + alive + "-0-1", true, false}, {"d.scratch-x-0-1", true, false},
+        {"e-" + ended + "-0-1", true, false},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::create_directories(base / c.name / "inside");
+        if (c.old) std::filesystem::last_write_time(base / c.name, two_hours_ago);
+    }
+    remove_orphaned_scratch_dirs(base.path());
+    for (const Case& c : cases)
+        EXPECT_EQ(std::filesystem::exists(base / c.name), !c.swept) << c.name;
+}
+#endif
 
 // The tests' inputs, and so what they check, rest on these sequences.
 TEST(RandomBytes, EachGeneratorGivesItsOwnFixedSequence) {
