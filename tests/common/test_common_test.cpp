@@ -176,7 +176,7 @@ TEST(ScratchDirTest, UniqueAndRemovedWithEverythingInIt) {
         second = b.path();
         EXPECT_NE(first, second);
         EXPECT_TRUE(std::filesystem::is_directory(first));
-        EXPECT_TRUE(std::filesystem::equivalent(first.parent_path(), std::filesystem::temp_directory_path()));
+        EXPECT_EQ(first.parent_path(), (std::filesystem::temp_directory_path() / "").parent_path());
         std::filesystem::create_directories(a / "deep" / "er");
         std::ofstream(a / "deep" / "er" / "file.bin") << "x";
         std::ofstream(utf8_path(a.file("na\xC3\xAFve \xE2\x98\x83"))) << "y";
