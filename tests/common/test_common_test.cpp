@@ -145,8 +145,9 @@ TEST(ProcessRunner, AChildPastItsTimeIsEnded) {
 }
 
 #ifndef _WIN32
+// (Not SIGSEGV: a sanitizer in the probe turns that into an exit status.)
 TEST(ProcessRunner, TheSignalThatEndedTheChild) {
-    for (const int signal_number : {SIGTERM, SIGSEGV, SIGPIPE}) {
+    for (const int signal_number : {SIGTERM, SIGKILL, SIGPIPE}) {
         const ProcessRun run = run_process(probe(), {"signal", std::to_string(signal_number)});
         ASSERT_TRUE(run.started) << run.start_error;
         EXPECT_EQ(run.signal, signal_number);
