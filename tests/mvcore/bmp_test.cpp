@@ -1,18 +1,15 @@
 #include "Marvane/Utilities/BmpFile.h"
+#include "process_runner.h"
+#include "scratch_dir.h"
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <string>
 #include <vector>
-#if !defined(_WIN32)
-#include <unistd.h>
-#endif
 
 using namespace Marvane;
 using Utilities::BmpFile;
@@ -95,14 +92,14 @@ TEST(BmpTest, TargetArrayMustBeEmpty) {
 #if !defined(_WIN32)
 // ffmpeg reads the file back to the very pixels written (rows of 12 bytes need no padding).
 TEST(BmpTest, FfmpegDecodesTheWrittenPixels) {
-    if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg not available";
+    const std::filesystem::path ffmpeg = program_on_path("ffmpeg");
+    if (ffmpeg.empty()) GTEST_SKIP() << "ffmpeg not available";
     const unsigned width = 4, height = 3;
     auto pixels = Pattern(width * height * 3);
     Array<unsigned char> file;
     ASSERT_EQ(BmpFile::WriteBitmap(pixels.data(), width, height, 3, file), Error::Ok);
 
-    const auto dir = std::filesystem::temp_directory_path() / ("mvcore_bmp_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const ScratchDir dir("mvcore-bmp");
     const auto bmp = dir / "image.bmp";
     const auto raw = dir / "image.raw";
     {
@@ -110,9 +107,9 @@ TEST(BmpTest, FfmpegDecodesTheWrittenPixels) {
         out.write(reinterpret_cast<const char*>(file.GetData()), file.GetCount());
     }
     // Decoded rows come top-down; the file stores them bottom-up.
-    const std::string command =
-        "ffmpeg -v error -y -i '" + bmp.string() + "' -f rawvideo -pix_fmt bgr24 '" + raw.string() + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    const ProcessRun run = run_process(ffmpeg, {"-nostdin", "-v", "error", "-y", "-i", bmp.string(), "-f",
+                                                "rawvideo", "-pix_fmt", "bgr24", raw.string()});
+    ASSERT_EQ(run.exit_code, 0) << run.start_error << run.err;
     std::ifstream in(raw, std::ios::binary);
     const std::vector<unsigned char> decoded{std::istreambuf_iterator<char>(in), {}};
     ASSERT_EQ(decoded.size(), pixels.size());
@@ -122,16 +119,13 @@ TEST(BmpTest, FfmpegDecodesTheWrittenPixels) {
                   std::vector<unsigned char>(pixels.begin() + (height - 1 - y) * row,
                                              pixels.begin() + (height - y) * row))
             << "row " << y;
-    std::filesystem::remove_all(dir);
 }
 #endif
 
 namespace {
 
 std::filesystem::path TempFile(const char* name) {
-    return std::filesystem::temp_directory_path() /
-           (std::string("mvcore_bmp_") + name + "_" +
-            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".bmp");
+    return program_scratch_dir() / (std::string(name) + ".bmp");
 }
 
 } // namespace

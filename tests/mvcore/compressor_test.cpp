@@ -1,4 +1,5 @@
 #include "Marvane/Utilities/Compressor.h"
+#include "random_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -95,14 +96,6 @@ void ExpectRoundTrip(const Bytes& input, const std::string& what) {
     }
 }
 
-Bytes RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    Bytes bytes(size);
-    for (auto& b : bytes)
-        b = static_cast<unsigned char>(random());
-    return bytes;
-}
-
 // Words from a small vocabulary: matches of every length at short distances.
 Bytes TextLike(std::size_t size, unsigned seed) {
     static const char* const words[] = {"the ",   "texture ",    "stream ", "block ", "of ",  "mip ",
@@ -171,12 +164,12 @@ TEST(Compressor, EveryReferenceBlockDecompressesAndOursAreIdentical) {
 
 TEST(Compressor, RoundTripsAtBothLevels) {
     for (std::size_t size = 1; size <= 300; ++size) {
-        ExpectRoundTrip(RandomBytes(size, static_cast<unsigned>(size)), "random " + std::to_string(size));
+        ExpectRoundTrip(random_bytes(size, static_cast<unsigned>(size)), "random " + std::to_string(size));
         ExpectRoundTrip(TextLike(size, static_cast<unsigned>(size)), "text " + std::to_string(size));
         ExpectRoundTrip(Bytes(size, 0x33), "run " + std::to_string(size));
     }
     ExpectRoundTrip(TextLike(1 << 20, 3), "text 1 MiB");
-    ExpectRoundTrip(RandomBytes(200000, 4), "random 200 KB");
+    ExpectRoundTrip(random_bytes(200000, 4), "random 200 KB");
     // Runs longer than one level-1 match and level-2 length bytes of 255 and more.
     Bytes runs;
     for (std::size_t length : {263u, 264u, 265u, 266u, 527u, 528u, 529u, 1000u, 70000u}) {
@@ -189,7 +182,7 @@ TEST(Compressor, RoundTripsAtBothLevels) {
 TEST(Compressor, FarRepeatsUseLevel2sLongDistances) {
     // A random block repeated at distances around the limits of both formats.
     for (std::size_t distance : {8191u, 8192u, 8193u, 20000u, 65535u + 8191u, 65535u + 8192u, 80000u}) {
-        Bytes input = RandomBytes(distance, static_cast<unsigned>(distance));
+        Bytes input = random_bytes(distance, static_cast<unsigned>(distance));
         const Bytes head(input.begin(), input.begin() + 3000);
         input.insert(input.end(), head.begin(), head.end());
         ExpectRoundTrip(input, "distance " + std::to_string(distance));
@@ -276,7 +269,7 @@ TEST(Compressor, CorruptedBlocksNeverAccessOutsideTheBuffers) {
         }
     }
     for (int trial = 0; trial < 2000; ++trial) {
-        Bytes garbage = RandomBytes(1 + random() % 300, static_cast<unsigned>(trial));
+        Bytes garbage = random_bytes(1 + random() % 300, static_cast<unsigned>(trial));
         garbage[0] &= 0x3F;
         const std::uint64_t capacity = random() % 5000;
         EXPECT_LE(GuardedDecompress(garbage, capacity), capacity);

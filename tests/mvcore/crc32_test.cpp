@@ -1,5 +1,6 @@
 #include "Marvane/Utilities/Crc32Calculation.h"
 #include "Utilities/Crc32Tables.h"
+#include "random_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -43,14 +44,6 @@ std::uint32_t PeerCrc(std::uint32_t crc, const unsigned char* data, std::size_t 
 #endif
 }
 
-std::vector<unsigned char> RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::vector<unsigned char> bytes(size);
-    for (auto& b : bytes)
-        b = static_cast<unsigned char>(random());
-    return bytes;
-}
-
 unsigned int CrcOf(const unsigned char* data, std::size_t size) {
     Crc32Calculation crc;
     return crc.AddBytes(data, size);
@@ -73,7 +66,7 @@ TEST(Crc32Calculation, AddsInPiecesGiveTheSameResult) {
     EXPECT_EQ(first, PeerCrc(0, reinterpret_cast<const unsigned char*>(text), 1));
     EXPECT_EQ(crc.AddBytes(text + 1, 8), 0xCBF43926u);
 
-    const auto bytes = RandomBytes(1500, 7);
+    const auto bytes = random_bytes(1500, 7);
     const unsigned int whole = CrcOf(bytes.data(), bytes.size());
     for (std::size_t split = 0; split <= bytes.size(); split += 37) {
         Crc32Calculation pieces;
@@ -94,14 +87,14 @@ TEST(Crc32Calculation, NullOrEmptyInputChangesNothing) {
 }
 
 TEST(Crc32Calculation, ClientChosenRegisterContinuesAnEarlierChecksum) {
-    const auto bytes = RandomBytes(4000, 11);
+    const auto bytes = random_bytes(4000, 11);
     const std::uint32_t earlier = PeerCrc(0, bytes.data(), 1000);
     Crc32Calculation crc{~earlier, earlier};
     EXPECT_EQ(crc.AddBytes(bytes.data() + 1000, 3000), PeerCrc(0, bytes.data(), bytes.size()));
 }
 
 TEST(Crc32Calculation, EqualsThePeerForEveryLengthUpTo1000) {
-    const auto bytes = RandomBytes(1000 + 16, 1);
+    const auto bytes = random_bytes(1000 + 16, 1);
     for (std::size_t length = 0; length <= 1000; ++length) {
         const unsigned char* start = bytes.data() + length % 16; // every alignment
         const std::uint32_t expected = PeerCrc(0, start, length);
@@ -112,7 +105,7 @@ TEST(Crc32Calculation, EqualsThePeerForEveryLengthUpTo1000) {
 }
 
 TEST(Crc32Calculation, EqualsThePeerOnLargeBuffersAndRandomPieces) {
-    const auto bytes = RandomBytes((16u << 20) + 77, 3);
+    const auto bytes = random_bytes((16u << 20) + 77, 3);
     const std::uint32_t expected = PeerCrc(0, bytes.data(), bytes.size());
     EXPECT_EQ(CrcOf(bytes.data(), bytes.size()), expected);
     EXPECT_EQ(CrcOf(bytes.data() + 3, bytes.size() - 3), PeerCrc(0, bytes.data() + 3, bytes.size() - 3));
@@ -133,7 +126,7 @@ TEST(Crc32Calculation, TablePathEqualsThePeer) {
     namespace detail = Marvane::Utilities::Crc32Detail;
     EXPECT_EQ(detail::kCrc32Tables[0][1], 0x77073096u);
     EXPECT_EQ(detail::kCrc32Tables[0][255], 0x2D02EF8Du);
-    const auto bytes = RandomBytes(1u << 20, 9);
+    const auto bytes = random_bytes(1u << 20, 9);
     for (std::size_t length : {0u, 1u, 255u, 319u, 320u, 321u, 383u, 384u, 1000u, 65536u + 5u, 1u << 20}) {
         const std::uint32_t reg = detail::UpdateSlicing16(0xFFFFFFFFu, bytes.data(), length);
         EXPECT_EQ(~reg, PeerCrc(0, bytes.data(), length)) << "length " << length;

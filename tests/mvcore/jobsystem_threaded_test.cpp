@@ -1,6 +1,7 @@
 #include "Marvane/JobSystem.h"
 
 #include "Marvane/Performance/PerformanceMonitor.h"
+#include "scratch_dir.h"
 
 #include <algorithm>
 #include <atomic>
@@ -282,9 +283,7 @@ TEST(JobSystemLifetime, DestructionStopsTheWorker) {
 
 TEST(JobSystemMonitor, WorkerIsRegisteredUnderTheSystemName) {
     journal.Reset();
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("mvcore_jobs_" +
-                       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".mplg");
+    const auto path = program_scratch_dir() / "jobs.mplg";
     auto* monitor = Performance::GetPerformanceMonitor();
     ASSERT_EQ(monitor->StartRecord(path.wstring().c_str()), Error::Ok);
     {

@@ -69,7 +69,7 @@ TEST_F(MonitorDiagnostics, MissingLogVariable) {
 }
 
 TEST_F(MonitorDiagnostics, UnwritableLogFile) {
-    const auto path = std::filesystem::temp_directory_path() / "no-such-dir-mvcore" / "log.mplg";
+    const auto path = program_scratch_dir() / "no-such-dir" / "log.mplg";
     SetVariable("MARVANE_DEBUGGER", "1");
     SetVariable("MARVANE_DEBUG_LOG", path.string());
     auto monitor = std::make_unique<TestMonitor>();
@@ -82,7 +82,7 @@ TEST_F(MonitorDiagnostics, UnwritableLogFile) {
 // Like every text of the log manager, the diagnostic is cut to 2047 characters.
 TEST_F(MonitorDiagnostics, ALongLogPathIsCutLikeEveryOtherText) {
     const std::string directory(3000, 'd');
-    const auto path = std::filesystem::temp_directory_path() / directory / "log.mplg";
+    const auto path = program_scratch_dir() / directory / "log.mplg";
     SetVariable("MARVANE_DEBUGGER", "1");
     SetVariable("MARVANE_DEBUG_LOG", path.string());
     auto monitor = std::make_unique<TestMonitor>();
@@ -96,9 +96,8 @@ TEST_F(MonitorDiagnostics, ALongLogPathIsCutLikeEveryOtherText) {
 // The environment holds bytes on POSIX systems: a log path that is not UTF-8 cannot be taken over with
 // replacement characters, which would name (and create) another file.
 TEST_F(MonitorDiagnostics, ALogPathThatIsNotUtf8IsNotUsed) {
-    const auto directory = std::filesystem::temp_directory_path() / "mvcore-diagnostics-not-utf8";
-    std::filesystem::remove_all(directory);
-    std::filesystem::create_directories(directory);
+    const ScratchDir scratch("mvcore-diagnostics");
+    const std::filesystem::path& directory = scratch.path();
     SetVariable("MARVANE_DEBUGGER", "1");
     SetVariable("MARVANE_DEBUG_LOG", directory.string() + "/log\xff\xfe.mplg");
     auto monitor = std::make_unique<TestMonitor>();
@@ -107,21 +106,18 @@ TEST_F(MonitorDiagnostics, ALogPathThatIsNotUtf8IsNotUsed) {
     EXPECT_FALSE(monitor->IsCapturing());
     monitor.reset();
     EXPECT_TRUE(std::filesystem::is_empty(directory)) << "a file under another name was created";
-    std::filesystem::remove_all(directory);
 }
 
 // A wide log path holding no Unicode text has no UTF-8 name: the capture fails instead of writing a file
 // whose name has U+FFFD in place of the damaged unit.
 TEST_F(MonitorDiagnostics, ALogPathWithALoneSurrogateIsRefused) {
-    const auto directory = std::filesystem::temp_directory_path() / "mvcore-diagnostics-surrogate";
-    std::filesystem::remove_all(directory);
-    std::filesystem::create_directories(directory);
+    const ScratchDir scratch("mvcore-diagnostics");
+    const std::filesystem::path& directory = scratch.path();
     auto monitor = std::make_unique<TestMonitor>();
     const std::wstring path = directory.wstring() + L"/log" + static_cast<wchar_t>(0xD800) + L".mplg";
     EXPECT_EQ(monitor->StartRecord(path.c_str()), Error::IO);
     EXPECT_FALSE(monitor->IsCapturing());
     EXPECT_TRUE(std::filesystem::is_empty(directory)) << "a file under another name was created";
-    std::filesystem::remove_all(directory);
 }
 #endif
 

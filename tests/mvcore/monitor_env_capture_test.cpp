@@ -3,6 +3,7 @@
 // with the variables set and a filter that selects the child's half of the test.
 #include "Marvane/Performance/PerformanceMonitor.h"
 #include "monitor_test_support.h"
+#include "process_runner.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -31,26 +32,28 @@ void SetVariable(const char* name, const std::string& value) {
 #endif
 }
 
-std::string SelfPath() {
+std::filesystem::path SelfPath() {
 #if defined(_WIN32)
-    char buffer[MAX_PATH];
-    GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+    wchar_t buffer[MAX_PATH];
+    GetModuleFileNameW(nullptr, buffer, MAX_PATH);
     return buffer;
 #else
-    return std::filesystem::read_symlink("/proc/self/exe").string();
+    return std::filesystem::read_symlink("/proc/self/exe");
 #endif
 }
 
+// The child's exit status; what it printed goes to this program's output, where a failure shows.
 int RunChild(const std::string& expectation) {
     SetVariable(ChildVariable, expectation);
-    std::string command = "\"";
-    command += SelfPath();
-    command += "\" --gtest_filter=MonitorEnvCapture.ChildHalf";
-    const int status = std::system(command.c_str());
+    ProcessOptions options;
+    options.output = OutputTo::Inherit;
+    options.errors = OutputTo::Inherit;
+    const ProcessRun run = run_process(SelfPath(), {"--gtest_filter=MonitorEnvCapture.ChildHalf"}, options);
     SetVariable(ChildVariable, "");
     SetVariable("MARVANE_DEBUGGER", "");
     SetVariable("MARVANE_DEBUG_LOG", "");
-    return status;
+    if (!run.started) ADD_FAILURE() << run.start_error;
+    return run.exit_code;
 }
 
 bool Contains(const std::vector<unsigned char>& haystack, const std::vector<unsigned char>& needle) {

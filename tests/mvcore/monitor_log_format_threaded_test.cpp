@@ -312,7 +312,7 @@ TEST_F(MonitorLog, NothingIsBufferedWhileNotCapturing) {
 
 TEST_F(MonitorLog, StartAndStopFailures) {
     EXPECT_EQ(monitor->StopLogging(), Error::InvalidState);
-    const auto missing = std::filesystem::temp_directory_path() / "no-such-dir-mvcore" / "x.mplg";
+    const auto missing = program_scratch_dir() / "no-such-dir" / "x.mplg";
     EXPECT_EQ(monitor->StartLogging(missing.wstring().c_str()), Error::IO);
     EXPECT_FALSE(monitor->IsCapturing());
 

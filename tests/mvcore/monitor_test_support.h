@@ -4,6 +4,7 @@
 // controls, temporary files and little-endian readers.
 
 #include "Marvane/Performance/PerformanceMonitor.h"
+#include "scratch_dir.h"
 
 #include <atomic>
 #include <chrono>
@@ -43,12 +44,10 @@ class TestMonitor : public PerformanceMonitor {
     }
 };
 
+// A fresh name in the test program's scratch directory, which goes when the program ends.
 inline std::filesystem::path TempPath(const std::string& name) {
     static std::atomic<int> serial{0};
-    const auto dir = std::filesystem::temp_directory_path() / "mvcore-monitor-tests";
-    std::filesystem::create_directories(dir);
-    auto stamp = std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-    return dir / (name + "-" + stamp + "-" + std::to_string(serial++) + ".mplg");
+    return program_scratch_dir() / (name + "-" + std::to_string(serial++) + ".mplg");
 }
 
 inline std::vector<unsigned char> ReadAll(const std::filesystem::path& path) {

@@ -1,6 +1,7 @@
 // The mplg viewer on logs written by the library: dump, stats and trace (the trace checked by Python's
 // json module where Python is at hand), refusal of other files, and logs cut short.
 #include "monitor_test_support.h"
+#include "process_runner.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -8,23 +9,9 @@
 #include <sstream>
 #include <string>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
 using namespace monitor_test;
 
 namespace {
-
-std::filesystem::path ProgramDirectory() {
-#if defined(_WIN32)
-    wchar_t buffer[MAX_PATH];
-    GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    return std::filesystem::path(buffer).parent_path();
-#else
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path();
-#endif
-}
 
 struct ToolRun {
     int status = -1;
@@ -40,39 +27,16 @@ std::string ReadText(const std::filesystem::path& path) {
     return text;
 }
 
-std::string Quote(const std::filesystem::path& path) {
-    std::string quoted = "\"";
-    quoted += path.string();
-    quoted += "\"";
-    return quoted;
-}
-
+// The viewer's exit status and what it wrote, lines ending in "\n" on every platform.
 ToolRun RunTool(const std::vector<std::string>& arguments) {
-    const auto out = TempPath("stdout");
-    const auto err = TempPath("stderr");
-    std::string command;
-#if defined(_WIN32)
-    // cmd.exe strips the first and last quote of a command line that starts with one.
-    command += "\"";
-#endif
-    command += Quote(ProgramDirectory() / "mplg");
-    for (const std::string& argument : arguments) {
-        command += ' ';
-        command += argument;
-    }
-    command += " > ";
-    command += Quote(out);
-    command += " 2> ";
-    command += Quote(err);
-#if defined(_WIN32)
-    command += "\"";
-#endif
+    const ProcessRun process = run_process(built_program("mplg"), arguments);
     ToolRun run;
-    run.status = std::system(command.c_str());
-    run.out = ReadText(out);
-    run.err = ReadText(err);
-    std::filesystem::remove(out);
-    std::filesystem::remove(err);
+    if (!process.started) ADD_FAILURE() << process.start_error;
+    run.status = process.exit_code;
+    for (const char c : process.out)
+        if (c != '\r') run.out += c;
+    for (const char c : process.err)
+        if (c != '\r') run.err += c;
     return run;
 }
 
@@ -147,7 +111,7 @@ class MplgViewer : public ::testing::Test {
 };
 
 TEST_F(MplgViewer, DumpPrintsEveryRecordAsALine) {
-    const ToolRun run = RunTool({"dump", Quote(log)});
+    const ToolRun run = RunTool({"dump", utf8_text(log)});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(run.err.empty()) << run.err;
     const auto lines = Lines(run.out);
@@ -164,7 +128,7 @@ TEST_F(MplgViewer, DumpPrintsEveryRecordAsALine) {
 }
 
 TEST_F(MplgViewer, StatsTabulatesFinalValuesAndPerFrameMeans) {
-    const ToolRun run = RunTool({"stats", Quote(log)});
+    const ToolRun run = RunTool({"stats", utf8_text(log)});
     ASSERT_EQ(run.status, 0) << run.err;
     const auto lines = Lines(run.out);
     // Tiles is read as a value: the mean of 10, 6 and 20 at the three frame ends.
@@ -198,13 +162,13 @@ TEST(MplgViewerNumbers, StatsRoundsScaledFiguresWhereTheTraceKeepsThemExact) {
         monitor.Tick();
         ASSERT_EQ(monitor.StopRecord(), Error::Ok);
     }
-    const ToolRun stats = RunTool({"stats", Quote(log)});
+    const ToolRun stats = RunTool({"stats", utf8_text(log)});
     ASSERT_EQ(stats.status, 0) << stats.err;
     EXPECT_NE(stats.out.find(" 494.496 "), std::string::npos) << stats.out;
     EXPECT_NE(stats.out.find(" 0.0084226 "), std::string::npos) << stats.out;
     EXPECT_EQ(stats.out.find("494.4955"), std::string::npos) << stats.out;
     EXPECT_EQ(stats.out.find("0.00842259"), std::string::npos) << stats.out;
-    const ToolRun trace = RunTool({"trace", Quote(log), Quote(json)});
+    const ToolRun trace = RunTool({"trace", utf8_text(log), utf8_text(json)});
     ASSERT_EQ(trace.status, 0) << trace.err;
     const std::string text = ReadText(json);
     EXPECT_NE(text.find("494.49557699999997"), std::string::npos);
@@ -215,7 +179,7 @@ TEST(MplgViewerNumbers, StatsRoundsScaledFiguresWhereTheTraceKeepsThemExact) {
 
 TEST_F(MplgViewer, TraceIsValidChromeTraceJson) {
     const auto json = TempPath("trace");
-    const ToolRun run = RunTool({"trace", Quote(log), Quote(json)});
+    const ToolRun run = RunTool({"trace", utf8_text(log), utf8_text(json)});
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string text = ReadText(json);
     EXPECT_NE(text.find("\"traceEvents\""), std::string::npos);
@@ -226,12 +190,12 @@ TEST_F(MplgViewer, TraceIsValidChromeTraceJson) {
 #else
     const char* source = std::getenv("PROJECT_SOURCE_DIR");
     ASSERT_NE(source, nullptr);
-    std::string check = "python3 ";
-    check += Quote(std::filesystem::path(source) / "tests" / "mvcore" / "mplg_check_trace.py");
-    check += ' ';
-    check += Quote(json);
-    check += " \"render thread\"";
-    EXPECT_EQ(std::system(check.c_str()), 0);
+    const std::filesystem::path python = program_on_path("python3");
+    if (python.empty()) GTEST_SKIP() << "no python3";
+    const ProcessRun check = run_process(
+        python, {(std::filesystem::path(source) / "tests" / "mvcore" / "mplg_check_trace.py").string(),
+                 json.string(), "render thread"});
+    EXPECT_EQ(check.exit_code, 0) << check.start_error << check.out << check.err;
 #endif
     std::filesystem::remove(json);
 }
@@ -242,12 +206,12 @@ TEST_F(MplgViewer, RejectsAFileThatIsNotALog) {
         std::ofstream out(other, std::ios::binary);
         out << "RIFF0000WAVEfmt this is something else entirely";
     }
-    const ToolRun run = RunTool({"dump", Quote(other)});
+    const ToolRun run = RunTool({"dump", utf8_text(other)});
     EXPECT_NE(run.status, 0);
     EXPECT_NE(run.err.find("not an MPLG"), std::string::npos) << run.err;
     EXPECT_TRUE(run.out.empty());
     EXPECT_NE(RunTool({"stats"}).status, 0);
-    EXPECT_NE(RunTool({"frobnicate", Quote(log)}).status, 0);
+    EXPECT_NE(RunTool({"frobnicate", utf8_text(log)}).status, 0);
     std::filesystem::remove(other);
 }
 
@@ -260,7 +224,7 @@ TEST_F(MplgViewer, ReadsALogCutShortUpToItsLastWholeRecord) {
         std::ofstream out(cut, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
-    const ToolRun run = RunTool({"dump", Quote(cut)});
+    const ToolRun run = RunTool({"dump", utf8_text(cut)});
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.err.find("warning"), std::string::npos);
     EXPECT_NE(run.err.find("cut short"), std::string::npos);

@@ -1,9 +1,10 @@
 #include "Marvane/Platform/File.h"
-#include "platform_temp_dir.h"
+#include "process_runner.h"
+#include "scratch_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #if defined(_WIN32)
@@ -28,14 +29,15 @@ TEST(PlatformBlockSizeTest, MissingPathIsInvalid) {
 }
 
 TEST(PlatformBlockSizeTest, NewFileLiesOnTheVolumeOfItsDirectory) {
-    TempDir dir;
+    ScratchDir dir("mvcore-test");
     u32 ofDirectory = 0;
     u32 ofNewFile = 0;
-    const Error::Enum result = Platform::GetDeviceBlockSize(dir.Path().wstring().c_str(), ofDirectory);
+    const Error::Enum result = Platform::GetDeviceBlockSize(dir.path().wstring().c_str(), ofDirectory);
     if (result == Error::IO) GTEST_SKIP() << "no block device behind the temporary directory";
     ASSERT_EQ(result, Error::Ok);
     EXPECT_TRUE(IsPlausibleSectorSize(ofDirectory)) << ofDirectory;
-    ASSERT_EQ(Platform::GetDeviceBlockSize(dir.File(L"not-yet/created.bin").c_str(), ofNewFile), Error::Ok);
+    ASSERT_EQ(Platform::GetDeviceBlockSize(dir.wide_file(L"not-yet/created.bin").c_str(), ofNewFile),
+              Error::Ok);
     EXPECT_EQ(ofNewFile, ofDirectory);
 }
 
@@ -74,27 +76,30 @@ TEST(PlatformBlockSizeTest, DriveWithoutVolumeFails) {
 
 namespace {
 
-// The physical sector size as lsblk, an independent reader of the same kernel data, reports it.
+// The physical sector size as lsblk, an independent reader of the same kernel data, reports it for the
+// device that findmnt says holds the path.
 bool LsblkSectorSize(const std::filesystem::path& path, u32& size) {
-    const std::string command = "src=$(findmnt -no SOURCE --target '" + path.string() +
-                                "' 2>/dev/null) && lsblk -ndo PHY-SEC \"$src\" 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return false;
-    unsigned value = 0;
-    const bool ok = std::fscanf(pipe, "%u", &value) == 1;
-    pclose(pipe);
-    size = value;
-    return ok && value != 0;
+    const std::filesystem::path findmnt = program_on_path("findmnt"), lsblk = program_on_path("lsblk");
+    if (findmnt.empty() || lsblk.empty()) return false;
+    ProcessRun source = run_process(findmnt, {"-no", "SOURCE", "--target", path.string()});
+    while (!source.out.empty() && (source.out.back() == '\n' || source.out.back() == ' '))
+        source.out.pop_back();
+    if (source.exit_code != 0 || source.out.empty()) return false;
+    const ProcessRun sector = run_process(lsblk, {"-ndo", "PHY-SEC", source.out});
+    if (sector.exit_code != 0) return false;
+    const unsigned long value = std::strtoul(sector.out.c_str(), nullptr, 10);
+    size = static_cast<u32>(value);
+    return value != 0;
 }
 
 } // namespace
 
 TEST(PlatformBlockSizeTest, AgreesWithLsblk) {
-    TempDir dir;
+    ScratchDir dir("mvcore-test");
     u32 expected = 0;
-    if (!LsblkSectorSize(dir.Path(), expected)) GTEST_SKIP() << "lsblk cannot tell";
+    if (!LsblkSectorSize(dir.path(), expected)) GTEST_SKIP() << "lsblk cannot tell";
     u32 size = 0;
-    ASSERT_EQ(Platform::GetDeviceBlockSize(dir.Path().wstring().c_str(), size), Error::Ok);
+    ASSERT_EQ(Platform::GetDeviceBlockSize(dir.path().wstring().c_str(), size), Error::Ok);
     EXPECT_EQ(size, expected);
 }
 

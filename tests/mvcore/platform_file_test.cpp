@@ -1,6 +1,6 @@
 #include "Marvane/Platform/File.h"
 #include "Marvane/Platform/Memory.h"
-#include "platform_temp_dir.h"
+#include "scratch_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -39,43 +39,43 @@ void Store(const std::filesystem::path& path, const std::vector<unsigned char>& 
 } // namespace
 
 TEST(PlatformFileTest, MissingFileForReadingFailsWithInvalidHandle) {
-    TempDir dir;
+    ScratchDir dir("mvcore-test");
     void* handle = nullptr;
-    EXPECT_EQ(Platform::OpenFile(dir.File(L"missing.bin").c_str(), false, false, handle), Error::IO);
+    EXPECT_EQ(Platform::OpenFile(dir.wide_file(L"missing.bin").c_str(), false, false, handle), Error::IO);
     EXPECT_EQ(handle, InvalidFileHandle());
-    EXPECT_FALSE(std::filesystem::exists(dir.Child("missing.bin")));
+    EXPECT_FALSE(std::filesystem::exists(dir / "missing.bin"));
     EXPECT_EQ(Platform::OpenFile(nullptr, false, false, handle), Error::IO);
     EXPECT_EQ(handle, InvalidFileHandle());
 }
 
 TEST(PlatformFileTest, DirectoryIsNoFile) {
-    TempDir dir;
+    ScratchDir dir("mvcore-test");
     void* handle = nullptr;
-    EXPECT_EQ(Platform::OpenFile(dir.Path().wstring().c_str(), false, false, handle), Error::IO);
+    EXPECT_EQ(Platform::OpenFile(dir.path().wstring().c_str(), false, false, handle), Error::IO);
     EXPECT_EQ(handle, InvalidFileHandle());
 }
 
 TEST(PlatformFileTest, WritingCreatesAndTruncates) {
-    TempDir dir;
-    const std::wstring name = dir.File(L"out.bin");
+    ScratchDir dir("mvcore-test");
+    const std::wstring name = dir.wide_file(L"out.bin");
     auto data = Pattern(100);
     void* handle = nullptr;
     ASSERT_EQ(Platform::OpenFile(name.c_str(), false, true, handle), Error::Ok);
     EXPECT_EQ(Platform::WriteFile(handle, data.data(), data.size()), Error::Ok);
     EXPECT_EQ(Platform::CloseFile(handle), Error::Ok);
-    EXPECT_EQ(Contents(dir.Child("out.bin")), data);
+    EXPECT_EQ(Contents(dir / "out.bin"), data);
 
     ASSERT_EQ(Platform::OpenFile(name.c_str(), false, true, handle), Error::Ok);
     EXPECT_EQ(Platform::CloseFile(handle), Error::Ok);
-    EXPECT_EQ(std::filesystem::file_size(dir.Child("out.bin")), 0u);
+    EXPECT_EQ(std::filesystem::file_size(dir / "out.bin"), 0u);
 }
 
 TEST(PlatformFileTest, ShortReadReportsCountAndFails) {
-    TempDir dir;
+    ScratchDir dir("mvcore-test");
     const auto data = Pattern(60);
-    Store(dir.Child("sixty.bin"), data);
+    Store(dir / "sixty.bin", data);
     void* handle = nullptr;
-    ASSERT_EQ(Platform::OpenFile(dir.File(L"sixty.bin").c_str(), false, false, handle), Error::Ok);
+    ASSERT_EQ(Platform::OpenFile(dir.wide_file(L"sixty.bin").c_str(), false, false, handle), Error::Ok);
     std::vector<unsigned char> buffer(100, 0xEE);
     u32 read = 12345;
     EXPECT_EQ(Platform::ReadFile(handle, buffer.data(), 100, read), Error::IO);
@@ -89,11 +89,11 @@ TEST(PlatformFileTest, ShortReadReportsCountAndFails) {
 }
 
 TEST(PlatformFileTest, ReadsContinueAndSeekMovesThePosition) {
-    TempDir dir;
+    ScratchDir dir("mvcore-test");
     const auto data = Pattern(1000, 3);
-    Store(dir.Child("data.bin"), data);
+    Store(dir / "data.bin", data);
     void* handle = nullptr;
-    ASSERT_EQ(Platform::OpenFile(dir.File(L"data.bin").c_str(), false, false, handle), Error::Ok);
+    ASSERT_EQ(Platform::OpenFile(dir.wide_file(L"data.bin").c_str(), false, false, handle), Error::Ok);
     std::vector<unsigned char> first(300), second(700);
     u32 read = 0;
     ASSERT_EQ(Platform::ReadFile(handle, first.data(), 300, read), Error::Ok);
@@ -121,8 +121,8 @@ TEST(PlatformFileTest, ReadsContinueAndSeekMovesThePosition) {
 }
 
 TEST(PlatformFileTest, ZeroSizeAndNullArgumentsAreRefusedWithoutTouchingTheFile) {
-    TempDir dir;
-    const std::wstring name = dir.File(L"w.bin");
+    ScratchDir dir("mvcore-test");
+    const std::wstring name = dir.wide_file(L"w.bin");
     void* handle = nullptr;
     ASSERT_EQ(Platform::OpenFile(name.c_str(), false, true, handle), Error::Ok);
     auto data = Pattern(10);
@@ -133,7 +133,7 @@ TEST(PlatformFileTest, ZeroSizeAndNullArgumentsAreRefusedWithoutTouchingTheFile)
     EXPECT_EQ(Platform::WriteFile(InvalidFileHandle(), data.data(), 5), Error::IO);
     ASSERT_EQ(Platform::WriteFile(handle, data.data() + 4, 6), Error::Ok);
     Platform::CloseFile(handle);
-    EXPECT_EQ(Contents(dir.Child("w.bin")), data);
+    EXPECT_EQ(Contents(dir / "w.bin"), data);
 }
 
 TEST(PlatformFileTest, InvalidHandlesFailCleanly) {
@@ -149,8 +149,8 @@ TEST(PlatformFileTest, InvalidHandlesFailCleanly) {
 }
 
 TEST(PlatformFileTest, WrittenDataReadsBackAfterSeeking) {
-    TempDir dir;
-    const std::wstring name = dir.File(L"rw.bin");
+    ScratchDir dir("mvcore-test");
+    const std::wstring name = dir.wide_file(L"rw.bin");
     auto data = Pattern(4096 * 3 + 17, 11);
     void* handle = nullptr;
     ASSERT_EQ(Platform::OpenFile(name.c_str(), false, true, handle), Error::Ok);
@@ -162,7 +162,7 @@ TEST(PlatformFileTest, WrittenDataReadsBackAfterSeeking) {
     ASSERT_EQ(Platform::WriteFile(handle, patch.data(), patch.size()), Error::Ok);
     Platform::CloseFile(handle);
     std::copy(patch.begin(), patch.end(), data.begin() + 100);
-    EXPECT_EQ(Contents(dir.Child("rw.bin")), data);
+    EXPECT_EQ(Contents(dir / "rw.bin"), data);
 
     ASSERT_EQ(Platform::OpenFile(name.c_str(), false, false, handle), Error::Ok);
     std::vector<unsigned char> back(data.size());
@@ -173,8 +173,8 @@ TEST(PlatformFileTest, WrittenDataReadsBackAfterSeeking) {
 }
 
 TEST(PlatformFileTest, WriterExcludesOthersAndReadersShare) {
-    TempDir dir;
-    const std::wstring name = dir.File(L"shared.bin");
+    ScratchDir dir("mvcore-test");
+    const std::wstring name = dir.wide_file(L"shared.bin");
     void* writer = nullptr;
     ASSERT_EQ(Platform::OpenFile(name.c_str(), false, true, writer), Error::Ok);
     auto data = Pattern(32);
@@ -185,7 +185,7 @@ TEST(PlatformFileTest, WriterExcludesOthersAndReadersShare) {
     EXPECT_EQ(Platform::OpenFile(name.c_str(), false, true, other), Error::IO);
     Platform::CloseFile(writer);
     // The refused writer must not have truncated the file.
-    EXPECT_EQ(Contents(dir.Child("shared.bin")), data);
+    EXPECT_EQ(Contents(dir / "shared.bin"), data);
 
     void* reader1 = nullptr;
     void* reader2 = nullptr;
@@ -194,27 +194,27 @@ TEST(PlatformFileTest, WriterExcludesOthersAndReadersShare) {
     EXPECT_EQ(Platform::OpenFile(name.c_str(), false, true, other), Error::IO);
     Platform::CloseFile(reader1);
     Platform::CloseFile(reader2);
-    EXPECT_EQ(Contents(dir.Child("shared.bin")), data);
+    EXPECT_EQ(Contents(dir / "shared.bin"), data);
 }
 
 TEST(PlatformFileTest, NonAsciiNamesReachTheSameFile) {
-    TempDir dir;
+    ScratchDir dir("mvcore-test");
     // Latin, CJK and a character outside the basic plane (a surrogate pair in UTF-16).
     const std::wstring wide = L"d\u00e9j\u00e0-\u4e2d-\U0001F600.bin";
     const std::filesystem::path narrow =
-        dir.Child(std::filesystem::path(u8"d\u00e9j\u00e0-\u4e2d-\U0001F600.bin"));
+        dir / std::filesystem::path(u8"d\u00e9j\u00e0-\u4e2d-\U0001F600.bin");
     auto data = Pattern(77);
     void* handle = nullptr;
-    ASSERT_EQ(Platform::OpenFile(dir.File(wide).c_str(), false, true, handle), Error::Ok);
+    ASSERT_EQ(Platform::OpenFile(dir.wide_file(wide).c_str(), false, true, handle), Error::Ok);
     ASSERT_EQ(Platform::WriteFile(handle, data.data(), data.size()), Error::Ok);
     Platform::CloseFile(handle);
     EXPECT_EQ(Contents(narrow), data);
 }
 
 TEST(PlatformFileTest, UnbufferedTransfersWithSectorAlignment) {
-    TempDir dir;
+    ScratchDir dir("mvcore-test");
     u32 sector = 0;
-    if (Platform::GetDeviceBlockSize(dir.File(L"unbuffered.bin").c_str(), sector) != Error::Ok)
+    if (Platform::GetDeviceBlockSize(dir.wide_file(L"unbuffered.bin").c_str(), sector) != Error::Ok)
         GTEST_SKIP() << "no block device behind the temporary directory";
     ASSERT_GE(sector, 512u);
     const u64 alignment = sector < 4096 ? 4096 : sector;
@@ -224,7 +224,7 @@ TEST(PlatformFileTest, UnbufferedTransfersWithSectorAlignment) {
     auto data = Pattern(size, 5);
     std::copy(data.begin(), data.end(), buffer);
 
-    const std::wstring name = dir.File(L"unbuffered.bin");
+    const std::wstring name = dir.wide_file(L"unbuffered.bin");
     void* handle = nullptr;
     if (Platform::OpenFile(name.c_str(), true, true, handle) != Error::Ok) {
         Platform::AlignedFree(buffer);
@@ -249,12 +249,12 @@ TEST(PlatformFileTest, UnbufferedTransfersWithSectorAlignment) {
 #if !defined(_WIN32)
 // POSIX file names are UTF-8; a wide name holding no Unicode text has no such name.
 TEST(PlatformFileTest, NameWithALoneSurrogateCannotBeOpened) {
-    TempDir dir;
-    const std::wstring name = dir.File(std::wstring{L'a', static_cast<wchar_t>(0xDC00), L'b'});
+    ScratchDir dir("mvcore-test");
+    const std::wstring name = dir.wide_file(std::wstring{L'a', static_cast<wchar_t>(0xDC00), L'b'});
     void* handle = nullptr;
     EXPECT_EQ(Platform::OpenFile(name.c_str(), false, true, handle), Error::IO);
     EXPECT_EQ(handle, InvalidFileHandle());
-    EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 #endif
 
@@ -262,8 +262,8 @@ TEST(PlatformFileTest, NameWithALoneSurrogateCannotBeOpened) {
 // The handles are ordinary synchronous handles: a client's own synchronous Win32 calls on them work and
 // share the position with the library's functions.
 TEST(PlatformFileTest, HandlesServeTheClientsOwnSynchronousWin32Calls) {
-    TempDir dir;
-    const std::wstring name = dir.File(L"sync.bin");
+    ScratchDir dir("mvcore-test");
+    const std::wstring name = dir.wide_file(L"sync.bin");
     void* handle = nullptr;
     ASSERT_EQ(Platform::OpenFile(name.c_str(), false, true, handle), Error::Ok);
     char head[] = "head";
@@ -274,7 +274,7 @@ TEST(PlatformFileTest, HandlesServeTheClientsOwnSynchronousWin32Calls) {
     char tail[] = "tail";
     ASSERT_EQ(Platform::WriteFile(handle, tail, 4), Error::Ok);
     Platform::CloseFile(handle);
-    const auto written = Contents(dir.Path() / "sync.bin");
+    const auto written = Contents(dir.path() / "sync.bin");
     EXPECT_EQ(std::string(written.begin(), written.end()), "head-client-tail");
 
     ASSERT_EQ(Platform::OpenFile(name.c_str(), false, false, handle), Error::Ok);

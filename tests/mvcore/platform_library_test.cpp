@@ -1,5 +1,5 @@
 #include "Marvane/Platform/DynamicLibrary.h"
-#include "platform_temp_dir.h"
+#include "scratch_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -64,9 +64,9 @@ TEST(PlatformLibraryTest, MissingSymbolStoresNull) {
 }
 
 TEST(PlatformLibraryTest, MissingLibraryFails) {
-    TempDir dir;
+    ScratchDir dir("mvcore-test");
     void* library = reinterpret_cast<void*>(1);
-    EXPECT_EQ(Platform::LoadDynamicLibrary(dir.File(L"no-such-library.bin").c_str(), library),
+    EXPECT_EQ(Platform::LoadDynamicLibrary(dir.wide_file(L"no-such-library.bin").c_str(), library),
               Error::Unknown);
     EXPECT_EQ(library, nullptr);
     library = reinterpret_cast<void*>(1);
@@ -84,12 +84,12 @@ TEST(PlatformLibraryTest, NullHandlesFail) {
 }
 
 TEST(PlatformLibraryTest, NonAsciiLibraryPath) {
-    TempDir dir;
-    const std::filesystem::path copy = dir.Child(std::filesystem::path(u8"pl\u00fcgin-\u4e2d-\U0001F600")) /
+    ScratchDir dir("mvcore-test");
+    const std::filesystem::path copy = (dir / std::filesystem::path(u8"pl\u00fcgin-\u4e2d-\U0001F600")) /
                                        std::filesystem::path(PluginPath).filename();
     std::filesystem::create_directories(copy.parent_path());
     std::filesystem::copy_file(std::filesystem::path(PluginPath), copy);
-    const std::wstring wide = dir.File(L"pl\u00fcgin-\u4e2d-\U0001F600") + L"/" +
+    const std::wstring wide = dir.wide_file(L"pl\u00fcgin-\u4e2d-\U0001F600") + L"/" +
                               std::filesystem::path(PluginPath).filename().wstring();
     void* library = nullptr;
     ASSERT_EQ(Platform::LoadDynamicLibrary(wide.c_str(), library), Error::Ok);

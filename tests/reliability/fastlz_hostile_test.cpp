@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <memory>
+#include <random>
 
 using Marvane::Utilities::Compressor;
 

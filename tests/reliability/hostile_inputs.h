@@ -3,13 +3,14 @@
 // Input files for the hostile-input tests: the regression inputs kept beside the tests (each one an
 // input a fuzzer once broke something with) and the shared FastLZ vectors.
 
+#include "random_bytes.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -32,12 +33,4 @@ inline std::vector<std::filesystem::path> regression_inputs(const std::string& p
         if (entry.path().filename().string().rfind(prefix, 0) == 0) found.push_back(entry.path());
     std::sort(found.begin(), found.end());
     return found;
-}
-
-inline std::vector<uint8_t> random_bytes(size_t size, uint32_t seed) {
-    std::vector<uint8_t> bytes(size);
-    std::mt19937 rng(seed);
-    for (auto& b : bytes)
-        b = static_cast<uint8_t>(rng());
-    return bytes;
 }

@@ -3,12 +3,14 @@
 // cope with whatever was read (the sanitizer builds see overflows and stray accesses).
 
 #include "hostile_inputs.h"
+#include "scratch_dir.h"
 
 #include "commands.h"
 #include "log_reader.h"
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <sstream>
 
 namespace {
@@ -30,7 +32,7 @@ void read_and_run_commands(const std::filesystem::path& path, size_t size) {
 TEST(MplgHostile, FuzzerFindingsAndTheirMutationsAreReadOrRefused) {
     const auto inputs = regression_inputs("mplg_reader_");
     ASSERT_FALSE(inputs.empty());
-    const auto scratch = std::filesystem::path(testing::TempDir()) / "mplg_hostile.mplg";
+    const auto scratch = program_scratch_dir() / "mplg_hostile.mplg";
     std::mt19937 rng(3);
     for (const auto& path : inputs) {
         const auto bytes = read_file_bytes(path);

@@ -3,9 +3,10 @@
 // header, and every input a fuzzer found a fault with. Each run must end, with a status that says
 // what went wrong, keeping only output that the archive paid for.
 
-#include "../talvo/support/run_program.h"
 #include "../talvo/support/sample_files.h"
 #include "hostile_inputs.h"
+#include "process_runner.h"
+#include "scratch_dir.h"
 
 #include "archive/archive_writer.h"
 #include "pack/packer.h"
@@ -16,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <random>
 #include <thread>
 
 namespace {
@@ -256,7 +258,7 @@ TEST(ArchiveHostile, RandomArchivesFailQuicklyOnTheCommandLine) {
             std::abort();
         }
     });
-    const std::string dir = testing::TempDir();
+    const ScratchDir dir("talvo-hostile");
     for (uint32_t seed = 1; seed <= 12; ++seed) {
         std::vector<uint8_t> archive(kArchiveMagic, kArchiveMagic + sizeof kArchiveMagic);
         const auto tail = random_bytes(100 - archive.size(), seed);
@@ -264,16 +266,15 @@ TEST(ArchiveHostile, RandomArchivesFailQuicklyOnTheCommandLine) {
         archive[6] &= 0x0B; // a valid flags byte, so the items are decoded
         EXPECT_NE(unpack(archive).status, UnpackStatus::Ok) << "seed " << seed;
 
-        const std::string stem =
-            dir + "/hostile_" + std::to_string(current_process_id()) + "_" + std::to_string(seed);
+        const std::string stem = dir.file("hostile_" + std::to_string(seed));
         {
             std::ofstream file(stem + ".talvo", std::ios::binary);
             file.write(reinterpret_cast<const char*>(archive.data()),
                        static_cast<std::streamsize>(archive.size()));
         }
-        const ProgramRun run = run_program(program_path("talvo"), {stem + ".talvo", stem + ".ogg"});
-        ASSERT_TRUE(run.started);
-        EXPECT_EQ(run.exit_code, 1) << "seed " << seed << ": " << run.output;
+        const ProcessRun run = run_process(built_program("talvo"), {stem + ".talvo", stem + ".ogg"});
+        ASSERT_TRUE(run.started) << run.start_error;
+        EXPECT_EQ(run.exit_code, 1) << "seed " << seed << ": " << run.out;
         std::remove((stem + ".talvo").c_str());
         std::remove((stem + ".ogg").c_str());
     }

@@ -2,8 +2,10 @@
 // measured at: the situation of a source that shrinks while it is being copied.
 #include "chunk_copy.h"
 #include "file_stream.h"
+#include "random_bytes.h"
 #include "scratch_dir.h"
 #include "splice_error.h"
+#include "splice_files.h"
 
 #include <gtest/gtest.h>
 
@@ -38,8 +40,8 @@ TEST_P(ShrinkingSourceTest, StopsAtTheShortChunkWithoutWritingStaleBytes) {
     const std::size_t actual = GetParam();
     const std::size_t claimed = 3 * MiB + 100;
     const std::size_t offset = 0x1234;
-    const Bytes target = pattern_bytes(4 * MiB, 41);
-    const Bytes source = pattern_bytes(actual, 42);
+    const Bytes target = random_bytes(4 * MiB, 41, ByteGenerator::Xorshift);
+    const Bytes source = random_bytes(actual, 42, ByteGenerator::Xorshift);
     write_file(scratch_.path() / "target", target);
     write_file(scratch_.path() / "source", source);
 
@@ -72,8 +74,8 @@ INSTANTIATE_TEST_SUITE_P(Lengths, ShrinkingSourceTest,
 // Between two different files both orders give the same result.
 TEST(ChunkCopyTest, BothOrdersAgreeBetweenDistinctFiles) {
     ScratchDir scratch;
-    const Bytes target = pattern_bytes(MiB / 2, 43);
-    const Bytes source = pattern_bytes(2 * MiB + 3, 44);
+    const Bytes target = random_bytes(MiB / 2, 43, ByteGenerator::Xorshift);
+    const Bytes source = random_bytes(2 * MiB + 3, 44, ByteGenerator::Xorshift);
     write_file(scratch.path() / "source", source);
     for (const auto order : {CopyOrder::front_to_back, CopyOrder::back_to_front}) {
         SCOPED_TRACE(static_cast<int>(order));

@@ -19,7 +19,7 @@ constexpr int file_problem = 1;
 constexpr int usage_problem = 2;
 
 TEST_F(FailureTest, WrongArgumentCountPrintsUsageAndCreatesNothing) {
-    write_file(file("source"), pattern_bytes(10, 1));
+    write_file(file("source"), random_bytes(10, 1, ByteGenerator::Xorshift));
     const std::vector<std::vector<Path>> argument_lists = {
         {},
         {file("new")},
@@ -34,9 +34,9 @@ TEST_F(FailureTest, WrongArgumentCountPrintsUsageAndCreatesNothing) {
 }
 
 TEST_F(FailureTest, UnreadableOffsetIsRejectedBeforeAnyFileIsTouched) {
-    const Bytes target = pattern_bytes(64, 2);
+    const Bytes target = random_bytes(64, 2, ByteGenerator::Xorshift);
     write_file(file("target"), target);
-    write_file(file("source"), pattern_bytes(10, 3));
+    write_file(file("source"), random_bytes(10, 3, ByteGenerator::Xorshift));
     for (const char* where : {"", " ", "LEN", "Len", "len ", "xyz", "g10", "-10", "+10", "0x", "0xZ", " 0x g",
                               "10000000000000000", "0x1FFFFFFFFFFFFFFFF"}) {
         SCOPED_TRACE(where);
@@ -48,7 +48,7 @@ TEST_F(FailureTest, UnreadableOffsetIsRejectedBeforeAnyFileIsTouched) {
 }
 
 TEST_F(FailureTest, MissingSourceCreatesAndChangesNothing) {
-    const Bytes target = pattern_bytes(64, 4);
+    const Bytes target = random_bytes(64, 4, ByteGenerator::Xorshift);
     write_file(file("target"), target);
 
     expect_failure(splice({file("new"), file("absent"), "len"}), file_problem, "cannot open source");
@@ -60,7 +60,7 @@ TEST_F(FailureTest, MissingSourceCreatesAndChangesNothing) {
 
 // A directory cannot be read as a source (POSIX opens it and fails the read; Windows fails the open).
 TEST_F(FailureTest, DirectoryAsSourceCreatesAndChangesNothing) {
-    const Bytes target = pattern_bytes(64, 5);
+    const Bytes target = random_bytes(64, 5, ByteGenerator::Xorshift);
     write_file(file("target"), target);
     std::filesystem::create_directory(file("folder"));
 
@@ -72,7 +72,7 @@ TEST_F(FailureTest, DirectoryAsSourceCreatesAndChangesNothing) {
 }
 
 TEST_F(FailureTest, DirectoryAsTargetIsReportedAndLeftAlone) {
-    write_file(file("source"), pattern_bytes(64, 6));
+    write_file(file("source"), random_bytes(64, 6, ByteGenerator::Xorshift));
     std::filesystem::create_directory(file("folder"));
 
     expect_failure(splice({file("folder"), file("source"), "0"}), file_problem, "cannot open target");
@@ -83,7 +83,7 @@ TEST_F(FailureTest, DirectoryAsTargetIsReportedAndLeftAlone) {
 }
 
 TEST_F(FailureTest, TargetInAMissingDirectoryCannotBeCreated) {
-    write_file(file("source"), pattern_bytes(64, 7));
+    write_file(file("source"), random_bytes(64, 7, ByteGenerator::Xorshift));
 
     expect_failure(splice({file("absent") / "new", file("source"), "0"}), file_problem,
                    "cannot create target");
@@ -94,9 +94,9 @@ TEST_F(FailureTest, TargetInAMissingDirectoryCannotBeCreated) {
 // An offset (plus the source length) that no file position can hold fails before writing anything, and
 // a target created for the run is removed again.
 TEST_F(FailureTest, OffsetBeyondTheLargestFilePosition) {
-    const Bytes target = pattern_bytes(64, 8);
+    const Bytes target = random_bytes(64, 8, ByteGenerator::Xorshift);
     write_file(file("target"), target);
-    write_file(file("source"), pattern_bytes(100, 9));
+    write_file(file("source"), random_bytes(100, 9, ByteGenerator::Xorshift));
     for (const char* where : {"FFFFFFFFFFFFFFFF", "8000000000000000", "7FFFFFFFFFFFFFF0"}) {
         SCOPED_TRACE(where);
         expect_failure(splice({file("target"), file("source"), where}), file_problem,
@@ -113,9 +113,9 @@ TEST_F(FailureTest, OffsetTheFileSystemCannotHold) {
     write_file(file("probe"), Bytes());
     std::filesystem::resize_file(file("probe"), 0x7FFFFFFFFFFF0064ull, too_large);
     if (!too_large) GTEST_SKIP() << "this file system holds files of nearly 8 EiB";
-    const Bytes target = pattern_bytes(64, 10);
+    const Bytes target = random_bytes(64, 10, ByteGenerator::Xorshift);
     write_file(file("target"), target);
-    write_file(file("source"), pattern_bytes(100, 11));
+    write_file(file("source"), random_bytes(100, 11, ByteGenerator::Xorshift));
 
     expect_failure(splice({file("target"), file("source"), "7FFFFFFFFFFF0000"}), file_problem, "target");
     expect_failure(splice({file("new"), file("source"), "7FFFFFFFFFFF0000"}), file_problem, "target");
@@ -127,14 +127,14 @@ TEST_F(FailureTest, OffsetTheFileSystemCannotHold) {
 #ifdef _WIN32
 // Another process holds the target open and denies writers: splice must not fall back to re-creating it.
 TEST_F(FailureTest, TargetLockedByAnotherProcessIsLeftAlone) {
-    const Bytes target = pattern_bytes(4096, 12);
+    const Bytes target = random_bytes(4096, 12, ByteGenerator::Xorshift);
     write_file(file("target"), target);
-    write_file(file("source"), pattern_bytes(64, 13));
+    write_file(file("source"), random_bytes(64, 13, ByteGenerator::Xorshift));
     const HANDLE lock = CreateFileW(file("target").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
 
-    const RunResult result = splice({file("target"), file("source"), "10"});
+    const ProcessRun result = splice({file("target"), file("source"), "10"});
     CloseHandle(lock);
 
     expect_failure(result, file_problem, "cannot open target");
@@ -144,21 +144,20 @@ TEST_F(FailureTest, TargetLockedByAnotherProcessIsLeftAlone) {
 // A file its user may write but not read cannot be opened for update; creating it afresh would have
 // emptied it. Root may read anything, so a root test run drops to an unprivileged id for the child.
 TEST_F(FailureTest, WriteOnlyTargetIsNotTruncated) {
-    const Bytes target = pattern_bytes(4096, 14);
+    const Bytes target = random_bytes(4096, 14, ByteGenerator::Xorshift);
     write_file(file("target"), target);
-    write_file(file("source"), pattern_bytes(64, 15));
-    RunOptions options;
+    write_file(file("source"), random_bytes(64, 15, ByteGenerator::Xorshift));
+    ProcessOptions options;
     if (::geteuid() == 0) {
         options.run_as_id = 65534;
         ASSERT_EQ(::chown(file("target").c_str(), 65534, 65534), 0);
         std::filesystem::permissions(scratch_.path(), std::filesystem::perms::all);
         std::filesystem::permissions(file("source"), std::filesystem::perms::all);
-        std::filesystem::permissions(captures_, std::filesystem::perms::all);
     }
     ::chmod(file("target").c_str(), S_IWUSR);
 
-    const RunResult result = splice({file("target"), file("source"), "10"}, options);
-    if (result.exit_code == 126 || result.exit_code == 127) GTEST_SKIP() << "cannot run splice unprivileged";
+    const ProcessRun result = splice({file("target"), file("source"), "10"}, options);
+    if (!result.started) GTEST_SKIP() << "cannot run splice unprivileged: " << result.start_error;
 
     expect_failure(result, file_problem, "cannot open target");
     ::chmod(file("target").c_str(), S_IRUSR | S_IWUSR);
@@ -170,7 +169,7 @@ TEST_F(FailureTest, FailedWriteIsReported) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     for (const std::size_t size : {std::size_t{10}, std::size_t{3} << 20}) {
         SCOPED_TRACE(size);
-        write_file(file("source"), pattern_bytes(size, 16));
+        write_file(file("source"), random_bytes(size, 16, ByteGenerator::Xorshift));
         expect_failure(splice({"/dev/full", file("source"), "0"}), file_problem, "cannot write target");
     }
 }

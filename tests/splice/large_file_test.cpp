@@ -20,8 +20,8 @@ bool room_for(const Path& directory, std::uint64_t size) {
 TEST_F(LargeFileTest, OffsetBeyondFourGiB) {
     const std::uint64_t offset = four_GiB + 0x10;
     if (!room_for(scratch_.path(), offset)) GTEST_SKIP() << "no room for a file past 4 GiB here";
-    const Bytes target = pattern_bytes(4096, 21);
-    const Bytes source = pattern_bytes(3000, 22);
+    const Bytes target = random_bytes(4096, 21, ByteGenerator::Xorshift);
+    const Bytes source = random_bytes(3000, 22, ByteGenerator::Xorshift);
     write_file(file("target"), target);
     write_file(file("source"), source);
 
@@ -38,8 +38,8 @@ TEST_F(LargeFileTest, OffsetBeyondFourGiB) {
 TEST_F(LargeFileTest, LenAppendsToATargetLargerThanFourGiB) {
     const std::uint64_t old_size = four_GiB + 5;
     if (!room_for(scratch_.path(), old_size)) GTEST_SKIP() << "no room for a file past 4 GiB here";
-    const Bytes head = pattern_bytes(100, 23);
-    const Bytes source = pattern_bytes(2000, 24);
+    const Bytes head = random_bytes(100, 23, ByteGenerator::Xorshift);
+    const Bytes source = random_bytes(2000, 24, ByteGenerator::Xorshift);
     write_file(file("target"), head);
     std::filesystem::resize_file(file("target"), old_size);
     write_file(file("source"), source);

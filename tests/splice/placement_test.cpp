@@ -11,8 +11,8 @@ constexpr std::size_t MiB = 1 << 20;
 using PlacementTest = SpliceProgramTest;
 
 TEST_F(PlacementTest, OverwriteInsideTheTargetKeepsItsLength) {
-    const Bytes target = pattern_bytes(64 * 1024, 1);
-    const Bytes source = pattern_bytes(1000, 2);
+    const Bytes target = random_bytes(64 * 1024, 1, ByteGenerator::Xorshift);
+    const Bytes source = random_bytes(1000, 2, ByteGenerator::Xorshift);
     write_file(file("target"), target);
     write_file(file("source"), source);
 
@@ -22,8 +22,8 @@ TEST_F(PlacementTest, OverwriteInsideTheTargetKeepsItsLength) {
 }
 
 TEST_F(PlacementTest, OverwriteAcrossTheEndGrowsOnlyAsFarAsNeeded) {
-    const Bytes target = pattern_bytes(100, 3);
-    const Bytes source = pattern_bytes(50, 4);
+    const Bytes target = random_bytes(100, 3, ByteGenerator::Xorshift);
+    const Bytes source = random_bytes(50, 4, ByteGenerator::Xorshift);
     write_file(file("target"), target);
     write_file(file("source"), source);
 
@@ -34,8 +34,8 @@ TEST_F(PlacementTest, OverwriteAcrossTheEndGrowsOnlyAsFarAsNeeded) {
 }
 
 TEST_F(PlacementTest, LenAppendsKeepingTheOldContentInFront) {
-    const Bytes target = pattern_bytes(12345, 5);
-    const Bytes source = pattern_bytes(678, 6);
+    const Bytes target = random_bytes(12345, 5, ByteGenerator::Xorshift);
+    const Bytes source = random_bytes(678, 6, ByteGenerator::Xorshift);
     write_file(file("target"), target);
     write_file(file("source"), source);
 
@@ -45,7 +45,7 @@ TEST_F(PlacementTest, LenAppendsKeepingTheOldContentInFront) {
 }
 
 TEST_F(PlacementTest, MissingTargetWithLenBecomesACopyOfTheSource) {
-    const Bytes source = pattern_bytes(4321, 7);
+    const Bytes source = random_bytes(4321, 7, ByteGenerator::Xorshift);
     write_file(file("source"), source);
 
     expect_silent_success(splice({file("new"), file("source"), "len"}));
@@ -54,7 +54,7 @@ TEST_F(PlacementTest, MissingTargetWithLenBecomesACopyOfTheSource) {
 }
 
 TEST_F(PlacementTest, MissingTargetWithAnOffsetStartsWithZeros) {
-    const Bytes source = pattern_bytes(300, 8);
+    const Bytes source = random_bytes(300, 8, ByteGenerator::Xorshift);
     write_file(file("source"), source);
 
     expect_silent_success(splice({file("new"), file("source"), "10"}));
@@ -63,8 +63,8 @@ TEST_F(PlacementTest, MissingTargetWithAnOffsetStartsWithZeros) {
 }
 
 TEST_F(PlacementTest, OffsetPastTheEndFillsTheGapWithZeros) {
-    const Bytes target = pattern_bytes(1000, 9);
-    const Bytes source = pattern_bytes(200, 10);
+    const Bytes target = random_bytes(1000, 9, ByteGenerator::Xorshift);
+    const Bytes source = random_bytes(200, 10, ByteGenerator::Xorshift);
     write_file(file("target"), target);
     write_file(file("source"), source);
 
@@ -75,8 +75,8 @@ TEST_F(PlacementTest, OffsetPastTheEndFillsTheGapWithZeros) {
 
 // The spellings "%I64X" accepts for one offset all land at the same place.
 TEST_F(PlacementTest, PrefixedAndBareHexAreTheSameOffset) {
-    const Bytes target = pattern_bytes(100, 13);
-    const Bytes source = pattern_bytes(10, 14);
+    const Bytes target = random_bytes(100, 13, ByteGenerator::Xorshift);
+    const Bytes source = random_bytes(10, 14, ByteGenerator::Xorshift);
     write_file(file("source"), source);
     for (const char* where : {"0x20", "20", "0X20", " \t0x20 and more", "20g"}) {
         SCOPED_TRACE(where);
@@ -87,7 +87,7 @@ TEST_F(PlacementTest, PrefixedAndBareHexAreTheSameOffset) {
 }
 
 TEST_F(PlacementTest, EmptySourceLeavesAnExistingTargetAlone) {
-    const Bytes target = pattern_bytes(500, 15);
+    const Bytes target = random_bytes(500, 15, ByteGenerator::Xorshift);
     write_file(file("target"), target);
     write_file(file("empty"), Bytes());
 
@@ -111,7 +111,7 @@ TEST_F(PlacementTest, EmptySourceStillCreatesAMissingTarget) {
 TEST_F(PlacementTest, UnusualFileNames) {
     const Path target = scratch_.path() / Path(u8"t\u00e4rget with blanks.bin");
     const Path source = scratch_.path() / Path(u8"s\u00f8urce \u20ac \u65e5.bin");
-    const Bytes source_bytes = pattern_bytes(77, 16);
+    const Bytes source_bytes = random_bytes(77, 16, ByteGenerator::Xorshift);
     write_file(source, source_bytes);
 
     expect_silent_success(splice({target, source, "len"}));
@@ -123,8 +123,8 @@ TEST_F(PlacementTest, UnusualFileNames) {
 class ChunkBoundaryTest : public SpliceProgramTest, public ::testing::WithParamInterface<std::size_t> {};
 
 TEST_P(ChunkBoundaryTest, SourceArrivesWholeInsideALargerTarget) {
-    const Bytes target = pattern_bytes(3 * MiB + 4096, 17);
-    const Bytes source = pattern_bytes(GetParam(), 18);
+    const Bytes target = random_bytes(3 * MiB + 4096, 17, ByteGenerator::Xorshift);
+    const Bytes source = random_bytes(GetParam(), 18, ByteGenerator::Xorshift);
     write_file(file("target"), target);
     write_file(file("source"), source);
 
@@ -134,8 +134,8 @@ TEST_P(ChunkBoundaryTest, SourceArrivesWholeInsideALargerTarget) {
 }
 
 TEST_P(ChunkBoundaryTest, SourceArrivesWholeWhenAppended) {
-    const Bytes target = pattern_bytes(999, 19);
-    const Bytes source = pattern_bytes(GetParam(), 20);
+    const Bytes target = random_bytes(999, 19, ByteGenerator::Xorshift);
+    const Bytes source = random_bytes(GetParam(), 20, ByteGenerator::Xorshift);
     write_file(file("target"), target);
     write_file(file("source"), source);
 

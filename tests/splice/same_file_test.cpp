@@ -15,7 +15,7 @@ using SameFileTest = SpliceProgramTest;
 TEST_F(SameFileTest, OffsetInsideTheFileCopiesTheOriginalContent) {
     for (const std::size_t offset : {std::size_t{0x10}, MiB - 3, MiB, 2 * MiB + 5}) {
         SCOPED_TRACE(offset);
-        const Bytes original = pattern_bytes(3 * MiB + 7, 31);
+        const Bytes original = random_bytes(3 * MiB + 7, 31, ByteGenerator::Xorshift);
         write_file(file("self"), original);
         char where[32];
         std::snprintf(where, sizeof(where), "%zX", offset);
@@ -27,7 +27,7 @@ TEST_F(SameFileTest, OffsetInsideTheFileCopiesTheOriginalContent) {
 }
 
 TEST_F(SameFileTest, LenDoublesTheFile) {
-    const Bytes original = pattern_bytes(MiB + 99, 32);
+    const Bytes original = random_bytes(MiB + 99, 32, ByteGenerator::Xorshift);
     write_file(file("self"), original);
 
     expect_silent_success(splice({file("self"), file("self"), "len"}));
@@ -36,7 +36,7 @@ TEST_F(SameFileTest, LenDoublesTheFile) {
 }
 
 TEST_F(SameFileTest, OffsetZeroChangesNothing) {
-    const Bytes original = pattern_bytes(2 * MiB + 1, 33);
+    const Bytes original = random_bytes(2 * MiB + 1, 33, ByteGenerator::Xorshift);
     write_file(file("self"), original);
 
     expect_silent_success(splice({file("self"), file("self"), "0"}));
@@ -46,7 +46,7 @@ TEST_F(SameFileTest, OffsetZeroChangesNothing) {
 
 // Another name for the same file is still the same file.
 TEST_F(SameFileTest, HardLinkIsRecognised) {
-    const Bytes original = pattern_bytes(2 * MiB + 11, 34);
+    const Bytes original = random_bytes(2 * MiB + 11, 34, ByteGenerator::Xorshift);
     write_file(file("self"), original);
     std::error_code error;
     std::filesystem::create_hard_link(file("self"), file("link"), error);

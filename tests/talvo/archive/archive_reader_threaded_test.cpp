@@ -1,4 +1,5 @@
 #include "archive/archive_reader.h"
+#include "random_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -11,14 +12,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<uint8_t> pattern(size_t size, uint32_t seed) {
-    std::vector<uint8_t> bytes(size);
-    std::mt19937 rng(seed);
-    for (auto& b : bytes)
-        b = static_cast<uint8_t>(rng());
-    return bytes;
-}
 
 // A reader over memory that is stopped however the test ends.
 struct MemoryReader {
@@ -72,7 +65,7 @@ void walk_and_compare(ArchiveReader& reader, const std::vector<uint8_t>& source)
 }
 
 TEST(ArchiveReaderReads, BytesAndRunsAcrossSlotBoundariesComeBackInOrder) {
-    const auto source = pattern(3 * kReaderSlotSize + 12345, 1);
+    const auto source = random_bytes(3 * kReaderSlotSize + 12345, 1);
     {
         MemoryReader m(source);
         EXPECT_EQ(m.reader.handles, nullptr) << "bytes in memory need no reader thread";
@@ -85,21 +78,21 @@ TEST(ArchiveReaderReads, BytesAndRunsAcrossSlotBoundariesComeBackInOrder) {
 
 TEST(ArchiveReaderReads, AFileOfLessThanOneSlotIsReadWithoutAThread) {
     for (const size_t size : {size_t{0}, size_t{1}, static_cast<size_t>(kReaderSlotSize) - 1}) {
-        const auto source = pattern(size, 4);
+        const auto source = random_bytes(size, 4);
         FileReader f(source);
         EXPECT_EQ(f.reader.handles, nullptr) << size;
         walk_and_compare(f.reader, source);
         EXPECT_EQ(read_byte(f.reader), -1) << size;
         EXPECT_TRUE(reader_is_exhausted(f.reader));
     }
-    const auto source = pattern(kReaderSlotSize, 5);
+    const auto source = random_bytes(kReaderSlotSize, 5);
     FileReader f(source);
     EXPECT_NE(f.reader.handles, nullptr) << "a whole slot or more is read ahead";
     walk_and_compare(f.reader, source);
 }
 
 TEST(ArchiveReaderReads, FileSourceDeliversTheSameBytes) {
-    const auto source = pattern(2 * kReaderSlotSize + 77, 2);
+    const auto source = random_bytes(2 * kReaderSlotSize + 77, 2);
     FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(std::fwrite(source.data(), 1, source.size(), file), source.size());
@@ -117,7 +110,7 @@ TEST(ArchiveReaderReads, FileSourceDeliversTheSameBytes) {
 }
 
 TEST(ArchiveReaderReads, PageReadAheadAndStepBackAcrossABoundaryRestoresPosition) {
-    const auto source = pattern(5 * kReaderSlotSize, 3);
+    const auto source = random_bytes(5 * kReaderSlotSize, 3);
     MemoryReader m(source);
     std::vector<uint8_t> page(65307);
     // Walk the whole input in page-sized steps; before every step, peek two pages ahead and return.
@@ -140,7 +133,7 @@ TEST(ArchiveReaderReads, PageReadAheadAndStepBackAcrossABoundaryRestoresPosition
 }
 
 TEST(ArchiveReaderReads, StepBackOfMoreThanOneSlotIsRefused) {
-    const auto source = pattern(4 * kReaderSlotSize, 4);
+    const auto source = random_bytes(4 * kReaderSlotSize, 4);
     MemoryReader m(source);
     std::vector<uint8_t> sink(static_cast<size_t>(kReaderSlotSize) * 2 + 10);
     ASSERT_EQ(read_bytes(m.reader, sink.data(), static_cast<int32_t>(sink.size())),
@@ -154,7 +147,7 @@ TEST(ArchiveReaderReads, StepBackOfMoreThanOneSlotIsRefused) {
 }
 
 TEST(ArchiveReaderEnd, BodyOfExactlyOneSlotIsExhaustedWhenTheSlotIsUsedUp) {
-    const auto source = pattern(kReaderSlotSize, 5);
+    const auto source = random_bytes(kReaderSlotSize, 5);
     MemoryReader m(source);
     std::vector<uint8_t> got(source.size());
     EXPECT_EQ(read_bytes(m.reader, got.data(), kReaderSlotSize), kReaderSlotSize);
@@ -184,7 +177,7 @@ TEST(ArchiveReaderEnd, AllOneBytesAndTheFixedLengthAfterTheEnd) {
 }
 
 TEST(ArchiveReaderEnd, LookAheadPastTheEndThenStepBackKeepsTheRestReadable) {
-    const auto source = pattern(kReaderSlotSize + 100, 11);
+    const auto source = random_bytes(kReaderSlotSize + 100, 11);
     MemoryReader m(source);
     std::vector<uint8_t> sink(static_cast<size_t>(kReaderSlotSize) - 20);
     ASSERT_EQ(read_bytes(m.reader, sink.data(), static_cast<int32_t>(sink.size())),
@@ -230,7 +223,7 @@ TEST(ArchiveReaderBlocks, BlockIsReadWholeOrNotAtAll) {
 
 TEST(ArchiveReaderBlocks, BogusHugeLengthFailsWithoutClaimingItsSize) {
     std::vector<uint8_t> source = {0xFF, 0xFF, 0xFF, 0xFF}; // 1,073,741,823
-    const auto tail = pattern(3 * kReaderSlotSize, 6);
+    const auto tail = random_bytes(3 * kReaderSlotSize, 6);
     source.insert(source.end(), tail.begin(), tail.end());
     MemoryReader m(source);
     uint32_t length = 0;
@@ -250,7 +243,7 @@ TEST(ArchiveReaderBlocks, EmptyBlockIsABufferNotAFailure) {
 }
 
 TEST(ArchiveReaderStreams, ByteSourceFeedsAStreamedDecoder) {
-    const auto source = pattern(100, 8);
+    const auto source = random_bytes(100, 8);
     MemoryReader m(source);
     ByteSource& bs = m.reader.byte_source;
     EXPECT_FALSE(bs.is_exhausted(bs.context));
@@ -261,7 +254,7 @@ TEST(ArchiveReaderStreams, ByteSourceFeedsAStreamedDecoder) {
 }
 
 TEST(ArchiveReaderTeardown, StopWhileTheThreadWaitsForAFreeSlot) {
-    const auto source = pattern(8 * kReaderSlotSize, 9);
+    const auto source = random_bytes(8 * kReaderSlotSize, 9);
     for (int round = 0; round < 20; ++round) {
         FileReader f(source);
         ArchiveReader& reader = f.reader;
@@ -280,7 +273,7 @@ TEST(ArchiveReaderTeardown, StopWhileTheThreadWaitsForAFreeSlot) {
 TEST(ArchiveReaderTeardown, StopAfterTheThreadHasFinished) {
     // Three slots requested at the start: the thread reads two full ones and the short third, and ends.
     const int32_t size = 2 * kReaderSlotSize + 1000;
-    const auto source = pattern(static_cast<size_t>(size), 10);
+    const auto source = random_bytes(static_cast<size_t>(size), 10);
     for (int round = 0; round < 20; ++round) {
         FileReader f(source);
         ArchiveReader& reader = f.reader;

@@ -3,10 +3,10 @@
 // interrupted restore, several files with one failing, -t and -l on damaged archives, and Unicode
 // names (under wine too). The conformance archives restore through it byte for byte.
 
-#include "child_process.h"
 #include "ogg/ogg_crc.h"
-#include "run_program.h"
+#include "process_runner.h"
 #include "sample_files.h"
+#include "scratch_dir.h"
 #include "test_data.h"
 
 #include <gtest/gtest.h>
@@ -60,23 +60,7 @@ Bytes ogg_page(uint32_t serial, uint32_t sequence, uint8_t flags, const std::str
 
 class FrontEnd : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        const std::string stem =
-            std::string("talvo_front_") + std::to_string(current_process_id()) + "_" + info->name();
-        dir_ = fs::temp_directory_path() / stem;
-        io_ = fs::temp_directory_path() / (stem + "_io");
-        for (const fs::path& d : {dir_, io_}) {
-            fs::remove_all(d);
-            fs::create_directories(d);
-        }
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-        fs::remove_all(io_, ignored);
-    }
-    std::string path(const std::string& name) const { return (dir_ / utf8_path(name)).string(); }
+    std::string path(const std::string& name) const { return scratch_.file(name); }
     // A conformance archive and its Ogg file copied in as NAME.ogg.talvo; returns the archive's path.
     std::string copy_conformance(const std::string& name) {
         const fs::path source = test_data_dir("conformance");
@@ -86,8 +70,20 @@ class FrontEnd : public ::testing::Test {
     static Bytes conformance_ogg(const std::string& name) {
         return read_bytes(test_data_dir("conformance") / (name + ".ogg"));
     }
-    ChildRun front(const std::vector<std::string>& args, const std::string& stdin_path = "") const {
-        return run_child(program_path("talvo-pack"), args, io_, stdin_path);
+    // Standard output as the bytes written (and standard input from a file, or the null device).
+    static ProcessRun front(const std::vector<std::string>& args, const std::string& stdin_path = "") {
+        ProcessOptions options;
+        if (!stdin_path.empty()) {
+            options.input = InputFrom::File;
+            options.stdin_file = utf8_path(stdin_path);
+        }
+        return run_process(built_program("talvo-pack"), args, options);
+    }
+    // talvo itself, its standard output as console text.
+    static ProcessRun talvo(const std::vector<std::string>& args) {
+        ProcessOptions options;
+        options.as_console_text = true;
+        return run_process(built_program("talvo"), args, options);
     }
     std::vector<std::string> names() const {
         std::vector<std::string> found;
@@ -98,7 +94,8 @@ class FrontEnd : public ::testing::Test {
         std::sort(found.begin(), found.end());
         return found;
     }
-    fs::path dir_, io_;
+    ScratchDir scratch_{"talvo-front"};
+    const fs::path dir_ = scratch_.path();
 };
 
 TEST_F(FrontEnd, RestoresNextToTheArchiveKeepingItAndItsTimeAndPermissions) {
@@ -108,7 +105,7 @@ TEST_F(FrontEnd, RestoresNextToTheArchiveKeepingItAndItsTimeAndPermissions) {
 #ifndef _WIN32
     fs::permissions(archive, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 #endif
-    const ChildRun run = front({"-d", archive});
+    const ProcessRun run = front({"-d", archive});
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.out, "") << "no banner, nothing on standard output";
@@ -125,7 +122,7 @@ TEST_F(FrontEnd, RestoresNextToTheArchiveKeepingItAndItsTimeAndPermissions) {
     ASSERT_EQ(front({"-q", again}).exit_code, 0);
     EXPECT_EQ(fs::last_write_time(again + ".talvo"), fs::last_write_time(again));
     fs::remove(again);
-    const ChildRun unpack = run_child(program_path("talvo-unpack"), {again + ".talvo"}, io_);
+    const ProcessRun unpack = run_process(built_program("talvo-unpack"), {again + ".talvo"});
     EXPECT_EQ(unpack.exit_code, 0) << unpack.err;
     EXPECT_EQ(read_bytes(again), conformance_ogg("gaps-mono-q3"));
 }
@@ -133,7 +130,7 @@ TEST_F(FrontEnd, RestoresNextToTheArchiveKeepingItAndItsTimeAndPermissions) {
 TEST_F(FrontEnd, NeverOverwritesWithoutForceAndNeedsANameForOtherSuffixes) {
     const std::string archive = copy_conformance("tone-8k-qm1");
     write_bytes(path("tone-8k-qm1.ogg"), {1, 2, 3});
-    ChildRun run = front({"-d", archive});
+    ProcessRun run = front({"-d", archive});
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_TRUE(contains(run.err, "talvo-pack: " + archive + ": ")) << run.err;
     EXPECT_EQ(read_bytes(path("tone-8k-qm1.ogg")), Bytes({1, 2, 3}));
@@ -154,7 +151,7 @@ TEST_F(FrontEnd, AFailedRestoreLeavesNothingUnderTheOutputName) {
     Bytes bytes = read_bytes(archive);
     bytes.resize(bytes.size() / 2);
     write_bytes(archive, bytes);
-    const ChildRun run = front({"-d", archive});
+    const ProcessRun run = front({"-d", archive});
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_TRUE(contains(run.err, "talvo-pack: " + archive + ": Unexpected end of archive!")) << run.err;
     EXPECT_TRUE(contains(run.err, "item 1 (stream, serial 0000006a)")) << run.err;
@@ -165,51 +162,65 @@ TEST_F(FrontEnd, AFailedRestoreLeavesNothingUnderTheOutputName) {
 TEST_F(FrontEnd, AnInterruptedRestoreLeavesNothingBehind) {
     const Bytes archive = read_bytes(test_data_dir("conformance") / "music-q8.talvo");
     for (int signal_number : {SIGINT, SIGTERM}) {
-        int feed[2];
-        ASSERT_EQ(pipe(feed), 0);
-        const pid_t child =
-            start_child(program_path("talvo-pack"), {"-d", "-", "-o", path("out.ogg")}, io_, feed[0]);
-        close(feed[0]);
-        ASSERT_GT(child, 0);
+        ProcessOptions options;
+        options.input = InputFrom::Pipe;
+        ChildHandle child =
+            start_process(built_program("talvo-pack"), {"-d", "-", "-o", path("out.ogg")}, options);
         // Half the archive, then the pipe stays open: the restore waits for the rest with its
         // temporary output open.
-        ASSERT_EQ(write(feed[1], archive.data(), archive.size() / 2),
-                  static_cast<ssize_t>(archive.size() / 2));
+        ASSERT_TRUE(write_to_child(*child, archive.data(), archive.size() / 2));
         bool temp_seen = false;
         for (int i = 0; i < 3000 && !temp_seen; ++i) {
             temp_seen = !names().empty();
             if (!temp_seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         EXPECT_TRUE(temp_seen);
-        kill(child, signal_number);
-        EXPECT_EQ(wait_child(child), 128 + signal_number);
-        close(feed[1]);
+        EXPECT_TRUE(signal_child(*child, signal_number));
+        const ProcessRun run = wait_process(*child);
+        ASSERT_TRUE(run.started) << run.start_error;
+        EXPECT_EQ(run.exit_code, 128 + signal_number);
         EXPECT_EQ(names(), std::vector<std::string>{}) << "signal " << signal_number;
     }
 }
 
+// Standard input through a pipe that carries `bytes`.
+ProcessOptions piped(const std::string& bytes) {
+    ProcessOptions options;
+    options.input = InputFrom::Memory;
+    options.stdin_bytes = bytes;
+    return options;
+}
+
 TEST_F(FrontEnd, RealPipesBothWays) {
     const std::string archive = copy_conformance("gaps-stereo-lib");
-    const std::string pack = program_path("talvo-pack");
-    const std::string restored = path("piped.ogg");
-    const std::string command = "cat '" + archive + "' | '" + pack + "' -dc - | cat > '" + restored + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    EXPECT_EQ(read_bytes(restored), conformance_ogg("gaps-stereo-lib"));
-    const std::string round =
-        "cat '" + restored + "' | '" + pack + "' -q -c - | '" + pack + "' -d > '" + path("round.ogg") + "'";
-    ASSERT_EQ(std::system(round.c_str()), 0);
-    EXPECT_EQ(read_bytes(path("round.ogg")), conformance_ogg("gaps-stereo-lib"));
+    const fs::path pack = built_program("talvo-pack");
+    const Bytes expected = conformance_ogg("gaps-stereo-lib");
+    const Bytes archive_bytes = read_bytes(archive);
+    const ProcessRun restored =
+        run_process(pack, {"-dc", "-"}, piped(std::string(archive_bytes.begin(), archive_bytes.end())));
+    ASSERT_EQ(restored.exit_code, 0) << restored.err;
+    EXPECT_EQ(Bytes(restored.out.begin(), restored.out.end()), expected);
+    // Packed to a pipe, restored from one into a file.
+    const ProcessRun packed = run_process(pack, {"-q", "-c", "-"}, piped(restored.out));
+    ASSERT_EQ(packed.exit_code, 0) << packed.err;
+    ProcessOptions into_file = piped(packed.out);
+    into_file.output = OutputTo::File;
+    into_file.stdout_file = path("round.ogg");
+    ASSERT_EQ(run_process(pack, {"-d"}, into_file).exit_code, 0);
+    EXPECT_EQ(read_bytes(path("round.ogg")), expected);
     // Without "-": a piped input is packed to standard output, as gzip does.
-    const std::string bare =
-        "cat '" + restored + "' | '" + pack + "' -q | '" + pack + "' -d > '" + path("bare.ogg") + "'";
-    ASSERT_EQ(std::system(bare.c_str()), 0);
-    EXPECT_EQ(read_bytes(path("bare.ogg")), conformance_ogg("gaps-stereo-lib"));
+    const ProcessRun bare = run_process(pack, {"-q"}, piped(restored.out));
+    ASSERT_EQ(bare.exit_code, 0) << bare.err;
+    into_file.stdin_bytes = bare.out;
+    into_file.stdout_file = path("bare.ogg");
+    ASSERT_EQ(run_process(pack, {"-d"}, into_file).exit_code, 0);
+    EXPECT_EQ(read_bytes(path("bare.ogg")), expected);
 }
 #endif
 
 TEST_F(FrontEnd, StandardStreamsCarryArchivesAndOggFilesAsBytes) {
     const std::string archive = copy_conformance("speech-silence-q1");
-    ChildRun run = front({"-dc", "-"}, archive);
+    ProcessRun run = front({"-dc", "-"}, archive);
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_TRUE(run.out ==
                 std::string(reinterpret_cast<const char*>(conformance_ogg("speech-silence-q1").data()),
@@ -248,7 +259,7 @@ TEST_F(FrontEnd, SeveralFilesWithOneFailingAreAllDoneAndReportedInOrder) {
     write_bytes(archives[1], cut);
     std::vector<std::string> args = {
         "-d", "-j", "4", archives[0], archives[1], path("missing.talvo"), archives[2], archives[3]};
-    const ChildRun run = front(args);
+    const ProcessRun run = front(args);
     EXPECT_EQ(run.exit_code, 1);
     for (const char* name : {"gaps-mono-q3", "native-encoder", "surround-q4"})
         EXPECT_EQ(read_bytes(path(std::string(name) + ".ogg")), conformance_ogg(name)) << name;
@@ -268,7 +279,7 @@ TEST_F(FrontEnd, TestAndListFindDamageAndSayWhere) {
     ASSERT_EQ(front({"-q", path("plain.ogg")}).exit_code, 0);
     const std::string archive = path("plain.ogg.talvo");
     EXPECT_EQ(front({"-t", archive}).exit_code, 0);
-    ChildRun run = front({"-l", archive});
+    ProcessRun run = front({"-l", archive});
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_TRUE(contains(run.out, "raw     00001234")) << run.out;
     EXPECT_TRUE(contains(run.out, "2 whole Ogg pages, checksums checked")) << run.out;
@@ -332,7 +343,7 @@ TEST_F(FrontEnd, TestAndListFindDamageAndSayWhere) {
 
 TEST_F(FrontEnd, ListShowsSettingsItemsAndStreamDetails) {
     const std::string archive = copy_conformance("gaps-mono-q3");
-    const ChildRun run = front({"-l", "-v", archive});
+    const ProcessRun run = front({"-l", "-v", archive});
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_TRUE(contains(run.out, "16 codebook slots, statistics fresh per stream")) << run.out;
     EXPECT_TRUE(contains(run.out, "stream  00000065")) << run.out;
@@ -344,7 +355,7 @@ TEST_F(FrontEnd, ListShowsSettingsItemsAndStreamDetails) {
     if (repeated.empty()) GTEST_SKIP() << "samples missing";
     write_bytes(path("rep.ogg"), repeated);
     ASSERT_EQ(front({"-q", path("rep.ogg")}).exit_code, 0);
-    ChildRun list = front({"-l", path("rep.ogg.talvo")});
+    ProcessRun list = front({"-l", path("rep.ogg.talvo")});
     EXPECT_TRUE(contains(list.out, "repeat  00000066")) << list.out;
     EXPECT_TRUE(contains(list.out, "stream repeated")) << list.out;
     EXPECT_FALSE(contains(list.out, "archives")) << "one archive has one total";
@@ -367,7 +378,7 @@ TEST_F(FrontEnd, ConformanceArchivesRestoreThroughTheFrontEnd) {
     args.resize(3);
     args.push_back(path("*.talvo")); // cmd.exe leaves patterns to the program
 #endif
-    const ChildRun run = front(args);
+    const ProcessRun run = front(args);
     EXPECT_EQ(run.exit_code, 0) << run.err;
     for (const ArchivePair& pair : pairs)
         EXPECT_EQ(read_bytes(path(pair.name + ".ogg")), read_bytes(pair.ogg)) << pair.name;
@@ -389,7 +400,7 @@ TEST_F(FrontEnd, ConcatenatedArchivesRestoreWholeAndOtherTrailingBytesAreRefused
         expected.insert(expected.end(), ogg.begin(), ogg.end());
     }
     write_bytes(path("all.talvo"), all);
-    ChildRun run = front({"-d", path("all.talvo")});
+    ProcessRun run = front({"-d", path("all.talvo")});
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(read_bytes(path("all")), expected);
     run = front({"-t", "-v", path("all.talvo")});
@@ -403,8 +414,8 @@ TEST_F(FrontEnd, ConcatenatedArchivesRestoreWholeAndOtherTrailingBytesAreRefused
     EXPECT_TRUE(contains(run.out, "no checksum (made without one)")) << run.out;
     EXPECT_TRUE(contains(run.out, ": matches")) << run.out;
     // talvo itself restores the first archive only.
-    const ProgramRun talvo = run_program(program_path("talvo"), {path("all.talvo"), path("first.ogg")});
-    EXPECT_EQ(talvo.exit_code, 0) << talvo.output;
+    const ProcessRun restore = talvo({path("all.talvo"), path("first.ogg")});
+    EXPECT_EQ(restore.exit_code, 0) << restore.out;
     EXPECT_EQ(read_bytes(path("first.ogg")), conformance_ogg("gaps-mono-q3"));
 
     // Bytes that are neither an archive nor a checksum: an error, and nothing restored.
@@ -444,22 +455,22 @@ TEST_F(FrontEnd, DamageIsToldApartFromTruncationAndFromADamagedChecksum) {
     Bytes bytes = good;
     bytes[item + 2000] ^= 0x01;
     write_bytes(archive, bytes);
-    ProgramRun talvo = run_program(program_path("talvo"), {archive, path("out.bin")});
-    EXPECT_EQ(talvo.exit_code, 1);
-    EXPECT_EQ(talvo.output, "TALVO v0.1.1\nArchive restored incorrectly!\n");
+    ProcessRun restore = talvo({archive, path("out.bin")});
+    EXPECT_EQ(restore.exit_code, 1);
+    EXPECT_EQ(restore.out, "TALVO v0.1.1\nArchive restored incorrectly!\n");
     EXPECT_EQ(read_bytes(path("out.bin")).size(), plain.size()) << "talvo keeps what it restored";
 
     // A damaged checksum: the restore is not proved, but the archive itself is sound.
     bytes = good;
     bytes[bytes.size() - 14] ^= 0x04;
     write_bytes(archive, bytes);
-    ChildRun run = front({"-t", archive});
+    ProcessRun run = front({"-t", archive});
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_TRUE(contains(run.err, "Archive checksum is damaged!")) << run.err;
     EXPECT_FALSE(contains(run.err, "item")) << run.err;
-    talvo = run_program(program_path("talvo"), {archive, path("out.bin")});
-    EXPECT_EQ(talvo.exit_code, 1);
-    EXPECT_EQ(talvo.output, "TALVO v0.1.1\nArchive checksum is damaged!\n");
+    restore = talvo({archive, path("out.bin")});
+    EXPECT_EQ(restore.exit_code, 1);
+    EXPECT_EQ(restore.out, "TALVO v0.1.1\nArchive checksum is damaged!\n");
 
     // The item's length claims more than there is: with the checksum after it the archive is known to
     // go on, so that is damage, not an archive cut short, and -l shows no share for it.
@@ -486,7 +497,7 @@ TEST_F(FrontEnd, DamageIsToldApartFromTruncationAndFromADamagedChecksum) {
 TEST_F(FrontEnd, UnicodeFileNames) {
     const std::string name = "s\xc3\xa5ng \xe2\x99\xab \xd0\xb6.ogg";
     fs::copy_file(test_data_dir("conformance") / "tone-8k-qm1.talvo", dir_ / utf8_path(name + ".talvo"));
-    ChildRun run = front({"-d", path(name + ".talvo")});
+    ProcessRun run = front({"-d", path(name + ".talvo")});
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(read_bytes(dir_ / utf8_path(name)), conformance_ogg("tone-8k-qm1"));
     fs::remove(dir_ / utf8_path(name + ".talvo"));

@@ -71,9 +71,9 @@ TEST(OneBytePackets, CommittedArchivesRestoreByteForByte) {
     for (const ArchivePair& pair : committed_files()) {
         SCOPED_TRACE(pair.name);
         const ProgramRestore restore = restore_with_talvo(pair.archive);
-        ASSERT_TRUE(restore.run.started);
+        ASSERT_TRUE(restore.run.started) << restore.run.start_error;
         EXPECT_EQ(restore.run.exit_code, 0);
-        EXPECT_EQ(restore.run.output, kBanner);
+        EXPECT_EQ(restore.run.out, kBanner);
         EXPECT_EQ(first_mismatch(restore.restored, read_data_file(pair.ogg)), SIZE_MAX)
             << "first difference at this byte";
     }

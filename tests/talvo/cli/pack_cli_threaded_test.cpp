@@ -4,11 +4,11 @@
 
 #include "archive/archive_extension.h"
 #include "archive/bundle_manifest.h"
-#include "child_process.h"
 #include "cli/bundle_inputs.h"
 #include "pack/packer.h"
-#include "run_program.h"
+#include "process_runner.h"
 #include "sample_files.h"
+#include "scratch_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,9 @@
 #include <thread>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -31,21 +33,6 @@ using Bytes = std::vector<uint8_t>;
 
 class PackCli : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               (std::string("talvo_pack_cli_") + std::to_string(current_process_id()) + "_" + info->name());
-        io_ = dir_.string() + "_io";
-        for (const fs::path& d : {dir_, io_}) {
-            fs::remove_all(d);
-            fs::create_directories(d);
-        }
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-        fs::remove_all(io_, ignored);
-    }
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
     std::string copy_sample(const std::string& name) {
         const Bytes bytes = load_sample(name);
@@ -61,12 +48,27 @@ class PackCli : public ::testing::Test {
         std::ifstream in(full_path, std::ios::binary);
         return Bytes(std::istreambuf_iterator<char>(in), {});
     }
-    static ProgramRun pack(const std::vector<std::string>& args) {
-        return run_program(program_path("talvo-pack"), args);
+    // Standard output as console text.
+    static ProcessRun pack(const std::vector<std::string>& args) {
+        ProcessOptions options;
+        options.as_console_text = true;
+        return run_process(built_program("talvo-pack"), args, options);
     }
-    // With standard error captured (and standard input from a file, or the null device).
-    ChildRun pack_child(const std::vector<std::string>& args, const std::string& stdin_path = "") const {
-        return run_child(program_path("talvo-pack"), args, io_, stdin_path);
+    // Standard output as the bytes written (and standard input from a file, or the null device).
+    static ProcessRun pack_child(const std::vector<std::string>& args, const std::string& stdin_path = "") {
+        ProcessOptions options;
+        if (!stdin_path.empty()) {
+            options.input = InputFrom::File;
+            options.stdin_file = utf8_path(stdin_path);
+        }
+        return run_process(built_program("talvo-pack"), args, options);
+    }
+    // With standard output sent to `output_file` (and limits, when given).
+    static ProcessRun pack_into(const std::vector<std::string>& args, const std::string& output_file,
+                                ProcessOptions options = {}) {
+        options.output = OutputTo::File;
+        options.stdout_file = output_file;
+        return run_process(built_program("talvo-pack"), args, options);
     }
     std::vector<std::string> names() const {
         std::vector<std::string> found;
@@ -79,14 +81,15 @@ class PackCli : public ::testing::Test {
     void expect_restores(const std::string& archive, const std::string& original) {
         const std::string out = path("restored.bin");
         fs::remove(out);
-        const ProgramRun run = run_program(program_path("talvo"), {archive, out});
-        EXPECT_EQ(run.exit_code, 0) << run.output;
+        const ProcessRun run = run_process(built_program("talvo"), {archive, out});
+        EXPECT_EQ(run.exit_code, 0) << run.out;
         EXPECT_EQ(read_file(out), read_file(original)) << archive;
     }
     size_t file_count() const {
         return static_cast<size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator{}));
     }
-    fs::path dir_, io_;
+    ScratchDir scratch_{"talvo-pack-cli"};
+    const fs::path dir_ = scratch_.path();
 };
 
 bool contains(const std::string& text, const std::string& part) {
@@ -95,9 +98,9 @@ bool contains(const std::string& text, const std::string& part) {
 
 TEST_F(PackCli, OneInputGoesToInputDotTalvo) {
     const std::string in = copy_sample("chained.ogg");
-    const ProgramRun run = pack({in});
+    const ProcessRun run = pack({in});
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(run.output, ""); // reports go to standard error
+    EXPECT_EQ(run.out, ""); // reports go to standard error
     expect_restores(in + ".talvo", in);
     EXPECT_EQ(file_count(), 3u) << "no temporary file is left behind";
 }
@@ -105,7 +108,7 @@ TEST_F(PackCli, OneInputGoesToInputDotTalvo) {
 TEST_F(PackCli, SeveralInputsEachGetTheirOwnArchive) {
     const std::string a = copy_sample("repeated3.ogg"), b = copy_sample("opus.ogg"),
                       c = write_file("notes.txt", {'h', 'i'});
-    const ProgramRun run = pack({"-q", a, b, path("missing.ogg"), c});
+    const ProcessRun run = pack({"-q", a, b, path("missing.ogg"), c});
     EXPECT_EQ(run.exit_code, 1) << "one input was missing";
     for (const std::string& in : {a, b, c})
         expect_restores(in + ".talvo", in);
@@ -131,7 +134,7 @@ TEST_F(PackCli, NoFileIsTakenForAnOutputUnlessNamedAsOne) {
         wav[i] = static_cast<uint8_t>(i * 7 + 1);
     const std::string c = write_file("C.wav", wav), d = write_file("D.webm", {1, 2, 3});
     for (const std::string& second : {c, d}) {
-        const ProgramRun run = pack({"-q", "-f", a, second});
+        const ProcessRun run = pack({"-q", "-f", a, second});
         EXPECT_EQ(run.exit_code, 0) << second;
         expect_restores(a + ".talvo", a);
         expect_restores(second + ".talvo", second); // the second operand is one more input
@@ -174,7 +177,7 @@ TEST_F(PackCli, FailuresGiveTheSystemsReasonAndTheUsersNames) {
     }
 #endif
     for (const Case& c : cases) {
-        const ChildRun run = pack_child(c.args);
+        const ProcessRun run = pack_child(c.args);
         EXPECT_EQ(run.exit_code, 1) << c.message;
         EXPECT_TRUE(contains(run.err, c.message)) << run.err;
         EXPECT_FALSE(contains(run.err, ".tmp")) << "never the temporary name: " << run.err;
@@ -187,7 +190,7 @@ TEST_F(PackCli, ArchivesLinksAndSpecialFilesAreLeftAloneWithoutForce) {
     const std::string in = copy_sample("oggenc_q0.ogg");
     ASSERT_EQ(pack({"-q", in}).exit_code, 0);
     const std::string archive = in + ".talvo";
-    ChildRun run = pack_child({archive});
+    ProcessRun run = pack_child({archive});
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_TRUE(contains(run.err, "already ends in .talvo")) << run.err;
     EXPECT_FALSE(fs::exists(archive + ".talvo"));
@@ -324,7 +327,7 @@ TEST_F(BundleCli, AFolderRestoresAsItWasAndAsOneConcatenation) {
     EXPECT_EQ(read_file(again), read_file(bundle)) << "the same archive for every -j";
 
     fs::create_directories(path("out"));
-    ChildRun run = pack_child({"-d", "-C", path("out"), bundle});
+    ProcessRun run = pack_child({"-d", "-C", path("out"), bundle});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     // Operands keep the path given: an absolute one without its leading '/'.
     const fs::path restored = path("out") / fs::path(path("src")).relative_path();
@@ -350,7 +353,7 @@ TEST_F(BundleCli, AFolderRestoresAsItWasAndAsOneConcatenation) {
         const Bytes bytes = read_file(path("src/" + file));
         joined.insert(joined.end(), bytes.begin(), bytes.end());
     }
-    const ProgramRun talvo = run_program(program_path("talvo"), {bundle, path("joined.bin")});
+    const ProcessRun talvo = run_process(built_program("talvo"), {bundle, path("joined.bin")});
     EXPECT_EQ(talvo.exit_code, 0);
     EXPECT_EQ(read_file(path("joined.bin")), joined);
     // So does talvo-pack when the output is named.
@@ -425,7 +428,7 @@ TEST_F(BundleCli, RelativeOperandsAndRecursivePacking) {
     // Relative operands are stored as given, "./" dropped; the walk order does not depend on them.
     {
         const InDirectory here(dir_);
-        ChildRun run = pack_child({"-q", "-o", "b.talvo", "./src/music", "src/zero"});
+        ProcessRun run = pack_child({"-q", "-o", "b.talvo", "./src/music", "src/zero"});
         ASSERT_EQ(run.exit_code, 0) << run.err;
         run = pack_child({"-l", "b.talvo"});
         EXPECT_TRUE(contains(run.out, "  src/music/level 1/theme.ogg\n")) << run.out;
@@ -439,7 +442,7 @@ TEST_F(BundleCli, RelativeOperandsAndRecursivePacking) {
     // A FIFO is no file to keep: a walked folder leaves it out (nothing waits for a writer), and named as
     // an operand it is refused like any file that is not regular.
     ASSERT_EQ(mkfifo(path("src/music/pipe").c_str(), 0600), 0);
-    ChildRun run = pack_child({"-q", "-o", path("fifo.talvo"), path("src/music")});
+    ProcessRun run = pack_child({"-q", "-o", path("fifo.talvo"), path("src/music")});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     run = pack_child({"-l", path("fifo.talvo")});
     EXPECT_TRUE(contains(run.out, "title.ogg")) << run.out;
@@ -473,7 +476,7 @@ TEST_F(BundleCli, ADamagedBundleKeepsTheMembersBeforeTheDamage) {
     write_file("b.talvo", bytes);
     fs::create_directories(path("out"));
     for (const char* mode : {"-t", "-d"}) {
-        const ChildRun run = pack_child({mode, "-C", path("out"), bundle});
+        const ProcessRun run = pack_child({mode, "-C", path("out"), bundle});
         EXPECT_EQ(run.exit_code, 1) << mode;
         EXPECT_TRUE(contains(run.err, "member 3 of 3")) << run.err;
         EXPECT_TRUE(contains(run.err, "z.txt: restored bytes do not match its checksum")) << run.err;
@@ -531,12 +534,12 @@ TEST_F(BundleCli, APipeMemberIsReadOnceEvenWhenEmpty) {
     write_file("zero", {});
     for (const Bytes& content : {Bytes{}, Bytes{'h', 'i'}}) {
         ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
-        const int null_input = open("/dev/null", O_RDONLY);
-        const pid_t child =
-            start_child(program_path("talvo-pack"),
-                        {"-q", "-f", "-o", path("p.talvo"), path("pipe"), path("zero")}, io_, null_input);
-        close(null_input);
-        ASSERT_GT(child, 0);
+        // A packer still running long after is waiting on the pipe again: the timeout ends it.
+        ProcessOptions options;
+        options.timeout_seconds = 20;
+        const ChildHandle child =
+            start_process(built_program("talvo-pack"),
+                          {"-q", "-f", "-o", path("p.talvo"), path("pipe"), path("zero")}, options);
         // The writer opens once the packer reads; it writes the content and is gone.
         int writer = -1;
         for (int tries = 0; tries < 2000 && writer < 0; ++tries) {
@@ -546,20 +549,10 @@ TEST_F(BundleCli, APipeMemberIsReadOnceEvenWhenEmpty) {
         ASSERT_GE(writer, 0) << "the packer never opened the pipe";
         EXPECT_EQ(write(writer, content.data(), content.size()), static_cast<ssize_t>(content.size()));
         close(writer);
-        // A packer still running long after is waiting on the pipe again: a writer lets it go.
-        int status = 0;
-        bool waited_again = false;
-        for (int tries = 0; tries < 2000; ++tries) {
-            if (waitpid(child, &status, WNOHANG) == child) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            if (tries == 1999) {
-                waited_again = true;
-                close(open(path("pipe").c_str(), O_WRONLY | O_NONBLOCK));
-                waitpid(child, &status, 0);
-            }
-        }
-        EXPECT_FALSE(waited_again) << content.size() << " bytes: the pipe was opened a second time";
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read_text(io_ / "stderr.txt");
+        const ProcessRun run = wait_process(*child);
+        ASSERT_TRUE(run.started) << run.start_error;
+        EXPECT_FALSE(run.timed_out) << content.size() << " bytes: the pipe was opened a second time";
+        ASSERT_EQ(run.exit_code, 0) << run.err;
         ASSERT_EQ(pack({"-d", "-f", "-o", path("joined.bin"), path("p.talvo")}).exit_code, 0);
         EXPECT_EQ(read_file(path("joined.bin")), content);
         fs::remove(path("pipe"));
@@ -621,7 +614,7 @@ TEST_F(BundleCli, HostileManifestsAreRefusedBeforeAnythingIsWritten) {
     for (size_t i = 0; i < cases.size(); ++i) {
         write_file("hostile.talvo", forged_bundle(good, cases[i].members));
         for (const char* mode : {"-d", "-t", "-l"}) {
-            const ChildRun run = pack_child({mode, "-f", "-C", path("out"), path("hostile.talvo")});
+            const ProcessRun run = pack_child({mode, "-f", "-C", path("out"), path("hostile.talvo")});
             EXPECT_EQ(run.exit_code, 1) << i << mode;
             EXPECT_TRUE(contains(run.err, "refused")) << i << mode << run.err;
             EXPECT_TRUE(contains(run.err, cases[i].why)) << i << mode << run.err;
@@ -639,7 +632,7 @@ TEST_F(BundleCli, HostileManifestsAreRefusedBeforeAnythingIsWritten) {
 #endif
     for (const Planted& p : planted) {
         write_file("hostile.talvo", forged_bundle(good, {member("a.txt"), member(p.path)}));
-        const ChildRun run = pack_child({"-d", "-f", "-C", path("out"), path("hostile.talvo")});
+        const ProcessRun run = pack_child({"-d", "-f", "-C", path("out"), path("hostile.talvo")});
         EXPECT_EQ(run.exit_code, 1) << p.path;
         EXPECT_TRUE(contains(run.err, p.why)) << run.err;
     }
@@ -670,7 +663,7 @@ TEST_F(BundleCli, PathsThatDifferOnlyInCaseNeverReplaceEachOther) {
                                             {member("d/a.txt", {'a', 'a'}), member("D/A.txt", {'b', 'b'})}));
     fs::create_directories(path("out"));
     for (const char* force : {"-q", "-f"}) {
-        const ChildRun run = pack_child({"-d", force, "-C", path("out"), path("cases.talvo")});
+        const ProcessRun run = pack_child({"-d", force, "-C", path("out"), path("cases.talvo")});
 #ifdef _WIN32
         EXPECT_EQ(run.exit_code, 1) << force;
         EXPECT_TRUE(contains(run.err, "differ only in case")) << run.err;
@@ -693,58 +686,36 @@ TEST_F(PackCli, UsageErrorsExitWithTwo) {
                                                                   {"-C", "x", "a"},
                                                                   {"-o", "b.talvo", "--no-check", "a", "b"},
                                                                   {"-o", "b.talvo", "--rm", "a", "b"}}) {
-        const ProgramRun run = pack(args);
+        const ProcessRun run = pack(args);
         EXPECT_EQ(run.exit_code, 2);
-        EXPECT_EQ(run.output, "");
+        EXPECT_EQ(run.out, "");
     }
     EXPECT_EQ(file_count(), 0u);
 }
 
-#ifndef _WIN32
-// The words, each quoted, with standard error sent to `errors`.
-std::string shell_command(const std::vector<std::string>& words, const std::string& errors) {
-    std::string command;
-    for (const std::string& word : words) {
-        command.append(1, '\'');
-        command.append(word);
-        command.append("' ");
-    }
-    command.append("2> ");
-    command.append(errors);
-    return command;
-}
-
 TEST_F(PackCli, VerboseReportNamesEveryStreamAndHowItWasStored) {
     const std::string in = copy_sample("repeated3.ogg");
-    const std::string report = path("report.txt");
-    ASSERT_EQ(std::system(shell_command({program_path("talvo-pack"), "-v", in}, report).c_str()), 0);
-    std::ifstream file(report);
-    const std::string text((std::istreambuf_iterator<char>(file)), {});
-    EXPECT_NE(text.find("Vorbis stream 00000065: modelled"), std::string::npos) << text;
-    EXPECT_NE(text.find("Vorbis stream 00000066: repeated"), std::string::npos) << text;
-    EXPECT_NE(text.find("Vorbis stream 00000067: repeated"), std::string::npos) << text;
+    ProcessRun run = pack_child({"-v", in});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.err.find("Vorbis stream 00000065: modelled"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Vorbis stream 00000066: repeated"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Vorbis stream 00000067: repeated"), std::string::npos) << run.err;
 
-    ASSERT_EQ(std::system(shell_command({program_path("talvo-pack"), "-q", "-f", in}, report).c_str()), 0);
-    EXPECT_EQ(fs::file_size(report), 0u);
+    run = pack_child({"-q", "-f", in});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
 }
 
-// The exit status of a shell command line.
-int shell_status(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
+#ifndef _WIN32
 TEST_F(PackCli, WhatStandardOutputRefusesIsAFailure) {
     const std::string in = copy_sample("oggenc_q0.ogg");
     ASSERT_EQ(pack({"-q", in}).exit_code, 0);
-    const std::string archive = in + ".talvo", errors = path("errors.txt");
+    const std::string archive = in + ".talvo";
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"-l", archive}, {"-l", archive, archive}, {"--help"}, {"-V"}, {"-dc", archive}, {"-qc", in}}) {
-        std::vector<std::string> words = {program_path("talvo-pack")};
-        words.insert(words.end(), args.begin(), args.end());
-        EXPECT_EQ(shell_status(shell_command(words, errors) + " > /dev/full"), 1) << args[0];
-        const std::string text = read_text(errors);
-        EXPECT_TRUE(contains(text, "No space left on device")) << args[0] << ": " << text;
+        const ProcessRun run = pack_into(args, "/dev/full");
+        EXPECT_EQ(run.exit_code, 1) << args[0];
+        EXPECT_TRUE(contains(run.err, "No space left on device")) << args[0] << ": " << run.err;
     }
 }
 
@@ -755,17 +726,17 @@ TEST_F(PackCli, TheFileSizeLimitLeavesNoTemporaryFile) {
         state = state * 1103515245u + 12345u;
         byte = static_cast<uint8_t>(state >> 24);
     }
-    const std::string big = write_file("big.bin", noise), errors = path("errors.txt");
+    const std::string big = write_file("big.bin", noise);
     ASSERT_EQ(pack({"-q", "-o", path("big.talvo"), big}).exit_code, 0);
     // 100 blocks of 512 bytes: much less than either file.
-    const std::string limit = "ulimit -f 100; ";
+    ProcessOptions limit;
+    limit.file_size_limit = 100 * 512;
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"-f", big}, {"-d", "-o", path("restored.bin"), path("big.talvo")}}) {
-        std::vector<std::string> words = {program_path("talvo-pack")};
-        words.insert(words.end(), args.begin(), args.end());
-        EXPECT_EQ(shell_status("(" + limit + shell_command(words, errors) + ")"), 1) << args[1];
-        EXPECT_TRUE(contains(read_text(errors), "File too large")) << read_text(errors);
-        EXPECT_EQ(names(), (std::vector<std::string>{"big.bin", "big.talvo", "errors.txt"}));
+        const ProcessRun run = pack_into(args, "/dev/null", limit);
+        EXPECT_EQ(run.exit_code, 1) << args[1];
+        EXPECT_TRUE(contains(run.err, "File too large")) << run.err;
+        EXPECT_EQ(names(), (std::vector<std::string>{"big.bin", "big.talvo"}));
     }
 }
 
@@ -785,17 +756,23 @@ TEST_F(PackCli, RunningOutOfMemoryIsAFailureThatLeavesNothing) {
     // A sparse file larger than the address space allowed: nothing on disk, nothing read.
     { std::ofstream sparse(path("z.bin"), std::ios::binary); }
     fs::resize_file(path("z.bin"), uint64_t{400} << 20);
-    const std::string errors = path("errors.txt"), limit = "ulimit -v 300000; ";
-    EXPECT_EQ(
-        shell_status("(" + limit + shell_command({program_path("talvo-pack"), path("z.bin")}, errors) + ")"),
-        1);
-    EXPECT_TRUE(contains(read_text(errors), "z.bin: out of memory")) << read_text(errors);
-    EXPECT_EQ(names(), (std::vector<std::string>{"errors.txt", "z.bin"}));
-    // From a pipe that never ends.
-    EXPECT_EQ(shell_status("(" + limit + "cat /dev/zero | " +
-                           shell_command({program_path("talvo-pack")}, errors) + " > /dev/null)"),
-              1);
-    EXPECT_TRUE(contains(read_text(errors), "out of memory")) << read_text(errors);
+    ProcessOptions limit;
+    limit.address_space_limit = uint64_t{300000} << 10;
+    ProcessRun run = pack_into({path("z.bin")}, "/dev/null", limit);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "z.bin: out of memory")) << run.err;
+    EXPECT_EQ(names(), (std::vector<std::string>{"z.bin"}));
+    // From a pipe that never ends: zeros until talvo-pack gives up and closes it.
+    limit.input = InputFrom::Pipe;
+    limit.output = OutputTo::NullDevice;
+    ChildHandle child = start_process(built_program("talvo-pack"), {}, limit);
+    const std::vector<char> zeros(1 << 16, 0);
+    while (write_to_child(*child, zeros.data(), zeros.size())) {
+    }
+    run = wait_process(*child);
+    ASSERT_TRUE(run.started) << run.start_error;
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "out of memory")) << run.err;
 }
 #endif
 

@@ -4,9 +4,11 @@
 #include "archive/stream_item_driver.h"
 #include "pack/packer.h"
 #include "page_walk.h"
+#include "process_runner.h"
+#include "random_bytes.h"
 #include "raw_archives.h"
-#include "run_program.h"
 #include "sample_files.h"
+#include "scratch_dir.h"
 #include "test_data.h"
 #include "vorbis_reference.h"
 #include "vorbis_stream_writer.h"
@@ -18,7 +20,6 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <random>
 
 namespace fs = std::filesystem;
 
@@ -26,29 +27,9 @@ namespace {
 
 const std::string kBanner = "TALVO v0.1.1\n";
 
-std::vector<uint8_t> random_bytes(size_t size, uint32_t seed) {
-    std::vector<uint8_t> bytes(size);
-    std::mt19937 rng(seed);
-    for (auto& b : bytes)
-        b = static_cast<uint8_t>(rng());
-    return bytes;
-}
-
 class CommandLine : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               (std::string("talvo_cli_") + std::to_string(current_process_id()) + "_" + info->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string path(const std::string& name) const { return scratch_.file(name); }
 
     std::string write_file(const std::string& name, const std::vector<uint8_t>& bytes) const {
         std::ofstream out(path(name), std::ios::binary);
@@ -61,11 +42,15 @@ class CommandLine : public ::testing::Test {
         return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
     }
 
-    static ProgramRun talvo(const std::vector<std::string>& args) {
-        return run_program(program_path("talvo"), args);
+    // Standard output as console text; standard error is not looked at.
+    static ProcessRun talvo(const std::vector<std::string>& args, ProcessOptions options = {}) {
+        options.as_console_text = true;
+        return run_process(built_program("talvo"), args, options);
     }
-    static ProgramRun pack(const std::vector<std::string>& args) {
-        return run_program(program_path("talvo-pack"), args);
+    static ProcessRun pack(const std::vector<std::string>& args) {
+        ProcessOptions options;
+        options.as_console_text = true;
+        return run_process(built_program("talvo-pack"), args, options);
     }
 
     // Runs talvo on `archive` and checks the message, the status and the output file.
@@ -74,9 +59,9 @@ class CommandLine : public ::testing::Test {
         const std::string in = write_file("archive.tlv", archive);
         const std::string out = path("out.bin");
         fs::remove(out);
-        const ProgramRun run = talvo({in, out});
-        ASSERT_TRUE(run.started);
-        EXPECT_EQ(run.output, kBanner + message);
+        const ProcessRun run = talvo({in, out});
+        ASSERT_TRUE(run.started) << run.start_error;
+        EXPECT_EQ(run.out, kBanner + message);
         EXPECT_EQ(run.exit_code, exit_code);
         if (expected_output) {
             ASSERT_TRUE(fs::exists(out));
@@ -86,15 +71,15 @@ class CommandLine : public ::testing::Test {
         }
     }
 
-    fs::path dir_;
+    ScratchDir scratch_{"talvo-cli"};
 };
 
 TEST_F(CommandLine, WrongArgumentCountPrintsOnlyTheBanner) {
     const std::string a = path("a"), b = path("b"), c = path("c");
     for (const auto& args : std::vector<std::vector<std::string>>{{}, {a}, {a, b, c}}) {
-        const ProgramRun run = talvo(args);
-        ASSERT_TRUE(run.started);
-        EXPECT_EQ(run.output, kBanner);
+        const ProcessRun run = talvo(args);
+        ASSERT_TRUE(run.started) << run.start_error;
+        EXPECT_EQ(run.out, kBanner);
         EXPECT_EQ(run.exit_code, kExitMinusOne);
     }
     EXPECT_FALSE(fs::exists(b));
@@ -102,8 +87,8 @@ TEST_F(CommandLine, WrongArgumentCountPrintsOnlyTheBanner) {
 
 TEST_F(CommandLine, MissingInputLeavesTheOutputPathUntouched) {
     const std::string out = path("out.bin");
-    const ProgramRun run = talvo({path("missing.tlv"), out});
-    EXPECT_EQ(run.output, kBanner + "Can't open/create input/output file!\n");
+    const ProcessRun run = talvo({path("missing.tlv"), out});
+    EXPECT_EQ(run.out, kBanner + "Can't open/create input/output file!\n");
     EXPECT_EQ(run.exit_code, kExitMinusOne);
     EXPECT_FALSE(fs::exists(out));
     // An existing file at the output path keeps its content.
@@ -114,8 +99,8 @@ TEST_F(CommandLine, MissingInputLeavesTheOutputPathUntouched) {
 
 TEST_F(CommandLine, OutputThatCannotBeCreated) {
     const std::string in = write_file("archive.tlv", raw_archive({{1}}));
-    const ProgramRun run = talvo({in, path("no/such/dir/out.bin")});
-    EXPECT_EQ(run.output, kBanner + "Can't open/create input/output file!\n");
+    const ProcessRun run = talvo({in, path("no/such/dir/out.bin")});
+    EXPECT_EQ(run.out, kBanner + "Can't open/create input/output file!\n");
     EXPECT_EQ(run.exit_code, kExitMinusOne);
 }
 
@@ -154,14 +139,14 @@ TEST_F(CommandLine, ArchiveCutAtEveryByteFailsAndKeepsWhatWasWritten) {
         write_file("cut.tlv",
                    std::vector<uint8_t>(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(cut)));
         fs::remove(out);
-        const ProgramRun run = talvo({in, out});
-        ASSERT_TRUE(run.started);
+        const ProcessRun run = talvo({in, out});
+        ASSERT_TRUE(run.started) << run.start_error;
         EXPECT_EQ(run.exit_code, 1) << cut;
         if (cut < static_cast<size_t>(kArchiveHeaderSize)) {
-            EXPECT_EQ(run.output, kBanner + "Invalid archive header!\n") << cut;
+            EXPECT_EQ(run.out, kBanner + "Invalid archive header!\n") << cut;
             continue;
         }
-        EXPECT_EQ(run.output, kBanner + "Unexpected end of archive!\n") << cut;
+        EXPECT_EQ(run.out, kBanner + "Unexpected end of archive!\n") << cut;
         const auto written = read_file(out);
         ASSERT_LE(written.size(), expected.size());
         EXPECT_TRUE(std::equal(written.begin(), written.end(), expected.begin())) << cut;
@@ -258,8 +243,8 @@ TEST_F(CommandLine, AFloorOfTypeZeroIsReportedAndItsStreamIsIncomplete) {
     s.floors[0].type = 0;
     const std::vector<uint8_t> ogg = vorbis_writer::ogg_file(s, 8, 1);
     const std::string in = write_file("floor0.tlv", stream_item_archive(ogg, false)), out = path("out.ogg");
-    const ProgramRun run = talvo({in, out});
-    EXPECT_EQ(run.output, kBanner + "floor0!\nArchive restored incompletely!\n");
+    const ProcessRun run = talvo({in, out});
+    EXPECT_EQ(run.out, kBanner + "floor0!\nArchive restored incompletely!\n");
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_TRUE(is_prefix(read_file(out), ogg));
 }
@@ -289,8 +274,8 @@ TEST_F(CommandLine, ResidueWarningsComeOncePerClassWordOrPassAndTheStreamIsResto
         ASSERT_GT(reported, 0);
         const std::string archive = write_file("in.tlv", stream_item_archive(ogg, true)),
                           out = path("out.ogg");
-        const ProgramRun run = talvo({archive, out});
-        EXPECT_EQ(run.output, kBanner + lines(c.line, reported));
+        const ProcessRun run = talvo({archive, out});
+        EXPECT_EQ(run.out, kBanner + lines(c.line, reported));
         EXPECT_EQ(run.exit_code, 0);
         EXPECT_EQ(read_file(out), ogg);
         // The packer's verification restores what it modelled in memory, and prints nothing.
@@ -310,8 +295,8 @@ TEST_F(CommandLine, ResidueValuesBeyondTheirBookAreReportedForEveryStream) {
     ASSERT_GT(archive.size(), 1902u);
     archive[1902] ^= 0x10;
     const std::string in = write_file("damaged.tlv", archive), out = path("out.ogg");
-    const ProgramRun run = talvo({in, out});
-    EXPECT_EQ(run.output, kBanner + lines("res_value overflow!", 2) + "Archive restored incompletely!\n");
+    const ProcessRun run = talvo({in, out});
+    EXPECT_EQ(run.out, kBanner + lines("res_value overflow!", 2) + "Archive restored incompletely!\n");
     EXPECT_EQ(run.exit_code, 1);
 }
 
@@ -335,8 +320,8 @@ TEST_F(CommandLine, AFileCutInTheMiddleOfAStreamRestoresWithStatusZero) {
 TEST_F(CommandLine, FailedOutputWriteIsReported) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     const std::string in = write_file("archive.tlv", raw_archive({random_bytes(100000, 6)}));
-    const ProgramRun run = talvo({in, "/dev/full"});
-    EXPECT_EQ(run.output, kBanner + "Can't write output file!\n");
+    const ProcessRun run = talvo({in, "/dev/full"});
+    EXPECT_EQ(run.out, kBanner + "Can't write output file!\n");
     EXPECT_EQ(run.exit_code, 1);
 }
 
@@ -356,25 +341,26 @@ TEST_F(CommandLine, FailedAllocationIsReported) {
     const std::vector<uint8_t> item(size_t{64} << 20, 0x5A);
     const std::string in = write_file("big.tlv", raw_archive({item}));
     const std::string out = path("out.bin");
-    const ProgramRun run = run_program(
-        "/bin/sh", {"-c", "ulimit -v 49152 && exec \"$0\" \"$1\" \"$2\"", program_path("talvo"), in, out});
-    EXPECT_EQ(run.output, kBanner + "Out of memory!\n");
+    ProcessOptions limited;
+    limited.address_space_limit = uint64_t{48} << 20;
+    const ProcessRun run = talvo({in, out}, limited);
+    EXPECT_EQ(run.out, kBanner + "Out of memory!\n");
     EXPECT_EQ(run.exit_code, 1);
 #endif
 }
 #endif
 
 TEST_F(CommandLine, PackerUsageHelpAndVersion) {
-    ProgramRun run = pack({"--help"});
+    ProcessRun run = pack({"--help"});
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(run.output.rfind("Usage: talvo-pack", 0), 0u) << run.output;
+    EXPECT_EQ(run.out.rfind("Usage: talvo-pack", 0), 0u) << run.out;
     run = pack({"--version"});
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(run.output, "talvo-pack 0.1.1\n");
+    EXPECT_EQ(run.out, "talvo-pack 0.1.1\n");
     for (const auto& args : std::vector<std::vector<std::string>>{{"-s", "4", "a"}, {"-x", "a", "b"}}) {
         run = pack(args);
         EXPECT_EQ(run.exit_code, 2);
-        EXPECT_EQ(run.output, "");
+        EXPECT_EQ(run.out, "");
     }
     EXPECT_EQ(pack({path("missing"), path("out.talvo")}).exit_code, 1);
     EXPECT_FALSE(fs::exists(path("out.talvo")));
@@ -388,7 +374,7 @@ TEST_F(CommandLine, PackerRefusesToOverwriteUnlessForced) {
     EXPECT_EQ(read_file(archive), std::vector<uint8_t>({9, 9, 9}));
     EXPECT_EQ(pack({"-f", in, archive}).exit_code, 0);
     const std::string out = path("out.bin");
-    const ProgramRun run = talvo({archive, out});
+    const ProcessRun run = talvo({archive, out});
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(read_file(out), input);
 }
@@ -402,8 +388,8 @@ TEST_F(CommandLine, PackThenUnpackRestoresRealFilesExactly) {
         const std::string archive = path("packed.talvo"), out = path("restored.bin");
         fs::remove(archive);
         ASSERT_EQ(pack({input, archive}).exit_code, 0) << input;
-        const ProgramRun run = talvo({archive, out});
-        EXPECT_EQ(run.output, kBanner);
+        const ProcessRun run = talvo({archive, out});
+        EXPECT_EQ(run.out, kBanner);
         EXPECT_EQ(run.exit_code, 0);
         EXPECT_EQ(read_file(out), read_file(input)) << input;
     }

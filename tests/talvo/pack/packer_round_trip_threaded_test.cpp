@@ -2,6 +2,7 @@
 // lengths, real encoder files, and the verification that must catch a damaged archive.
 
 #include "pack/packer.h"
+#include "random_bytes.h"
 #include "sample_files.h"
 #include "unpack/unpacker.h"
 
@@ -11,14 +12,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<uint8_t> random_bytes(size_t size, uint32_t seed) {
-    std::vector<uint8_t> bytes(size);
-    std::mt19937 rng(seed);
-    for (auto& b : bytes)
-        b = static_cast<uint8_t>(rng());
-    return bytes;
-}
 
 struct Restored {
     UnpackStatus status;

@@ -1,17 +1,15 @@
 #include "ogg_samples.h"
 
+#include "process_runner.h"
+#include "scratch_dir.h"
+
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <numbers>
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 namespace fs = std::filesystem;
 
@@ -27,28 +25,28 @@ struct Recipe {
     int channels;
     int rate;
     Signal signal;
-    std::string options; // encoder options
+    std::vector<std::string> options; // encoder options
 };
 
-std::string long_comment() {
-    return "-c \"LONGCOMMENT=" + std::string(70000, 'k') + "\"";
+std::vector<std::string> long_comment() {
+    return {"-q", "2", "-c", "LONGCOMMENT=" + std::string(70000, 'k')};
 }
 
 const std::vector<Recipe>& recipes() {
     static const std::vector<Recipe> list = {
-        {"q-1_mono_22k", Encoder::Oggenc, 1, 22050, Signal::Music, "-q -1"},
-        {"q0_stereo_44k", Encoder::Oggenc, 2, 44100, Signal::Music, "-q 0"},
-        {"q3_stereo_44k", Encoder::Oggenc, 2, 44100, Signal::Music, "-q 3"},
-        {"q6_stereo_48k", Encoder::Oggenc, 2, 48000, Signal::Music, "-q 6"},
-        {"q10_stereo_44k", Encoder::Oggenc, 2, 44100, Signal::Music, "-q 10"},
-        {"q3_surround51_48k", Encoder::Oggenc, 6, 48000, Signal::Music, "-q 3"},
-        {"q0_mono_8k", Encoder::Oggenc, 1, 8000, Signal::Music, "-q 0"},
-        {"q5_stereo_96k", Encoder::Oggenc, 2, 96000, Signal::Music, "-q 5"},
-        {"managed_stereo_44k", Encoder::Oggenc, 2, 44100, Signal::Music, "--managed -b 96"},
-        {"silence_stereo_44k", Encoder::Oggenc, 2, 44100, Signal::Silence, "-q 3"},
-        {"long_comment_stereo_44k", Encoder::Oggenc, 2, 44100, Signal::Music, "-q 2 " + long_comment()},
-        {"ffmpeg_native_stereo_44k", Encoder::FfmpegNative, 2, 44100, Signal::Music, ""},
-        {"ffmpeg_libvorbis_stereo_44k", Encoder::FfmpegLibvorbis, 2, 44100, Signal::Music, "-q:a 4"},
+        {"q-1_mono_22k", Encoder::Oggenc, 1, 22050, Signal::Music, {"-q", "-1"}},
+        {"q0_stereo_44k", Encoder::Oggenc, 2, 44100, Signal::Music, {"-q", "0"}},
+        {"q3_stereo_44k", Encoder::Oggenc, 2, 44100, Signal::Music, {"-q", "3"}},
+        {"q6_stereo_48k", Encoder::Oggenc, 2, 48000, Signal::Music, {"-q", "6"}},
+        {"q10_stereo_44k", Encoder::Oggenc, 2, 44100, Signal::Music, {"-q", "10"}},
+        {"q3_surround51_48k", Encoder::Oggenc, 6, 48000, Signal::Music, {"-q", "3"}},
+        {"q0_mono_8k", Encoder::Oggenc, 1, 8000, Signal::Music, {"-q", "0"}},
+        {"q5_stereo_96k", Encoder::Oggenc, 2, 96000, Signal::Music, {"-q", "5"}},
+        {"managed_stereo_44k", Encoder::Oggenc, 2, 44100, Signal::Music, {"--managed", "-b", "96"}},
+        {"silence_stereo_44k", Encoder::Oggenc, 2, 44100, Signal::Silence, {"-q", "3"}},
+        {"long_comment_stereo_44k", Encoder::Oggenc, 2, 44100, Signal::Music, long_comment()},
+        {"ffmpeg_native_stereo_44k", Encoder::FfmpegNative, 2, 44100, Signal::Music, {}},
+        {"ffmpeg_libvorbis_stereo_44k", Encoder::FfmpegLibvorbis, 2, 44100, Signal::Music, {"-q:a", "4"}},
     };
     return list;
 }
@@ -97,34 +95,51 @@ std::string synthesize_wav(int channels, int rate, Signal signal) {
     return wav + data;
 }
 
+// Beside the build's programs, where the files outlive the run; a test program run on its own keeps
+// them in its scratch directory.
 fs::path cache_dir() {
     const char* bin = std::getenv("PROJECT_BIN_DIR");
-    fs::path dir =
-        bin && *bin ? fs::path(bin) / ".." / "ogg-samples" : fs::temp_directory_path() / "talvo-ogg-samples";
+    fs::path dir = bin && *bin ? fs::path(bin) / ".." / "ogg-samples" : program_scratch_dir() / "ogg-samples";
     std::error_code ec;
     fs::create_directories(dir, ec);
     return dir;
 }
 
-std::string command_for(const Recipe& r, const std::string& wav, const std::string& out) {
+struct Command {
+    fs::path program;
+    std::vector<std::string> arguments;
+};
+
+Command command_for(const Recipe& r, const std::string& wav, const std::string& out) {
+    Command command;
     switch (r.encoder) {
     case Encoder::Oggenc:
-        return "oggenc -Q " + r.options + " -o '" + out + "' '" + wav + "' >/dev/null 2>&1";
+        command = {program_on_path("oggenc"), {"-Q"}};
+        command.arguments.insert(command.arguments.end(), r.options.begin(), r.options.end());
+        command.arguments.insert(command.arguments.end(), {"-o", out, wav});
+        return command;
     case Encoder::FfmpegNative:
-        return "ffmpeg -nostdin -v error -y -i '" + wav + "' -c:a vorbis -strict -2 " + r.options + " '" +
-               out + "' >/dev/null 2>&1";
     case Encoder::FfmpegLibvorbis:
-        return "ffmpeg -nostdin -v error -y -i '" + wav + "' -c:a libvorbis " + r.options + " '" + out +
-               "' >/dev/null 2>&1";
+        command = {program_on_path("ffmpeg"), {"-nostdin", "-v", "error", "-y", "-i", wav, "-c:a"}};
+        if (r.encoder == Encoder::FfmpegNative)
+            command.arguments.insert(command.arguments.end(), {"vorbis", "-strict", "-2"});
+        else
+            command.arguments.push_back("libvorbis");
+        command.arguments.insert(command.arguments.end(), r.options.begin(), r.options.end());
+        command.arguments.push_back(out);
+        return command;
     }
-    return {};
+    return command;
 }
 
-#ifndef _WIN32
-bool tool_exists(const char* name) {
-    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+// What the recipe's file depends on, as text.
+std::string recipe_key(const Recipe& r) {
+    std::string key;
+    for (const std::string& word : command_for(r, "", "").arguments)
+        key += word + " ";
+    return key + std::to_string(r.channels) + "/" + std::to_string(r.rate) +
+           (r.signal == Signal::Music ? "m" : "s");
 }
-#endif
 
 } // namespace
 
@@ -139,12 +154,8 @@ const std::vector<std::string>& sample_names() {
 }
 
 bool encoders_available() {
-#ifdef _WIN32
-    return false;
-#else
-    static const bool available = tool_exists("oggenc") && tool_exists("ffmpeg");
+    static const bool available = !program_on_path("oggenc").empty() && !program_on_path("ffmpeg").empty();
     return available;
-#endif
 }
 
 std::string sample_path(const std::string& name) {
@@ -158,18 +169,12 @@ std::string sample_path(const std::string& name) {
 
     // The file name carries a hash of the recipe, so a changed recipe never meets a stale file.
     const fs::path dir = cache_dir();
-    const std::string key = std::to_string(std::hash<std::string>{}(
-        command_for(*recipe, "", "") + std::to_string(recipe->channels) + "/" + std::to_string(recipe->rate) +
-        (recipe->signal == Signal::Music ? "m" : "s")));
+    const std::string key = std::to_string(std::hash<std::string>{}(recipe_key(*recipe)));
     const fs::path final_path = dir / (name + "-" + key + ".ogg");
     std::error_code ec;
     if (!fs::exists(final_path, ec)) {
-#ifndef _WIN32
         // Test programs run in parallel: each encodes into its own files and renames atomically.
-        const std::string unique = std::to_string(::getpid());
-#else
-        const std::string unique = "0";
-#endif
+        const std::string unique = std::to_string(current_process_id());
         const fs::path wav = dir / (name + "-" + unique + ".wav");
         const fs::path tmp = dir / (name + "-" + unique + ".tmp.ogg");
         {
@@ -177,7 +182,8 @@ std::string sample_path(const std::string& name) {
             const std::string bytes = synthesize_wav(recipe->channels, recipe->rate, recipe->signal);
             f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         }
-        const int rc = std::system(command_for(*recipe, wav.string(), tmp.string()).c_str());
+        const Command command = command_for(*recipe, wav.string(), tmp.string());
+        const int rc = run_process(command.program, command.arguments).exit_code;
         fs::remove(wav, ec);
         if (rc != 0 || !fs::exists(tmp, ec)) {
             fs::remove(tmp, ec);

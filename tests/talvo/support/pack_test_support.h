@@ -4,6 +4,7 @@
 // packer's own verification, and compare.
 
 #include "pack/packer.h"
+#include "random_bytes.h"
 #include "unpack/unpacker.h"
 
 #include <gtest/gtest.h>
@@ -85,14 +86,6 @@ inline void expect_modelled(const PackedRun& run) {
         EXPECT_NE(run.kind, ItemChoice::Raw) << "stream " << run.serial << " stored raw: " << run.why;
     else
         EXPECT_EQ(run.kind, ItemChoice::Raw);
-}
-
-inline Bytes random_bytes(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes out(n);
-    for (auto& b : out)
-        b = static_cast<uint8_t>(rng());
-    return out;
 }
 
 inline Bytes concat(std::initializer_list<const Bytes*> parts) {

@@ -2,6 +2,7 @@
 
 #include "archive/archive_extension.h"
 #include "pack/packer.h"
+#include "random_bytes.h"
 #include "raw_archives.h"
 #include "unpack/unpacker.h"
 
@@ -9,18 +10,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <vector>
 
 namespace {
-
-std::vector<uint8_t> random_bytes(size_t size, uint32_t seed) {
-    std::vector<uint8_t> bytes(size);
-    std::mt19937 rng(seed);
-    for (auto& b : bytes)
-        b = static_cast<uint8_t>(rng());
-    return bytes;
-}
 
 // Records what the unpacker does with its output.
 struct RecordingOutput {

@@ -1,49 +1,11 @@
-#include "scratch_dir.h"
+#include "splice_files.h"
 
-#include <atomic>
-#include <chrono>
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
-#include <system_error>
-
-#ifdef _WIN32
-#include <process.h>
-#define current_process_id _getpid
-#else
-#include <unistd.h>
-#define current_process_id getpid
-#endif
 
 namespace splice_test {
-
-ScratchDir::ScratchDir() {
-    static std::atomic<unsigned> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = "splice-test-" + std::to_string(current_process_id()) + "-" +
-                                 std::to_string(stamp) + "-" + std::to_string(counter++);
-        path_ = std::filesystem::temp_directory_path() / name;
-        if (std::filesystem::create_directory(path_)) return;
-    }
-    throw std::runtime_error("cannot create a scratch directory");
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-Bytes pattern_bytes(std::size_t size, std::uint32_t seed) {
-    Bytes bytes(size);
-    std::uint32_t state = seed * 2654435761u + 0x9E3779B9u;
-    for (auto& byte : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        byte = static_cast<unsigned char>(state >> 24);
-    }
-    return bytes;
-}
 
 void write_file(const Path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -1,5 +1,7 @@
 #pragma once
 
+// Whole files and ranges of them, as the splice tests write and check them.
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -9,25 +11,6 @@ namespace splice_test {
 
 using Path = std::filesystem::path;
 using Bytes = std::vector<unsigned char>;
-
-// A fresh directory for one test, removed with everything in it afterwards.
-class ScratchDir {
-  public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    const Path& path() const { return path_; }
-    Path operator/(const std::string& name) const { return path_ / Path(name); }
-
-  private:
-    Path path_;
-};
-
-// Bytes that differ from position to position and from seed to seed, so a misplaced or repeated chunk
-// shows up as a mismatch.
-Bytes pattern_bytes(std::size_t size, std::uint32_t seed);
 
 void write_file(const Path& path, const Bytes& bytes);
 Bytes read_file(const Path& path);
