@@ -57,11 +57,11 @@ template <class Dir> struct ResidueBits;
 template <> struct ResidueBits<Packing> {
     LocalEncoder enc;
     explicit ResidueBits(Packing& dir) : enc(*dir.rc) {}
-    int bit(uint16_t& prob, int known) {
+    [[gnu::always_inline]] int bit(uint16_t& prob, int known) {
         enc.bit(prob, known);
         return known;
     }
-    uint32_t tree(uint16_t* probs, int n, uint32_t known) {
+    [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n, uint32_t known) {
         enc.tree(probs, n, known);
         return known;
     }
@@ -71,8 +71,10 @@ template <> struct ResidueBits<Packing> {
 template <> struct ResidueBits<Unpacking> {
     LocalDecoder dec;
     explicit ResidueBits(Unpacking& dir) : dec(*dir.rc) {}
-    int bit(uint16_t& prob, int /*known*/) { return dec.bit(prob); }
-    uint32_t tree(uint16_t* probs, int n, uint32_t /*known*/) { return dec.tree(probs, n); }
+    [[gnu::always_inline]] int bit(uint16_t& prob, int /*known*/) { return dec.bit(prob); }
+    [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n, uint32_t /*known*/) {
+        return dec.tree(probs, n);
+    }
     void finish() { dec.store(); }
 };
 
@@ -291,8 +293,10 @@ struct VectorBook {
     int32_t indices; // entries, or sorted entries of a sparse book
     int32_t tuple_count;
     int64_t radix;
-    // A vector's tuple code cannot overflow, so it needs no saturation: the value-to-entry table was
-    // built, which bounds radix^dimensions by kMaxTupleCount, or the radix is 0.
+    // A vector's tuple code, of at most `dimensions` values, cannot overflow: the value-to-entry table
+    // was built, which bounds radix^dimensions by kMaxTupleCount, or the radix is 0 (every book with a
+    // lookup is one or the other once its stream's setup is read). Wherever saturating the code would
+    // have changed it, the exact code lies outside the table as well, so a vector is refused alike.
     bool exact;
 };
 
@@ -322,7 +326,7 @@ template <class Dir, class Sites, class Count>
         if (!decoder) return refuse_residue<Dir>(ctx);
     }
     if (packet_cut_here<Dir>(ctx, decoder)) return ctx.inexpressible ? kResidueRefused : kResidueEnded;
-    if (count > kMaxVectorValues) return refuse_residue<Dir>(ctx);
+    if (count > kMaxVectorValues || !vb.exact) return refuse_residue<Dir>(ctx);
 
     int32_t original = 0;
     int64_t entry = 0;
@@ -339,9 +343,8 @@ template <class Dir, class Sites, class Count>
     int64_t code = 0;
     // Packing: the entry's digits base lookup_values, lowest first, are the stored values it stands for.
     uint64_t digits = static_cast<uint64_t>(entry);
-    // Value i; false when packing cannot express it. Without saturation when the code cannot overflow:
-    // where saturation would act, the exact code lies outside the table as well, so both refuse alike.
-    const auto code_value = [&]<bool kExact>(int i) __attribute__((always_inline))->bool {
+    // Value i; false when packing cannot express it. The code needs no saturation (VectorBook::exact).
+    const auto code_value = [&](int i) __attribute__((always_inline))->bool {
         int32_t known = 0;
         if constexpr (Dir::packing) {
             const uint64_t rest = (digits * decoder->digit_multiplier) >> decoder->digit_shift;
@@ -351,30 +354,22 @@ template <class Dir, class Sites, class Count>
             digits = rest;
             if (sites.coded(i) && magnitude_of_value(known) > kMaxResidueMagnitude) return false;
         }
-        code = kExact ? code * radix : saturate(code * radix);
-        if (sites.coded(i)) {
-            const int64_t next =
-                code + residue_value(rc.bits, rc.st, models, sites.position(i), sites.lane(i), known) + half;
-            code = kExact ? next : saturate(next);
-        }
+        code *= radix;
+        if (sites.coded(i))
+            code += residue_value(rc.bits, rc.st, models, sites.position(i), sites.lane(i), known) + half;
         return true;
     };
-    const auto code_values = [&]<bool kExact>() __attribute__((always_inline))->bool {
-        if constexpr (std::is_integral_v<Count>) {
-            bool expressible = true;
-            for (int i = 0; i < count && expressible; ++i)
-                expressible = code_value.template operator()<kExact>(i);
-            return expressible;
-        } else {
-            // Unrolled: the loop's exit is mispredicted wherever the books' dimensions change.
-            return [&]<int... I>(std::integer_sequence<int, I...>) __attribute__((always_inline)) {
-                return (code_value.template operator()<kExact>(I) && ...);
-            }
-            (std::make_integer_sequence<int, Count::value>{});
+    bool expressible = true;
+    if constexpr (std::is_integral_v<Count>) {
+        for (int i = 0; i < count && expressible; ++i)
+            expressible = code_value(i);
+    } else {
+        // Unrolled: the loop's exit is mispredicted wherever the books' dimensions change.
+        expressible = [&]<int... I>(std::integer_sequence<int, I...>) __attribute__((always_inline)) {
+            return (code_value(I) && ...);
         }
-    };
-    const bool expressible =
-        vb.exact ? code_values.template operator()<true>() : code_values.template operator()<false>();
+        (std::make_integer_sequence<int, Count::value>{});
+    }
     if (!expressible) return refuse_residue<Dir>(ctx);
     if (code < 0 || code >= vb.tuple_count) {
         if constexpr (!Dir::packing) report_event(ctx.events, CodecEvent::ResidueValueOverflow);

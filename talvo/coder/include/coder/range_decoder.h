@@ -137,12 +137,12 @@ struct LocalDecoder {
         } while (range < kRangeTop);
     }
 
-    int bit(uint16_t& prob) {
+    [[gnu::always_inline]] int bit(uint16_t& prob) {
         if (range < kRangeTop) normalise();
         return decode_normalised(code, range, prob);
     }
 
-    uint32_t tree(uint16_t* probs, int n) {
+    [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n) {
         uint32_t node = 1;
         for (int i = 0; i < n; ++i)
             node = 2 * node + static_cast<uint32_t>(bit(probs[node]));
