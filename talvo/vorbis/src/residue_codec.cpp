@@ -293,6 +293,7 @@ struct VectorBook {
     int32_t indices; // entries, or sorted entries of a sparse book
     int32_t tuple_count;
     int64_t radix;
+    int64_t half_radix; // the centre of the stored values
     // A vector's tuple code, of at most `dimensions` values, cannot overflow: the value-to-entry table
     // was built, which bounds radix^dimensions by kMaxTupleCount, or the radix is 0 (every book with a
     // lookup is one or the other once its stream's setup is read). Wherever saturating the code would
@@ -312,6 +313,7 @@ template <class Dir> VectorBook vector_book(VorbisSetup& setup, int book_number)
             book.sparse ? book.sorted_entries : book.entries,
             book.tuple_count,
             book.value_radix,
+            book.value_radix / 2,
             book.has_entry_table || book.value_radix == 0};
 }
 
@@ -339,7 +341,7 @@ template <class Dir, class Sites, class Count>
         if (entry < 0 || entry > kMaxEntries) return refuse_residue<Dir>(ctx);
     }
     const int64_t radix = vb.radix;
-    const int64_t half = radix / 2;
+    const int64_t half = vb.half_radix;
     int64_t code = 0;
     // Packing: the entry's digits base lookup_values, lowest first, are the stored values it stands for.
     uint64_t digits = static_cast<uint64_t>(entry);
@@ -371,13 +373,14 @@ template <class Dir, class Sites, class Count>
         (std::make_integer_sequence<int, Count::value>{});
     }
     if (!expressible) return refuse_residue<Dir>(ctx);
-    if (code < 0 || code >= vb.tuple_count) {
+    if (static_cast<uint64_t>(code) >= static_cast<uint64_t>(vb.tuple_count)) { // or negative
         if constexpr (!Dir::packing) report_event(ctx.events, CodecEvent::ResidueValueOverflow);
         return refuse_residue<Dir>(ctx);
     }
     const int32_t index = vb.value_table[static_cast<size_t>(code)];
     // As codeword_present.
-    if (index < 0 || index >= vb.indices || vb.lengths[index] == kAbsentEntry)
+    if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(vb.indices) ||
+        vb.lengths[index] == kAbsentEntry)
         return refuse_residue<Dir>(ctx);
     if constexpr (Dir::packing) {
         if (index != original) return refuse_residue<Dir>(ctx);
@@ -591,7 +594,7 @@ int residue_type_2(Dir& d, VorbisContext& ctx, const Residue& residue, int ch, i
                 ResidueCoder<Dir> rc(d, setup.residue_state, book.model_slot);
                 if (stereo) {
                     // A loop of its own, because one loop for both measured slower (README,
-                    // "Benchmark"); the books of two and four dimensions, the common ones, each with
+                    // "Benchmark"); the books of two, four and eight dimensions, the common ones, each with
                     // their vectors unrolled.
                     int result = kResidueDone;
                     if (dims == 2)
@@ -599,6 +602,9 @@ int residue_type_2(Dir& d, VorbisContext& ctx, const Residue& residue, int ch, i
                                                        size, q, f, total);
                     else if (dims == 4)
                         result = code_stereo_partition(rc, ctx, vb, models, std::integral_constant<int, 4>{},
+                                                       size, q, f, total);
+                    else if (dims == 8)
+                        result = code_stereo_partition(rc, ctx, vb, models, std::integral_constant<int, 8>{},
                                                        size, q, f, total);
                     else
                         result = code_stereo_partition(rc, ctx, vb, models, dims, size, q, f, total);
