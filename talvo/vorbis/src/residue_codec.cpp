@@ -253,7 +253,7 @@ template <class Dir> int refuse_residue(VorbisContext& ctx) {
 // Before each vector: a packet cut short ends here, with the bits of its cut final codeword. The
 // unpacker writes those bits and stops; packing finds the cut where the original's remaining bits hold
 // no whole codeword of the vector's book, and records the cut bits for the packet's auxiliary fields.
-template <class Dir> bool packet_cut_here(VorbisContext& ctx, const CodewordDecoder* decoder) {
+template <class Dir> bool packet_cut_near_end(VorbisContext& ctx, const CodewordDecoder* decoder) {
     const int32_t bits_left = packet_bits_left(ctx);
     const bool unpacker_stops =
         ctx.packet_remaining < 3 && ctx.packet_ends_here && bits_left <= ctx.truncated_bits;
@@ -279,6 +279,16 @@ template <class Dir> bool packet_cut_here(VorbisContext& ctx, const CodewordDeco
         ctx.truncated_code = static_cast<int32_t>(take_bits(ctx, bits_left));
         return true;
     }
+}
+
+// A packet is cut only within its last bytes: the unpacker stops with fewer than three bytes left, and
+// packing looks for a cut only where at most kMaxCodewordLength bits are left (with the byte under the
+// cursor, at most four bytes more).
+template <class Dir>
+[[gnu::always_inline]] inline bool packet_cut_here(VorbisContext& ctx, const CodewordDecoder* decoder) {
+    static_assert(kMaxCodewordLength < 5 * 8, "five bytes left hold more bits than any codeword");
+    if (ctx.packet_remaining > 4) return false;
+    return packet_cut_near_end<Dir>(ctx, decoder);
 }
 
 // What the vectors of one partition take from their book, loaded once per partition: the stores into
