@@ -57,30 +57,7 @@ bool build_codeword_decoder(const Codebook& book, CodewordDecoder& decoder) {
     return true;
 }
 
-namespace {
-
-// The next 32 bits of the packet, lowest first, when the five bytes from the cursor lie inside the
-// current segment (and so inside the page): then they are exactly what take_bits would return.
-bool peek_window(const StreamContext& ctx, uint64_t& window) {
-    const uint8_t* p = ctx.out_cursor;
-    if (ctx.segment_end - p < 5 || ctx.original_page_end - p < 5 || ctx.bit_pos > 8) return false;
-    window = 0;
-    for (int i = 4; i >= 0; --i)
-        window = (window << 8) | p[i];
-    window >>= ctx.bit_pos;
-    return true;
-}
-
-} // namespace
-
-int32_t codeword_in_window(const CodewordDecoder& decoder, uint64_t window, int& length) {
-    static_assert(kMaxCodewordLength <= 32, "a codeword fits the window");
-    // Most codewords by the table, the rest through the tree.
-    const uint32_t entry = decoder.table[window & ((uint64_t{1} << decoder.table_bits) - 1)];
-    if (entry != 0) {
-        length = static_cast<int>(entry & 31);
-        return static_cast<int32_t>(entry >> 5);
-    }
+int32_t codeword_in_tree(const CodewordDecoder& decoder, uint64_t window, int& length) {
     int32_t node = 1;
     for (length = 1; length <= kMaxCodewordLength; ++length) {
         const int32_t next = decoder.child[2 * static_cast<size_t>(node) + (window & 1)];
@@ -92,16 +69,7 @@ int32_t codeword_in_window(const CodewordDecoder& decoder, uint64_t window, int&
     return -1;
 }
 
-int32_t take_codeword(StreamContext& ctx, const CodewordDecoder& decoder) {
-    uint64_t window = 0;
-    if (peek_window(ctx, window)) {
-        // The codeword is found in the window and its bits are taken at once, as the bit by bit walk
-        // below would take them.
-        int length = 0;
-        const int32_t index = codeword_in_window(decoder, window, length);
-        take_bits(ctx, length);
-        return index;
-    }
+int32_t take_codeword_bitwise(StreamContext& ctx, const CodewordDecoder& decoder) {
     int32_t node = 1;
     for (int i = 0; i < kMaxCodewordLength; ++i) {
         const int32_t next = decoder.child[2 * static_cast<size_t>(node) + take_bits(ctx, 1)];

@@ -85,7 +85,7 @@ struct LocalEncoder {
         home->range = range;
     }
 
-    void bit(uint16_t& prob, int bit) {
+    [[gnu::always_inline]] void bit(uint16_t& prob, int bit) {
         encode_unnormalised(low, range, prob, bit);
         while (range < kRangeTop) {
             range <<= 8;
@@ -95,7 +95,7 @@ struct LocalEncoder {
         }
     }
 
-    void tree(uint16_t* probs, int n, uint32_t value) {
+    [[gnu::always_inline]] void tree(uint16_t* probs, int n, uint32_t value) {
         uint32_t node = 1;
         for (int i = n - 1; i >= 0; --i) {
             const int b = (value >> i) & 1;
