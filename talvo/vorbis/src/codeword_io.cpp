@@ -53,6 +53,26 @@ bool build_codeword_decoder(const Codebook& book, CodewordDecoder& decoder) {
         ++ceil_log;
     decoder.digit_shift = 24 + ceil_log;
     decoder.digit_multiplier = ((uint64_t{1} << decoder.digit_shift) + d - 1) / d;
+    decoder.entry_values.clear();
+    decoder.entry_dimensions = 0;
+    const int64_t lookup_values = static_cast<int64_t>(book.stored_values.size());
+    const int64_t dims = book.dimensions;
+    if (lookup_values > 0 && dims > 0 && dims <= 64 &&
+        static_cast<int64_t>(count) * dims <= CodewordDecoder::kMaxEntryValues) {
+        decoder.entry_dimensions = static_cast<int32_t>(dims);
+        decoder.entry_values.resize(static_cast<size_t>(count * dims));
+        for (int32_t index = 0; index < count; ++index) {
+            // A sparse book's index names an entry; one outside the book is refused before its values
+            // are looked at.
+            int64_t digits = book.sparse ? book.sorted_values[static_cast<size_t>(index)] : index;
+            if (digits < 0 || digits > kMaxEntries) continue;
+            for (int64_t k = 0; k < dims; ++k) {
+                decoder.entry_values[static_cast<size_t>(index * dims + k)] =
+                    book.stored_values[static_cast<size_t>(digits % lookup_values)] - book.value_radix / 2;
+                digits /= lookup_values;
+            }
+        }
+    }
     decoder.built = true;
     return true;
 }

@@ -353,17 +353,31 @@ template <class Dir, class Sites, class Count>
     const int64_t radix = vb.radix;
     const int64_t half = vb.half_radix;
     int64_t code = 0;
-    // Packing: the entry's digits base lookup_values, lowest first, are the stored values it stands for.
-    uint64_t digits = static_cast<uint64_t>(entry);
+    // Packing: the values the entry stands for, from the decoder's table or else from the entry's
+    // digits base lookup_values, lowest first (the stored values they name, centred).
+    const int32_t* known_values = nullptr;
+    int32_t values_of_digits[kMaxVectorValues];
+    if constexpr (Dir::packing) {
+        if (!decoder->entry_values.empty()) {
+            known_values =
+                decoder->entry_values.data() + static_cast<size_t>(original) * decoder->entry_dimensions;
+        } else {
+            uint64_t digits = static_cast<uint64_t>(entry);
+            for (int i = 0; i < count; ++i) {
+                const uint64_t rest = (digits * decoder->digit_multiplier) >> decoder->digit_shift;
+                values_of_digits[i] = book.stored_values[static_cast<size_t>(
+                                          digits - rest * static_cast<uint64_t>(lookup_values))] -
+                                      static_cast<int32_t>(half);
+                digits = rest;
+            }
+            known_values = values_of_digits;
+        }
+    }
     // Value i; false when packing cannot express it. The code needs no saturation (VectorBook::exact).
     const auto code_value = [&](int i) __attribute__((always_inline))->bool {
         int32_t known = 0;
         if constexpr (Dir::packing) {
-            const uint64_t rest = (digits * decoder->digit_multiplier) >> decoder->digit_shift;
-            known = book.stored_values[static_cast<size_t>(digits -
-                                                           rest * static_cast<uint64_t>(lookup_values))] -
-                    static_cast<int32_t>(half);
-            digits = rest;
+            known = known_values[i];
             if (sites.coded(i) && magnitude_of_value(known) > kMaxResidueMagnitude) return false;
         }
         code *= radix;
