@@ -41,15 +41,16 @@ inline void trace_decision(const uint16_t& /*prob*/, int /*bit*/) {}
 // One decision into the encoder's low end and range; the caller normalises.
 inline void encode_unnormalised(uint64_t& low, uint32_t& range, uint16_t& prob, int bit) {
     trace_decision(prob, bit);
-    const uint32_t p = probability_of(prob);
+    const uint16_t stored = prob;
+    const uint32_t p = probability_of(stored);
     const uint32_t bound = range_split(range, p);
     if (bit == 0) {
         range = bound;
-        prob = adapted_to_zero(p);
+        prob = adapted_to_zero(stored, p);
     } else {
         low += bound;
         range -= bound;
-        prob = adapted_to_one(p);
+        prob = adapted_to_one(stored, p);
     }
 }
 
