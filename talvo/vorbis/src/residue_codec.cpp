@@ -310,6 +310,11 @@ struct VectorBook {
     // have changed it, the exact code lies outside the table as well, so a vector is refused alike.
     bool exact;
 };
+// The bound behind `exact`: |code| stays below (radix / 2 + kMaxResidueMagnitude) x dimensions x
+// radix^(dimensions - 1) (radix >= 2), below 2^39; and a code that saturation would have clamped at
+// 2^30 cannot come back below the largest table, however many values follow.
+static_assert(kMaxTupleCount <= (int64_t{1} << 24) && kMaxVectorValues <= 64 && kMaxResidueMagnitude < 512);
+static_assert((int64_t{1} << 30) - int64_t{kMaxVectorValues} * kMaxResidueMagnitude > kMaxTupleCount);
 
 template <class Dir> VectorBook vector_book(VorbisSetup& setup, int book_number) {
     const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
