@@ -53,34 +53,31 @@ bool build_codeword_decoder(const Codebook& book, CodewordDecoder& decoder) {
         ++ceil_log;
     decoder.digit_shift = 24 + ceil_log;
     decoder.digit_multiplier = ((uint64_t{1} << decoder.digit_shift) + d - 1) / d;
+    decoder.entry_values.clear();
+    decoder.entry_dimensions = 0;
+    const int64_t lookup_values = static_cast<int64_t>(book.stored_values.size());
+    const int64_t dims = book.dimensions;
+    if (lookup_values > 0 && dims > 0 && dims <= 64 &&
+        static_cast<int64_t>(count) * dims <= CodewordDecoder::kMaxEntryValues) {
+        decoder.entry_dimensions = static_cast<int32_t>(dims);
+        decoder.entry_values.resize(static_cast<size_t>(count * dims));
+        for (int32_t index = 0; index < count; ++index) {
+            // A sparse book's index names an entry; one outside the book is refused before its values
+            // are looked at.
+            int64_t digits = book.sparse ? book.sorted_values[static_cast<size_t>(index)] : index;
+            if (digits < 0 || digits > kMaxEntries) continue;
+            for (int64_t k = 0; k < dims; ++k) {
+                decoder.entry_values[static_cast<size_t>(index * dims + k)] =
+                    book.stored_values[static_cast<size_t>(digits % lookup_values)] - book.value_radix / 2;
+                digits /= lookup_values;
+            }
+        }
+    }
     decoder.built = true;
     return true;
 }
 
-namespace {
-
-// The next 32 bits of the packet, lowest first, when the five bytes from the cursor lie inside the
-// current segment (and so inside the page): then they are exactly what take_bits would return.
-bool peek_window(const StreamContext& ctx, uint64_t& window) {
-    const uint8_t* p = ctx.out_cursor;
-    if (ctx.segment_end - p < 5 || ctx.original_page_end - p < 5 || ctx.bit_pos > 8) return false;
-    window = 0;
-    for (int i = 4; i >= 0; --i)
-        window = (window << 8) | p[i];
-    window >>= ctx.bit_pos;
-    return true;
-}
-
-} // namespace
-
-int32_t codeword_in_window(const CodewordDecoder& decoder, uint64_t window, int& length) {
-    static_assert(kMaxCodewordLength <= 32, "a codeword fits the window");
-    // Most codewords by the table, the rest through the tree.
-    const uint32_t entry = decoder.table[window & ((uint64_t{1} << decoder.table_bits) - 1)];
-    if (entry != 0) {
-        length = static_cast<int>(entry & 31);
-        return static_cast<int32_t>(entry >> 5);
-    }
+int32_t codeword_in_tree(const CodewordDecoder& decoder, uint64_t window, int& length) {
     int32_t node = 1;
     for (length = 1; length <= kMaxCodewordLength; ++length) {
         const int32_t next = decoder.child[2 * static_cast<size_t>(node) + (window & 1)];
@@ -92,16 +89,7 @@ int32_t codeword_in_window(const CodewordDecoder& decoder, uint64_t window, int&
     return -1;
 }
 
-int32_t take_codeword(StreamContext& ctx, const CodewordDecoder& decoder) {
-    uint64_t window = 0;
-    if (peek_window(ctx, window)) {
-        // The codeword is found in the window and its bits are taken at once, as the bit by bit walk
-        // below would take them.
-        int length = 0;
-        const int32_t index = codeword_in_window(decoder, window, length);
-        take_bits(ctx, length);
-        return index;
-    }
+int32_t take_codeword_bitwise(StreamContext& ctx, const CodewordDecoder& decoder) {
     int32_t node = 1;
     for (int i = 0; i < kMaxCodewordLength; ++i) {
         const int32_t next = decoder.child[2 * static_cast<size_t>(node) + take_bits(ctx, 1)];

@@ -41,6 +41,15 @@ struct StereoSites {
     static bool coded(int) { return true; }
 };
 
+// Full stereo vectors of an even dimension all start on the channel the partition starts on: with that
+// channel fixed, each value's lane and position offset are constants of the unrolled vector.
+template <int FirstChannel> struct FixedStereoSites {
+    int32_t first_position;
+    int32_t position(int i) const { return first_position + ((FirstChannel + i) >> 1); }
+    static int lane(int i) { return (FirstChannel + i) & 1; }
+    static bool coded(int) { return true; }
+};
+
 // The decisions of residue values in one direction, with the data sub-stream's coder held in locals
 // for a whole partition (LocalDecoder, LocalEncoder); finish() hands its state back.
 template <class Dir> struct ResidueBits;
@@ -48,11 +57,11 @@ template <class Dir> struct ResidueBits;
 template <> struct ResidueBits<Packing> {
     LocalEncoder enc;
     explicit ResidueBits(Packing& dir) : enc(*dir.rc) {}
-    int bit(uint16_t& prob, int known) {
+    [[gnu::always_inline]] int bit(uint16_t& prob, int known) {
         enc.bit(prob, known);
         return known;
     }
-    uint32_t tree(uint16_t* probs, int n, uint32_t known) {
+    [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n, uint32_t known) {
         enc.tree(probs, n, known);
         return known;
     }
@@ -62,10 +71,15 @@ template <> struct ResidueBits<Packing> {
 template <> struct ResidueBits<Unpacking> {
     LocalDecoder dec;
     explicit ResidueBits(Unpacking& dir) : dec(*dir.rc) {}
-    int bit(uint16_t& prob, int /*known*/) { return dec.bit(prob); }
-    uint32_t tree(uint16_t* probs, int n, uint32_t /*known*/) { return dec.tree(probs, n); }
+    [[gnu::always_inline]] int bit(uint16_t& prob, int /*known*/) { return dec.bit(prob); }
+    [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n, uint32_t /*known*/) {
+        return dec.tree(probs, n);
+    }
     void finish() { dec.store(); }
 };
+
+// What "the last value was coded under the same slot" adds to a zero flag's context.
+constexpr int32_t kSameSlotBias = slot_nonzero_prob(0, 0, 0, 0, 0, 1) - slot_nonzero_prob(0, 0, 0, 0, 0, 0);
 
 // ResidueState in locals for a vector, so that stores into the residue memory (bytes, which may alias
 // anything) do not force it to be reloaded for every value.
@@ -74,11 +88,15 @@ struct ResidueLocals {
     int last_class;
     int last_slot;
     uint8_t sign_history[4];
+    // The same-slot part of the zero flag's context for the values of `slot`: it can differ only for the
+    // first value coded, so it is settled once instead of compared for every value.
+    int32_t same_slot_bias;
 
-    explicit ResidueLocals(const ResidueState& st)
+    ResidueLocals(const ResidueState& st, int slot)
         : last_nonzero(st.last_nonzero), last_class(st.last_class),
           last_slot(st.last_slot), sign_history{st.sign_history[0], st.sign_history[1], st.sign_history[2],
-                                                st.sign_history[3]} {}
+                                                st.sign_history[3]},
+          same_slot_bias(st.last_slot == slot ? kSameSlotBias : 0) {}
 
     void store(ResidueState& st) const {
         st.last_nonzero = static_cast<uint8_t>(last_nonzero);
@@ -96,7 +114,7 @@ template <class Dir> struct ResidueCoder {
     ResidueBits<Dir> bits;
     ResidueLocals st;
     ResidueState& home;
-    ResidueCoder(Dir& d, ResidueState& state) : bits(d), st(state), home(state) {}
+    ResidueCoder(Dir& d, ResidueState& state, int slot) : bits(d), st(state, slot), home(state) {}
     ~ResidueCoder() {
         bits.finish();
         st.store(home);
@@ -170,17 +188,17 @@ template <class Bits>
     uint16_t* block = m.block;
     const int r4 = m.r4;
     const uint32_t magnitude = magnitude_of_value(known);
-    const int same_slot = st.last_slot == m.slot ? 1 : 0;
     // Lane 0 updates the last-value contexts; the others leave them (masks, not branches).
     const int lane_0 = lane == 0 ? 1 : 0;
     const int keep_unless_lane_0 = lane_0 - 1;
 
-    const int nonzero = bits.bit(block[slot_nonzero_prob(r4, position, lane, st.last_nonzero, 0, same_slot) +
-                                       kStateOffsets.nonzero[e]],
+    const int nonzero = bits.bit(block[slot_nonzero_prob(r4, position, lane, st.last_nonzero, 0, 0) +
+                                       st.same_slot_bias + kStateOffsets.nonzero[e]],
                                  magnitude != 0);
     // A zero value is a coded value too: the next value's same-slot context looks at it. Archives made
     // by other packers cannot be restored when only nonzero values set the slot.
     st.last_slot = m.slot;
+    st.same_slot_bias = kSameSlotBias;
     if (!nonzero) {
         m.current[at] = 0;
         st.last_nonzero &= keep_unless_lane_0;
@@ -235,7 +253,7 @@ template <class Dir> int refuse_residue(VorbisContext& ctx) {
 // Before each vector: a packet cut short ends here, with the bits of its cut final codeword. The
 // unpacker writes those bits and stops; packing finds the cut where the original's remaining bits hold
 // no whole codeword of the vector's book, and records the cut bits for the packet's auxiliary fields.
-template <class Dir> bool packet_cut_here(VorbisContext& ctx, const CodewordDecoder* decoder) {
+template <class Dir> bool packet_cut_near_end(VorbisContext& ctx, const CodewordDecoder* decoder) {
     const int32_t bits_left = packet_bits_left(ctx);
     const bool unpacker_stops =
         ctx.packet_remaining < 3 && ctx.packet_ends_here && bits_left <= ctx.truncated_bits;
@@ -263,50 +281,113 @@ template <class Dir> bool packet_cut_here(VorbisContext& ctx, const CodewordDeco
     }
 }
 
+// A packet is cut only within its last bytes: the unpacker stops with fewer than three bytes left, and
+// packing looks for a cut only where at most kMaxCodewordLength bits are left (with the byte under the
+// cursor, at most four bytes more).
+template <class Dir>
+[[gnu::always_inline]] inline bool packet_cut_here(VorbisContext& ctx, const CodewordDecoder* decoder) {
+    static_assert(kMaxCodewordLength < 5 * 8, "five bytes left hold more bits than any codeword");
+    if (ctx.packet_remaining > 4) return false;
+    return packet_cut_near_end<Dir>(ctx, decoder);
+}
+
+// What the vectors of one partition take from their book, loaded once per partition: the stores into
+// the packet and the residue memory (bytes, which may alias anything) would otherwise reload it for
+// every vector.
+struct VectorBook {
+    const Codebook* book;
+    const CodewordDecoder* decoder; // packing only; null when the codeword lengths form no prefix code
+    const int32_t* value_table;
+    const uint32_t* codewords; // by index: entry, or sorted index of a sparse book
+    const uint8_t* lengths;
+    int32_t indices; // entries, or sorted entries of a sparse book
+    int32_t tuple_count;
+    int64_t radix;
+    int64_t half_radix; // the centre of the stored values
+    // A vector's tuple code, of at most `dimensions` values, cannot overflow: the value-to-entry table
+    // was built, which bounds radix^dimensions by kMaxTupleCount, or the radix is 0 (every book with a
+    // lookup is one or the other once its stream's setup is read). Wherever saturating the code would
+    // have changed it, the exact code lies outside the table as well, so a vector is refused alike.
+    bool exact;
+};
+// The bound behind `exact`: |code| stays below (radix / 2 + kMaxResidueMagnitude) x dimensions x
+// radix^(dimensions - 1) (radix >= 2), below 2^39; and a code that saturation would have clamped at
+// 2^30 cannot come back below the largest table, however many values follow.
+static_assert(kMaxTupleCount <= (int64_t{1} << 24) && kMaxVectorValues <= 64 && kMaxResidueMagnitude < 512);
+static_assert((int64_t{1} << 30) - int64_t{kMaxVectorValues} * kMaxResidueMagnitude > kMaxTupleCount);
+
+template <class Dir> VectorBook vector_book(VorbisSetup& setup, int book_number) {
+    const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
+    const CodewordDecoder* decoder = nullptr;
+    if constexpr (Dir::packing) decoder = decoder_for(setup, book_number);
+    return {&book,
+            decoder,
+            book.value_table.data(),
+            book.sparse ? book.sorted_codewords.data() : book.codewords.data(),
+            book.codeword_lengths.data(),
+            book.sparse ? book.sorted_entries : book.entries,
+            book.tuple_count,
+            book.value_radix,
+            book.value_radix / 2,
+            book.has_entry_table || book.value_radix == 0};
+}
+
 // One vector: its values at `sites`, then the codeword of the entry they name. `count` is an int, or a
 // std::integral_constant for the common full vectors.
 template <class Dir, class Sites, class Count>
-[[gnu::always_inline]] inline int code_vector(ResidueCoder<Dir>& rc, VorbisContext& ctx, int book_number,
+[[gnu::always_inline]] inline int code_vector(ResidueCoder<Dir>& rc, VorbisContext& ctx, const VectorBook& vb,
                                               const VectorModels& models, Count count, const Sites& sites) {
-    VorbisSetup& setup = *ctx.setup;
-    const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
-    const CodewordDecoder* decoder = nullptr;
+    const Codebook& book = *vb.book;
+    const CodewordDecoder* decoder = vb.decoder;
     if constexpr (Dir::packing) {
-        decoder = decoder_for(setup, book_number);
         if (!decoder) return refuse_residue<Dir>(ctx);
     }
     if (packet_cut_here<Dir>(ctx, decoder)) return ctx.inexpressible ? kResidueRefused : kResidueEnded;
-    if (count > kMaxVectorValues) return refuse_residue<Dir>(ctx);
+    if (count > kMaxVectorValues || !vb.exact) return refuse_residue<Dir>(ctx);
 
     int32_t original = 0;
     int64_t entry = 0;
-    const int64_t lookup_values = static_cast<int64_t>(book.stored_values.size());
+    int64_t lookup_values = 0;
     if constexpr (Dir::packing) {
+        lookup_values = static_cast<int64_t>(book.stored_values.size());
         original = take_codeword(ctx, *decoder);
         if (original < 0 || lookup_values == 0) return refuse_residue<Dir>(ctx);
         entry = book.sparse ? book.sorted_values[static_cast<size_t>(original)] : original;
         if (entry < 0 || entry > kMaxEntries) return refuse_residue<Dir>(ctx);
     }
-    const int64_t radix = book.value_radix;
+    const int64_t radix = vb.radix;
+    const int64_t half = vb.half_radix;
     int64_t code = 0;
-    // Packing: the entry's digits base lookup_values, lowest first, are the stored values it stands for.
-    uint64_t digits = static_cast<uint64_t>(entry);
-    // Value i; false when packing cannot express it.
+    // Packing: the values the entry stands for, from the decoder's table or else from the entry's
+    // digits base lookup_values, lowest first (the stored values they name, centred).
+    const int32_t* known_values = nullptr;
+    int32_t values_of_digits[kMaxVectorValues];
+    if constexpr (Dir::packing) {
+        if (!decoder->entry_values.empty()) {
+            known_values =
+                decoder->entry_values.data() + static_cast<size_t>(original) * decoder->entry_dimensions;
+        } else {
+            uint64_t digits = static_cast<uint64_t>(entry);
+            for (int i = 0; i < count; ++i) {
+                const uint64_t rest = (digits * decoder->digit_multiplier) >> decoder->digit_shift;
+                values_of_digits[i] = book.stored_values[static_cast<size_t>(
+                                          digits - rest * static_cast<uint64_t>(lookup_values))] -
+                                      static_cast<int32_t>(half);
+                digits = rest;
+            }
+            known_values = values_of_digits;
+        }
+    }
+    // Value i; false when packing cannot express it. The code needs no saturation (VectorBook::exact).
     const auto code_value = [&](int i) __attribute__((always_inline))->bool {
         int32_t known = 0;
         if constexpr (Dir::packing) {
-            const uint64_t rest = (digits * decoder->digit_multiplier) >> decoder->digit_shift;
-            known = book.stored_values[static_cast<size_t>(digits -
-                                                           rest * static_cast<uint64_t>(lookup_values))] -
-                    static_cast<int32_t>(radix / 2);
-            digits = rest;
+            known = known_values[i];
             if (sites.coded(i) && magnitude_of_value(known) > kMaxResidueMagnitude) return false;
         }
-        code = saturate(code * radix);
+        code *= radix;
         if (sites.coded(i))
-            code = saturate(code +
-                            residue_value(rc.bits, rc.st, models, sites.position(i), sites.lane(i), known) +
-                            radix / 2);
+            code += residue_value(rc.bits, rc.st, models, sites.position(i), sites.lane(i), known) + half;
         return true;
     };
     bool expressible = true;
@@ -321,16 +402,19 @@ template <class Dir, class Sites, class Count>
         (std::make_integer_sequence<int, Count::value>{});
     }
     if (!expressible) return refuse_residue<Dir>(ctx);
-    if (code < 0 || code >= book.tuple_count) {
+    if (static_cast<uint64_t>(code) >= static_cast<uint64_t>(vb.tuple_count)) { // or negative
         if constexpr (!Dir::packing) report_event(ctx.events, CodecEvent::ResidueValueOverflow);
         return refuse_residue<Dir>(ctx);
     }
-    const int32_t index = book.value_table[static_cast<size_t>(code)];
-    if (!codeword_present(book, index)) return refuse_residue<Dir>(ctx);
+    const int32_t index = vb.value_table[static_cast<size_t>(code)];
+    // As codeword_present.
+    if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(vb.indices) ||
+        vb.lengths[index] == kAbsentEntry)
+        return refuse_residue<Dir>(ctx);
     if constexpr (Dir::packing) {
         if (index != original) return refuse_residue<Dir>(ctx);
     } else {
-        write_codeword(ctx, book, index);
+        write_bits(ctx, vb.codewords[index], vb.lengths[index]);
     }
     return kResidueDone;
 }
@@ -409,7 +493,8 @@ int residue_types_0_1(Dir& d, VorbisContext& ctx, const Residue& residue, int ty
                     ValueSite sites[kMaxVectorValues];
                     // Every vector of the partition has the same book, so the same models.
                     const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
-                    ResidueCoder<Dir> rc(d, setup.residue_state);
+                    const VectorBook vb = vector_book<Dir>(setup, book_number);
+                    ResidueCoder<Dir> rc(d, setup.residue_state, book.model_slot);
                     if (type == 0) {
                         const int32_t step = size / dims;
                         for (int32_t k = 0; k < step; ++k) {
@@ -420,8 +505,7 @@ int residue_types_0_1(Dir& d, VorbisContext& ctx, const Residue& residue, int ty
                             if (count < 0) count = 0;
                             for (int32_t j = 0; j < count; ++j)
                                 sites[j] = {offset + j * step, 0, true};
-                            const int result =
-                                code_vector(rc, ctx, book_number, models, count, SiteList{sites});
+                            const int result = code_vector(rc, ctx, vb, models, count, SiteList{sites});
                             if (result != kResidueDone) return result;
                         }
                     } else {
@@ -429,8 +513,7 @@ int residue_types_0_1(Dir& d, VorbisContext& ctx, const Residue& residue, int ty
                             const int32_t count = size - covered < dims ? size - covered : dims;
                             for (int32_t j = 0; j < count; ++j)
                                 sites[j] = {offset + covered + j, 0, true};
-                            const int result =
-                                code_vector(rc, ctx, book_number, models, count, SiteList{sites});
+                            const int result = code_vector(rc, ctx, vb, models, count, SiteList{sites});
                             if (result != kResidueDone) return result;
                         }
                     }
@@ -450,26 +533,50 @@ int64_t type_2_vector_values(int64_t q, int64_t f, int64_t ch, int dims, int64_t
     return count < 0 ? 0 : count;
 }
 
+// The full vectors of a type 2 partition over two coded channels while they last, from channel
+// FirstChannel of position f, for books of an even dimension: every one of them starts on that channel
+// again. `covered` and `f` move past the vectors coded.
+template <class Dir, int FirstChannel, int Dims>
+[[gnu::always_inline]] inline int code_full_stereo_vectors(ResidueCoder<Dir>& rc, VorbisContext& ctx,
+                                                           const VectorBook& vb, const VectorModels& models,
+                                                           int64_t size, int64_t& covered, int64_t& f,
+                                                           int64_t total) {
+    static_assert(Dims % 2 == 0 && Dims <= kMaxVectorValues);
+    for (; covered < size; covered += Dims) {
+        // Full as long as it ends inside the interleaved residue (type_2_vector_values).
+        if (FirstChannel + f * 2 + Dims > total) break;
+        if (f + (FirstChannel + Dims - 1) / 2 >= kMaxResiduePosition) return refuse_residue<Dir>(ctx);
+        const int result = code_vector(rc, ctx, vb, models, std::integral_constant<int, Dims>{},
+                                       FixedStereoSites<FirstChannel>{static_cast<int32_t>(f)});
+        if (result != kResidueDone) return result;
+        f += Dims / 2;
+    }
+    return kResidueDone;
+}
+
 // The vectors of one type 2 partition over two coded channels, from channel q of position f: as in
 // residue_type_2, with the sites computed as the values alternate (the last value's position is the
 // largest). `dims` is the book's dimensions, an int or a std::integral_constant; full vectors have
 // that many values.
 template <class Dir, class Dims>
-[[gnu::always_inline]] inline int
-code_stereo_partition(ResidueCoder<Dir>& rc, VorbisContext& ctx, int book_number, const VectorModels& models,
-                      Dims dims, int64_t size, int64_t q, int64_t f, int64_t total) {
-    for (int64_t covered = 0; covered < size; covered += dims) {
+[[gnu::always_inline]] inline int code_stereo_partition(ResidueCoder<Dir>& rc, VorbisContext& ctx,
+                                                        const VectorBook& vb, const VectorModels& models,
+                                                        Dims dims, int64_t size, int64_t q, int64_t f,
+                                                        int64_t total) {
+    int64_t covered = 0;
+    if constexpr (!std::is_integral_v<Dims>) {
+        const int result =
+            q == 0
+                ? code_full_stereo_vectors<Dir, 0, Dims::value>(rc, ctx, vb, models, size, covered, f, total)
+                : code_full_stereo_vectors<Dir, 1, Dims::value>(rc, ctx, vb, models, size, covered, f, total);
+        if (result != kResidueDone) return result;
+    }
+    for (; covered < size; covered += dims) {
         const int64_t count = type_2_vector_values(q, f, 2, dims, total);
         if (count < 0) return refuse_residue<Dir>(ctx);
         if (count > 0 && f + (q + count - 1) / 2 >= kMaxResiduePosition) return refuse_residue<Dir>(ctx);
         const StereoSites sites{static_cast<int32_t>(f), static_cast<int>(q)};
-        int result = kResidueDone;
-        if constexpr (std::is_integral_v<Dims>)
-            result = code_vector(rc, ctx, book_number, models, static_cast<int>(count), sites);
-        else if (count == dims)
-            result = code_vector(rc, ctx, book_number, models, dims, sites);
-        else
-            result = code_vector(rc, ctx, book_number, models, static_cast<int>(count), sites);
+        const int result = code_vector(rc, ctx, vb, models, static_cast<int>(count), sites);
         if (result != kResidueDone) return result;
         f += (q + count) / 2;
         q = (q + count) & 1;
@@ -512,20 +619,24 @@ int residue_type_2(Dir& d, VorbisContext& ctx, const Residue& residue, int ch, i
                 int64_t f = start / ch;
                 // Every vector of the partition has the same book, so the same models.
                 const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
-                ResidueCoder<Dir> rc(d, setup.residue_state);
+                const VectorBook vb = vector_book<Dir>(setup, book_number);
+                ResidueCoder<Dir> rc(d, setup.residue_state, book.model_slot);
                 if (stereo) {
                     // A loop of its own, because one loop for both measured slower (README,
-                    // "Benchmark"); the books of two and four dimensions, the common ones, each with
+                    // "Benchmark"); the books of two, four and eight dimensions, the common ones, each with
                     // their vectors unrolled.
                     int result = kResidueDone;
                     if (dims == 2)
-                        result = code_stereo_partition(rc, ctx, book_number, models,
-                                                       std::integral_constant<int, 2>{}, size, q, f, total);
+                        result = code_stereo_partition(rc, ctx, vb, models, std::integral_constant<int, 2>{},
+                                                       size, q, f, total);
                     else if (dims == 4)
-                        result = code_stereo_partition(rc, ctx, book_number, models,
-                                                       std::integral_constant<int, 4>{}, size, q, f, total);
+                        result = code_stereo_partition(rc, ctx, vb, models, std::integral_constant<int, 4>{},
+                                                       size, q, f, total);
+                    else if (dims == 8)
+                        result = code_stereo_partition(rc, ctx, vb, models, std::integral_constant<int, 8>{},
+                                                       size, q, f, total);
                     else
-                        result = code_stereo_partition(rc, ctx, book_number, models, dims, size, q, f, total);
+                        result = code_stereo_partition(rc, ctx, vb, models, dims, size, q, f, total);
                     if (result != kResidueDone) return result;
                     continue;
                 }
@@ -543,7 +654,7 @@ int residue_type_2(Dir& d, VorbisContext& ctx, const Residue& residue, int ch, i
                         }
                     }
                     const int result =
-                        code_vector(rc, ctx, book_number, models, static_cast<int>(count), SiteList{sites});
+                        code_vector(rc, ctx, vb, models, static_cast<int>(count), SiteList{sites});
                     if (result != kResidueDone) return result;
                 }
             }
@@ -558,7 +669,7 @@ template <class Dir>
 int32_t code_residue_value(Dir& d, VorbisContext& ctx, int r4, int slot, int pass, int32_t position, int lane,
                            int32_t known) {
     ResidueBits<Dir> bits(d);
-    ResidueLocals st(ctx.setup->residue_state);
+    ResidueLocals st(ctx.setup->residue_state, slot);
     const int32_t value = residue_value(bits, st, vector_models(ctx, r4, slot, pass), position, lane, known);
     bits.finish();
     st.store(ctx.setup->residue_state);

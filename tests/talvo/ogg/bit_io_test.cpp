@@ -91,6 +91,33 @@ TEST(WriteBitsTest, SegmentBoundaryTakesTheNextLacingValue) {
     EXPECT_EQ(p.first[265], 0) << "the dropped byte is not written into the next packet";
 }
 
+// The one-store path (up to 24 bits, four bytes of the segment ahead) leaves the packet's bytes up to
+// the cursor, and the writer's state, as the byte-by-byte path does: from every bit position, for every
+// width it takes, near the end of a segment and away from it.
+TEST(WriteBitsTest, OneStoreWritesAsTheBytewiseWriterDoes) {
+    for (int room : {3, 4, 5, 9})
+        for (int bit_pos = 0; bit_pos <= 8; ++bit_pos)
+            for (int n = 1; n <= 24; ++n) {
+                OpenPage fast({10, 6}), bytewise({10, 6});
+                for (OpenPage* p : {&fast, &bytewise}) {
+                    write_bits_bytewise(p->ctx, 0, 8 * (10 - room - 1)); // the byte under the cursor...
+                    write_bits_bytewise(p->ctx, 0x5A, 8 + bit_pos);      // ...holds bit_pos bits
+                }
+                const uint32_t value = 0xDEADBEEFu * static_cast<uint32_t>(n) >> bit_pos;
+                write_bits(fast.ctx, value, n);
+                write_bits_bytewise(bytewise.ctx, value, n);
+                const auto at = [](const OpenPage& p) { return p.ctx.out_cursor - p.first; };
+                ASSERT_EQ(at(fast), at(bytewise)) << room << " " << bit_pos << " " << n;
+                EXPECT_EQ(fast.ctx.bit_pos, bytewise.ctx.bit_pos);
+                EXPECT_EQ(fast.ctx.segment_remaining, bytewise.ctx.segment_remaining);
+                EXPECT_EQ(fast.ctx.packet_remaining, bytewise.ctx.packet_remaining);
+                EXPECT_EQ(fast.ctx.segment_end, fast.first + 10);
+                for (ptrdiff_t i = 0; i <= at(fast); ++i)
+                    ASSERT_EQ(fast.first[i], bytewise.first[i])
+                        << room << " " << bit_pos << " " << n << " " << i;
+            }
+}
+
 // Packs a stream with random-width bit reads, records what was read, and writes the same widths and
 // values when restoring: write_bits and take_bits must walk the same bytes across segments and pages.
 TEST(WriteBitsTest, PackingReaderMirrorsTheWriterAcrossSegmentsAndPages) {

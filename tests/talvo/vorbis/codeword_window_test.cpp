@@ -84,4 +84,41 @@ TEST(CodewordWindow, ASingleEntryBook) {
     expect_windows_match(book_of({kAbsentEntry, 1, kAbsentEntry}), 3);
 }
 
+// Packing looks a codeword's values up in its decoder: for every codeword index, the stored values its
+// entry's digits name (base lookup_values, lowest first), centred, as the residue codes them; the
+// index of a sparse book names its entry through sorted_values.
+TEST(CodewordWindow, EntryValuesAreTheCentredStoredValuesOfEachIndexsEntry) {
+    Codebook dense = book_of(std::vector<uint8_t>(16, 4));
+    Codebook sparse;
+    sparse.sparse = 1;
+    sparse.entries = 16;
+    sparse.sorted_entries = 3;
+    sparse.codeword_lengths = {1, 2, 2};
+    sparse.sorted_codewords = {0, 1, 3, 0xFFFFFFFFu};
+    sparse.sorted_values = {5, 9, 14};
+    for (Codebook* book : {&dense, &sparse}) {
+        book->dimensions = 2;
+        book->stored_values = {7, 1, 4, 2};
+        book->value_radix = 8;
+        CodewordDecoder decoder;
+        ASSERT_TRUE(build_codeword_decoder(*book, decoder));
+        const int32_t count = book->sparse ? book->sorted_entries : book->entries;
+        ASSERT_EQ(decoder.entry_dimensions, 2);
+        ASSERT_EQ(decoder.entry_values.size(), static_cast<size_t>(count) * 2);
+        for (int32_t index = 0; index < count; ++index) {
+            const int32_t entry = book->sparse ? book->sorted_values[static_cast<size_t>(index)] : index;
+            EXPECT_EQ(decoder.entry_values[static_cast<size_t>(index) * 2],
+                      book->stored_values[entry % 4] - 4)
+                << index;
+            EXPECT_EQ(decoder.entry_values[static_cast<size_t>(index) * 2 + 1],
+                      book->stored_values[entry / 4 % 4] - 4)
+                << index;
+        }
+    }
+    // A book without stored values (a class or floor book) keeps no table.
+    CodewordDecoder decoder;
+    ASSERT_TRUE(build_codeword_decoder(book_of({1, 2, 2}), decoder));
+    EXPECT_TRUE(decoder.entry_values.empty());
+}
+
 } // namespace

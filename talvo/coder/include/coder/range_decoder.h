@@ -34,25 +34,35 @@ constexpr uint16_t stored_probability(uint32_t probability) {
 constexpr uint32_t range_split(uint32_t range, uint32_t probability) {
     return (range >> kProbBits) * probability;
 }
-constexpr uint16_t adapted_to_zero(uint32_t probability) {
-    return stored_probability(probability + ((kProbMax - probability) >> kProbShift));
+// Both take the stored entry and the probability it stands for, and move the stored entry itself: storing
+// XOR 0x8000 is adding 0x8000 modulo 2^16, so the step is the same in either form, and the adapted
+// probability stays within 0 .. kProbMax.
+constexpr uint16_t adapted_to_zero(uint16_t stored, uint32_t probability) {
+    return static_cast<uint16_t>(stored + ((kProbMax - probability) >> kProbShift));
 }
-constexpr uint16_t adapted_to_one(uint32_t probability) {
-    return stored_probability(probability - (probability >> kProbShift));
+constexpr uint16_t adapted_to_one(uint16_t stored, uint32_t probability) {
+    return static_cast<uint16_t>(stored - (probability >> kProbShift));
 }
+static_assert(adapted_to_zero(stored_probability(0xFFC0), 0xFFC0) == stored_probability(0xFFC0 + 0x3F / 64) &&
+                  adapted_to_zero(stored_probability(1), 1) == stored_probability(1 + 0xFFFE / 64) &&
+                  adapted_to_one(stored_probability(0xFFFF), 0xFFFF) ==
+                      stored_probability(0xFFFF - 0xFFFF / 64) &&
+                  adapted_to_one(stored_probability(64), 64) == stored_probability(63),
+              "adapting the stored entry is adapting the probability");
 
 // One decision from a normalised decoder state (range at least kRangeTop).
 inline int decode_normalised(uint32_t& code, uint32_t& range, uint16_t& prob) {
-    const uint32_t p = probability_of(prob);
+    const uint16_t stored = prob;
+    const uint32_t p = probability_of(stored);
     const uint32_t bound = range_split(range, p);
     if (code < bound) {
         range = bound;
-        prob = adapted_to_zero(p);
+        prob = adapted_to_zero(stored, p);
         return 0;
     }
     code -= bound;
     range -= bound;
-    prob = adapted_to_one(p);
+    prob = adapted_to_one(stored, p);
     return 1;
 }
 
@@ -137,12 +147,12 @@ struct LocalDecoder {
         } while (range < kRangeTop);
     }
 
-    int bit(uint16_t& prob) {
+    [[gnu::always_inline]] int bit(uint16_t& prob) {
         if (range < kRangeTop) normalise();
         return decode_normalised(code, range, prob);
     }
 
-    uint32_t tree(uint16_t* probs, int n) {
+    [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n) {
         uint32_t node = 1;
         for (int i = 0; i < n; ++i)
             node = 2 * node + static_cast<uint32_t>(bit(probs[node]));

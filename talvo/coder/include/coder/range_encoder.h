@@ -41,15 +41,16 @@ inline void trace_decision(const uint16_t& /*prob*/, int /*bit*/) {}
 // One decision into the encoder's low end and range; the caller normalises.
 inline void encode_unnormalised(uint64_t& low, uint32_t& range, uint16_t& prob, int bit) {
     trace_decision(prob, bit);
-    const uint32_t p = probability_of(prob);
+    const uint16_t stored = prob;
+    const uint32_t p = probability_of(stored);
     const uint32_t bound = range_split(range, p);
     if (bit == 0) {
         range = bound;
-        prob = adapted_to_zero(p);
+        prob = adapted_to_zero(stored, p);
     } else {
         low += bound;
         range -= bound;
-        prob = adapted_to_one(p);
+        prob = adapted_to_one(stored, p);
     }
 }
 
@@ -85,7 +86,7 @@ struct LocalEncoder {
         home->range = range;
     }
 
-    void bit(uint16_t& prob, int bit) {
+    [[gnu::always_inline]] void bit(uint16_t& prob, int bit) {
         encode_unnormalised(low, range, prob, bit);
         while (range < kRangeTop) {
             range <<= 8;
@@ -95,7 +96,7 @@ struct LocalEncoder {
         }
     }
 
-    void tree(uint16_t* probs, int n, uint32_t value) {
+    [[gnu::always_inline]] void tree(uint16_t* probs, int n, uint32_t value) {
         uint32_t node = 1;
         for (int i = n - 1; i >= 0; --i) {
             const int b = (value >> i) & 1;

@@ -37,7 +37,29 @@ inline uint32_t low_bits_mask(int n) {
     return n >= 32 ? 0xFFFFFFFFu : (1u << n) - 1u;
 }
 
-inline void write_bits(StreamContext& ctx, uint32_t value, int n) {
+// Up to 24 bits while four bytes of the current segment lie ahead: one store of the byte under the
+// cursor and the three after it, and the cursor moved by as many bytes as the bit by bit way would
+// enter (never onto a byte it would not, so a byte that ends full stays the cursor's, as below). The
+// bytes past the new cursor are written with zeros; every writer assigns a byte it enters.
+[[gnu::always_inline]] inline bool write_bits_within_segment(StreamContext& ctx, uint32_t value, int n) {
+    uint8_t* const p = ctx.out_cursor;
+    if (static_cast<unsigned>(n - 1) >= 24u || ctx.segment_end - p < 4) return false;
+    const int total = ctx.bit_pos + n; // 1 .. 32
+    const uint32_t word = *p | (value & low_bits_mask(n)) << ctx.bit_pos;
+    p[0] = static_cast<uint8_t>(word);
+    p[1] = static_cast<uint8_t>(word >> 8);
+    p[2] = static_cast<uint8_t>(word >> 16);
+    p[3] = static_cast<uint8_t>(word >> 24);
+    const int entered = (total - 1) >> 3;
+    ctx.out_cursor = p + entered;
+    ctx.segment_remaining -= entered;
+    ctx.packet_remaining -= entered;
+    ctx.bit_pos = total - 8 * entered;
+    return true;
+}
+
+// Any count of bits, byte by byte, entering each next byte as the packet reaches it.
+inline void write_bits_bytewise(StreamContext& ctx, uint32_t value, int n) {
     value &= low_bits_mask(n);
     *ctx.out_cursor = static_cast<uint8_t>(*ctx.out_cursor | static_cast<uint8_t>(value << ctx.bit_pos));
     int total = ctx.bit_pos + n;
@@ -51,6 +73,10 @@ inline void write_bits(StreamContext& ctx, uint32_t value, int n) {
         } while (total > 8);
     }
     ctx.bit_pos = total;
+}
+
+[[gnu::always_inline]] inline void write_bits(StreamContext& ctx, uint32_t value, int n) {
+    if (!write_bits_within_segment(ctx, value, n)) write_bits_bytewise(ctx, value, n);
 }
 
 // Packing: the original's byte under the cursor, or 0 where write_bits would write past the packet.

@@ -31,11 +31,45 @@ inline void write_codeword(StreamContext& ctx, const Codebook& book, int32_t ind
 
 // Packing: the codeword that begins the 32 bits of `window` (the packet's next bits, lowest first): its
 // index, or -1 when the bits form none; `length` gets the bits it takes (those that form none included).
-int32_t codeword_in_window(const CodewordDecoder& decoder, uint64_t window, int& length);
+// Most codewords by the table, the rest through the tree (codeword_in_tree).
+int32_t codeword_in_tree(const CodewordDecoder& decoder, uint64_t window, int& length);
+[[gnu::always_inline]] inline int32_t codeword_in_window(const CodewordDecoder& decoder, uint64_t window,
+                                                         int& length) {
+    static_assert(kMaxCodewordLength <= 32, "a codeword fits the window");
+    const uint32_t entry = decoder.table[window & ((uint64_t{1} << decoder.table_bits) - 1)];
+    if (entry != 0) [[likely]] {
+        length = static_cast<int>(entry & 31);
+        return static_cast<int32_t>(entry >> 5);
+    }
+    return codeword_in_tree(decoder, window, length);
+}
+
+// Packing: reads one codeword from the original packet bit by bit; as take_codeword.
+int32_t take_codeword_bitwise(StreamContext& ctx, const CodewordDecoder& decoder);
 
 // Packing: reads one codeword from the original packet; its index, or -1 when the bits form no
-// codeword of the book within 32 bits.
-int32_t take_codeword(StreamContext& ctx, const CodewordDecoder& decoder);
+// codeword of the book within 32 bits. Where the five bytes from the cursor lie inside the current
+// segment (and so inside the page), the next 32 bits are exactly what take_bits would return: the
+// codeword is found in them and its bits are taken at once, the cursor entering the bytes take_bits
+// would enter.
+[[gnu::always_inline]] inline int32_t take_codeword(StreamContext& ctx, const CodewordDecoder& decoder) {
+    const uint8_t* p = ctx.out_cursor;
+    if (ctx.segment_end - p < 5 || ctx.original_page_end - p < 5 || ctx.bit_pos > 8) [[unlikely]]
+        return take_codeword_bitwise(ctx, decoder);
+    const uint64_t window =
+        (static_cast<uint64_t>(p[0]) | static_cast<uint64_t>(p[1]) << 8 | static_cast<uint64_t>(p[2]) << 16 |
+         static_cast<uint64_t>(p[3]) << 24 | static_cast<uint64_t>(p[4]) << 32) >>
+        ctx.bit_pos;
+    int length = 0;
+    const int32_t index = codeword_in_window(decoder, window, length);
+    const int total = ctx.bit_pos + length; // 1 .. 40
+    const int entered = (total - 1) >> 3;   // at most 4: inside the segment
+    ctx.out_cursor += entered;
+    ctx.segment_remaining -= entered;
+    ctx.packet_remaining -= entered;
+    ctx.bit_pos = total - 8 * entered;
+    return index;
+}
 
 // Packing: the length of the codeword that starts at the cursor, judged from the packet's remaining
 // `bits_left` bits only (they lie on the current page); 0 when those bits end inside a codeword or form

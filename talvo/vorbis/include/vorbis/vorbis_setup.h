@@ -134,6 +134,12 @@ struct CodewordDecoder {
     // n / lookup_values == (n * digit_multiplier) >> digit_shift for every n up to kMaxEntries.
     uint64_t digit_multiplier = 0;
     int digit_shift = 0;
+    // The values each codeword's entry stands for, centred as the residue codes them (`dimensions` per
+    // codeword index), when the book has stored values and the table stays within kMaxEntryValues;
+    // empty otherwise (the digits are then worked out per vector).
+    static constexpr int64_t kMaxEntryValues = int64_t{1} << 20;
+    std::vector<int32_t> entry_values;
+    int32_t entry_dimensions = 0;
     bool built = false;
 };
 
