@@ -60,6 +60,32 @@ TEST(RangeCoderTest, RandomBitsRoundTripUnderSkewedContexts) {
     EXPECT_EQ(dec.overrun, 0);
 }
 
+// The local form keeps its low end in a register and writes most bytes inline: over runs long enough
+// for carries and held 0xFF bytes, it must write exactly what encode_bit writes.
+TEST(RangeCoderTest, LocalEncoderWritesTheBytesOfEncodeBit) {
+    std::mt19937 rng(777);
+    const int n = 300000;
+    std::vector<int> bits(n), ctx(n);
+    for (int i = 0; i < n; ++i) {
+        ctx[i] = rng() % 8;
+        bits[i] = (rng() % 100) < static_cast<unsigned>(ctx[i] * 14) ? 1 : 0;
+    }
+    RangeEncoder plain, local_home;
+    std::vector<uint16_t> plain_probs(8, kProbInit), local_probs(8, kProbInit);
+    for (int i = 0; i < n; ++i)
+        encode_bit(plain, plain_probs[ctx[i]], bits[i]);
+    for (int start = 0; start < n; start += 1000) {
+        LocalEncoder local(local_home);
+        for (int i = start; i < start + 1000 && i < n; ++i)
+            local.bit(local_probs[ctx[i]], bits[i]);
+        local.store();
+    }
+    flush_encoder(plain);
+    flush_encoder(local_home);
+    EXPECT_EQ(local_home.out, plain.out);
+    EXPECT_EQ(local_probs, plain_probs);
+}
+
 TEST(RangeCoderTest, ShortStreamsRoundTrip) {
     for (int n = 0; n < 40; ++n) {
         RangeEncoder enc;

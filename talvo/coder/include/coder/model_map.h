@@ -199,31 +199,34 @@ constexpr int32_t kSlotBlockSpareProbs = 256;
 constexpr size_t slot_block_offset(int32_t slot) {
     return static_cast<size_t>(kSharedPacketProbs) + static_cast<size_t>(slot) * kSlotBlockProbs;
 }
+// The slot functions, like the coder's bit steps, are forced inline: the residue loops that use them
+// are large enough that the compiler's per-file growth limits would otherwise decide it.
 // Whether the value is nonzero, after the last lane-0 value's flag, whether e holds no class and whether
 // the last value was coded under the same slot. This layout is the format's, not a choice of memory
 // order: the mantissa contexts of classes 8 and 9 run past the end of a slot's block into these
 // entries of the next slot (checked below), so another layout would share other contexts with them.
-constexpr int32_t slot_nonzero_prob(int r4, int32_t position, int lane, int last_nonzero, int no_class,
-                                    int same_slot) {
+[[gnu::always_inline]] constexpr int32_t slot_nonzero_prob(int r4, int32_t position, int lane,
+                                                           int last_nonzero, int no_class, int same_slot) {
     return kSlotNonzeroProbs + r4 + 32 * (position >> 2) + 4 * lane + 16 * last_nonzero + 65536 * no_class +
            131072 * same_slot;
 }
-constexpr int32_t slot_sign_prob(int r4, int lane, int sign_history, int last_nonzero, int b, int e_sign,
-                                 int empty) {
+[[gnu::always_inline]] constexpr int32_t slot_sign_prob(int r4, int lane, int sign_history, int last_nonzero,
+                                                        int b, int e_sign, int empty) {
     return kSlotSignProbs + r4 + 4 * lane + 16 * sign_history + 64 * last_nonzero + 128 * b + 2048 * e_sign +
            4096 * empty;
 }
 // Whether the magnitude is 1.
-constexpr int32_t slot_one_prob(int r4, int lane, int sign, int last_class, int b, int empty) {
+[[gnu::always_inline]] constexpr int32_t slot_one_prob(int r4, int lane, int sign, int last_class, int b,
+                                                       int empty) {
     return kSlotOneProbs + r4 + 4 * lane + 16 * sign + 32 * last_class + 256 * b + 4096 * empty;
 }
 // The class tree (three levels) of a magnitude of 2 or more. Those of last classes 8 and 9 run into the
 // mantissa tables.
-constexpr int32_t slot_class_tree(int r4, int lane, int last_class) {
+[[gnu::always_inline]] constexpr int32_t slot_class_tree(int r4, int lane, int last_class) {
     return kSlotClassTreeProbs + 8 * r4 + 32 * lane + 128 * last_class;
 }
 // The mantissa table of class k, entered at the low two bits of the value so far.
-constexpr int32_t slot_mantissa_table(int r4, int lane, int k, int last_class) {
+[[gnu::always_inline]] constexpr int32_t slot_mantissa_table(int r4, int lane, int k, int last_class) {
     return kSlotMantissaProbs + 4 * r4 + 16 * lane + 512 * k + 64 * last_class;
 }
 // Largest arguments: position below 8,192 (b up to 13), last class up to 9, class k up to 7.

@@ -51,7 +51,7 @@ static_assert(adapted_to_zero(stored_probability(0xFFC0), 0xFFC0) == stored_prob
               "adapting the stored entry is adapting the probability");
 
 // One decision from a normalised decoder state (range at least kRangeTop).
-inline int decode_normalised(uint32_t& code, uint32_t& range, uint16_t& prob) {
+[[gnu::always_inline]] inline int decode_normalised(uint32_t& code, uint32_t& range, uint16_t& prob) {
     const uint16_t stored = prob;
     const uint32_t p = probability_of(stored);
     const uint32_t bound = range_split(range, p);
@@ -132,7 +132,7 @@ struct LocalDecoder {
         home->cursor = cursor;
     }
 
-    void normalise() {
+    [[gnu::always_inline]] void normalise() {
         do {
             code = (code << 8) | *cursor;
             range <<= 8;

@@ -39,7 +39,8 @@ inline void trace_decision(const uint16_t& /*prob*/, int /*bit*/) {}
 #endif
 
 // One decision into the encoder's low end and range; the caller normalises.
-inline void encode_unnormalised(uint64_t& low, uint32_t& range, uint16_t& prob, int bit) {
+[[gnu::always_inline]] inline void encode_unnormalised(uint64_t& low, uint32_t& range, uint16_t& prob,
+                                                       int bit) {
     trace_decision(prob, bit);
     const uint16_t stored = prob;
     const uint32_t p = probability_of(stored);
@@ -54,11 +55,27 @@ inline void encode_unnormalised(uint64_t& low, uint32_t& range, uint16_t& prob, 
     }
 }
 
+// encoder_shift_low on a low end held in a local. Inline is the case nearly every byte takes: no run
+// of 0xFF bytes is waiting for a carry, so the held byte goes out (with the carry, if any) and the
+// top byte of `low` is held in its place.
+[[gnu::always_inline]] inline void shift_low_of(RangeEncoder& enc, uint64_t& low) {
+    if ((low < 0xFF000000ull || low >= (1ull << 32)) && enc.cache_size == 1 && !enc.first_byte_pending)
+        [[likely]] {
+        enc.out.push_back(static_cast<uint8_t>(enc.cache + static_cast<uint8_t>(low >> 32)));
+        enc.cache = static_cast<uint8_t>(low >> 24);
+        low = (low & 0x00FFFFFFull) << 8;
+        return;
+    }
+    enc.low = low;
+    encoder_shift_low(enc);
+    low = enc.low;
+}
+
 inline void encode_bit(RangeEncoder& enc, uint16_t& prob, int bit) {
     encode_unnormalised(enc.low, enc.range, prob, bit);
     while (enc.range < kRangeTop) {
         enc.range <<= 8;
-        encoder_shift_low(enc);
+        shift_low_of(enc, enc.low);
     }
 }
 
@@ -90,9 +107,7 @@ struct LocalEncoder {
         encode_unnormalised(low, range, prob, bit);
         while (range < kRangeTop) {
             range <<= 8;
-            home->low = low;
-            encoder_shift_low(*home);
-            low = home->low;
+            shift_low_of(*home, low);
         }
     }
 

@@ -182,7 +182,7 @@ struct VorbisSetup {
 };
 
 // Number of significant bits of v (0 for 0), as Vorbis I defines it.
-inline int ilog(uint32_t v) {
+[[gnu::always_inline]] inline int ilog(uint32_t v) {
     return static_cast<int>(std::bit_width(v));
 }
 
