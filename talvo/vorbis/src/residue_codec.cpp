@@ -316,7 +316,8 @@ struct VectorBook {
 static_assert(kMaxTupleCount <= (int64_t{1} << 24) && kMaxVectorValues <= 64 && kMaxResidueMagnitude < 512);
 static_assert((int64_t{1} << 30) - int64_t{kMaxVectorValues} * kMaxResidueMagnitude > kMaxTupleCount);
 
-template <class Dir> VectorBook vector_book(VorbisSetup& setup, int book_number) {
+template <class Dir>
+[[gnu::always_inline]] inline VectorBook vector_book(VorbisSetup& setup, int book_number) {
     const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
     const CodewordDecoder* decoder = nullptr;
     if constexpr (Dir::packing) decoder = decoder_for(setup, book_number);
