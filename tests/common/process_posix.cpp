@@ -1,6 +1,6 @@
 // The process runner on POSIX systems: fork and exec, with pipes or files for the standard streams.
 
-#include "process_runner.h"
+#include "process_platform.h"
 
 #include <cerrno>
 #include <chrono>
@@ -259,13 +259,8 @@ ProcessRun wait_process(ChildProcess& child) {
         child.waited = true;
     }
     close_fd(child.input);
-    for (std::thread* thread : {&child.feeder, &child.out_reader, &child.err_reader})
-        if (thread->joinable()) thread->join();
-    if (child.as_console_text) {
-        child.run.out = console_text(child.run.out);
-        child.run.err = console_text(child.run.err);
-        child.as_console_text = false;
-    }
+    join_child_output({&child.feeder, &child.out_reader, &child.err_reader}, child.run,
+                      child.as_console_text);
     return child.run;
 }
 

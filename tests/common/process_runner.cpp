@@ -1,6 +1,6 @@
 // What the process runner does the same way on every platform.
 
-#include "process_runner.h"
+#include "process_platform.h"
 
 #include <cstdlib>
 #include <system_error>
@@ -15,22 +15,39 @@ ProcessRun run_process(const std::filesystem::path& program, const std::vector<s
     return wait_process(*child);
 }
 
-namespace {
-
-std::filesystem::path own_directory() {
+std::filesystem::path this_program() {
 #ifdef _WIN32
     std::wstring buffer(32768, L'\0');
     const DWORD size = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     buffer.resize(size);
-    return std::filesystem::path(buffer).parent_path();
+    return std::filesystem::path(buffer);
 #else
     std::error_code error;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::filesystem::path() : self.parent_path();
+    return error ? std::filesystem::path() : self;
 #endif
 }
 
-} // namespace
+void set_environment(const char* name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
+    if (value.empty())
+        unsetenv(name);
+    else
+        setenv(name, value.c_str(), 1);
+#endif
+}
+
+void join_child_output(std::initializer_list<std::thread*> threads, ProcessRun& run, bool& as_console_text) {
+    for (std::thread* thread : threads)
+        if (thread->joinable()) thread->join();
+    if (as_console_text) {
+        run.out = console_text(run.out);
+        run.err = console_text(run.err);
+        as_console_text = false;
+    }
+}
 
 std::filesystem::path program_on_path(const std::string& name) {
     const char* path = std::getenv("PATH");
@@ -62,7 +79,7 @@ std::filesystem::path built_program(const std::string& name) {
 #else
     const std::string& file = name;
 #endif
-    const std::filesystem::path beside = own_directory() / file;
+    const std::filesystem::path beside = this_program().parent_path() / file;
     std::error_code error;
     if (std::filesystem::exists(beside, error)) return beside;
     const char* folder = std::getenv("PROJECT_BIN_DIR");

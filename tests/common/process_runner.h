@@ -92,6 +92,12 @@ bool signal_child(ChildProcess& child, int signal_number);
 // input to the end needs close_child_input first; the pipe is closed here only after the child ended.
 ProcessRun wait_process(ChildProcess& child);
 
+// The full path of the running test program (empty where the system does not tell).
+std::filesystem::path this_program();
+// Sets `name` in this process's environment, which children inherit; an empty value removes it (as
+// Windows does with any empty value).
+void set_environment(const char* name, const std::string& value);
+
 // The full path of a program found through PATH, or an empty path.
 std::filesystem::path program_on_path(const std::string& name);
 // A program of this build: beside the test program, else in PROJECT_BIN_DIR (with ".exe" on Windows).

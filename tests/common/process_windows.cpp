@@ -1,7 +1,7 @@
 // The process runner on Windows (the mingw builds, run under wine): CreateProcessW with a quoted UTF-16
 // command line, pipes or files for the standard streams.
 
-#include "process_runner.h"
+#include "process_platform.h"
 #include "windows_command_line.h"
 
 #include <algorithm>
@@ -274,13 +274,8 @@ ProcessRun wait_process(ChildProcess& child) {
         child.waited = true;
     }
     close_handle(child.input);
-    for (std::thread* thread : {&child.feeder, &child.out_reader, &child.err_reader})
-        if (thread->joinable()) thread->join();
-    if (child.as_console_text) {
-        child.run.out = console_text(child.run.out);
-        child.run.err = console_text(child.run.err);
-        child.as_console_text = false;
-    }
+    join_child_output({&child.feeder, &child.out_reader, &child.err_reader}, child.run,
+                      child.as_console_text);
     return child.run;
 }
 

@@ -2,36 +2,19 @@
 // on Linux, NVAPI under Windows. The fake's first GPU has 8,388,608 KiB of dedicated memory.
 #include "Marvane/Graphics/GraphicsDriver.h"
 #include "monitor_test_support.h"
+#include "process_runner.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
 using namespace monitor_test;
 
 namespace {
 
-void SetVariable(const char* name, const std::string& value) {
-#if defined(_WIN32)
-    _putenv_s(name, value.c_str());
-#else
-    setenv(name, value.c_str(), 1);
-#endif
-}
-
 std::filesystem::path ProgramDirectory() {
-#if defined(_WIN32)
-    wchar_t buffer[MAX_PATH];
-    GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    return std::filesystem::path(buffer).parent_path();
-#else
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path();
-#endif
+    return this_program().parent_path();
 }
 
 void UseFakeDriver(int gpus, bool failSecond = false) {
@@ -40,9 +23,9 @@ void UseFakeDriver(int gpus, bool failSecond = false) {
 #else
     const char* name = "libnvidia-ml.so.1";
 #endif
-    SetVariable("MARVANE_GPU_DRIVER_LIBRARY", (ProgramDirectory() / "fake-gpu" / name).string());
-    SetVariable("FAKE_GPU_COUNT", std::to_string(gpus));
-    SetVariable("FAKE_GPU_FAIL_SECOND", failSecond ? "1" : "0");
+    set_environment("MARVANE_GPU_DRIVER_LIBRARY", (ProgramDirectory() / "fake-gpu" / name).string());
+    set_environment("FAKE_GPU_COUNT", std::to_string(gpus));
+    set_environment("FAKE_GPU_FAIL_SECOND", failSecond ? "1" : "0");
 }
 
 const wchar_t* const figureNames[8] = {
@@ -84,7 +67,8 @@ class GpuMemory : public ::testing::Test {
 
 // First in this file: once a fake has been loaded the process keeps it.
 TEST_F(GpuMemory, WithoutADriverEveryFigureStaysZero) {
-    SetVariable("MARVANE_GPU_DRIVER_LIBRARY", (ProgramDirectory() / "fake-gpu" / "no-such-driver").string());
+    set_environment("MARVANE_GPU_DRIVER_LIBRARY",
+                    (ProgramDirectory() / "fake-gpu" / "no-such-driver").string());
     WindowsGraphicsDriver driver;
     driver.Initialize();
     StartCapture();

@@ -2,6 +2,7 @@
 // by every monitor's constructor, so private monitors made after a logger is registered show them.
 #include "Marvane/LogManager.h"
 #include "monitor_test_support.h"
+#include "process_runner.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -11,18 +12,6 @@
 using namespace monitor_test;
 
 namespace {
-
-void SetVariable(const char* name, const std::string& value) {
-#if defined(_WIN32)
-    _putenv_s(name, value.c_str());
-#else
-    if (value.empty()) {
-        unsetenv(name);
-    } else {
-        setenv(name, value.c_str(), 1);
-    }
-#endif
-}
 
 class ErrorCollector : public ILogger {
   public:
@@ -43,14 +32,14 @@ class MonitorDiagnostics : public ::testing::Test {
     void SetUp() override { ASSERT_EQ(GetLogManager()->AddLogger(&collector), Error::Ok); }
     void TearDown() override {
         GetLogManager()->RemoveLogger(&collector);
-        SetVariable("MARVANE_DEBUGGER", "");
-        SetVariable("MARVANE_DEBUG_LOG", "");
+        set_environment("MARVANE_DEBUGGER", "");
+        set_environment("MARVANE_DEBUG_LOG", "");
     }
     ErrorCollector collector;
 };
 
 TEST_F(MonitorDiagnostics, MissingDebuggerVariable) {
-    SetVariable("MARVANE_DEBUGGER", "");
+    set_environment("MARVANE_DEBUGGER", "");
     auto monitor = std::make_unique<TestMonitor>();
     ASSERT_EQ(collector.codes.size(), 1u);
     EXPECT_EQ(collector.codes[0], Error::InvalidState);
@@ -60,8 +49,8 @@ TEST_F(MonitorDiagnostics, MissingDebuggerVariable) {
 }
 
 TEST_F(MonitorDiagnostics, MissingLogVariable) {
-    SetVariable("MARVANE_DEBUGGER", "1");
-    SetVariable("MARVANE_DEBUG_LOG", "");
+    set_environment("MARVANE_DEBUGGER", "1");
+    set_environment("MARVANE_DEBUG_LOG", "");
     auto monitor = std::make_unique<TestMonitor>();
     ASSERT_EQ(collector.codes.size(), 1u);
     EXPECT_EQ(collector.codes[0], Error::InvalidState);
@@ -70,8 +59,8 @@ TEST_F(MonitorDiagnostics, MissingLogVariable) {
 
 TEST_F(MonitorDiagnostics, UnwritableLogFile) {
     const auto path = program_scratch_dir() / "no-such-dir" / "log.mplg";
-    SetVariable("MARVANE_DEBUGGER", "1");
-    SetVariable("MARVANE_DEBUG_LOG", path.string());
+    set_environment("MARVANE_DEBUGGER", "1");
+    set_environment("MARVANE_DEBUG_LOG", path.string());
     auto monitor = std::make_unique<TestMonitor>();
     ASSERT_EQ(collector.codes.size(), 1u);
     EXPECT_EQ(collector.codes[0], Error::IO);
@@ -83,8 +72,8 @@ TEST_F(MonitorDiagnostics, UnwritableLogFile) {
 TEST_F(MonitorDiagnostics, ALongLogPathIsCutLikeEveryOtherText) {
     const std::string directory(3000, 'd');
     const auto path = program_scratch_dir() / directory / "log.mplg";
-    SetVariable("MARVANE_DEBUGGER", "1");
-    SetVariable("MARVANE_DEBUG_LOG", path.string());
+    set_environment("MARVANE_DEBUGGER", "1");
+    set_environment("MARVANE_DEBUG_LOG", path.string());
     auto monitor = std::make_unique<TestMonitor>();
     ASSERT_EQ(collector.codes.size(), 1u);
     EXPECT_EQ(collector.codes[0], Error::IO);
@@ -98,8 +87,8 @@ TEST_F(MonitorDiagnostics, ALongLogPathIsCutLikeEveryOtherText) {
 TEST_F(MonitorDiagnostics, ALogPathThatIsNotUtf8IsNotUsed) {
     const ScratchDir scratch("mvcore-diagnostics");
     const std::filesystem::path& directory = scratch.path();
-    SetVariable("MARVANE_DEBUGGER", "1");
-    SetVariable("MARVANE_DEBUG_LOG", directory.string() + "/log\xff\xfe.mplg");
+    set_environment("MARVANE_DEBUGGER", "1");
+    set_environment("MARVANE_DEBUG_LOG", directory.string() + "/log\xff\xfe.mplg");
     auto monitor = std::make_unique<TestMonitor>();
     ASSERT_EQ(collector.codes.size(), 1u);
     EXPECT_EQ(collector.texts[0], L"Log file env var not found");
@@ -123,8 +112,8 @@ TEST_F(MonitorDiagnostics, ALogPathWithALoneSurrogateIsRefused) {
 
 TEST_F(MonitorDiagnostics, BothVariablesStartCapturingWithoutComplaint) {
     const auto path = TempPath("diagnostics");
-    SetVariable("MARVANE_DEBUGGER", "1");
-    SetVariable("MARVANE_DEBUG_LOG", path.string());
+    set_environment("MARVANE_DEBUGGER", "1");
+    set_environment("MARVANE_DEBUG_LOG", path.string());
     auto monitor = std::make_unique<TestMonitor>();
     EXPECT_TRUE(collector.codes.empty());
     EXPECT_TRUE(monitor->IsCapturing());

@@ -10,48 +10,23 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
 using namespace monitor_test;
 
 namespace {
 
 constexpr char ChildVariable[] = "MVCORE_MONITOR_ENV_CHILD";
 
-void SetVariable(const char* name, const std::string& value) {
-#if defined(_WIN32)
-    _putenv_s(name, value.c_str());
-#else
-    if (value.empty()) {
-        unsetenv(name);
-    } else {
-        setenv(name, value.c_str(), 1);
-    }
-#endif
-}
-
-std::filesystem::path SelfPath() {
-#if defined(_WIN32)
-    wchar_t buffer[MAX_PATH];
-    GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    return buffer;
-#else
-    return std::filesystem::read_symlink("/proc/self/exe");
-#endif
-}
-
 // The child's exit status; what it printed goes to this program's output, where a failure shows.
 int RunChild(const std::string& expectation) {
-    SetVariable(ChildVariable, expectation);
+    set_environment(ChildVariable, expectation);
     ProcessOptions options;
     options.output = OutputTo::Inherit;
     options.errors = OutputTo::Inherit;
-    const ProcessRun run = run_process(SelfPath(), {"--gtest_filter=MonitorEnvCapture.ChildHalf"}, options);
-    SetVariable(ChildVariable, "");
-    SetVariable("MARVANE_DEBUGGER", "");
-    SetVariable("MARVANE_DEBUG_LOG", "");
+    const ProcessRun run =
+        run_process(this_program(), {"--gtest_filter=MonitorEnvCapture.ChildHalf"}, options);
+    set_environment(ChildVariable, "");
+    set_environment("MARVANE_DEBUGGER", "");
+    set_environment("MARVANE_DEBUG_LOG", "");
     if (!run.started) ADD_FAILURE() << run.start_error;
     return run.exit_code;
 }
@@ -77,8 +52,8 @@ TEST(MonitorEnvCapture, ChildHalf) {
 
 TEST(MonitorEnvCapture, BothVariablesStartACaptureThatIsWrittenAtExit) {
     const auto path = TempPath("env");
-    SetVariable("MARVANE_DEBUGGER", "1");
-    SetVariable("MARVANE_DEBUG_LOG", path.string());
+    set_environment("MARVANE_DEBUGGER", "1");
+    set_environment("MARVANE_DEBUG_LOG", path.string());
     ASSERT_EQ(RunChild("capture"), 0);
     const auto bytes = ReadAll(path);
     ASSERT_GE(bytes.size(), 26u);
@@ -97,15 +72,15 @@ TEST(MonitorEnvCapture, BothVariablesStartACaptureThatIsWrittenAtExit) {
 }
 
 TEST(MonitorEnvCapture, NoCaptureWithoutTheLogVariable) {
-    SetVariable("MARVANE_DEBUGGER", "1");
-    SetVariable("MARVANE_DEBUG_LOG", "");
+    set_environment("MARVANE_DEBUGGER", "1");
+    set_environment("MARVANE_DEBUG_LOG", "");
     EXPECT_EQ(RunChild("none"), 0);
 }
 
 TEST(MonitorEnvCapture, NoCaptureWithoutTheDebuggerVariable) {
     const auto path = TempPath("env-off");
-    SetVariable("MARVANE_DEBUGGER", "");
-    SetVariable("MARVANE_DEBUG_LOG", path.string());
+    set_environment("MARVANE_DEBUGGER", "");
+    set_environment("MARVANE_DEBUG_LOG", path.string());
     EXPECT_EQ(RunChild("none"), 0);
     EXPECT_FALSE(std::filesystem::exists(path));
 }

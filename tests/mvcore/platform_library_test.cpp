@@ -1,4 +1,5 @@
 #include "Marvane/Platform/DynamicLibrary.h"
+#include "process_runner.h"
 #include "scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -17,9 +18,7 @@ namespace {
 // On Windows the plugin lies beside the test program; elsewhere its full path is compiled in.
 std::wstring PluginFile() {
 #if defined(_WIN32)
-    wchar_t program[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, program, MAX_PATH);
-    return (std::filesystem::path(program).parent_path() / MVCORE_TEST_PLUGIN).wstring();
+    return (this_program().parent_path() / MVCORE_TEST_PLUGIN).wstring();
 #else
     return std::filesystem::path(MVCORE_TEST_PLUGIN).wstring();
 #endif
