@@ -248,6 +248,25 @@ struct SpoolTarget {
     uint64_t written = 0;
 };
 
+// The progress of a file packed in `passes` passes (trials and verification), told to the caller of
+// `options`.
+void start_progress(FileProgress& progress, const PackOptions& options, size_t size, size_t passes) {
+    progress.tell = options.progress;
+    progress.context = options.progress_context;
+    progress.size = size;
+    progress.pass_done.assign(passes, 0);
+    progress.passes = passes;
+}
+
+// The settings every pass over a file takes from `options` (the flags byte is the pass's own).
+PassSettings settings_of(const PackOptions& options) {
+    PassSettings settings;
+    settings.max_raw_item = options.max_raw_item;
+    settings.store_limit = options.store_limit;
+    settings.release = options.release_input;
+    return settings;
+}
+
 // What the passes over one file share: the file, its scan and plan, and the settings common to all;
 // and where the archive goes: into PackResult::archive, or, with a spool, into its archive file.
 struct FilePasses {
@@ -547,17 +566,10 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
         const std::vector<RunPlan> plans = plan_runs(data, scan, options.release_input);
         const size_t vorbis_runs = static_cast<size_t>(
             std::count_if(scan.runs.begin(), scan.runs.end(), [](const ScanRun& r) { return r.vorbis; }));
-        PassSettings settings;
-        settings.max_raw_item = options.max_raw_item;
-        settings.store_limit = options.store_limit;
-        settings.release = options.release_input;
+        PassSettings settings = settings_of(options);
         const std::vector<uint8_t> candidates = candidate_flags(options, vorbis_runs);
         FileProgress progress;
-        progress.tell = options.progress;
-        progress.context = options.progress_context;
-        progress.size = size;
-        progress.pass_done.assign(candidates.size() + (options.verify ? 1 : 0), 0);
-        progress.passes = progress.pass_done.size();
+        start_progress(progress, options, size, candidates.size() + (options.verify ? 1 : 0));
         const FilePasses file{data, size, scan, plans, options, progress};
 
         std::vector<bool> larger = choose_settings(file, candidates, settings, result);
@@ -596,17 +608,10 @@ PackResult pack_file_spooled(const uint8_t* data, size_t size, const PackOptions
     try {
         const OggScan scan = scan_ogg(data, size, options.release_input);
         const std::vector<RunPlan> plans = plan_runs(data, scan, options.release_input);
-        PassSettings settings;
+        PassSettings settings = settings_of(options);
         settings.flags = options.flags;
-        settings.max_raw_item = options.max_raw_item;
-        settings.store_limit = options.store_limit;
-        settings.release = options.release_input;
         FileProgress progress;
-        progress.tell = options.progress;
-        progress.context = options.progress_context;
-        progress.size = size;
-        progress.pass_done.assign(options.verify ? 2 : 1, 0);
-        progress.passes = progress.pass_done.size();
+        start_progress(progress, options, size, options.verify ? 2 : 1);
         SpoolTarget target{&spool};
         const FilePasses file{data, size, scan, plans, options, progress, &target};
 
