@@ -31,6 +31,13 @@ void keep_tail(ArchiveReader& reader, const uint8_t* bytes, size_t n) {
 // memory input's slot is the stretch of its bytes it stands for: those bytes stay put, as the bytes of
 // a slot left behind must for a step back, and nothing ever writes through a slot.
 size_t fill_slot(ArchiveReader& reader, int i) {
+    if (reader.source) {
+        const int32_t got =
+            reader.source->read_bytes(reader.source->context, reader.slots[i], kReaderSlotSize);
+        const size_t n = static_cast<size_t>(std::max(0, got));
+        keep_tail(reader, reader.slots[i], n);
+        return n;
+    }
     if (reader.memory || !reader.file) {
         const size_t left = reader.memory_size - reader.memory_offset;
         const size_t n = std::min(left, static_cast<size_t>(kReaderSlotSize));
@@ -49,23 +56,28 @@ bool stop_requested(const ArchiveReader& reader) {
     return reader.stop.load(std::memory_order_acquire) != 0;
 }
 
-// Fills every requested slot, in slot order. False when the thread is to end: stop requested, or the
-// input has ended (the slot that came back short is the final one).
-bool fill_requested_slots(ArchiveReader& reader) {
-    for (int i = 0; i < kReaderSlotCount; ++i) {
-        if (stop_requested(reader)) return false;
-        if (reader.slot_state[i].load(std::memory_order_acquire) != kSlotRequested) continue;
-        const size_t got = fill_slot(reader, i);
-        if (stop_requested(reader)) return false;
-        if (got < static_cast<size_t>(kReaderSlotSize)) {
-            reader.final_length.store(static_cast<int32_t>(got), std::memory_order_release);
-            reader.finished.store(1, std::memory_order_release);
-            reader.slot_state[i].store(kSlotFinal, std::memory_order_release);
-            return false;
-        }
-        reader.slot_state[i].store(kSlotFilled, std::memory_order_release);
-        if (reader.handles) signal_data_ready(reader.handles);
+// Fills slot i if it is requested. False when the thread is to end: stop requested, or the input has
+// ended (the slot that came back short is the final one).
+bool fill_if_requested(ArchiveReader& reader, int i) {
+    if (stop_requested(reader)) return false;
+    if (reader.slot_state[i].load(std::memory_order_acquire) != kSlotRequested) return true;
+    const size_t got = fill_slot(reader, i);
+    if (stop_requested(reader)) return false;
+    if (got < static_cast<size_t>(kReaderSlotSize)) {
+        reader.final_length.store(static_cast<int32_t>(got), std::memory_order_release);
+        reader.finished.store(1, std::memory_order_release);
+        reader.slot_state[i].store(kSlotFinal, std::memory_order_release);
+        return false;
     }
+    reader.slot_state[i].store(kSlotFilled, std::memory_order_release);
+    if (reader.handles) signal_data_ready(reader.handles);
+    return true;
+}
+
+// Fills every requested slot, in slot order; false as fill_if_requested.
+bool fill_requested_slots(ArchiveReader& reader) {
+    for (int i = 0; i < kReaderSlotCount; ++i)
+        if (!fill_if_requested(reader, i)) return false;
     return true;
 }
 
@@ -77,8 +89,14 @@ void enter_next_slot(ArchiveReader& reader) {
     reader.slot_index = (reader.slot_index + 1) % kReaderSlotCount;
     ++reader.slots_entered;
     if (reader.fills_inline) {
-        // As the reader thread would: nothing more once the input has ended.
-        if (!reader.finished.load(std::memory_order_relaxed)) fill_requested_slots(reader);
+        // As the reader thread would: nothing more once the input has ended. A source fills only the
+        // slot entered: its bytes may still be on their way, and the slots after it would wait for more.
+        if (!reader.finished.load(std::memory_order_relaxed)) {
+            if (reader.source)
+                fill_if_requested(reader, reader.slot_index);
+            else
+                fill_requested_slots(reader);
+        }
         // Never requested (a read past the final slot): it holds nothing.
         if (reader.slot_state[reader.slot_index].load(std::memory_order_relaxed) < kSlotFilled) {
             reader.exhausted = 1;
@@ -176,6 +194,7 @@ void reader_thread_main(ArchiveReader& reader) {
 
 bool reader_start_file(ArchiveReader& reader, FILE* file, bool on_this_thread) {
     reader.file = file;
+    reader.source = nullptr;
     reader.memory = nullptr;
     reader.memory_size = 0;
     // A file that one slot holds is read whole by the first read, on this thread: a thread to read
@@ -186,8 +205,18 @@ bool reader_start_file(ArchiveReader& reader, FILE* file, bool on_this_thread) {
     return start(reader);
 }
 
+bool reader_start_source(ArchiveReader& reader, ByteSource* source) {
+    reader.file = nullptr;
+    reader.memory = nullptr;
+    reader.memory_size = 0;
+    reader.source = source;
+    reader.fills_inline = true;
+    return start(reader);
+}
+
 bool reader_start_memory(ArchiveReader& reader, const uint8_t* data, size_t size) {
     reader.file = nullptr;
+    reader.source = nullptr;
     reader.memory = data;
     reader.memory_size = data ? size : 0;
     reader.fills_inline = true;

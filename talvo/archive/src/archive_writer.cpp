@@ -31,6 +31,7 @@ void spool_when_due(ArchiveWriter& writer) {
 void encode_item_kind(ArchiveWriter& writer, ItemKind kind) {
     Packing dir{&writer.control};
     code_item_kind(dir, writer.control_probs, writer.previous_special, kind);
+    ++writer.items_coded;
 }
 
 void append_block(std::vector<uint8_t>& out, const std::vector<uint8_t>& block) {
@@ -63,6 +64,7 @@ void writer_init(ArchiveWriter& writer, uint8_t flags) {
     writer.spool = nullptr;
     writer.spooled = 0;
     writer.spool_error = 0;
+    writer.items_coded = 0;
 }
 
 void writer_init_spooled(ArchiveWriter& writer, uint8_t flags, FILE* spool) {
@@ -140,6 +142,7 @@ ArchiveWriterMark writer_mark(const ArchiveWriter& writer) {
     std::copy(std::begin(writer.control_probs), std::end(writer.control_probs), mark.control_probs);
     mark.previous_special = writer.previous_special;
     mark.items_size = writer_items_size(writer);
+    mark.items_coded = writer.items_coded;
     return mark;
 }
 
@@ -147,6 +150,7 @@ void writer_rollback(ArchiveWriter& writer, const ArchiveWriterMark& mark) {
     writer.control = mark.control;
     std::copy(std::begin(mark.control_probs), std::end(mark.control_probs), writer.control_probs);
     writer.previous_special = mark.previous_special;
+    writer.items_coded = mark.items_coded;
     if (mark.items_size >= writer.spooled) {
         writer.items.resize(static_cast<size_t>(mark.items_size - writer.spooled));
         return;
@@ -172,6 +176,13 @@ std::vector<uint8_t> finish_head(ArchiveWriter& writer) {
 }
 
 } // namespace
+
+bool writer_flush_spool(ArchiveWriter& writer) {
+    write_spool(writer);
+    if (writer.spool_error == 0 && std::fflush(writer.spool) != 0)
+        writer.spool_error = errno != 0 ? errno : EIO;
+    return writer.spool_error == 0;
+}
 
 bool writer_finish_spooled(ArchiveWriter& writer, std::vector<uint8_t>& head) {
     head = finish_head(writer);

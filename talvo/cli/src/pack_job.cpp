@@ -439,7 +439,12 @@ bool pack_bundle_spooled(const std::vector<BundleInput>& inputs, const std::vect
     if (error.empty()) {
         options.release_input.release = release_joined_members;
         options.release_input.context = &map;
-        result = pack_file_spooled(map.data, map.size, options, ArchiveSpool{items.file, archive.file});
+        // A handle of its own lets the verification read the items while the pass writes them; without
+        // one it reads the archive after the pass.
+        FILE* items_readback = open_file(items.temp_name, "rb");
+        result = pack_file_spooled(map.data, map.size, options,
+                                   ArchiveSpool{items.file, archive.file, items_readback});
+        if (items_readback) std::fclose(items_readback);
     }
     unmap_file(map);
     discard_pending_output(joined);

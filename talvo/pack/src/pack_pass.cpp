@@ -343,6 +343,7 @@ void write_runs(Pass& pass, std::vector<PackedRun>& runs, int32_t* peak_slots) {
         if (settings.progress) settings.progress(settings.progress_context, run.begin, pass.size);
         pack_run(pass, r, out);
         if (run.vorbis) note_input_read(pass.release, run.end - run.begin); // raw bytes are told as written
+        if (settings.run_done) settings.run_done(settings.run_done_context, pass.writer, out);
     }
     flush_raw(pass);
     if (settings.progress) settings.progress(settings.progress_context, pass.size, pass.size);

@@ -5,6 +5,7 @@
 #include "archive/archive_writer.h"
 #include "pack/ogg_scan.h"
 #include "pack/pack_pass.h"
+#include "pack/verify_pipe.h"
 #include "unpack/unpacker.h"
 #include "workers/worker_pool.h"
 
@@ -381,6 +382,66 @@ bool archive_difference(const FilePasses& file, PackResult& result, const PassPr
     return true;
 }
 
+// After each run of a pass verified beside it: what the run made goes to the verification. A stream
+// larger than stored raw sends the file through another pass, so this archive will not be kept.
+void publish_run(void* context, ArchiveWriter& writer, const PackedRun& run) {
+    auto& pipe = *static_cast<VerifyPipe*>(context);
+    if (run.larger_than_raw) pipe_abandon(pipe);
+    pipe_publish(pipe, writer); // a failed write is the pass's to report, at its end
+}
+
+// One spooled pass, as archive_pass makes it, with the verification on a second worker reading the
+// archive as the pass writes it (on one worker, or with no second worker free, the verification follows
+// the pass). Sets `verified` when that verification proved the archive the pass wrote; otherwise (a
+// difference, or another pass to come) it is left to verify_until_exact, which reads the archive back
+// from its file, so the archive kept is the same either way. Throws std::bad_alloc when memory runs out.
+bool pass_verified_beside(const FilePasses& file, PassSettings pass, PackResult& result, bool& verified) {
+    VerifyPipe pipe;
+    pipe_open(pipe, file.spool->files->items_readback);
+    ArchivePipe source = pipe_source(pipe);
+    pass.run_done = publish_run;
+    pass.run_done_context = &pipe;
+    uint8_t header[kArchiveHeaderSize];
+    std::memcpy(header, kArchiveMagic, sizeof kArchiveMagic);
+    header[sizeof kArchiveMagic] = pass.flags;
+    const PassProgress verify_progress{&file.progress, file.progress.pass_done.size() - 1};
+    SpooledArchive spooled;
+    bool packed = false, assembled = false, out_of_memory = false;
+    size_t at = 0;
+    run_tasks(2, [&](size_t task, int /*worker*/) {
+        if (task == 1) {
+            at = find_first_difference(ArchiveInput{nullptr, header, sizeof header, false, &source},
+                                       file.data, file.size, &verify_progress, file.options.release_input);
+            return;
+        }
+        try {
+            packed = pack_pass_spooled(file.data, file.size, file.scan, file.plans, pass,
+                                       file.spool->files->items, spooled, result.runs);
+            const bool larger = std::any_of(result.runs.begin(), result.runs.end(),
+                                            [](const PackedRun& r) { return r.larger_than_raw; });
+            if (!packed || larger) {
+                pipe_abandon(pipe);
+                if (!packed) return;
+            } else {
+                std::vector<uint8_t> extension;
+                if (file.options.checksum)
+                    extension = extension_of(spooled.head.size() + spooled.items, file.data, file.size,
+                                             file.options.extension_records, file.options.release_input);
+                pipe_finish(pipe, spooled.head, spooled.items, std::move(extension));
+            }
+            // The archive's file is written while the verification reads on.
+            assembled = assemble_spooled(file, spooled, result);
+        } catch (const std::bad_alloc&) {
+            pipe_abandon(pipe);
+            out_of_memory = true;
+        }
+    });
+    if (out_of_memory) throw std::bad_alloc();
+    if (!packed) return spool_failed(result, spooled.error);
+    verified = at == kNoDifference && pipe_read_as_archive(pipe, source);
+    return assembled;
+}
+
 // An archive never costs more than storing its input raw. A stream modelled only in part, for one,
 // pays for its modelled pages and for the raw rest, which can come to more than the input itself; then
 // the archive of raw items alone replaces it. Its flags byte asks the unpacker for the smallest slot
@@ -623,15 +684,24 @@ PackResult pack_file_spooled(const uint8_t* data, size_t size, const PackOptions
         pass.larger = &larger;
         pass.progress = progress.tell ? tell_pass_progress : nullptr;
         pass.progress_context = &pass_progress;
-        if (!archive_pass(file, pass, result)) return result;
+        // With one worker the verification follows the pass, reading the archive's file once.
+        const bool beside = options.verify && spool.items_readback && worker_limit() > 1;
+        bool verified = false;
+        if (beside ? !pass_verified_beside(file, pass, result, verified) : !archive_pass(file, pass, result))
+            return result;
         bool any_larger = false;
         for (size_t r = 0; r < result.runs.size(); ++r)
             if (result.runs[r].larger_than_raw) larger[r] = any_larger = true;
-        if (any_larger && !archive_pass(file, pass, result)) return result;
+        if (any_larger) {
+            verified = false;
+            if (!archive_pass(file, pass, result)) return result;
+        }
         advance_progress(progress, 0, size);
         result.flags = options.flags;
 
-        if (options.verify && !verify_until_exact(file, settings, std::move(larger), result)) return result;
+        result.verified_while_packed = verified;
+        if (options.verify && !verified && !verify_until_exact(file, settings, std::move(larger), result))
+            return result;
         if (!keep_all_raw_when_smaller(file, result)) return result;
         result.archive_size = target.written;
         finish_progress(progress);

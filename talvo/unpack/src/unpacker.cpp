@@ -31,6 +31,7 @@ struct Session {
     uint64_t restored = 0;      // bytes the member under way restored
     uint64_t header_offset = 0; // input bytes before the reader's first (the first member's header)
     MemberReport* member = nullptr;
+    ArchivePipe* pipe = nullptr;
 };
 
 // One member's run: its control decoder, models, tables and stores.
@@ -41,7 +42,9 @@ struct RunState {
     int previous_special = 0;
     uint8_t* control_block = nullptr;
     uint32_t control_length = 0;
-    OutputSink output; // the session's checksumming sink
+    uint8_t* piped_control = nullptr; // the piped control sub-stream the decoder reads now
+    uint64_t items_announced = 0;     // item kinds taken from the control sub-stream
+    OutputSink output;                // the session's checksumming sink
     ArchiveSettings settings;
     StreamDriver* stream_driver = nullptr; // models, tables and stores kept across stream items
     // Items that ended without restoring everything they describe; the run goes on after each, and
@@ -81,18 +84,97 @@ UnpackStatus check_header(const uint8_t* header, size_t size, ArchiveSettings& s
 
 bool start_reader(Session& session, const ArchiveInput& input) {
     session.header_offset = kArchiveHeaderSize;
+    if (input.pipe) return reader_start_source(session.reader, &input.pipe->items);
     if (input.file) return reader_start_file(session.reader, input.file, input.file_on_this_thread);
     return reader_start_memory(session.reader, input.data + kArchiveHeaderSize,
                                input.size - kArchiveHeaderSize);
 }
 
 UnpackStatus start_control_decoder(RunState& state) {
+    if (state.session->pipe) return UnpackStatus::Ok; // it comes with the first item
     ArchiveReader& reader = state.session->reader;
     state.control_block = read_block(reader, state.control_length);
     if (!state.control_block)
         return reader_is_exhausted(reader) ? UnpackStatus::UnexpectedEnd : UnpackStatus::OutOfMemory;
     init_decoder(state.control_decoder, state.control_block, static_cast<int32_t>(state.control_length));
     return UnpackStatus::Ok;
+}
+
+// The difference of the numbers that the `n` bytes at `a` and at `b` stand for (most significant
+// first), when it lies within 32 bits either way; false otherwise.
+bool prefix_difference(const uint8_t* a, const uint8_t* b, size_t n, int64_t& difference) {
+    uint64_t low = 0;
+    bool borrow = false, high_zero = true, high_ones = true;
+    for (size_t k = 0; k < n; ++k) {
+        const size_t at = n - 1 - k;
+        const int d = int{a[at]} - int{b[at]} - (borrow ? 1 : 0);
+        borrow = d < 0;
+        const auto byte = static_cast<uint8_t>(d + (borrow ? 256 : 0));
+        if (k < 4) {
+            low |= uint64_t{byte} << (8 * k);
+        } else {
+            high_zero = high_zero && byte == 0;
+            high_ones = high_ones && byte == 0xFF;
+        }
+    }
+    if (!borrow && high_zero) {
+        difference = static_cast<int64_t>(low);
+        return true;
+    }
+    if (borrow && high_ones) {
+        difference = static_cast<int64_t>(low) - (int64_t{1} << 32);
+        return true;
+    }
+    return false;
+}
+
+// Before the next item kind of a piped archive: the control decoder moves to a sub-stream that holds
+// every decision up to that item. A decoder over the new bytes, having taken the same decisions, stands
+// where this one stands with the same range; its code differs by what the bytes taken so far differ
+// by, and lies within the range only where the new bytes hold the decisions taken. False when they do
+// not, or when the archive will not come.
+bool move_piped_control(RunState& state) {
+    ArchivePipe& pipe = *state.session->pipe;
+    size_t length = 0;
+    bool whole = false;
+    uint8_t* bytes = pipe.control_through(pipe.context, state.items_announced++, length, whole);
+    if (!bytes) return false;
+    RangeDecoder& dec = state.control_decoder;
+    if (pipe.control_proved) {
+        std::free(bytes); // on the archive's own already
+        return true;
+    }
+    // Four bytes or fewer start a decoder on zeros; a decoder past its bytes has read what is not there.
+    bool moved = length > 4 && length <= static_cast<size_t>(INT32_MAX);
+    if (moved && !state.piped_control) {
+        init_decoder(dec, bytes, static_cast<int32_t>(length));
+    } else if (moved) {
+        const auto taken = static_cast<size_t>(dec.cursor - dec.buffer_start);
+        int64_t difference = 0;
+        // Only the archive's own may be taken to its end, and then it is used up, as a decoder over
+        // it that took its last byte is.
+        moved = !dec.used_up && dec.overrun == 0 && dec.remaining > 4 &&
+                (taken < length || (whole && taken == length)) &&
+                prefix_difference(bytes, state.piped_control, taken, difference);
+        const int64_t code = int64_t{dec.code} + difference;
+        moved = moved && code >= 0 && code < int64_t{dec.range};
+        if (moved) {
+            dec.code = static_cast<uint32_t>(code);
+            dec.buffer_start = bytes;
+            dec.buffer_end = bytes + length;
+            dec.used_up = taken == length;
+            dec.cursor = bytes + (dec.used_up ? taken - 1 : taken);
+            dec.remaining = static_cast<int32_t>(length);
+        }
+    }
+    if (!moved) {
+        std::free(bytes);
+        return false;
+    }
+    std::free(state.piped_control);
+    state.piped_control = bytes;
+    pipe.control_proved = whole;
+    return true;
 }
 
 // The run's status after an item ended with `result`; an incomplete item is counted and the run goes on.
@@ -141,6 +223,7 @@ UnpackStatus run_items(RunState& state) {
     Session& session = *state.session;
     Unpacking dir{&state.control_decoder};
     for (;;) {
+        if (session.pipe && !move_piped_control(state)) return UnpackStatus::Corrupt;
         const ItemKind kind = code_item_kind(dir, state.control_probs, state.previous_special, ItemKind::Raw);
         // Past the end of its block the control decoder announces items made of garbage, and a stream
         // of repeat items would cost no archive bytes at all: stop before running any of them.
@@ -199,11 +282,15 @@ UnpackStatus run_member(Session& session, const ArchiveSettings& settings) {
         status = start_control_decoder(*state);
         if (status == UnpackStatus::Ok) status = run_items(*state);
     }
+    // What the pipe left out goes before the reader's bytes.
+    if (session.pipe && status == UnpackStatus::Ok)
+        session.header_offset = kArchiveHeaderSize + session.pipe->control_block_bytes(session.pipe->context);
     // Only a run that otherwise ended well is reported as incomplete: a corrupt or short archive
     // already says that less came out than it describes.
     if (status == UnpackStatus::Ok && state->incomplete_items > 0) status = UnpackStatus::Incomplete;
     destroy_stream_driver(state->stream_driver);
     std::free(state->control_block);
+    std::free(state->piped_control);
     delete state;
     if (status == UnpackStatus::UnexpectedEnd && input_ends_in_extension(session)) {
         if (session.member) session.member->ran_past_known_end = true;
@@ -319,6 +406,7 @@ bool open_session(Session& session, const ArchiveInput& input, const OutputSink&
     session.downstream = output;
     session.events = events;
     session.observer = observer;
+    session.pipe = input.pipe;
     session.hasher = hasher_create();
     return session.hasher && start_reader(session, input);
 }

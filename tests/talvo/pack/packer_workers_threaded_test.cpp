@@ -3,12 +3,14 @@
 // must start no thread of its own beside the pool's.
 
 #include "pack/packer.h"
+#include "scratch_dir.h"
 #include "test_data.h"
 #include "unpack/unpacker.h"
 #include "workers/worker_pool.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -49,6 +51,61 @@ TEST(PackerWorkers, EveryWorkerCountGivesTheCommittedArchive) {
             ASSERT_EQ(result.status, PackStatus::Ok);
             EXPECT_EQ(first_mismatch(result.archive, expected), SIZE_MAX) << "first difference at this byte";
         }
+    }
+}
+
+// A spooled archive is verified beside its pass when a second worker is free and the items' file can be
+// read again: the verification then proves the archive the pass wrote, which is the one made without
+// it. Items read from elsewhere (other bytes) prove nothing, and the verification after the pass keeps
+// the archive as it is.
+TEST(PackerWorkers, TheVerificationBesideThePassProvesOnlyTheArchiveWritten) {
+    LimitGuard guard;
+    const ScratchDir scratch("verify_beside");
+    // Vorbis streams of several encoders, with bytes of no stream between them.
+    std::vector<uint8_t> input;
+    for (const ArchivePair& pair : sample_pairs()) {
+        const std::vector<uint8_t> ogg = read_data_file(pair.ogg);
+        input.insert(input.end(), ogg.begin(), ogg.end());
+        input.insert(input.end(), 3000, static_cast<uint8_t>(input.size()));
+    }
+    PackOptions options;
+    options.flags = 0x09; // 32 slots, statistics carried over, as a bundle is packed
+    options.checksum = true;
+    const PackResult in_memory = pack_file(input.data(), input.size(), options);
+    ASSERT_EQ(in_memory.status, PackStatus::Ok);
+    std::filesystem::create_directories(scratch.path());
+    const std::string items_name = scratch.file("items");
+    const std::string other_name = scratch.file("other");
+    {
+        FILE* other = std::fopen(other_name.c_str(), "wb");
+        ASSERT_TRUE(other);
+        const std::vector<uint8_t> garbage(input.size(), 0x5A);
+        std::fwrite(garbage.data(), 1, garbage.size(), other);
+        std::fclose(other);
+    }
+    struct Case {
+        const char* what;
+        int workers;
+        bool own_items;
+        bool proved;
+    };
+    for (const Case& c : {Case{"beside", 2, true, true}, Case{"one worker", 1, true, false},
+                          Case{"other items", 2, false, false}}) {
+        SCOPED_TRACE(c.what);
+        set_worker_limit(c.workers);
+        ArchiveSpool spool{std::fopen(items_name.c_str(), "w+b"), std::tmpfile()};
+        spool.items_readback = std::fopen(c.own_items ? items_name.c_str() : other_name.c_str(), "rb");
+        ASSERT_TRUE(spool.items && spool.archive && spool.items_readback);
+        const PackResult result = pack_file_spooled(input.data(), input.size(), options, spool);
+        EXPECT_EQ(result.status, PackStatus::Ok);
+        EXPECT_EQ(result.verified_while_packed, c.proved);
+        EXPECT_EQ(result.verify_fallbacks, 0);
+        std::vector<uint8_t> archive(static_cast<size_t>(result.archive_size));
+        std::rewind(spool.archive);
+        EXPECT_EQ(std::fread(archive.data(), 1, archive.size(), spool.archive), archive.size());
+        EXPECT_EQ(first_mismatch(archive, in_memory.archive), SIZE_MAX) << "first difference at this byte";
+        for (FILE* file : {spool.items, spool.items_readback, spool.archive})
+            std::fclose(file);
     }
 }
 

@@ -5,10 +5,12 @@
 
 #include "pack/packer.h"
 #include "random_bytes.h"
+#include "scratch_dir.h"
 #include "unpack/unpacker.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -40,8 +42,13 @@ inline void expect_same_spooled_archive(const Bytes& input, PackOptions options,
     size_t releases = 0;
     options.release_input.release = [](void* context) { ++*static_cast<size_t*>(context); };
     options.release_input.context = &releases;
-    ArchiveSpool spool{std::tmpfile(), std::tmpfile()};
-    ASSERT_TRUE(spool.items && spool.archive);
+    // The items' file has a name, and is open a second time for reading: where a second worker is free,
+    // the verification reads the items as the pass writes them.
+    static std::atomic<int> spools{0};
+    const std::string items_name = program_scratch_dir().file("items-" + std::to_string(spools++));
+    ArchiveSpool spool{std::fopen(items_name.c_str(), "w+b"), std::tmpfile()};
+    spool.items_readback = std::fopen(items_name.c_str(), "rb");
+    ASSERT_TRUE(spool.items && spool.archive && spool.items_readback);
     // Stale bytes from an earlier archive must not survive in the file.
     const Bytes stale(in_memory.archive.size() + 100, 0xEE);
     std::fwrite(stale.data(), 1, stale.size(), spool.archive);
@@ -53,7 +60,9 @@ inline void expect_same_spooled_archive(const Bytes& input, PackOptions options,
     // Each reading of the input (the scan, the pass, the verification) lets its pages go as it goes.
     EXPECT_GE(releases, (options.verify ? 3 : 2) * (input.size() / kInputReleaseInterval));
     std::fclose(spool.items);
+    std::fclose(spool.items_readback);
     std::fclose(spool.archive);
+    std::remove(items_name.c_str());
 }
 
 // Packs `input` with `options` and checks that the archive restores it exactly, and that the archive

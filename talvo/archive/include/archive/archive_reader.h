@@ -50,6 +50,10 @@ struct ArchiveReader {
     size_t memory_size = 0;
     size_t memory_offset = 0;  // touched by the thread that fills the slots only
     bool fills_inline = false; // no reader thread: the slots are filled on the reading thread
+    // Bytes that arrive while they are read (the packer's verification alongside its pass): each slot
+    // is filled on the reading thread, when it is entered, by one call that returns a whole slot, or
+    // fewer bytes only where the input ends.
+    ByteSource* source = nullptr;
 
     ByteSource byte_source{}; // streamed decoders take their bytes through this, at a stable address
 
@@ -65,6 +69,8 @@ struct ArchiveReader {
 // `on_this_thread`: the file is read on the calling thread, as it takes the bytes, whatever its size
 // (no reader thread: the caller's thread count stays its own).
 bool reader_start_file(ArchiveReader& reader, FILE* file, bool on_this_thread = false);
+// Start on the bytes `source` gives (it must outlive the reader), read on the calling thread.
+bool reader_start_source(ArchiveReader& reader, ByteSource* source);
 // Start on `size` bytes at `data`, which must outlive the reader.
 bool reader_start_memory(ArchiveReader& reader, const uint8_t* data, size_t size);
 

@@ -25,8 +25,9 @@ struct ArchiveWriter {
     // Where the items go as they are made, so that a large archive is not held in memory (null: all of
     // them stay in `items`). The file is written from its start; bytes past the items' end are stale.
     FILE* spool = nullptr;
-    uint64_t spooled = 0; // the items' bytes in the spool, from its start
-    int spool_error = 0;  // errno of the first spool write that failed (0: none)
+    uint64_t spooled = 0;     // the items' bytes in the spool, from its start
+    int spool_error = 0;      // errno of the first spool write that failed (0: none)
+    uint64_t items_coded = 0; // items announced on the control sub-stream so far, the end marker included
 };
 
 // A point the writer can return to, e.g. when a stream turns out not to be expressible and is
@@ -36,6 +37,7 @@ struct ArchiveWriterMark {
     uint16_t control_probs[kControlProbCount]{};
     int previous_special = 0;
     uint64_t items_size = 0;
+    uint64_t items_coded = 0;
 };
 
 void writer_init(ArchiveWriter& writer, uint8_t flags);
@@ -71,6 +73,10 @@ std::vector<uint8_t> writer_finish(ArchiveWriter& writer);
 // (magic, flags and control block); the archive is that head followed by the first
 // writer.spooled bytes of the spool. False when a spool write failed (writer.spool_error says why).
 bool writer_finish_spooled(ArchiveWriter& writer, std::vector<uint8_t>& head);
+
+// Writes the items held so far to the spool and flushes it, so that the spool's file holds them for
+// anyone who reads it; false when a spool write failed (writer.spool_error says why).
+bool writer_flush_spool(ArchiveWriter& writer);
 
 // Positions a file at a 64-bit offset; false (errno set) when it cannot.
 bool seek_file(FILE* file, uint64_t offset);

@@ -3,6 +3,7 @@
 // One packing pass over a scanned file with fixed archive settings: every run becomes raw items, a
 // stream item or a repeat item, in file order.
 
+#include "archive/archive_writer.h"
 #include "pack/ogg_scan.h"
 #include "pack/packer.h"
 #include "pack/stream_match.h"
@@ -33,6 +34,9 @@ struct PassSettings {
     void (*progress)(void* context, size_t done, size_t total) = nullptr;
     void* progress_context = nullptr;
     InputRelease release; // told of the input's bytes as the pass reads them
+    // Told after each run, with the pass's writer: nothing it holds by then is taken back by a later run.
+    void (*run_done)(void* context, ArchiveWriter& writer, const PackedRun& run) = nullptr;
+    void* run_done_context = nullptr;
 };
 
 // The archive of one pass and what became of each run; `peak_slots`, where given, the most codebook

@@ -70,7 +70,8 @@ struct PackResult {
     int write_error = 0;          // WriteFailed: the errno of the write or read that failed
     std::vector<PackedRun> runs;
     uint8_t flags = 0;
-    int verify_fallbacks = 0; // streams stored raw because they did not restore exactly
+    int verify_fallbacks = 0;           // streams stored raw because they did not restore exactly
+    bool verified_while_packed = false; // a spooled archive was proved by a verification beside its pass
 };
 
 PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& options = {});
@@ -80,6 +81,9 @@ PackResult pack_file(const uint8_t* data, size_t size, const PackOptions& option
 struct ArchiveSpool {
     FILE* items = nullptr;   // scratch: the items of each pass as they are made
     FILE* archive = nullptr; // the archive, whole and with its extension, as it was verified
+    // The items' file open again, for reading only, or null. With it, and a second worker, the archive
+    // is verified as the pass writes it instead of after it.
+    FILE* items_readback = nullptr;
 };
 
 // As pack_file, with the archive written to `spool.archive` (from its start; the file is cut to the

@@ -4,6 +4,7 @@
 // line, the packer's in-memory verification and fuzzers all run archives through here.
 
 #include "archive/archive_extension.h"
+#include "coder/range_decoder.h"
 #include "ogg/output_sink.h"
 #include "unpack/item_observer.h"
 #include "unpack/unpack_status.h"
@@ -14,12 +15,37 @@
 #include <cstdio>
 #include <vector>
 
-// The archive: an open file positioned at its start, or bytes in memory (when `file` is null).
+// An archive read while it is being made (the packer verifies it alongside the pass that writes it).
+// Its control block goes ahead of its items but is complete only after them, and a decoder reads a few
+// bytes ahead of the decisions it takes, so the control sub-stream comes as it is coded: before each
+// item, a sub-stream that holds every decision up to that item (the one coded so far, flushed), and at
+// last the archive's own. The decoder moves from one to the next where it stands, which keeps every
+// decision it took only where the next one holds them too; it checks that it does. `items` gives
+// everything after the control block (items, end marker, extension), waiting for bytes that are not
+// there yet, and fewer than asked only where the archive ends.
+struct ArchivePipe {
+    // Waits until item `item` (counted from 0, the end marker included) and every control decision
+    // before it are coded, and returns a malloc'd copy (the caller frees it) of a control sub-stream
+    // that holds them: `whole` when it is the archive's own. Null when the archive will not come.
+    uint8_t* (*control_through)(void* context, uint64_t item, size_t& length, bool& whole) = nullptr;
+    ByteSource items{};
+    // Asked once the items have run to their end marker: the control block's bytes in the archive,
+    // its length code included.
+    uint64_t (*control_block_bytes)(void* context) = nullptr;
+    void* context = nullptr;
+    // Set by the unpacker: the run reached the archive's own control sub-stream, every move consistent
+    // with the decisions taken before it, so a decoder over the whole block takes the same decisions.
+    bool control_proved = false;
+};
+
+// The archive: an open file positioned at its start, bytes in memory (when `file` is null), or, with
+// a pipe, the header in memory and the rest from the pipe.
 struct ArchiveInput {
     FILE* file = nullptr;
     const uint8_t* data = nullptr;
     size_t size = 0;
     bool file_on_this_thread = false; // a file is read on the unpacking thread, without a reader thread
+    ArchivePipe* pipe = nullptr;
 };
 
 // What the flags byte selects.
