@@ -8,18 +8,29 @@
 
 namespace {
 
-// The control sub-stream that holds item `item`'s decisions and all before them, once there is one.
-uint8_t* control_through(void* context, uint64_t item, size_t& length, bool& whole) {
+// The control sub-stream that holds item `item`'s decisions and all before them, once there is one:
+// what was written out since `piped` last came, and the flush after it.
+bool control_through(void* context, uint64_t item, PipedControl& piped) {
     auto& pipe = *static_cast<VerifyPipe*>(context);
     std::unique_lock<std::mutex> lock(pipe.mutex);
     pipe.more.wait(lock, [&] { return pipe.abandoned || pipe.finished || pipe.items_coded > item; });
-    if (pipe.abandoned) return nullptr;
-    auto* bytes = static_cast<uint8_t*>(std::malloc(std::max<size_t>(pipe.control.size(), 1)));
-    if (!bytes) return nullptr;
-    std::memcpy(bytes, pipe.control.data(), pipe.control.size());
-    length = pipe.control.size();
-    whole = pipe.finished;
-    return bytes;
+    if (pipe.abandoned || piped.settled > pipe.control.size()) return false;
+    const size_t length = pipe.control.size() + pipe.control_flush.size();
+    if (length > piped.capacity) {
+        const size_t capacity = std::max(length, 2 * piped.capacity);
+        auto* grown = static_cast<uint8_t*>(std::realloc(piped.bytes, capacity));
+        if (!grown) return false;
+        piped.bytes = grown;
+        piped.capacity = capacity;
+    }
+    std::copy(pipe.control.begin() + static_cast<std::ptrdiff_t>(piped.settled), pipe.control.end(),
+              piped.bytes + piped.settled);
+    std::copy(pipe.control_flush.begin(), pipe.control_flush.end(), piped.bytes + pipe.control.size());
+    piped.length = length;
+    piped.settled = pipe.control.size();
+    piped.items = pipe.items_coded;
+    piped.whole = pipe.finished;
+    return true;
 }
 
 // The items from the file, then the tail: they wait until `n` bytes are there or the archive is whole.
@@ -80,16 +91,25 @@ bool pipe_publish(VerifyPipe& pipe, ArchiveWriter& writer) {
         pipe_abandon(pipe);
         return false;
     }
-    // The decisions so far, written out as the end of the archive would write them: a decoder of these
-    // bytes takes them all. Zeros after them stand for nothing and keep the decoder, which reads a few
-    // bytes ahead, from ever reaching their end.
-    RangeEncoder flushed = writer.control;
-    flush_encoder(flushed);
-    flushed.out.insert(flushed.out.end(), 4, 0);
+    // The decisions so far, written out as the end of the archive would write them: a decoder of the
+    // bytes out and these takes them all. Writing out only adds to what is out. Zeros after them stand
+    // for nothing and keep the decoder, which reads a few bytes ahead, from ever reaching their end.
+    const RangeEncoder& control = writer.control;
+    RangeEncoder rest;
+    rest.low = control.low;
+    rest.range = control.range;
+    rest.cache = control.cache;
+    rest.cache_size = control.cache_size;
+    rest.first_byte_pending = control.first_byte_pending;
+    flush_encoder(rest);
+    rest.out.insert(rest.out.end(), 4, 0);
     {
         std::lock_guard<std::mutex> lock(pipe.mutex);
         if (pipe.abandoned) return true;
-        pipe.control = std::move(flushed.out);
+        pipe.control.insert(pipe.control.end(),
+                            control.out.begin() + static_cast<std::ptrdiff_t>(pipe.control.size()),
+                            control.out.end());
+        pipe.control_flush = std::move(rest.out);
         pipe.items_coded = writer.items_coded;
         pipe.items = writer.spooled;
     }
@@ -111,6 +131,7 @@ void pipe_finish(VerifyPipe& pipe, const std::vector<uint8_t>& head, uint64_t it
             pipe.abandoned = true;
         } else {
             pipe.control.assign(control, control + length);
+            pipe.control_flush.clear();
             pipe.items = items;
             pipe.tail = std::move(tail);
             pipe.control_block_bytes = block;

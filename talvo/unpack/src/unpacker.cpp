@@ -42,9 +42,9 @@ struct RunState {
     int previous_special = 0;
     uint8_t* control_block = nullptr;
     uint32_t control_length = 0;
-    uint8_t* piped_control = nullptr; // the piped control sub-stream the decoder reads now
-    uint64_t items_announced = 0;     // item kinds taken from the control sub-stream
-    OutputSink output;                // the session's checksumming sink
+    PipedControl piped;           // the piped control sub-stream the decoder reads now
+    uint64_t items_announced = 0; // item kinds taken from the control sub-stream
+    OutputSink output;            // the session's checksumming sink
     ArchiveSettings settings;
     StreamDriver* stream_driver = nullptr; // models, tables and stores kept across stream items
     // Items that ended without restoring everything they describe; the run goes on after each, and
@@ -102,7 +102,7 @@ UnpackStatus start_control_decoder(RunState& state) {
 
 // The difference of the numbers that the `n` bytes at `a` and at `b` stand for (most significant
 // first), when it lies within 32 bits either way; false otherwise.
-bool prefix_difference(const uint8_t* a, const uint8_t* b, size_t n, int64_t& difference) {
+bool bytes_difference(const uint8_t* a, const uint8_t* b, size_t n, int64_t& difference) {
     uint64_t low = 0;
     bool borrow = false, high_zero = true, high_ones = true;
     for (size_t k = 0; k < n; ++k) {
@@ -128,53 +128,51 @@ bool prefix_difference(const uint8_t* a, const uint8_t* b, size_t n, int64_t& di
     return false;
 }
 
-// Before the next item kind of a piped archive: the control decoder moves to a sub-stream that holds
-// every decision up to that item. A decoder over the new bytes, having taken the same decisions, stands
-// where this one stands with the same range; its code differs by what the bytes taken so far differ
-// by, and lies within the range only where the new bytes hold the decisions taken. False when they do
-// not, or when the archive will not come.
+// Before the next item kind of a piped archive, where the control sub-stream at hand does not hold its
+// decisions: the decoder moves to one that does. A decoder over the new bytes, having taken the same
+// decisions, stands where this one stands with the same range; its code differs by what the bytes taken
+// so far differ by (only those past the settled ones can), and lies within the range only where the new
+// bytes hold the decisions taken. False when they do not, or when the archive will not come.
 bool move_piped_control(RunState& state) {
     ArchivePipe& pipe = *state.session->pipe;
-    size_t length = 0;
-    bool whole = false;
-    uint8_t* bytes = pipe.control_through(pipe.context, state.items_announced++, length, whole);
-    if (!bytes) return false;
+    PipedControl& piped = state.piped;
+    const uint64_t item = state.items_announced++;
+    const bool started = piped.bytes != nullptr;
+    if (started && (piped.whole || item < piped.items)) return true;
     RangeDecoder& dec = state.control_decoder;
-    if (pipe.control_proved) {
-        std::free(bytes); // on the archive's own already
-        return true;
-    }
+    // The bytes taken that the pipe may write over, kept to compare.
+    const size_t taken = started ? static_cast<size_t>(dec.cursor - dec.buffer_start) : 0;
+    const size_t from = std::min(piped.settled, taken);
+    const size_t unsettled = taken - from;
+    uint8_t* before = unsettled > 0 ? static_cast<uint8_t*>(std::malloc(unsettled)) : nullptr;
+    if (unsettled > 0 && !before) return false;
+    if (before) std::memcpy(before, piped.bytes + from, unsettled);
+    bool moved = pipe.control_through(pipe.context, item, piped);
     // Four bytes or fewer start a decoder on zeros; a decoder past its bytes has read what is not there.
-    bool moved = length > 4 && length <= static_cast<size_t>(INT32_MAX);
-    if (moved && !state.piped_control) {
-        init_decoder(dec, bytes, static_cast<int32_t>(length));
+    moved = moved && piped.length > 4 && piped.length <= static_cast<size_t>(INT32_MAX);
+    if (moved && !started) {
+        init_decoder(dec, piped.bytes, static_cast<int32_t>(piped.length));
     } else if (moved) {
-        const auto taken = static_cast<size_t>(dec.cursor - dec.buffer_start);
         int64_t difference = 0;
         // Only the archive's own may be taken to its end, and then it is used up, as a decoder over
         // it that took its last byte is.
         moved = !dec.used_up && dec.overrun == 0 && dec.remaining > 4 &&
-                (taken < length || (whole && taken == length)) &&
-                prefix_difference(bytes, state.piped_control, taken, difference);
+                (taken < piped.length || (piped.whole && taken == piped.length)) &&
+                bytes_difference(piped.bytes + from, before, unsettled, difference);
         const int64_t code = int64_t{dec.code} + difference;
         moved = moved && code >= 0 && code < int64_t{dec.range};
         if (moved) {
             dec.code = static_cast<uint32_t>(code);
-            dec.buffer_start = bytes;
-            dec.buffer_end = bytes + length;
-            dec.used_up = taken == length;
-            dec.cursor = bytes + (dec.used_up ? taken - 1 : taken);
-            dec.remaining = static_cast<int32_t>(length);
+            dec.buffer_start = piped.bytes;
+            dec.buffer_end = piped.bytes + piped.length;
+            dec.used_up = taken == piped.length;
+            dec.cursor = piped.bytes + (dec.used_up ? taken - 1 : taken);
+            dec.remaining = static_cast<int32_t>(piped.length);
         }
     }
-    if (!moved) {
-        std::free(bytes);
-        return false;
-    }
-    std::free(state.piped_control);
-    state.piped_control = bytes;
-    pipe.control_proved = whole;
-    return true;
+    std::free(before);
+    if (moved) pipe.control_proved = piped.whole;
+    return moved;
 }
 
 // The run's status after an item ended with `result`; an incomplete item is counted and the run goes on.
@@ -290,7 +288,7 @@ UnpackStatus run_member(Session& session, const ArchiveSettings& settings) {
     if (status == UnpackStatus::Ok && state->incomplete_items > 0) status = UnpackStatus::Incomplete;
     destroy_stream_driver(state->stream_driver);
     std::free(state->control_block);
-    std::free(state->piped_control);
+    std::free(state->piped.bytes);
     delete state;
     if (status == UnpackStatus::UnexpectedEnd && input_ends_in_extension(session)) {
         if (session.member) session.member->ran_past_known_end = true;

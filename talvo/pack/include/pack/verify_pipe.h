@@ -21,9 +21,10 @@ struct VerifyPipe {
 
     std::mutex mutex;
     std::condition_variable more;
-    // The control sub-stream coded so far, flushed (the archive's own once finished), and the items
-    // it announces.
+    // The control sub-stream coded so far: the bytes written out (the whole sub-stream once finished),
+    // which stay, and those that writing out the rest of it would add now; and the items it announces.
     std::vector<uint8_t> control;
+    std::vector<uint8_t> control_flush;
     uint64_t items_coded = 0;
     uint64_t items = 0;               // the items' bytes in the file that no later run takes back
     std::vector<uint8_t> tail;        // what follows the items in the archive (its extension), once finished

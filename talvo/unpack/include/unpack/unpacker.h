@@ -23,11 +23,22 @@
 // decision it took only where the next one holds them too; it checks that it does. `items` gives
 // everything after the control block (items, end marker, extension), waiting for bytes that are not
 // there yet, and fewer than asked only where the archive ends.
+// A control sub-stream as a pipe gives it, grown in place: its first `settled` bytes stay as they are
+// in every later one.
+struct PipedControl {
+    uint8_t* bytes = nullptr; // malloc'd, grown by the pipe, freed by the unpacker
+    size_t length = 0;
+    size_t capacity = 0;
+    size_t settled = 0;
+    uint64_t items = 0; // the items whose decisions it holds (all of them when whole)
+    bool whole = false; // the archive's own
+};
+
 struct ArchivePipe {
     // Waits until item `item` (counted from 0, the end marker included) and every control decision
-    // before it are coded, and returns a malloc'd copy (the caller frees it) of a control sub-stream
-    // that holds them: `whole` when it is the archive's own. Null when the archive will not come.
-    uint8_t* (*control_through)(void* context, uint64_t item, size_t& length, bool& whole) = nullptr;
+    // before it are coded, and makes `control` a sub-stream that holds them, writing only past its
+    // settled bytes. False when the archive will not come, or memory runs out.
+    bool (*control_through)(void* context, uint64_t item, PipedControl& control) = nullptr;
     ByteSource items{};
     // Asked once the items have run to their end marker: the control block's bytes in the archive,
     // its length code included.
