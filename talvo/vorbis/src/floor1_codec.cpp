@@ -94,14 +94,46 @@ bool write_floor(VorbisContext& ctx, const Floor1& floor, const int16_t* y) {
     return true;
 }
 
+// The decisions of a floor's values, with the data sub-stream's coder held in locals for the whole
+// floor: the class memory is bytes, which may alias anything, and would otherwise make the compiler
+// reload and store the coder's state around every decision. finish() hands the state back.
+template <class Dir> struct FloorBits;
+
+template <> struct FloorBits<Packing> {
+    LocalEncoder enc;
+    explicit FloorBits(Packing& dir) : enc(*dir.rc) {}
+    [[gnu::always_inline]] int bit(uint16_t& prob, int known) {
+        enc.bit(prob, known);
+        return known;
+    }
+    [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n, uint32_t known) {
+        enc.tree(probs, n, known);
+        return known;
+    }
+    void finish() { enc.store(); }
+};
+
+template <> struct FloorBits<Unpacking> {
+    LocalDecoder dec;
+    explicit FloorBits(Unpacking& dir) : dec(*dir.rc) {}
+    [[gnu::always_inline]] int bit(uint16_t& prob, int /*known*/) { return dec.bit(prob); }
+    [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n, uint32_t /*known*/) {
+        return dec.tree(probs, n);
+    }
+    void finish() { dec.store(); }
+};
+
 // The Y values of one floor in ascending X order, under their contexts.
 template <class Dir>
-void code_floor_values(Dir& d, VorbisContext& ctx, const Floor1& floor, int f, int32_t* y) {
+void code_floor_values(Dir& dir, VorbisContext& ctx, const Floor1& floor, int f, int32_t* y) {
     uint16_t* const probs = ctx.packet_probs;
     uint8_t* const memory = ctx.scratch_small + f * 256;
+    const uint8_t* const sorted_order = floor.sorted_order.data();
+    const int values = floor.values;
+    FloorBits<Dir> d(dir);
     int h = 0;
-    for (int i = 0; i < floor.values; ++i) {
-        const int x = floor.sorted_order[i];
+    for (int i = 0; i < values; ++i) {
+        const int x = sorted_order[i];
         const uint32_t known = static_cast<uint32_t>(y[x]);
         const int flag = d.bit(probs[floor_value_flag_prob(f, x, h)], known != 0 ? 1 : 0);
         h = ((h << 1) | flag) & 3;
@@ -124,6 +156,7 @@ void code_floor_values(Dir& d, VorbisContext& ctx, const Floor1& floor, int f, i
         y[x] = static_cast<int32_t>(value);
         memory[x] = static_cast<uint8_t>(k);
     }
+    d.finish();
 }
 
 } // namespace
