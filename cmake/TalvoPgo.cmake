@@ -1,4 +1,4 @@
-# Profile-guided optimisation of talvo's libraries and programs (gcc). scripts/build.sh drives it:
+# Profile-guided optimisation of talvo's layers below the command lines (gcc), driven by build.sh:
 #   TALVO_PGO=generate  instrumented code; each run adds its counts to TALVO_PGO_PROFILE_DIR
 #   TALVO_PGO=use       optimised with the counts in TALVO_PGO_PROFILE_DIR
 #   TALVO_PGO=off       neither (the default)

@@ -94,15 +94,49 @@ bool write_floor(VorbisContext& ctx, const Floor1& floor, const int16_t* y) {
     return true;
 }
 
-// The Y values of one floor in ascending X order, under their contexts.
-template <class Dir>
-void code_floor_values(Dir& d, VorbisContext& ctx, const Floor1& floor, int f, int32_t* y) {
+// The decisions of a floor's values, with the data sub-stream's coder held in locals for the whole
+// floor: the class memory is bytes, which may alias anything, and would otherwise make the compiler
+// reload and store the coder's state around every decision. finish() hands the state back.
+template <class Dir> struct FloorBits;
+
+template <> struct FloorBits<Packing> {
+    LocalEncoder enc;
+    explicit FloorBits(Packing& dir) : enc(*dir.rc) {}
+    [[gnu::always_inline]] int bit(uint16_t& prob, int known) {
+        enc.bit(prob, known);
+        return known;
+    }
+    [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n, uint32_t known) {
+        enc.tree(probs, n, known);
+        return known;
+    }
+    void finish() { enc.store(); }
+};
+
+template <> struct FloorBits<Unpacking> {
+    LocalDecoder dec;
+    explicit FloorBits(Unpacking& dir) : dec(*dir.rc) {}
+    [[gnu::always_inline]] int bit(uint16_t& prob, int /*known*/) { return dec.bit(prob); }
+    [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n, uint32_t /*known*/) {
+        return dec.tree(probs, n);
+    }
+    void finish() { dec.store(); }
+};
+
+// The Y values of one floor in ascending X order, under their contexts. Packing codes the values parsed
+// into y; unpacking decodes them into y, the channel's floor itself (every X index below floor.values
+// is coded).
+template <class Dir, class Value>
+void code_floor_values(Dir& dir, VorbisContext& ctx, const Floor1& floor, int f, Value* y) {
     uint16_t* const probs = ctx.packet_probs;
     uint8_t* const memory = ctx.scratch_small + f * 256;
+    const uint8_t* const sorted_order = floor.sorted_order.data();
+    const int values = floor.values;
+    FloorBits<Dir> d(dir);
     int h = 0;
-    for (int i = 0; i < floor.values; ++i) {
-        const int x = floor.sorted_order[i];
-        const uint32_t known = static_cast<uint32_t>(y[x]);
+    for (int i = 0; i < values; ++i) {
+        const int x = sorted_order[i];
+        const uint32_t known = Dir::packing ? static_cast<uint32_t>(y[x]) : 0;
         const int flag = d.bit(probs[floor_value_flag_prob(f, x, h)], known != 0 ? 1 : 0);
         h = ((h << 1) | flag) & 3;
         if (!flag) {
@@ -121,9 +155,10 @@ void code_floor_values(Dir& d, VorbisContext& ctx, const Floor1& floor, int f, i
             value = 2 * value + static_cast<uint32_t>(bit);
             g = ((g << 1) | bit) & 3;
         }
-        y[x] = static_cast<int32_t>(value);
+        y[x] = static_cast<Value>(value);
         memory[x] = static_cast<uint8_t>(k);
     }
+    d.finish();
 }
 
 } // namespace
@@ -142,15 +177,15 @@ template <class Dir> bool code_floor1(Dir& d, VorbisContext& ctx, const Mapping&
         ctx.floor_nonzero_history = static_cast<uint8_t>(((ctx.floor_nonzero_history << 1) | flag) & 3);
         no_floor[c] = flag ? 0 : 1;
         if (!flag) continue;
-        std::array<int32_t, kMaxFloorValues> y{};
-        if constexpr (Dir::packing) {
-            if (!parse_floor(ctx, floor, y.data())) return fail_stream<Dir>(ctx);
-        }
-        code_floor_values(d, ctx, floor, f, y.data());
         int16_t* out = setup.channel_floor_y[static_cast<size_t>(c)].data();
-        for (int i = 0; i < floor.values; ++i)
-            out[i] = static_cast<int16_t>(y[static_cast<size_t>(i)]);
-        if constexpr (!Dir::packing) {
+        if constexpr (Dir::packing) {
+            std::array<int32_t, kMaxFloorValues> y{};
+            if (!parse_floor(ctx, floor, y.data())) return fail_stream<Dir>(ctx);
+            code_floor_values(d, ctx, floor, f, y.data());
+            for (int i = 0; i < floor.values; ++i)
+                out[i] = static_cast<int16_t>(y[static_cast<size_t>(i)]);
+        } else {
+            code_floor_values(d, ctx, floor, f, out);
             if (!write_floor(ctx, floor, out)) return false;
         }
     }
