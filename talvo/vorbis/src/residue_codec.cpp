@@ -56,7 +56,7 @@ template <class Dir> struct ResidueBits;
 
 template <> struct ResidueBits<Packing> {
     LocalEncoder enc;
-    explicit ResidueBits(Packing& dir) : enc(*dir.rc) {}
+    [[gnu::always_inline]] explicit ResidueBits(Packing& dir) : enc(*dir.rc) {}
     [[gnu::always_inline]] int bit(uint16_t& prob, int known) {
         enc.bit(prob, known);
         return known;
@@ -65,17 +65,17 @@ template <> struct ResidueBits<Packing> {
         enc.tree(probs, n, known);
         return known;
     }
-    void finish() { enc.store(); }
+    [[gnu::always_inline]] void finish() { enc.store(); }
 };
 
 template <> struct ResidueBits<Unpacking> {
     LocalDecoder dec;
-    explicit ResidueBits(Unpacking& dir) : dec(*dir.rc) {}
+    [[gnu::always_inline]] explicit ResidueBits(Unpacking& dir) : dec(*dir.rc) {}
     [[gnu::always_inline]] int bit(uint16_t& prob, int /*known*/) { return dec.bit(prob); }
     [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n, uint32_t /*known*/) {
         return dec.tree(probs, n);
     }
-    void finish() { dec.store(); }
+    [[gnu::always_inline]] void finish() { dec.store(); }
 };
 
 // What "the last value was coded under the same slot" adds to a zero flag's context.
@@ -92,13 +92,13 @@ struct ResidueLocals {
     // first value coded, so it is settled once instead of compared for every value.
     int32_t same_slot_bias;
 
-    ResidueLocals(const ResidueState& st, int slot)
+    [[gnu::always_inline]] ResidueLocals(const ResidueState& st, int slot)
         : last_nonzero(st.last_nonzero), last_class(st.last_class),
           last_slot(st.last_slot), sign_history{st.sign_history[0], st.sign_history[1], st.sign_history[2],
                                                 st.sign_history[3]},
           same_slot_bias(st.last_slot == slot ? kSameSlotBias : 0) {}
 
-    void store(ResidueState& st) const {
+    [[gnu::always_inline]] void store(ResidueState& st) const {
         st.last_nonzero = static_cast<uint8_t>(last_nonzero);
         st.last_class = static_cast<uint8_t>(last_class);
         st.last_slot = static_cast<uint8_t>(last_slot);
@@ -107,17 +107,22 @@ struct ResidueLocals {
     }
 };
 
-// The decisions and the residue state of one partition's vectors, held in locals from construction to
-// destruction (every way out of the partition hands them back). Nothing else may use the data decoder
-// meanwhile.
+// The decisions, the residue state and the packet's codewords (written, or read when packing) of one
+// partition's vectors, held in locals from construction to destruction (every way out of the partition
+// hands them back). Nothing else may use the data decoder or the packet's cursor meanwhile.
 template <class Dir> struct ResidueCoder {
     ResidueBits<Dir> bits;
     ResidueLocals st;
+    std::conditional_t<Dir::packing, LocalCodewordReader, LocalBitWriter> codewords;
     ResidueState& home;
-    ResidueCoder(Dir& d, ResidueState& state, int slot) : bits(d), st(state, slot), home(state) {}
-    ~ResidueCoder() {
+    [[gnu::always_inline]] ResidueCoder(Dir& d, VorbisContext& ctx, ResidueState& state, int slot)
+        : bits(d), st(state, slot), codewords(ctx), home(state) {}
+    // Inline, as everything that touches these locals: a call that takes their address would keep them
+    // in memory, stored to after every decision.
+    [[gnu::always_inline]] ~ResidueCoder() {
         bits.finish();
         st.store(home);
+        codewords.store();
     }
     ResidueCoder(const ResidueCoder&) = delete;
     ResidueCoder& operator=(const ResidueCoder&) = delete;
@@ -285,10 +290,14 @@ template <class Dir> bool packet_cut_near_end(VorbisContext& ctx, const Codeword
 // packing looks for a cut only where at most kMaxCodewordLength bits are left (with the byte under the
 // cursor, at most four bytes more).
 template <class Dir>
-[[gnu::always_inline]] inline bool packet_cut_here(VorbisContext& ctx, const CodewordDecoder* decoder) {
+[[gnu::always_inline]] inline bool packet_cut_here(ResidueCoder<Dir>& rc, VorbisContext& ctx,
+                                                   const CodewordDecoder* decoder) {
     static_assert(kMaxCodewordLength < 5 * 8, "five bytes left hold more bits than any codeword");
-    if (ctx.packet_remaining > 4) return false;
-    return packet_cut_near_end<Dir>(ctx, decoder);
+    if (!rc.codewords.near_packet_end()) return false;
+    rc.codewords.store();
+    const bool cut = packet_cut_near_end<Dir>(ctx, decoder);
+    rc.codewords.take();
+    return cut;
 }
 
 // What the vectors of one partition take from their book, loaded once per partition: the stores into
@@ -343,7 +352,7 @@ template <class Dir, class Sites, class Count>
     if constexpr (Dir::packing) {
         if (!decoder) return refuse_residue<Dir>(ctx);
     }
-    if (packet_cut_here<Dir>(ctx, decoder)) return ctx.inexpressible ? kResidueRefused : kResidueEnded;
+    if (packet_cut_here(rc, ctx, decoder)) return ctx.inexpressible ? kResidueRefused : kResidueEnded;
     if (count > kMaxVectorValues || !vb.exact) return refuse_residue<Dir>(ctx);
 
     int32_t original = 0;
@@ -351,7 +360,7 @@ template <class Dir, class Sites, class Count>
     int64_t lookup_values = 0;
     if constexpr (Dir::packing) {
         lookup_values = static_cast<int64_t>(book.stored_values.size());
-        original = take_codeword(ctx, *decoder);
+        original = rc.codewords.codeword(*decoder);
         if (original < 0 || lookup_values == 0) return refuse_residue<Dir>(ctx);
         entry = book.sparse ? book.sorted_values[static_cast<size_t>(original)] : original;
         if (entry < 0 || entry > kMaxEntries) return refuse_residue<Dir>(ctx);
@@ -415,7 +424,7 @@ template <class Dir, class Sites, class Count>
     if constexpr (Dir::packing) {
         if (index != original) return refuse_residue<Dir>(ctx);
     } else {
-        write_bits(ctx, vb.codewords[index], vb.lengths[index]);
+        rc.codewords.write_codeword(vb.codewords[index], vb.lengths[index]);
     }
     return kResidueDone;
 }
@@ -434,18 +443,25 @@ bool code_class_word(Dir& d, VorbisContext& ctx, const Residue& residue, int r4,
         if (original < 0) return fail_stream<Dir>(ctx);
     }
     int64_t word = 0;
+    bool named = true;
+    ResidueBits<Dir> bits(d); // the coder in locals for the word's trees
     for (int i = 0; i < classwords; ++i) {
         uint32_t known = 0;
         if constexpr (Dir::packing)
             known = residue.class_digits[static_cast<size_t>(original) * classwords + i];
         const int32_t v = first + i;
         uint16_t* tree = ctx.packet_probs + residue_class_tree(v, r4);
-        const int cls = static_cast<int>(d.tree(tree, 4, known));
+        const int cls = static_cast<int>(bits.tree(tree, 4, known));
         // A class beyond the residue's classifications names no book list.
-        if (cls >= classifications) return fail_stream<Dir>(ctx);
+        if (cls >= classifications) {
+            named = false;
+            break;
+        }
         classes[v] = cls;
         word = saturate(word * classifications + cls);
     }
+    bits.finish();
+    if (!named) return fail_stream<Dir>(ctx);
     if constexpr (Dir::packing) {
         if (word != original) return fail_stream<Dir>(ctx);
     } else {
@@ -495,7 +511,7 @@ int residue_types_0_1(Dir& d, VorbisContext& ctx, const Residue& residue, int ty
                     // Every vector of the partition has the same book, so the same models.
                     const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
                     const VectorBook vb = vector_book<Dir>(setup, book_number);
-                    ResidueCoder<Dir> rc(d, setup.residue_state, book.model_slot);
+                    ResidueCoder<Dir> rc(d, ctx, setup.residue_state, book.model_slot);
                     if (type == 0) {
                         const int32_t step = size / dims;
                         for (int32_t k = 0; k < step; ++k) {
@@ -543,15 +559,27 @@ template <class Dir, int FirstChannel, int Dims>
                                                            int64_t size, int64_t& covered, int64_t& f,
                                                            int64_t total) {
     static_assert(Dims % 2 == 0 && Dims <= kMaxVectorValues);
-    for (; covered < size; covered += Dims) {
-        // Full as long as it ends inside the interleaved residue (type_2_vector_values).
-        if (FirstChannel + f * 2 + Dims > total) break;
-        if (f + (FirstChannel + Dims - 1) / 2 >= kMaxResiduePosition) return refuse_residue<Dir>(ctx);
+    // Counted before the loop instead of tested for each vector: the vectors left in the partition, those
+    // that are full (they end inside the interleaved residue, type_2_vector_values), and those whose
+    // last value stays below kMaxResiduePosition (the one after them is refused).
+    const int64_t in_partition = covered < size ? (size - covered + Dims - 1) / Dims : 0;
+    const int64_t room = total - FirstChannel - 2 * f - Dims;
+    const int64_t full = room < 0 ? 0 : room / Dims + 1;
+    const int64_t vectors = in_partition < full ? in_partition : full;
+    const int64_t below_limit_room = kMaxResiduePosition - f - (FirstChannel + Dims - 1) / 2;
+    const int64_t below_limit = below_limit_room <= 0 ? 0 : (below_limit_room + Dims / 2 - 1) / (Dims / 2);
+    const int64_t coded = vectors < below_limit ? vectors : below_limit;
+    for (int64_t k = 0; k < coded; ++k) {
         const int result = code_vector(rc, ctx, vb, models, std::integral_constant<int, Dims>{},
                                        FixedStereoSites<FirstChannel>{static_cast<int32_t>(f)});
-        if (result != kResidueDone) return result;
+        if (result != kResidueDone) {
+            covered += k * Dims;
+            return result;
+        }
         f += Dims / 2;
     }
+    covered += coded * Dims;
+    if (coded < vectors) return refuse_residue<Dir>(ctx);
     return kResidueDone;
 }
 
@@ -621,7 +649,7 @@ int residue_type_2(Dir& d, VorbisContext& ctx, const Residue& residue, int ch, i
                 // Every vector of the partition has the same book, so the same models.
                 const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
                 const VectorBook vb = vector_book<Dir>(setup, book_number);
-                ResidueCoder<Dir> rc(d, setup.residue_state, book.model_slot);
+                ResidueCoder<Dir> rc(d, ctx, setup.residue_state, book.model_slot);
                 if (stereo) {
                     // A loop of its own, because one loop for both measured slower (README,
                     // "Benchmark"); the books of two, four and eight dimensions, the common ones, each with
