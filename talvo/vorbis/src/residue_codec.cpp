@@ -86,22 +86,23 @@ constexpr int32_t kSameSlotBias = slot_nonzero_prob(0, 0, 0, 0, 0, 1) - slot_non
 struct ResidueLocals {
     int last_nonzero;
     int last_class;
-    int last_slot;
     uint8_t sign_history[4];
     // The same-slot part of the zero flag's context for the values of `slot`: it can differ only for the
-    // first value coded, so it is settled once instead of compared for every value.
+    // first value coded, so it is settled once instead of compared for every value. Once a value is
+    // coded it is the bias, and the last slot is `slot`, which is why the last slot needs no local.
     int32_t same_slot_bias;
+    int slot;
 
-    [[gnu::always_inline]] ResidueLocals(const ResidueState& st, int slot)
-        : last_nonzero(st.last_nonzero), last_class(st.last_class),
-          last_slot(st.last_slot), sign_history{st.sign_history[0], st.sign_history[1], st.sign_history[2],
-                                                st.sign_history[3]},
-          same_slot_bias(st.last_slot == slot ? kSameSlotBias : 0) {}
+    [[gnu::always_inline]] ResidueLocals(const ResidueState& st, int coded_slot)
+        : last_nonzero(st.last_nonzero),
+          last_class(st.last_class), sign_history{st.sign_history[0], st.sign_history[1], st.sign_history[2],
+                                                  st.sign_history[3]},
+          same_slot_bias(st.last_slot == coded_slot ? kSameSlotBias : 0), slot(coded_slot) {}
 
     [[gnu::always_inline]] void store(ResidueState& st) const {
         st.last_nonzero = static_cast<uint8_t>(last_nonzero);
         st.last_class = static_cast<uint8_t>(last_class);
-        st.last_slot = static_cast<uint8_t>(last_slot);
+        if (same_slot_bias != 0) st.last_slot = static_cast<uint8_t>(slot);
         for (int lane = 0; lane < 4; ++lane)
             st.sign_history[lane] = sign_history[lane];
     }
@@ -200,9 +201,9 @@ template <class Bits>
     const int nonzero = bits.bit(block[slot_nonzero_prob(r4, position, lane, st.last_nonzero, 0, 0) +
                                        st.same_slot_bias + kStateOffsets.nonzero[e]],
                                  magnitude != 0);
-    // A zero value is a coded value too: the next value's same-slot context looks at it. Archives made
-    // by other packers cannot be restored when only nonzero values set the slot.
-    st.last_slot = m.slot;
+    // A zero value is a coded value too: the next value's same-slot context looks at it (the last slot
+    // becomes this one). Archives made by other packers cannot be restored when only nonzero values set
+    // the slot.
     st.same_slot_bias = kSameSlotBias;
     if (!nonzero) {
         m.current[at] = 0;
@@ -313,6 +314,12 @@ struct VectorBook {
     int32_t tuple_count;
     int64_t radix;
     int64_t half_radix; // the centre of the stored values
+    // Packing only: the book's stored values, the entry of each sorted index of a sparse book (null for
+    // a book that is not), and the decoder's values of each codeword index (null when it holds none).
+    int64_t lookup_values;
+    const int32_t* sorted_values;
+    const int32_t* entry_values;
+    int32_t entry_dimensions;
     // A vector's tuple code, of at most `dimensions` values, cannot overflow: the value-to-entry table
     // was built, which bounds radix^dimensions by kMaxTupleCount, or the radix is 0 (every book with a
     // lookup is one or the other once its stream's setup is read). Wherever saturating the code would
@@ -329,7 +336,11 @@ template <class Dir>
 [[gnu::always_inline]] inline VectorBook vector_book(VorbisSetup& setup, int book_number) {
     const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
     const CodewordDecoder* decoder = nullptr;
-    if constexpr (Dir::packing) decoder = decoder_for(setup, book_number);
+    const int32_t* entry_values = nullptr;
+    if constexpr (Dir::packing) {
+        decoder = decoder_for(setup, book_number);
+        if (decoder && !decoder->entry_values.empty()) entry_values = decoder->entry_values.data();
+    }
     return {&book,
             decoder,
             book.value_table.data(),
@@ -339,6 +350,10 @@ template <class Dir>
             book.tuple_count,
             book.value_radix,
             book.value_radix / 2,
+            static_cast<int64_t>(book.stored_values.size()),
+            book.sparse ? book.sorted_values.data() : nullptr,
+            entry_values,
+            decoder ? decoder->entry_dimensions : 0,
             book.has_entry_table || book.value_radix == 0};
 }
 
@@ -359,10 +374,10 @@ template <class Dir, class Sites, class Count>
     int64_t entry = 0;
     int64_t lookup_values = 0;
     if constexpr (Dir::packing) {
-        lookup_values = static_cast<int64_t>(book.stored_values.size());
+        lookup_values = vb.lookup_values;
         original = rc.codewords.codeword(*decoder);
         if (original < 0 || lookup_values == 0) return refuse_residue<Dir>(ctx);
-        entry = book.sparse ? book.sorted_values[static_cast<size_t>(original)] : original;
+        entry = vb.sorted_values ? vb.sorted_values[static_cast<size_t>(original)] : original;
         if (entry < 0 || entry > kMaxEntries) return refuse_residue<Dir>(ctx);
     }
     const int64_t radix = vb.radix;
@@ -373,9 +388,9 @@ template <class Dir, class Sites, class Count>
     const int32_t* known_values = nullptr;
     int32_t values_of_digits[kMaxVectorValues];
     if constexpr (Dir::packing) {
-        if (!decoder->entry_values.empty()) {
+        if (vb.entry_values) {
             known_values =
-                decoder->entry_values.data() + static_cast<size_t>(original) * decoder->entry_dimensions;
+                vb.entry_values + static_cast<size_t>(original) * static_cast<size_t>(vb.entry_dimensions);
         } else {
             uint64_t digits = static_cast<uint64_t>(entry);
             for (int i = 0; i < count; ++i) {
