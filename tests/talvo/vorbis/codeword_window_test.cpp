@@ -1,6 +1,8 @@
 // Reading a codeword from a window of the packet's next bits (packing): the table of short codewords
 // and the tree of long ones must name the same entry and length as matching the codewords one by one.
 
+#include "ogg/page_layer.h"
+#include "page_rig.h"
 #include "vorbis/codebook_tables.h"
 #include "vorbis/codeword_io.h"
 
@@ -119,6 +121,65 @@ TEST(CodewordWindow, EntryValuesAreTheCentredStoredValuesOfEachIndexsEntry) {
     CodewordDecoder decoder;
     ASSERT_TRUE(build_codeword_decoder(book_of({1, 2, 2}), decoder));
     EXPECT_TRUE(decoder.entry_values.empty());
+}
+
+// Packing reads the codewords of a residue partition through a reader held in locals: it must name
+// the same codewords and leave the cursor where take_codeword does, across segment and page ends (where
+// it reads bit by bit) and handed back at any point, and tell the packet's last four bytes.
+TEST(CodewordWindow, LocalReaderReadsAsTakeCodewordAcrossSegmentsAndPages) {
+    const Codebook book = book_of({2, 4, 4, 3, 5, 5, 6, 7, 12, 12, 11, 3, 3});
+    CodewordDecoder decoder;
+    ASSERT_TRUE(build_codeword_decoder(book, decoder));
+    const std::vector<PageLayout> layouts = {{2, 0, 1, 0, {30}},
+                                             {0, 1, 1, 1, {1, 0, 255, 255}},
+                                             {1, 2, 1, 2, {255, 255, 255, 255, 255, 255}},
+                                             {1, 3, 1, 3, {17, 1, 255, 0, 200, 255}},
+                                             {1 | 4, 4, 1, 4, {9, 1, 1, 1, 45}}};
+    const auto bytes = build_stream(layouts, 33);
+    std::vector<OggPage> pages;
+    split_ogg_pages(bytes.data(), bytes.size(), pages);
+    PageRig plain, local;
+    RangeEncoder plain_encoder, local_encoder;
+    set_original_pages(plain.ctx, pages.data(), static_cast<int32_t>(pages.size()), &plain_encoder);
+    set_original_pages(local.ctx, pages.data(), static_cast<int32_t>(pages.size()), &local_encoder);
+    std::mt19937 rng(9);
+    const auto same_place = [&] {
+        ASSERT_EQ(local.ctx.out_cursor, plain.ctx.out_cursor);
+        ASSERT_EQ(local.ctx.bit_pos, plain.ctx.bit_pos);
+        ASSERT_EQ(local.ctx.segment_remaining, plain.ctx.segment_remaining);
+        ASSERT_EQ(local.ctx.packet_remaining, plain.ctx.packet_remaining);
+    };
+    int codewords = 0;
+    const auto packet = [&] {
+        const int count = static_cast<int>(rng() % 3000);
+        LocalCodewordReader reader(local.ctx);
+        for (int i = 0; i < count && !packet_overrun(plain.ctx); ++i, ++codewords) {
+            ASSERT_EQ(reader.near_packet_end(), plain.ctx.packet_remaining <= 4)
+                << plain.ctx.packet_remaining;
+            ASSERT_EQ(reader.codeword(decoder), take_codeword(plain.ctx, decoder)) << codewords;
+            if (rng() % 8 == 0) {
+                reader.store();
+                same_place();
+            }
+        }
+        reader.store();
+        same_place();
+        for (PageRig* rig : {&plain, &local})
+            while (enter_next_byte<Packing>(rig->ctx))
+                rig->ctx.bit_pos = 0;
+    };
+    for (PageRig* rig : {&plain, &local}) {
+        ASSERT_TRUE(open_page<Packing>(rig->ctx, kOggFirstPage));
+        ASSERT_TRUE(begin_packet<Packing>(rig->ctx));
+    }
+    packet();
+    while (true) {
+        const bool more = start_audio_packet<Packing>(plain.ctx);
+        ASSERT_EQ(start_audio_packet<Packing>(local.ctx), more);
+        if (!more) break;
+        packet();
+    }
+    EXPECT_GT(codewords, 500);
 }
 
 } // namespace
