@@ -320,6 +320,7 @@ struct VectorBook {
     const int32_t* sorted_values;
     const int32_t* entry_values;
     int32_t entry_dimensions;
+    const uint8_t* entry_round_trips; // null when the decoder holds none
     // A vector's tuple code, of at most `dimensions` values, cannot overflow: the value-to-entry table
     // was built, which bounds radix^dimensions by kMaxTupleCount, or the radix is 0 (every book with a
     // lookup is one or the other once its stream's setup is read). Wherever saturating the code would
@@ -337,9 +338,12 @@ template <class Dir>
     const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
     const CodewordDecoder* decoder = nullptr;
     const int32_t* entry_values = nullptr;
+    const uint8_t* entry_round_trips = nullptr;
     if constexpr (Dir::packing) {
         decoder = decoder_for(setup, book_number);
         if (decoder && !decoder->entry_values.empty()) entry_values = decoder->entry_values.data();
+        if (decoder && !decoder->entry_round_trips.empty())
+            entry_round_trips = decoder->entry_round_trips.data();
     }
     return {&book,
             decoder,
@@ -354,6 +358,7 @@ template <class Dir>
             book.sparse ? book.sorted_values.data() : nullptr,
             entry_values,
             decoder ? decoder->entry_dimensions : 0,
+            entry_round_trips,
             book.has_entry_table || book.value_radix == 0};
 }
 
@@ -401,6 +406,19 @@ template <class Dir, class Sites, class Count>
                 digits = rest;
             }
             known_values = values_of_digits;
+        }
+    }
+    // Packing a full vector whose entry is known to come back as itself (CodewordDecoder::
+    // entry_round_trips): its values are coded with nothing to check.
+    if constexpr (Dir::packing && !std::is_integral_v<Count>) {
+        if (vb.entry_round_trips && vb.entry_dimensions == Count::value &&
+            vb.entry_round_trips[static_cast<size_t>(original)]) {
+            [&]<int... I>(std::integer_sequence<int, I...>) __attribute__((always_inline)) {
+                (residue_value(rc.bits, rc.st, models, sites.position(I), sites.lane(I), known_values[I]),
+                 ...);
+            }
+            (std::make_integer_sequence<int, Count::value>{});
+            return kResidueDone;
         }
     }
     // Value i; false when packing cannot express it. The code needs no saturation (VectorBook::exact).

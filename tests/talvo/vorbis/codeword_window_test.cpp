@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -121,6 +122,36 @@ TEST(CodewordWindow, EntryValuesAreTheCentredStoredValuesOfEachIndexsEntry) {
     CodewordDecoder decoder;
     ASSERT_TRUE(build_codeword_decoder(book_of({1, 2, 2}), decoder));
     EXPECT_TRUE(decoder.entry_values.empty());
+}
+
+// Packing skips the checks of a full vector whose entry comes back as itself: not where another entry
+// with the same values is the one the value table names, nor where a value lies beyond the residue's
+// magnitudes.
+TEST(CodewordWindow, EntriesRoundTripUnlessSharedOrTooLarge) {
+    Codebook shared = book_of(std::vector<uint8_t>(16, 4));
+    shared.dimensions = 2;
+    shared.lookup_type = 1;
+    ASSERT_TRUE(build_value_table(shared, {7, 1, 7, 2})); // digits 0 and 2 stand for the same value
+    CodewordDecoder decoder;
+    ASSERT_TRUE(build_codeword_decoder(shared, decoder));
+    ASSERT_EQ(decoder.entry_round_trips.size(), 16u);
+    const std::vector<int> last_of_their_values = {5, 6, 7, 9, 10, 11, 13, 14, 15};
+    for (int index = 0; index < 16; ++index) {
+        const bool last = std::find(last_of_their_values.begin(), last_of_their_values.end(), index) !=
+                          last_of_their_values.end();
+        EXPECT_EQ(decoder.entry_round_trips[static_cast<size_t>(index)], last ? 1 : 0) << index;
+    }
+    for (int16_t largest : {1000, 1100}) { // centred values of +-500, and of +-550 beyond 511
+        Codebook wide = book_of({1, 1});
+        wide.dimensions = 1;
+        wide.lookup_type = 1;
+        ASSERT_TRUE(build_value_table(wide, {0, largest}));
+        CodewordDecoder wide_decoder;
+        ASSERT_TRUE(build_codeword_decoder(wide, wide_decoder));
+        ASSERT_EQ(wide_decoder.entry_round_trips.size(), 2u);
+        for (uint8_t round_trips : wide_decoder.entry_round_trips)
+            EXPECT_EQ(round_trips, largest <= 1022 ? 1 : 0) << largest;
+    }
 }
 
 // Packing reads the codewords of a residue partition through a reader held in locals: it must name
