@@ -1,5 +1,7 @@
 #include "vorbis/codeword_io.h"
 
+#include "vorbis/residue_codec.h"
+
 #include <algorithm>
 
 bool build_codeword_decoder(const Codebook& book, CodewordDecoder& decoder) {
@@ -71,6 +73,28 @@ bool build_codeword_decoder(const Codebook& book, CodewordDecoder& decoder) {
                     book.stored_values[static_cast<size_t>(digits % lookup_values)] - book.value_radix / 2;
                 digits /= lookup_values;
             }
+        }
+    }
+    decoder.entry_round_trips.clear();
+    if (decoder.entry_dimensions > 0 && book.has_entry_table &&
+        book.value_table.size() == static_cast<size_t>(book.tuple_count)) {
+        decoder.entry_round_trips.assign(static_cast<size_t>(count), 0);
+        const int64_t half = book.value_radix / 2;
+        for (int32_t index = 0; index < count; ++index) {
+            const int64_t digits = book.sparse ? book.sorted_values[static_cast<size_t>(index)] : index;
+            if (book.codeword_lengths[index] == kAbsentEntry || digits < 0 || digits > kMaxEntries) continue;
+            // As the residue codes a vector: the code of at most 64 values within the magnitudes stays
+            // far inside 64 bits.
+            bool coded = true;
+            int64_t code = 0;
+            for (int64_t k = 0; k < dims; ++k) {
+                const int32_t v = decoder.entry_values[static_cast<size_t>(index * dims + k)];
+                coded = coded && v >= -kMaxResidueMagnitude && v <= kMaxResidueMagnitude;
+                code = code * book.value_radix + v + half;
+            }
+            decoder.entry_round_trips[static_cast<size_t>(index)] =
+                coded && code >= 0 && code < book.tuple_count &&
+                book.value_table[static_cast<size_t>(code)] == index;
         }
     }
     decoder.built = true;

@@ -56,7 +56,7 @@ template <class Dir> struct ResidueBits;
 
 template <> struct ResidueBits<Packing> {
     LocalEncoder enc;
-    explicit ResidueBits(Packing& dir) : enc(*dir.rc) {}
+    [[gnu::always_inline]] explicit ResidueBits(Packing& dir) : enc(*dir.rc) {}
     [[gnu::always_inline]] int bit(uint16_t& prob, int known) {
         enc.bit(prob, known);
         return known;
@@ -65,17 +65,17 @@ template <> struct ResidueBits<Packing> {
         enc.tree(probs, n, known);
         return known;
     }
-    void finish() { enc.store(); }
+    [[gnu::always_inline]] void finish() { enc.store(); }
 };
 
 template <> struct ResidueBits<Unpacking> {
     LocalDecoder dec;
-    explicit ResidueBits(Unpacking& dir) : dec(*dir.rc) {}
+    [[gnu::always_inline]] explicit ResidueBits(Unpacking& dir) : dec(*dir.rc) {}
     [[gnu::always_inline]] int bit(uint16_t& prob, int /*known*/) { return dec.bit(prob); }
     [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n, uint32_t /*known*/) {
         return dec.tree(probs, n);
     }
-    void finish() { dec.store(); }
+    [[gnu::always_inline]] void finish() { dec.store(); }
 };
 
 // What "the last value was coded under the same slot" adds to a zero flag's context.
@@ -86,38 +86,44 @@ constexpr int32_t kSameSlotBias = slot_nonzero_prob(0, 0, 0, 0, 0, 1) - slot_non
 struct ResidueLocals {
     int last_nonzero;
     int last_class;
-    int last_slot;
     uint8_t sign_history[4];
     // The same-slot part of the zero flag's context for the values of `slot`: it can differ only for the
-    // first value coded, so it is settled once instead of compared for every value.
+    // first value coded, so it is settled once instead of compared for every value. Once a value is
+    // coded it is the bias, and the last slot is `slot`, which is why the last slot needs no local.
     int32_t same_slot_bias;
+    int slot;
 
-    ResidueLocals(const ResidueState& st, int slot)
-        : last_nonzero(st.last_nonzero), last_class(st.last_class),
-          last_slot(st.last_slot), sign_history{st.sign_history[0], st.sign_history[1], st.sign_history[2],
-                                                st.sign_history[3]},
-          same_slot_bias(st.last_slot == slot ? kSameSlotBias : 0) {}
+    [[gnu::always_inline]] ResidueLocals(const ResidueState& st, int coded_slot)
+        : last_nonzero(st.last_nonzero),
+          last_class(st.last_class), sign_history{st.sign_history[0], st.sign_history[1], st.sign_history[2],
+                                                  st.sign_history[3]},
+          same_slot_bias(st.last_slot == coded_slot ? kSameSlotBias : 0), slot(coded_slot) {}
 
-    void store(ResidueState& st) const {
+    [[gnu::always_inline]] void store(ResidueState& st) const {
         st.last_nonzero = static_cast<uint8_t>(last_nonzero);
         st.last_class = static_cast<uint8_t>(last_class);
-        st.last_slot = static_cast<uint8_t>(last_slot);
+        if (same_slot_bias != 0) st.last_slot = static_cast<uint8_t>(slot);
         for (int lane = 0; lane < 4; ++lane)
             st.sign_history[lane] = sign_history[lane];
     }
 };
 
-// The decisions and the residue state of one partition's vectors, held in locals from construction to
-// destruction (every way out of the partition hands them back). Nothing else may use the data decoder
-// meanwhile.
+// The decisions, the residue state and the packet's codewords (written, or read when packing) of one
+// partition's vectors, held in locals from construction to destruction (every way out of the partition
+// hands them back). Nothing else may use the data decoder or the packet's cursor meanwhile.
 template <class Dir> struct ResidueCoder {
     ResidueBits<Dir> bits;
     ResidueLocals st;
+    std::conditional_t<Dir::packing, LocalCodewordReader, LocalBitWriter> codewords;
     ResidueState& home;
-    ResidueCoder(Dir& d, ResidueState& state, int slot) : bits(d), st(state, slot), home(state) {}
-    ~ResidueCoder() {
+    [[gnu::always_inline]] ResidueCoder(Dir& d, VorbisContext& ctx, ResidueState& state, int slot)
+        : bits(d), st(state, slot), codewords(ctx), home(state) {}
+    // Inline, as everything that touches these locals: a call that takes their address would keep them
+    // in memory, stored to after every decision.
+    [[gnu::always_inline]] ~ResidueCoder() {
         bits.finish();
         st.store(home);
+        codewords.store();
     }
     ResidueCoder(const ResidueCoder&) = delete;
     ResidueCoder& operator=(const ResidueCoder&) = delete;
@@ -195,9 +201,9 @@ template <class Bits>
     const int nonzero = bits.bit(block[slot_nonzero_prob(r4, position, lane, st.last_nonzero, 0, 0) +
                                        st.same_slot_bias + kStateOffsets.nonzero[e]],
                                  magnitude != 0);
-    // A zero value is a coded value too: the next value's same-slot context looks at it. Archives made
-    // by other packers cannot be restored when only nonzero values set the slot.
-    st.last_slot = m.slot;
+    // A zero value is a coded value too: the next value's same-slot context looks at it (the last slot
+    // becomes this one). Archives made by other packers cannot be restored when only nonzero values set
+    // the slot.
     st.same_slot_bias = kSameSlotBias;
     if (!nonzero) {
         m.current[at] = 0;
@@ -285,10 +291,14 @@ template <class Dir> bool packet_cut_near_end(VorbisContext& ctx, const Codeword
 // packing looks for a cut only where at most kMaxCodewordLength bits are left (with the byte under the
 // cursor, at most four bytes more).
 template <class Dir>
-[[gnu::always_inline]] inline bool packet_cut_here(VorbisContext& ctx, const CodewordDecoder* decoder) {
+[[gnu::always_inline]] inline bool packet_cut_here(ResidueCoder<Dir>& rc, VorbisContext& ctx,
+                                                   const CodewordDecoder* decoder) {
     static_assert(kMaxCodewordLength < 5 * 8, "five bytes left hold more bits than any codeword");
-    if (ctx.packet_remaining > 4) return false;
-    return packet_cut_near_end<Dir>(ctx, decoder);
+    if (!rc.codewords.near_packet_end()) return false;
+    rc.codewords.store();
+    const bool cut = packet_cut_near_end<Dir>(ctx, decoder);
+    rc.codewords.take();
+    return cut;
 }
 
 // What the vectors of one partition take from their book, loaded once per partition: the stores into
@@ -304,6 +314,13 @@ struct VectorBook {
     int32_t tuple_count;
     int64_t radix;
     int64_t half_radix; // the centre of the stored values
+    // Packing only: the book's stored values, the entry of each sorted index of a sparse book (null for
+    // a book that is not), and the decoder's values of each codeword index (null when it holds none).
+    int64_t lookup_values;
+    const int32_t* sorted_values;
+    const int32_t* entry_values;
+    int32_t entry_dimensions;
+    const uint8_t* entry_round_trips; // null when the decoder holds none
     // A vector's tuple code, of at most `dimensions` values, cannot overflow: the value-to-entry table
     // was built, which bounds radix^dimensions by kMaxTupleCount, or the radix is 0 (every book with a
     // lookup is one or the other once its stream's setup is read). Wherever saturating the code would
@@ -320,7 +337,14 @@ template <class Dir>
 [[gnu::always_inline]] inline VectorBook vector_book(VorbisSetup& setup, int book_number) {
     const Codebook& book = setup.codebooks[static_cast<size_t>(book_number)];
     const CodewordDecoder* decoder = nullptr;
-    if constexpr (Dir::packing) decoder = decoder_for(setup, book_number);
+    const int32_t* entry_values = nullptr;
+    const uint8_t* entry_round_trips = nullptr;
+    if constexpr (Dir::packing) {
+        decoder = decoder_for(setup, book_number);
+        if (decoder && !decoder->entry_values.empty()) entry_values = decoder->entry_values.data();
+        if (decoder && !decoder->entry_round_trips.empty())
+            entry_round_trips = decoder->entry_round_trips.data();
+    }
     return {&book,
             decoder,
             book.value_table.data(),
@@ -330,6 +354,11 @@ template <class Dir>
             book.tuple_count,
             book.value_radix,
             book.value_radix / 2,
+            static_cast<int64_t>(book.stored_values.size()),
+            book.sparse ? book.sorted_values.data() : nullptr,
+            entry_values,
+            decoder ? decoder->entry_dimensions : 0,
+            entry_round_trips,
             book.has_entry_table || book.value_radix == 0};
 }
 
@@ -343,17 +372,17 @@ template <class Dir, class Sites, class Count>
     if constexpr (Dir::packing) {
         if (!decoder) return refuse_residue<Dir>(ctx);
     }
-    if (packet_cut_here<Dir>(ctx, decoder)) return ctx.inexpressible ? kResidueRefused : kResidueEnded;
+    if (packet_cut_here(rc, ctx, decoder)) return ctx.inexpressible ? kResidueRefused : kResidueEnded;
     if (count > kMaxVectorValues || !vb.exact) return refuse_residue<Dir>(ctx);
 
     int32_t original = 0;
     int64_t entry = 0;
     int64_t lookup_values = 0;
     if constexpr (Dir::packing) {
-        lookup_values = static_cast<int64_t>(book.stored_values.size());
-        original = take_codeword(ctx, *decoder);
+        lookup_values = vb.lookup_values;
+        original = rc.codewords.codeword(*decoder);
         if (original < 0 || lookup_values == 0) return refuse_residue<Dir>(ctx);
-        entry = book.sparse ? book.sorted_values[static_cast<size_t>(original)] : original;
+        entry = vb.sorted_values ? vb.sorted_values[static_cast<size_t>(original)] : original;
         if (entry < 0 || entry > kMaxEntries) return refuse_residue<Dir>(ctx);
     }
     const int64_t radix = vb.radix;
@@ -364,9 +393,9 @@ template <class Dir, class Sites, class Count>
     const int32_t* known_values = nullptr;
     int32_t values_of_digits[kMaxVectorValues];
     if constexpr (Dir::packing) {
-        if (!decoder->entry_values.empty()) {
+        if (vb.entry_values) {
             known_values =
-                decoder->entry_values.data() + static_cast<size_t>(original) * decoder->entry_dimensions;
+                vb.entry_values + static_cast<size_t>(original) * static_cast<size_t>(vb.entry_dimensions);
         } else {
             uint64_t digits = static_cast<uint64_t>(entry);
             for (int i = 0; i < count; ++i) {
@@ -377,6 +406,19 @@ template <class Dir, class Sites, class Count>
                 digits = rest;
             }
             known_values = values_of_digits;
+        }
+    }
+    // Packing a full vector whose entry is known to come back as itself (CodewordDecoder::
+    // entry_round_trips): its values are coded with nothing to check.
+    if constexpr (Dir::packing && !std::is_integral_v<Count>) {
+        if (vb.entry_round_trips && vb.entry_dimensions == Count::value &&
+            vb.entry_round_trips[static_cast<size_t>(original)]) {
+            [&]<int... I>(std::integer_sequence<int, I...>) __attribute__((always_inline)) {
+                (residue_value(rc.bits, rc.st, models, sites.position(I), sites.lane(I), known_values[I]),
+                 ...);
+            }
+            (std::make_integer_sequence<int, Count::value>{});
+            return kResidueDone;
         }
     }
     // Value i; false when packing cannot express it. The code needs no saturation (VectorBook::exact).
@@ -415,7 +457,7 @@ template <class Dir, class Sites, class Count>
     if constexpr (Dir::packing) {
         if (index != original) return refuse_residue<Dir>(ctx);
     } else {
-        write_bits(ctx, vb.codewords[index], vb.lengths[index]);
+        rc.codewords.write_codeword(vb.codewords[index], vb.lengths[index]);
     }
     return kResidueDone;
 }
@@ -434,18 +476,25 @@ bool code_class_word(Dir& d, VorbisContext& ctx, const Residue& residue, int r4,
         if (original < 0) return fail_stream<Dir>(ctx);
     }
     int64_t word = 0;
+    bool named = true;
+    ResidueBits<Dir> bits(d); // the coder in locals for the word's trees
     for (int i = 0; i < classwords; ++i) {
         uint32_t known = 0;
         if constexpr (Dir::packing)
             known = residue.class_digits[static_cast<size_t>(original) * classwords + i];
         const int32_t v = first + i;
         uint16_t* tree = ctx.packet_probs + residue_class_tree(v, r4);
-        const int cls = static_cast<int>(d.tree(tree, 4, known));
+        const int cls = static_cast<int>(bits.tree(tree, 4, known));
         // A class beyond the residue's classifications names no book list.
-        if (cls >= classifications) return fail_stream<Dir>(ctx);
+        if (cls >= classifications) {
+            named = false;
+            break;
+        }
         classes[v] = cls;
         word = saturate(word * classifications + cls);
     }
+    bits.finish();
+    if (!named) return fail_stream<Dir>(ctx);
     if constexpr (Dir::packing) {
         if (word != original) return fail_stream<Dir>(ctx);
     } else {
@@ -495,7 +544,7 @@ int residue_types_0_1(Dir& d, VorbisContext& ctx, const Residue& residue, int ty
                     // Every vector of the partition has the same book, so the same models.
                     const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
                     const VectorBook vb = vector_book<Dir>(setup, book_number);
-                    ResidueCoder<Dir> rc(d, setup.residue_state, book.model_slot);
+                    ResidueCoder<Dir> rc(d, ctx, setup.residue_state, book.model_slot);
                     if (type == 0) {
                         const int32_t step = size / dims;
                         for (int32_t k = 0; k < step; ++k) {
@@ -543,15 +592,27 @@ template <class Dir, int FirstChannel, int Dims>
                                                            int64_t size, int64_t& covered, int64_t& f,
                                                            int64_t total) {
     static_assert(Dims % 2 == 0 && Dims <= kMaxVectorValues);
-    for (; covered < size; covered += Dims) {
-        // Full as long as it ends inside the interleaved residue (type_2_vector_values).
-        if (FirstChannel + f * 2 + Dims > total) break;
-        if (f + (FirstChannel + Dims - 1) / 2 >= kMaxResiduePosition) return refuse_residue<Dir>(ctx);
+    // Counted before the loop instead of tested for each vector: the vectors left in the partition, those
+    // that are full (they end inside the interleaved residue, type_2_vector_values), and those whose
+    // last value stays below kMaxResiduePosition (the one after them is refused).
+    const int64_t in_partition = covered < size ? (size - covered + Dims - 1) / Dims : 0;
+    const int64_t room = total - FirstChannel - 2 * f - Dims;
+    const int64_t full = room < 0 ? 0 : room / Dims + 1;
+    const int64_t vectors = in_partition < full ? in_partition : full;
+    const int64_t below_limit_room = kMaxResiduePosition - f - (FirstChannel + Dims - 1) / 2;
+    const int64_t below_limit = below_limit_room <= 0 ? 0 : (below_limit_room + Dims / 2 - 1) / (Dims / 2);
+    const int64_t coded = vectors < below_limit ? vectors : below_limit;
+    for (int64_t k = 0; k < coded; ++k) {
         const int result = code_vector(rc, ctx, vb, models, std::integral_constant<int, Dims>{},
                                        FixedStereoSites<FirstChannel>{static_cast<int32_t>(f)});
-        if (result != kResidueDone) return result;
+        if (result != kResidueDone) {
+            covered += k * Dims;
+            return result;
+        }
         f += Dims / 2;
     }
+    covered += coded * Dims;
+    if (coded < vectors) return refuse_residue<Dir>(ctx);
     return kResidueDone;
 }
 
@@ -621,7 +682,7 @@ int residue_type_2(Dir& d, VorbisContext& ctx, const Residue& residue, int ch, i
                 // Every vector of the partition has the same book, so the same models.
                 const VectorModels models = vector_models(ctx, r4, book.model_slot, pass);
                 const VectorBook vb = vector_book<Dir>(setup, book_number);
-                ResidueCoder<Dir> rc(d, setup.residue_state, book.model_slot);
+                ResidueCoder<Dir> rc(d, ctx, setup.residue_state, book.model_slot);
                 if (stereo) {
                     // A loop of its own, because one loop for both measured slower (README,
                     // "Benchmark"); the books of two, four and eight dimensions, the common ones, each with

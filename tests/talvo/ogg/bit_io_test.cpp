@@ -118,8 +118,33 @@ TEST(WriteBitsTest, OneStoreWritesAsTheBytewiseWriterDoes) {
             }
 }
 
+// A writer held in locals tells the packet's last four bytes at every byte of it, one store or not, and
+// hands back the state write_bits leaves.
+TEST(WriteBitsTest, LocalWriterKnowsThePacketsLastBytes) {
+    for (int width : {3, 8, 13}) {
+        OpenPage local({7, 12}), plain({7, 12});
+        LocalBitWriter writer(local.ctx);
+        for (int i = 0; i < 12; ++i) {
+            const uint32_t value = (0x9E3779B9u * static_cast<uint32_t>(i + 1)) >> (32 - width);
+            ASSERT_EQ(writer.near_packet_end(), plain.ctx.packet_remaining <= 4) << width << " " << i;
+            writer.write_codeword(value, width);
+            write_bits(plain.ctx, value, width);
+        }
+        writer.store();
+        EXPECT_EQ(local.ctx.out_cursor - local.first, plain.ctx.out_cursor - plain.first) << width;
+        EXPECT_EQ(local.ctx.bit_pos, plain.ctx.bit_pos);
+        EXPECT_EQ(local.ctx.segment_remaining, plain.ctx.segment_remaining);
+        EXPECT_EQ(local.ctx.packet_remaining, plain.ctx.packet_remaining);
+        for (int i = 0; i < 19; ++i)
+            ASSERT_EQ(local.first[i], plain.first[i]) << width << " " << i;
+    }
+}
+
 // Packs a stream with random-width bit reads, records what was read, and writes the same widths and
 // values when restoring: write_bits and take_bits must walk the same bytes across segments and pages.
+// Restored a second time with the packets' random widths written through a LocalBitWriter, handed back
+// at random points, which must write the same bytes and tell the packet's last four bytes as the
+// context's count does.
 TEST(WriteBitsTest, PackingReaderMirrorsTheWriterAcrossSegmentsAndPages) {
     std::vector<PageLayout> layouts = {{2, 0, 1, 0, {30}},
                                        {0, 1, 1, 1, {1, 0, 255, 255}},
@@ -134,10 +159,11 @@ TEST(WriteBitsTest, PackingReaderMirrorsTheWriterAcrossSegmentsAndPages) {
         uint32_t value;
     };
     std::vector<Call> calls;
-    auto run = [&]<class Dir>(PageRig& rig) {
+    auto run = [&]<class Dir>(PageRig& rig, bool local_writer) {
         constexpr bool packing = Dir::packing;
         size_t next = 0;
         std::mt19937 rng(77);
+        std::mt19937 hand_back(5);
         auto transfer = [&](int n) {
             if (packing) {
                 calls.push_back({n, take_bits(rig.ctx, n)});
@@ -148,8 +174,23 @@ TEST(WriteBitsTest, PackingReaderMirrorsTheWriterAcrossSegmentsAndPages) {
         };
         auto packet = [&]() {
             const int count = static_cast<int>(rng() % 60);
-            for (int i = 0; i < count; ++i)
-                transfer(static_cast<int>(rng() % 33));
+            if (local_writer) {
+                LocalBitWriter writer(rig.ctx);
+                for (int i = 0; i < count; ++i) {
+                    const int n = static_cast<int>(rng() % 33);
+                    ASSERT_EQ(calls[next].n, n);
+                    // The context's count as of the last hand-back, less the bytes entered since.
+                    const int32_t remaining =
+                        rig.ctx.packet_remaining - static_cast<int32_t>(writer.cursor - rig.ctx.out_cursor);
+                    ASSERT_EQ(writer.near_packet_end(), remaining <= 4) << remaining;
+                    if (hand_back() % 4 == 0) writer.store();
+                    writer.write_codeword(calls[next++].value, n);
+                }
+                writer.store();
+            } else {
+                for (int i = 0; i < count; ++i)
+                    transfer(static_cast<int>(rng() % 33));
+            }
             if (rig.ctx.bit_pos > 0 && rig.ctx.bit_pos < 8)
                 transfer(8 - rig.ctx.bit_pos);      // the rest of the started byte
             while (enter_next_byte<Dir>(rig.ctx)) { // tail bytes are stored whole
@@ -169,19 +210,21 @@ TEST(WriteBitsTest, PackingReaderMirrorsTheWriterAcrossSegmentsAndPages) {
     PageRig packer;
     RangeEncoder enc;
     set_original_pages(packer.ctx, pages.data(), static_cast<int32_t>(pages.size()), &enc);
-    run.operator()<Packing>(packer);
+    run.operator()<Packing>(packer, false);
     flush_encoder(enc);
     EXPECT_FALSE(packer.ctx.inexpressible);
 
-    PageRig unpacker;
-    std::vector<uint8_t> output;
-    unpacker.ctx.output = vector_sink(output);
-    open_page_buffer(unpacker.ctx);
-    init_decoder(unpacker.ctx.page_decoder, enc.out.data(), static_cast<int32_t>(enc.out.size()));
-    run.operator()<Unpacking>(unpacker);
-    ASSERT_EQ(output.size(), bytes.size());
-    for (size_t i = 0; i < bytes.size(); ++i)
-        ASSERT_EQ(output[i], bytes[i]) << "byte " << i;
+    for (bool local_writer : {false, true}) {
+        PageRig unpacker;
+        std::vector<uint8_t> output;
+        unpacker.ctx.output = vector_sink(output);
+        open_page_buffer(unpacker.ctx);
+        init_decoder(unpacker.ctx.page_decoder, enc.out.data(), static_cast<int32_t>(enc.out.size()));
+        run.operator()<Unpacking>(unpacker, local_writer);
+        ASSERT_EQ(output.size(), bytes.size()) << local_writer;
+        for (size_t i = 0; i < bytes.size(); ++i)
+            ASSERT_EQ(output[i], bytes[i]) << "byte " << i << ", local writer " << local_writer;
+    }
 }
 
 // A stored page in the replay buffer, its first packet begun in replay mode.

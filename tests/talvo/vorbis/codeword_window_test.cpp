@@ -1,11 +1,14 @@
 // Reading a codeword from a window of the packet's next bits (packing): the table of short codewords
 // and the tree of long ones must name the same entry and length as matching the codewords one by one.
 
+#include "ogg/page_layer.h"
+#include "page_rig.h"
 #include "vorbis/codebook_tables.h"
 #include "vorbis/codeword_io.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -119,6 +122,95 @@ TEST(CodewordWindow, EntryValuesAreTheCentredStoredValuesOfEachIndexsEntry) {
     CodewordDecoder decoder;
     ASSERT_TRUE(build_codeword_decoder(book_of({1, 2, 2}), decoder));
     EXPECT_TRUE(decoder.entry_values.empty());
+}
+
+// Packing skips the checks of a full vector whose entry comes back as itself: not where another entry
+// with the same values is the one the value table names, nor where a value lies beyond the residue's
+// magnitudes.
+TEST(CodewordWindow, EntriesRoundTripUnlessSharedOrTooLarge) {
+    Codebook shared = book_of(std::vector<uint8_t>(16, 4));
+    shared.dimensions = 2;
+    shared.lookup_type = 1;
+    ASSERT_TRUE(build_value_table(shared, {7, 1, 7, 2})); // digits 0 and 2 stand for the same value
+    CodewordDecoder decoder;
+    ASSERT_TRUE(build_codeword_decoder(shared, decoder));
+    ASSERT_EQ(decoder.entry_round_trips.size(), 16u);
+    const std::vector<int> last_of_their_values = {5, 6, 7, 9, 10, 11, 13, 14, 15};
+    for (int index = 0; index < 16; ++index) {
+        const bool last = std::find(last_of_their_values.begin(), last_of_their_values.end(), index) !=
+                          last_of_their_values.end();
+        EXPECT_EQ(decoder.entry_round_trips[static_cast<size_t>(index)], last ? 1 : 0) << index;
+    }
+    for (int16_t largest : {1000, 1100}) { // centred values of +-500, and of +-550 beyond 511
+        Codebook wide = book_of({1, 1});
+        wide.dimensions = 1;
+        wide.lookup_type = 1;
+        ASSERT_TRUE(build_value_table(wide, {0, largest}));
+        CodewordDecoder wide_decoder;
+        ASSERT_TRUE(build_codeword_decoder(wide, wide_decoder));
+        ASSERT_EQ(wide_decoder.entry_round_trips.size(), 2u);
+        for (uint8_t round_trips : wide_decoder.entry_round_trips)
+            EXPECT_EQ(round_trips, largest <= 1022 ? 1 : 0) << largest;
+    }
+}
+
+// Packing reads the codewords of a residue partition through a reader held in locals: it must name
+// the same codewords and leave the cursor where take_codeword does, across segment and page ends (where
+// it reads bit by bit) and handed back at any point, and tell the packet's last four bytes.
+TEST(CodewordWindow, LocalReaderReadsAsTakeCodewordAcrossSegmentsAndPages) {
+    const Codebook book = book_of({2, 4, 4, 3, 5, 5, 6, 7, 12, 12, 11, 3, 3});
+    CodewordDecoder decoder;
+    ASSERT_TRUE(build_codeword_decoder(book, decoder));
+    const std::vector<PageLayout> layouts = {{2, 0, 1, 0, {30}},
+                                             {0, 1, 1, 1, {1, 0, 255, 255}},
+                                             {1, 2, 1, 2, {255, 255, 255, 255, 255, 255}},
+                                             {1, 3, 1, 3, {17, 1, 255, 0, 200, 255}},
+                                             {1 | 4, 4, 1, 4, {9, 1, 1, 1, 45}}};
+    const auto bytes = build_stream(layouts, 33);
+    std::vector<OggPage> pages;
+    split_ogg_pages(bytes.data(), bytes.size(), pages);
+    PageRig plain, local;
+    RangeEncoder plain_encoder, local_encoder;
+    set_original_pages(plain.ctx, pages.data(), static_cast<int32_t>(pages.size()), &plain_encoder);
+    set_original_pages(local.ctx, pages.data(), static_cast<int32_t>(pages.size()), &local_encoder);
+    std::mt19937 rng(9);
+    const auto same_place = [&] {
+        ASSERT_EQ(local.ctx.out_cursor, plain.ctx.out_cursor);
+        ASSERT_EQ(local.ctx.bit_pos, plain.ctx.bit_pos);
+        ASSERT_EQ(local.ctx.segment_remaining, plain.ctx.segment_remaining);
+        ASSERT_EQ(local.ctx.packet_remaining, plain.ctx.packet_remaining);
+    };
+    int codewords = 0;
+    const auto packet = [&] {
+        const int count = static_cast<int>(rng() % 3000);
+        LocalCodewordReader reader(local.ctx);
+        for (int i = 0; i < count && !packet_overrun(plain.ctx); ++i, ++codewords) {
+            ASSERT_EQ(reader.near_packet_end(), plain.ctx.packet_remaining <= 4)
+                << plain.ctx.packet_remaining;
+            ASSERT_EQ(reader.codeword(decoder), take_codeword(plain.ctx, decoder)) << codewords;
+            if (rng() % 8 == 0) {
+                reader.store();
+                same_place();
+            }
+        }
+        reader.store();
+        same_place();
+        for (PageRig* rig : {&plain, &local})
+            while (enter_next_byte<Packing>(rig->ctx))
+                rig->ctx.bit_pos = 0;
+    };
+    for (PageRig* rig : {&plain, &local}) {
+        ASSERT_TRUE(open_page<Packing>(rig->ctx, kOggFirstPage));
+        ASSERT_TRUE(begin_packet<Packing>(rig->ctx));
+    }
+    packet();
+    while (true) {
+        const bool more = start_audio_packet<Packing>(plain.ctx);
+        ASSERT_EQ(start_audio_packet<Packing>(local.ctx), more);
+        if (!more) break;
+        packet();
+    }
+    EXPECT_GT(codewords, 500);
 }
 
 } // namespace

@@ -96,9 +96,10 @@ struct LocalEncoder {
     uint32_t range;
     RangeEncoder* home;
 
-    explicit LocalEncoder(RangeEncoder& enc) : low(enc.low), range(enc.range), home(&enc) {}
+    [[gnu::always_inline]] explicit LocalEncoder(RangeEncoder& enc)
+        : low(enc.low), range(enc.range), home(&enc) {}
 
-    void store() const {
+    [[gnu::always_inline]] void store() const {
         home->low = low;
         home->range = range;
     }
@@ -113,6 +114,7 @@ struct LocalEncoder {
 
     [[gnu::always_inline]] void tree(uint16_t* probs, int n, uint32_t value) {
         uint32_t node = 1;
+#pragma GCC unroll 8
         for (int i = n - 1; i >= 0; --i) {
             const int b = (value >> i) & 1;
             bit(probs[node], b);

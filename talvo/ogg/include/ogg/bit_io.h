@@ -79,6 +79,87 @@ inline void write_bits_bytewise(StreamContext& ctx, uint32_t value, int n) {
     if (!write_bits_within_segment(ctx, value, n)) write_bits_bytewise(ctx, value, n);
 }
 
+// The writer's state held in locals for a run of codewords (a residue partition), as LocalDecoder holds a
+// decoder's: the bytes it stores may alias anything, so a writer kept in the context would be reloaded
+// and stored again around every codeword. Writes exactly as write_bits on the context it was taken from.
+// store() hands the state back and must come before anything else uses the context's writer; take()
+// takes it again. The counters of the bytes entered meanwhile follow from the cursor's distance.
+struct LocalBitWriter {
+    uint8_t* cursor;
+    int32_t bit_pos;
+    // While the cursor lies at or below it, four bytes of the segment lie ahead (a codeword takes one
+    // store) and more than four bytes of the packet (no cut can come): one comparison for both.
+    uintptr_t room_end_far_from_cut;
+    uintptr_t room_end; // four bytes of the segment lie ahead
+    uint8_t* taken_at;
+    int32_t packet_remaining_when_taken;
+    StreamContext* home;
+
+    [[gnu::always_inline]] explicit LocalBitWriter(StreamContext& ctx) : home(&ctx) { take(); }
+
+    [[gnu::always_inline]] void take() {
+        cursor = home->out_cursor;
+        bit_pos = home->bit_pos;
+        taken_at = cursor;
+        packet_remaining_when_taken = home->packet_remaining;
+        room_end = reinterpret_cast<uintptr_t>(home->segment_end) - 4;
+        // packet_remaining() > 4 while the cursor lies at or below this.
+        const uintptr_t far_from_cut =
+            reinterpret_cast<uintptr_t>(cursor) +
+            static_cast<uintptr_t>(static_cast<intptr_t>(packet_remaining_when_taken) - 5);
+        room_end_far_from_cut = room_end < far_from_cut ? room_end : far_from_cut;
+    }
+
+    [[gnu::always_inline]] void store() {
+        const int32_t entered = static_cast<int32_t>(cursor - taken_at);
+        home->out_cursor = cursor;
+        home->bit_pos = bit_pos;
+        home->segment_remaining -= entered;
+        home->packet_remaining -= entered;
+        taken_at = cursor;
+        packet_remaining_when_taken = home->packet_remaining;
+    }
+
+    int32_t packet_remaining() const {
+        return packet_remaining_when_taken - static_cast<int32_t>(cursor - taken_at);
+    }
+
+    // Whether at most four bytes of the packet are left (a cut may come).
+    [[gnu::always_inline]] bool near_packet_end() const {
+        if (reinterpret_cast<uintptr_t>(cursor) <= room_end_far_from_cut) [[likely]]
+            return false;
+        return packet_remaining() <= 4;
+    }
+
+    // write_bits_within_segment's store, where it has room.
+    [[gnu::always_inline]] void write_in_room(uint32_t value, int n) {
+        uint8_t* const p = cursor;
+        const int total = bit_pos + n; // 1 .. 32
+        const uint32_t word = *p | value << bit_pos;
+        p[0] = static_cast<uint8_t>(word);
+        p[1] = static_cast<uint8_t>(word >> 8);
+        p[2] = static_cast<uint8_t>(word >> 16);
+        p[3] = static_cast<uint8_t>(word >> 24);
+        const int entered = (total - 1) >> 3;
+        cursor = p + entered;
+        bit_pos = total - 8 * entered;
+    }
+
+    // A codeword: `value` lies within its `n` bits, so unlike write_bits nothing is masked.
+    [[gnu::always_inline]] void write_codeword(uint32_t value, int n) {
+        const bool short_codeword = static_cast<unsigned>(n - 1) < 24u;
+        if (short_codeword && reinterpret_cast<uintptr_t>(cursor) <= room_end_far_from_cut) [[likely]] {
+            write_in_room(value, n);
+        } else if (short_codeword && reinterpret_cast<uintptr_t>(cursor) <= room_end) {
+            write_in_room(value, n);
+        } else {
+            store();
+            write_bits_bytewise(*home, value, n);
+            take();
+        }
+    }
+};
+
 // Packing: the original's byte under the cursor, or 0 where write_bits would write past the packet.
 inline uint32_t original_byte(const StreamContext& ctx) {
     const uint8_t* p = ctx.out_cursor;

@@ -140,6 +140,10 @@ struct CodewordDecoder {
     static constexpr int64_t kMaxEntryValues = int64_t{1} << 20;
     std::vector<int32_t> entry_values;
     int32_t entry_dimensions = 0;
+    // Per codeword index: 1 where a full vector of its entry values is one the residue codes and names
+    // this index again (every value within the residue's magnitudes, the tuple code inside the book's
+    // value-to-entry table and leading back to the index), so packing need not check it per vector.
+    std::vector<uint8_t> entry_round_trips;
     bool built = false;
 };
 
