@@ -94,35 +94,6 @@ bool write_floor(VorbisContext& ctx, const Floor1& floor, const int16_t* y) {
     return true;
 }
 
-// The decisions of a floor's values, with the data sub-stream's coder held in locals for the whole
-// floor: the class memory is bytes, which may alias anything, and would otherwise make the compiler
-// reload and store the coder's state around every decision. finish() hands the state back.
-template <class Dir> struct FloorBits;
-
-template <> struct FloorBits<Packing> {
-    LocalEncoder enc;
-    explicit FloorBits(Packing& dir) : enc(*dir.rc) {}
-    [[gnu::always_inline]] int bit(uint16_t& prob, int known) {
-        enc.bit(prob, known);
-        return known;
-    }
-    [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n, uint32_t known) {
-        enc.tree(probs, n, known);
-        return known;
-    }
-    void finish() { enc.store(); }
-};
-
-template <> struct FloorBits<Unpacking> {
-    LocalDecoder dec;
-    explicit FloorBits(Unpacking& dir) : dec(*dir.rc) {}
-    [[gnu::always_inline]] int bit(uint16_t& prob, int /*known*/) { return dec.bit(prob); }
-    [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n, uint32_t /*known*/) {
-        return dec.tree(probs, n);
-    }
-    void finish() { dec.store(); }
-};
-
 // The Y values of one floor in ascending X order, under their contexts. Packing codes the values parsed
 // into y; unpacking decodes them into y, the channel's floor itself (every X index below floor.values
 // is coded).
@@ -132,7 +103,7 @@ void code_floor_values(Dir& dir, VorbisContext& ctx, const Floor1& floor, int f,
     uint8_t* const memory = ctx.scratch_small + f * 256;
     const uint8_t* const sorted_order = floor.sorted_order.data();
     const int values = floor.values;
-    FloorBits<Dir> d(dir);
+    LocalBits<Dir> d(dir);
     int h = 0;
     for (int i = 0; i < values; ++i) {
         const int x = sorted_order[i];

@@ -1,5 +1,6 @@
 #include "vorbis/residue_codec.h"
 
+#include "coder/bit_direction.h"
 #include "ogg/bit_io.h"
 #include "vorbis/codebook_slots.h"
 #include "vorbis/codec_events.h"
@@ -50,34 +51,6 @@ template <int FirstChannel> struct FixedStereoSites {
     static bool coded(int) { return true; }
 };
 
-// The decisions of residue values in one direction, with the data sub-stream's coder held in locals
-// for a whole partition (LocalDecoder, LocalEncoder); finish() hands its state back.
-template <class Dir> struct ResidueBits;
-
-template <> struct ResidueBits<Packing> {
-    LocalEncoder enc;
-    [[gnu::always_inline]] explicit ResidueBits(Packing& dir) : enc(*dir.rc) {}
-    [[gnu::always_inline]] int bit(uint16_t& prob, int known) {
-        enc.bit(prob, known);
-        return known;
-    }
-    [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n, uint32_t known) {
-        enc.tree(probs, n, known);
-        return known;
-    }
-    [[gnu::always_inline]] void finish() { enc.store(); }
-};
-
-template <> struct ResidueBits<Unpacking> {
-    LocalDecoder dec;
-    [[gnu::always_inline]] explicit ResidueBits(Unpacking& dir) : dec(*dir.rc) {}
-    [[gnu::always_inline]] int bit(uint16_t& prob, int /*known*/) { return dec.bit(prob); }
-    [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n, uint32_t /*known*/) {
-        return dec.tree(probs, n);
-    }
-    [[gnu::always_inline]] void finish() { dec.store(); }
-};
-
 // What "the last value was coded under the same slot" adds to a zero flag's context.
 constexpr int32_t kSameSlotBias = slot_nonzero_prob(0, 0, 0, 0, 0, 1) - slot_nonzero_prob(0, 0, 0, 0, 0, 0);
 
@@ -112,7 +85,7 @@ struct ResidueLocals {
 // partition's vectors, held in locals from construction to destruction (every way out of the partition
 // hands them back). Nothing else may use the data decoder or the packet's cursor meanwhile.
 template <class Dir> struct ResidueCoder {
-    ResidueBits<Dir> bits;
+    LocalBits<Dir> bits;
     ResidueLocals st;
     std::conditional_t<Dir::packing, LocalCodewordReader, LocalBitWriter> codewords;
     ResidueState& home;
@@ -477,7 +450,7 @@ bool code_class_word(Dir& d, VorbisContext& ctx, const Residue& residue, int r4,
     }
     int64_t word = 0;
     bool named = true;
-    ResidueBits<Dir> bits(d); // the coder in locals for the word's trees
+    LocalBits<Dir> bits(d); // the coder in locals for the word's trees
     for (int i = 0; i < classwords; ++i) {
         uint32_t known = 0;
         if constexpr (Dir::packing)
@@ -730,7 +703,7 @@ int residue_type_2(Dir& d, VorbisContext& ctx, const Residue& residue, int ch, i
 template <class Dir>
 int32_t code_residue_value(Dir& d, VorbisContext& ctx, int r4, int slot, int pass, int32_t position, int lane,
                            int32_t known) {
-    ResidueBits<Dir> bits(d);
+    LocalBits<Dir> bits(d);
     ResidueLocals st(ctx.setup->residue_state, slot);
     const int32_t value = residue_value(bits, st, vector_models(ctx, r4, slot, pass), position, lane, known);
     bits.finish();

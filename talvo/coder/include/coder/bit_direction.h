@@ -31,3 +31,33 @@ struct Packing {
     }
     bool overran() const { return false; }
 };
+
+// A direction's coder held in locals (LocalDecoder, LocalEncoder) for a run of decisions: a residue
+// partition, a floor's values. Stores into bytes (residue memory, class memory) may alias anything and
+// would otherwise make the compiler reload and store the coder's state around every decision. finish()
+// hands the state back before the direction's own coder is used again.
+template <class Dir> struct LocalBits;
+
+template <> struct LocalBits<Packing> {
+    LocalEncoder enc;
+    [[gnu::always_inline]] explicit LocalBits(Packing& dir) : enc(*dir.rc) {}
+    [[gnu::always_inline]] int bit(uint16_t& prob, int known) {
+        enc.bit(prob, known);
+        return known;
+    }
+    [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n, uint32_t known) {
+        enc.tree(probs, n, known);
+        return known;
+    }
+    [[gnu::always_inline]] void finish() { enc.store(); }
+};
+
+template <> struct LocalBits<Unpacking> {
+    LocalDecoder dec;
+    [[gnu::always_inline]] explicit LocalBits(Unpacking& dir) : dec(*dir.rc) {}
+    [[gnu::always_inline]] int bit(uint16_t& prob, int /*known*/) { return dec.bit(prob); }
+    [[gnu::always_inline]] uint32_t tree(uint16_t* probs, int n, uint32_t /*known*/) {
+        return dec.tree(probs, n);
+    }
+    [[gnu::always_inline]] void finish() { dec.store(); }
+};
