@@ -61,9 +61,11 @@ int32_t read_items(void* context, uint8_t* dst, int32_t n) {
     if (finished && given < wanted) {
         const size_t from_tail =
             std::min(static_cast<size_t>(wanted) - given, pipe.tail.size() - pipe.tail_taken);
-        std::memcpy(dst + given, pipe.tail.data() + pipe.tail_taken, from_tail);
-        pipe.tail_taken += from_tail;
-        given += from_tail;
+        if (from_tail > 0) { // an empty tail has no bytes to point at
+            std::memcpy(dst + given, pipe.tail.data() + pipe.tail_taken, from_tail);
+            pipe.tail_taken += from_tail;
+            given += from_tail;
+        }
     }
     return static_cast<int32_t>(given);
 }
