@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <new>
 #include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -55,19 +56,21 @@ void link_context(StreamDriver& driver, RangeDecoder* control, uint16_t* control
 // The long-lived state a packing attempt changes, so that a stream that cannot be expressed leaves no
 // trace: the packer's state must stay what the unpacker's will be. A driver that nothing has used yet
 // needs no copy: its state is the reset state, and a reset brings it back.
+// The models and the slot table go to the driver's saved_models and saved_slots.
 struct Snapshot {
     bool fresh = false;
-    std::unique_ptr<ModelArea> models;
-    CodebookSlotTable slots;
     int32_t stream_bytes = 0, stream_records = 0, header_bytes = 0, header_records = 0;
 };
 
-bool take_snapshot(const StreamDriver& driver, Snapshot& snap) {
+bool take_snapshot(StreamDriver& driver, Snapshot& snap) {
     snap.fresh = driver.pristine;
     try {
         if (!snap.fresh) {
-            snap.models = std::make_unique<ModelArea>(*driver.models);
-            snap.slots = driver.slots;
+            if (driver.saved_models)
+                *driver.saved_models = *driver.models;
+            else
+                driver.saved_models = std::make_unique<ModelArea>(*driver.models);
+            driver.saved_slots = driver.slots;
         }
     } catch (const std::bad_alloc&) {
         return false;
@@ -86,8 +89,8 @@ bool restore_snapshot(StreamDriver& driver, Snapshot& snap) {
         reset_models(*driver.models, kModelAreaRecords);
         if (!init_slot_table(driver.slots, driver.capacity, driver.age_shift)) return false;
     } else {
-        *driver.models = *snap.models;
-        driver.slots = std::move(snap.slots);
+        *driver.models = *driver.saved_models;
+        std::swap(driver.slots, driver.saved_slots); // the attempt's table is overwritten by the next save
     }
     driver.stream_store.data_end = driver.stream_store.buffer + snap.stream_bytes;
     driver.stream_store.record_count = snap.stream_records;

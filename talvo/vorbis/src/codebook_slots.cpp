@@ -14,7 +14,17 @@ PacketProbs::PacketProbs(const PacketProbs& other)
 }
 
 PacketProbs& PacketProbs::operator=(const PacketProbs& other) {
-    if (this != &other) *this = PacketProbs(other);
+    if (this == &other) return *this;
+    if (!values || size != other.size) {
+        *this = PacketProbs(other);
+        return *this;
+    }
+    // Into the block already held: only the ready parts are copied, and what this block had written
+    // beyond the other's ready part goes back to one half, so that the entries past `ready` are still
+    // zero.
+    std::copy(other.values.get(), other.values.get() + other.ready, values.get());
+    if (ready > other.ready) std::fill(values.get() + other.ready, values.get() + ready, kProbInit);
+    ready = other.ready;
     return *this;
 }
 

@@ -65,6 +65,21 @@ TEST_F(SlotTableTest, PreparingASlotKeepsWhatTheSlotBeforeItLearned) {
     EXPECT_TRUE(copy == table.packet_probs);
     table.packet_probs[next_block + 5] = 8;
     EXPECT_FALSE(copy == table.packet_probs);
+
+    // Assigned into a block of the same size that had gone further (the packer's saved table after a
+    // taken-back stream): the same ready values, and one half past them, where a slot prepared later
+    // starts.
+    PacketProbs further = table.packet_probs;
+    const size_t far_entry = static_cast<size_t>(kSharedPacketProbs) + 9 * kSlotBlockProbs;
+    further.ready = far_entry + 1;
+    further[far_entry] = 9;
+    further[next_block + 5] = 9;
+    const uint16_t* block = further.data();
+    further = copy;
+    EXPECT_EQ(further.data(), block) << "no new block for every stream";
+    EXPECT_TRUE(further == copy);
+    EXPECT_EQ(further[next_block + 5], 7);
+    EXPECT_TRUE(all_half(further, copy.ready, far_entry + 1));
 }
 
 TEST_F(SlotTableTest, FirstBookTakesSlotZeroAndAnIdenticalOneReusesIt) {

@@ -40,6 +40,12 @@ struct StreamDriver {
     // Packing: the most codebook slots any stream has held at once. Below the capacity, no slot was
     // ever recycled, and a larger table would have coded exactly the same decisions.
     int32_t peak_slots = 0;
+    // Packing: the models and the slot table as they were before the stream item being packed, to take
+    // the attempt back. Kept from item to item, so that saving them is a copy into memory already in
+    // use rather than megabytes of fresh pages (the slot table's probabilities) for every stream of a
+    // chained file or a bundle.
+    std::unique_ptr<ModelArea> saved_models;
+    CodebookSlotTable saved_slots;
     std::unique_ptr<VorbisContext> ctx;
     VorbisSetup setup;
     int32_t capacity = 16;

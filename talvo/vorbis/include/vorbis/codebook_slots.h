@@ -40,6 +40,7 @@ struct PacketProbs {
 
     PacketProbs() = default;
     PacketProbs(const PacketProbs& other); // copies the ready part; throws std::bad_alloc
+    // Copies into the block already held where it has the same size, else as the copy does.
     PacketProbs& operator=(const PacketProbs& other);
     PacketProbs(PacketProbs&&) noexcept = default;
     PacketProbs& operator=(PacketProbs&&) noexcept = default;
