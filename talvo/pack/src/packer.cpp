@@ -417,12 +417,13 @@ bool pass_verified_beside(const FilePasses& file, PassSettings pass, PackResult&
         try {
             packed = pack_pass_spooled(file.data, file.size, file.scan, file.plans, pass,
                                        file.spool->files->items, spooled, result.runs);
-            const bool larger = std::any_of(result.runs.begin(), result.runs.end(),
-                                            [](const PackedRun& r) { return r.larger_than_raw; });
-            if (!packed || larger) {
+            // A run larger than stored raw has abandoned the pipe already (publish_run): nothing is
+            // finished for an archive that will not be kept.
+            if (!packed) {
                 pipe_abandon(pipe);
-                if (!packed) return;
-            } else {
+                return;
+            }
+            if (!pipe_abandoned(pipe)) {
                 std::vector<uint8_t> extension;
                 if (file.options.checksum)
                     extension = extension_of(spooled.head.size() + spooled.items, file.data, file.size,

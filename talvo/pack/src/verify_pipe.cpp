@@ -151,6 +151,11 @@ void pipe_abandon(VerifyPipe& pipe) {
     pipe.more.notify_all();
 }
 
+bool pipe_abandoned(VerifyPipe& pipe) {
+    std::lock_guard<std::mutex> lock(pipe.mutex);
+    return pipe.abandoned;
+}
+
 ArchivePipe pipe_source(VerifyPipe& pipe) {
     ArchivePipe source;
     source.control_through = control_through;

@@ -53,6 +53,10 @@ void pipe_finish(VerifyPipe& pipe, const std::vector<uint8_t>& head, uint64_t it
 // The pass will not finish this archive: the verification stops waiting and its answer does not count.
 void pipe_abandon(VerifyPipe& pipe);
 
+// Whether the pass abandoned the pipe: a run came out larger than stored raw (another pass follows) or
+// its items could not be written.
+bool pipe_abandoned(VerifyPipe& pipe);
+
 // The unpacker's view of the pipe.
 ArchivePipe pipe_source(VerifyPipe& pipe);
 
