@@ -82,6 +82,11 @@ uint64_t control_block_bytes(void* context) {
 
 } // namespace
 
+bool pipe_abandoned(VerifyPipe& pipe) {
+    std::lock_guard<std::mutex> lock(pipe.mutex);
+    return pipe.abandoned;
+}
+
 void pipe_open(VerifyPipe& pipe, FILE* items_file) {
     pipe.items_file = items_file;
     // No read-ahead: bytes past what is published may still change, or not be there yet.
@@ -89,6 +94,8 @@ void pipe_open(VerifyPipe& pipe, FILE* items_file) {
 }
 
 bool pipe_publish(VerifyPipe& pipe, ArchiveWriter& writer) {
+    // Only the pass abandons the pipe, and nothing it publishes afterwards is read: no flushing for it.
+    if (pipe_abandoned(pipe)) return true;
     if (!writer_flush_spool(writer)) {
         pipe_abandon(pipe);
         return false;
@@ -107,7 +114,6 @@ bool pipe_publish(VerifyPipe& pipe, ArchiveWriter& writer) {
     rest.out.insert(rest.out.end(), 4, 0);
     {
         std::lock_guard<std::mutex> lock(pipe.mutex);
-        if (pipe.abandoned) return true;
         pipe.control.insert(pipe.control.end(),
                             control.out.begin() + static_cast<std::ptrdiff_t>(pipe.control.size()),
                             control.out.end());
@@ -149,11 +155,6 @@ void pipe_abandon(VerifyPipe& pipe) {
         pipe.abandoned = true;
     }
     pipe.more.notify_all();
-}
-
-bool pipe_abandoned(VerifyPipe& pipe) {
-    std::lock_guard<std::mutex> lock(pipe.mutex);
-    return pipe.abandoned;
 }
 
 ArchivePipe pipe_source(VerifyPipe& pipe) {
