@@ -79,40 +79,42 @@ inline void write_bits_bytewise(StreamContext& ctx, uint32_t value, int n) {
     if (!write_bits_within_segment(ctx, value, n)) write_bits_bytewise(ctx, value, n);
 }
 
-// The writer's state held in locals for a run of codewords (a residue partition), as LocalDecoder holds a
-// decoder's: the bytes it stores may alias anything, so a writer kept in the context would be reloaded
-// and stored again around every codeword. Writes exactly as write_bits on the context it was taken from.
-// store() hands the state back and must come before anything else uses the context's writer; take()
-// takes it again. The counters of the bytes entered meanwhile follow from the cursor's distance.
-struct LocalBitWriter {
-    uint8_t* cursor;
+// The context's packet position held in locals for a run of codewords (a residue partition), as
+// LocalDecoder holds a decoder's: the bytes stored meanwhile may alias anything, so a position kept in the
+// context would be reloaded and stored again around every codeword. The counters of the bytes entered
+// follow from the cursor's distance to where it was taken. store() hands the position back and must come
+// before anything else uses the context's cursor; take_position() takes it again. `Byte` is uint8_t
+// for the writer, const uint8_t for packing's reader.
+template <class Byte> struct LocalPacketPosition {
+    Byte* cursor;
     int32_t bit_pos;
-    // While the cursor lies at or below it, four bytes of the segment lie ahead (a codeword takes one
-    // store) and more than four bytes of the packet (no cut can come): one comparison for both.
-    uintptr_t room_end_far_from_cut;
-    uintptr_t room_end; // four bytes of the segment lie ahead
-    uint8_t* taken_at;
+    // While the cursor lies at or below it, the bytes the writer or reader may touch in one go lie ahead
+    // and more than four bytes of the packet are left (no cut can come): one comparison for both.
+    uintptr_t end_far_from_cut;
+    Byte* taken_at;
     int32_t packet_remaining_when_taken;
     StreamContext* home;
 
-    [[gnu::always_inline]] explicit LocalBitWriter(StreamContext& ctx) : home(&ctx) { take(); }
-
-    [[gnu::always_inline]] void take() {
+    [[gnu::always_inline]] void take_position() {
         cursor = home->out_cursor;
         bit_pos = home->bit_pos;
         taken_at = cursor;
         packet_remaining_when_taken = home->packet_remaining;
-        room_end = reinterpret_cast<uintptr_t>(home->segment_end) - 4;
+    }
+
+    // Sets end_far_from_cut from `end`, the last cursor from which the bytes needed lie ahead; after
+    // take_position().
+    [[gnu::always_inline]] void limit_to_cut(uintptr_t end) {
         // packet_remaining() > 4 while the cursor lies at or below this.
         const uintptr_t far_from_cut =
             reinterpret_cast<uintptr_t>(cursor) +
             static_cast<uintptr_t>(static_cast<intptr_t>(packet_remaining_when_taken) - 5);
-        room_end_far_from_cut = room_end < far_from_cut ? room_end : far_from_cut;
+        end_far_from_cut = end < far_from_cut ? end : far_from_cut;
     }
 
     [[gnu::always_inline]] void store() {
         const int32_t entered = static_cast<int32_t>(cursor - taken_at);
-        home->out_cursor = cursor;
+        home->out_cursor += entered;
         home->bit_pos = bit_pos;
         home->segment_remaining -= entered;
         home->packet_remaining -= entered;
@@ -126,9 +128,26 @@ struct LocalBitWriter {
 
     // Whether at most four bytes of the packet are left (a cut may come).
     [[gnu::always_inline]] bool near_packet_end() const {
-        if (reinterpret_cast<uintptr_t>(cursor) <= room_end_far_from_cut) [[likely]]
+        if (reinterpret_cast<uintptr_t>(cursor) <= end_far_from_cut) [[likely]]
             return false;
         return packet_remaining() <= 4;
+    }
+};
+
+// The writer's position held in locals: writes exactly as write_bits on the context it was taken from.
+// take() takes the position again after store().
+struct LocalBitWriter : LocalPacketPosition<uint8_t> {
+    uintptr_t room_end; // four bytes of the segment lie ahead (a codeword takes one store)
+
+    [[gnu::always_inline]] explicit LocalBitWriter(StreamContext& ctx) {
+        home = &ctx;
+        take();
+    }
+
+    [[gnu::always_inline]] void take() {
+        take_position();
+        room_end = reinterpret_cast<uintptr_t>(home->segment_end) - 4;
+        limit_to_cut(room_end);
     }
 
     // write_bits_within_segment's store, where it has room.
@@ -148,7 +167,7 @@ struct LocalBitWriter {
     // A codeword: `value` lies within its `n` bits, so unlike write_bits nothing is masked.
     [[gnu::always_inline]] void write_codeword(uint32_t value, int n) {
         const bool short_codeword = static_cast<unsigned>(n - 1) < 24u;
-        if (short_codeword && reinterpret_cast<uintptr_t>(cursor) <= room_end_far_from_cut) [[likely]] {
+        if (short_codeword && reinterpret_cast<uintptr_t>(cursor) <= end_far_from_cut) [[likely]] {
             write_in_room(value, n);
         } else if (short_codeword && reinterpret_cast<uintptr_t>(cursor) <= room_end) {
             write_in_room(value, n);

@@ -82,58 +82,26 @@ int32_t take_codeword_bitwise(StreamContext& ctx, const CodewordDecoder& decoder
     return v;
 }
 
-// Packing: the reader's state held in locals for a run of codewords (a residue partition), as
-// LocalBitWriter holds the writer's; reads exactly as take_codeword on the context it was taken from.
-// store() hands the state back and must come before anything else uses the context's cursor; take()
-// takes it again.
-struct LocalCodewordReader {
-    const uint8_t* cursor;
-    int32_t bit_pos;
-    // While the cursor lies at or below it, the five bytes a codeword can reach lie inside the segment,
-    // eight bytes inside the page, and more than four bytes of the packet are left (no cut can come).
-    uintptr_t window_end_far_from_cut;
-    uintptr_t window_end; // the same without the cut
-    const uint8_t* taken_at;
-    int32_t packet_remaining_when_taken;
-    StreamContext* home;
+// Packing: the reader's position held in locals, as LocalBitWriter holds the writer's; reads exactly as
+// take_codeword on the context it was taken from. take() takes the position again after store().
+struct LocalCodewordReader : LocalPacketPosition<const uint8_t> {
+    // The five bytes a codeword can reach lie inside the segment, and eight bytes inside the page, while
+    // the cursor lies at or below it.
+    uintptr_t window_end;
 
-    [[gnu::always_inline]] explicit LocalCodewordReader(StreamContext& ctx) : home(&ctx) { take(); }
+    [[gnu::always_inline]] explicit LocalCodewordReader(StreamContext& ctx) {
+        home = &ctx;
+        take();
+    }
 
     [[gnu::always_inline]] void take() {
-        cursor = home->out_cursor;
-        bit_pos = home->bit_pos;
-        taken_at = cursor;
-        packet_remaining_when_taken = home->packet_remaining;
+        take_position();
         const uintptr_t segment_window_end = reinterpret_cast<uintptr_t>(home->segment_end) - 5;
         const uintptr_t page_window_end = reinterpret_cast<uintptr_t>(home->original_page_end) - 8;
         window_end = segment_window_end < page_window_end ? segment_window_end : page_window_end;
         // A bit position beyond the byte (none is ever left there) takes the bitwise way.
         if (bit_pos > 8) window_end = 0;
-        const uintptr_t far_from_cut =
-            reinterpret_cast<uintptr_t>(cursor) +
-            static_cast<uintptr_t>(static_cast<intptr_t>(packet_remaining_when_taken) - 5);
-        window_end_far_from_cut = window_end < far_from_cut ? window_end : far_from_cut;
-    }
-
-    [[gnu::always_inline]] void store() {
-        const int32_t entered = static_cast<int32_t>(cursor - taken_at);
-        home->out_cursor += entered;
-        home->bit_pos = bit_pos;
-        home->segment_remaining -= entered;
-        home->packet_remaining -= entered;
-        taken_at = cursor;
-        packet_remaining_when_taken = home->packet_remaining;
-    }
-
-    int32_t packet_remaining() const {
-        return packet_remaining_when_taken - static_cast<int32_t>(cursor - taken_at);
-    }
-
-    // Whether at most four bytes of the packet are left (a cut may come).
-    [[gnu::always_inline]] bool near_packet_end() const {
-        if (reinterpret_cast<uintptr_t>(cursor) <= window_end_far_from_cut) [[likely]]
-            return false;
-        return packet_remaining() <= 4;
+        limit_to_cut(window_end);
     }
 
     // take_codeword's way with its window read as eight bytes at once (the three past the fifth are not
@@ -153,7 +121,7 @@ struct LocalCodewordReader {
 
     // Near the segment's or the page's end, through the context bit by bit.
     [[gnu::always_inline]] int32_t codeword(const CodewordDecoder& decoder) {
-        if (reinterpret_cast<uintptr_t>(cursor) <= window_end_far_from_cut) [[likely]]
+        if (reinterpret_cast<uintptr_t>(cursor) <= end_far_from_cut) [[likely]]
             return codeword_in_room(decoder);
         if (reinterpret_cast<uintptr_t>(cursor) <= window_end) return codeword_in_room(decoder);
         store();
