@@ -42,7 +42,7 @@ inline uint32_t magnitude_of(int32_t delta) {
 }
 
 inline int class_of(uint32_t magnitude) { // floor(log2(magnitude)), magnitude > 0
-    return std::bit_width(magnitude) - 1;
+    return 31 - __builtin_clz(magnitude);
 }
 
 // Codes one delta. For unsigned shapes the delta is a magnitude (its 32 bits taken as unsigned).

@@ -122,7 +122,7 @@ template <class Byte> struct LocalPacketPosition {
         packet_remaining_when_taken = home->packet_remaining;
     }
 
-    int32_t packet_remaining() const {
+    [[gnu::always_inline]] int32_t packet_remaining() const {
         return packet_remaining_when_taken - static_cast<int32_t>(cursor - taken_at);
     }
 

@@ -186,8 +186,10 @@ struct VorbisSetup {
 };
 
 // Number of significant bits of v (0 for 0), as Vorbis I defines it.
-[[gnu::always_inline]] inline int ilog(uint32_t v) {
-    return static_cast<int>(std::bit_width(v));
+// (A builtin, not std::bit_width: in the residue loops the compiler's growth limits left that one a call,
+// and a call there forces the coder's state out of registers.)
+[[gnu::always_inline]] constexpr int ilog(uint32_t v) {
+    return v == 0 ? 0 : 32 - __builtin_clz(v);
 }
 
 // Sizes a table, reporting failure instead of throwing: a setup whose tables cannot be allocated is
