@@ -22,7 +22,6 @@
 
 #include "coder/value_model.h"
 
-#include <bit>
 #include <cstdint>
 
 template <int B, int H, bool Signed, int SignBits = 1> struct ValueShape {

@@ -5,7 +5,6 @@
 // codewords. Rebuilt from scratch for every logical stream and released when it ends.
 
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <new>
