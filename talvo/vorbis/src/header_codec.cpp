@@ -318,6 +318,7 @@ template <class Dir> bool residue(Dir& data, VorbisContext& ctx, int number, Res
         c = static_cast<uint32_t>(v) & 0xFF;
     }
     if (!allocate_table(res.books, cascade.size(), std::array<int16_t, kResiduePasses>{})) return false;
+    if (!allocate_table(res.class_passes, cascade.size(), uint8_t{0})) return false;
     for (size_t j = 0; j < cascade.size(); ++j)
         for (int k = 0; k < kResiduePasses; ++k) {
             int16_t book = -1;
@@ -326,6 +327,7 @@ template <class Dir> bool residue(Dir& data, VorbisContext& ctx, int number, Res
                 if (!in_field(coded, 8) || !usable_residue_book(setup, coded, type))
                     return fail_stream<Dir>(ctx);
                 book = static_cast<int16_t>(coded);
+                res.class_passes[j] = static_cast<uint8_t>(res.class_passes[j] | 1u << k);
             }
             res.books[j][static_cast<size_t>(k)] = book;
         }

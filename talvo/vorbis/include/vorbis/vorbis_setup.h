@@ -87,7 +87,9 @@ struct Residue {
     // `class_digits`[j x dimensions + i].
     std::vector<uint8_t> class_digits;
     std::vector<std::array<int16_t, kResiduePasses>> books; // per classification and pass; -1 = none
+    std::vector<uint8_t> class_passes; // per classification: bit k set where books[class][k] is a book
 };
+static_assert(kResiduePasses <= 8, "a classification's passes fit class_passes");
 
 struct MappingChannel {
     uint8_t magnitude = 0;
