@@ -47,7 +47,7 @@ inline void trace_decision(const uint16_t& /*prob*/, int /*bit*/) {}
     const uint32_t bound = range_split(range, p);
     if (bit == 0) {
         range = bound;
-        prob = adapted_to_zero(stored, p);
+        prob = adapted_to_zero(stored);
     } else {
         low += bound;
         range -= bound;
