@@ -33,21 +33,21 @@ void keep_tail(ArchiveReader& reader, const uint8_t* bytes, size_t n) {
 size_t fill_slot(ArchiveReader& reader, int i) {
     if (reader.source) {
         const int32_t got =
-            reader.source->read_bytes(reader.source->context, reader.slots[i], kReaderSlotSize);
+            reader.source->read_bytes(reader.source->context, reader.slots[i], reader.slot_size);
         const size_t n = static_cast<size_t>(std::max(0, got));
         keep_tail(reader, reader.slots[i], n);
         return n;
     }
     if (reader.memory || !reader.file) {
         const size_t left = reader.memory_size - reader.memory_offset;
-        const size_t n = std::min(left, static_cast<size_t>(kReaderSlotSize));
+        const size_t n = std::min(left, static_cast<size_t>(reader.slot_size));
         reader.slots[i] =
             reader.memory ? const_cast<uint8_t*>(reader.memory + reader.memory_offset) : nullptr;
         reader.memory_offset += n;
         if (reader.memory) keep_tail(reader, reader.slots[i], n);
         return n;
     }
-    const size_t n = std::fread(reader.slots[i], 1, kReaderSlotSize, reader.file);
+    const size_t n = std::fread(reader.slots[i], 1, reader.slot_size, reader.file);
     keep_tail(reader, reader.slots[i], n);
     return n;
 }
@@ -63,7 +63,7 @@ bool fill_if_requested(ArchiveReader& reader, int i) {
     if (reader.slot_state[i].load(std::memory_order_acquire) != kSlotRequested) return true;
     const size_t got = fill_slot(reader, i);
     if (stop_requested(reader)) return false;
-    if (got < static_cast<size_t>(kReaderSlotSize)) {
+    if (got < static_cast<size_t>(reader.slot_size)) {
         reader.final_length.store(static_cast<int32_t>(got), std::memory_order_release);
         reader.finished.store(1, std::memory_order_release);
         reader.slot_state[i].store(kSlotFinal, std::memory_order_release);
@@ -111,17 +111,17 @@ void enter_next_slot(ArchiveReader& reader) {
         reader.slot_state[next].store(kSlotRequested, std::memory_order_release);
         if (reader.handles) signal_slot_free(reader.handles);
     }
-    reader.slot_pos -= kReaderSlotSize;
+    reader.slot_pos -= reader.slot_size;
 }
 
 void normalise(ArchiveReader& reader) {
     if (reader.slot_pos < 0) {
         reader.slot_index = (reader.slot_index + kReaderSlotCount - 1) % kReaderSlotCount;
         reader.slot_data = reader.slots[reader.slot_index];
-        reader.slot_pos += kReaderSlotSize;
+        reader.slot_pos += reader.slot_size;
         --reader.slots_entered;
     }
-    while (reader.slot_pos >= kReaderSlotSize)
+    while (reader.slot_pos >= reader.slot_size)
         enter_next_slot(reader);
 }
 
@@ -143,7 +143,7 @@ int32_t source_read_bytes(void* context, uint8_t* dst, int32_t n) {
 }
 
 bool start(ArchiveReader& reader) {
-    reader.slot_pos = kReaderSlotSize;
+    reader.slot_pos = reader.slot_size;
     reader.slot_data = nullptr;
     reader.taken = 0;
     reader.slot_index = kReaderSlotCount - 1;
@@ -170,7 +170,7 @@ bool start(ArchiveReader& reader) {
     if (!ring) return false;
     reader.ring = ring;
     for (int i = 0; i < kReaderSlotCount; ++i)
-        reader.slots[i] = ring + static_cast<size_t>(i) * kReaderSlotSize;
+        reader.slots[i] = ring + static_cast<size_t>(i) * reader.slot_size;
     if (reader.fills_inline) return true;
     // The thread is created last: everything it reads is in place before it starts. The backend sets
     // reader.handles before the thread runs.
@@ -202,6 +202,7 @@ bool reader_start_file(ArchiveReader& reader, FILE* file, bool on_this_thread) {
     // flush on both processors.
     const int64_t left = file ? reader_file_bytes_left(file) : 0;
     reader.fills_inline = on_this_thread || (left >= 0 && left < kReaderSlotSize);
+    reader.slot_size = kReaderSlotSize;
     return start(reader);
 }
 
@@ -211,6 +212,7 @@ bool reader_start_source(ArchiveReader& reader, ByteSource* source) {
     reader.memory_size = 0;
     reader.source = source;
     reader.fills_inline = true;
+    reader.slot_size = kSourceSlotSize;
     return start(reader);
 }
 
@@ -220,6 +222,7 @@ bool reader_start_memory(ArchiveReader& reader, const uint8_t* data, size_t size
     reader.memory = data;
     reader.memory_size = data ? size : 0;
     reader.fills_inline = true;
+    reader.slot_size = kReaderSlotSize;
     return start(reader);
 }
 
@@ -250,7 +253,7 @@ int32_t read_bytes(ArchiveReader& reader, uint8_t* dst, int32_t n) {
                 return copied + left;
             }
         }
-        const int32_t available = kReaderSlotSize - reader.slot_pos;
+        const int32_t available = reader.slot_size - reader.slot_pos;
         if (available >= n) {
             std::memcpy(dst, reader.slot_data + reader.slot_pos, static_cast<size_t>(n));
             reader.slot_pos += n;
@@ -262,7 +265,7 @@ int32_t read_bytes(ArchiveReader& reader, uint8_t* dst, int32_t n) {
         dst += available;
         n -= available;
         copied += available;
-        reader.slot_pos = kReaderSlotSize;
+        reader.slot_pos = reader.slot_size;
         enter_next_slot(reader);
     }
 }
@@ -311,7 +314,7 @@ int32_t reader_position(const ArchiveReader& reader) {
 void reader_set_position(ArchiveReader& reader, int32_t saved) {
     const auto back =
         static_cast<int32_t>(static_cast<uint32_t>(reader.taken) - static_cast<uint32_t>(saved));
-    if (back < 0 || static_cast<int64_t>(reader.slot_pos) - back < -static_cast<int64_t>(kReaderSlotSize))
+    if (back < 0 || static_cast<int64_t>(reader.slot_pos) - back < -static_cast<int64_t>(reader.slot_size))
         return;
     reader.slot_pos -= back;
     reader.taken = saved;
@@ -326,7 +329,7 @@ bool reader_is_exhausted(const ArchiveReader& reader) {
 }
 
 uint64_t reader_offset(const ArchiveReader& reader) {
-    return static_cast<uint64_t>((reader.slots_entered - 1) * kReaderSlotSize + reader.slot_pos);
+    return static_cast<uint64_t>((reader.slots_entered - 1) * reader.slot_size + reader.slot_pos);
 }
 
 bool reader_input_end(const ArchiveReader& reader, const uint8_t*& tail, size_t& tail_length,

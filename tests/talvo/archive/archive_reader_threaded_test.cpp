@@ -39,6 +39,30 @@ struct FileReader {
     }
 };
 
+// The same bytes from a source that hands them over as they are asked for, as the packer's pass hands
+// its items to the verification beside it; it records the largest request, which is what the reader
+// would wait for.
+struct SourceReader {
+    ArchiveReader reader;
+    const std::vector<uint8_t>& bytes;
+    size_t given = 0;
+    int32_t largest_request = 0;
+    ByteSource source{this, [](void*) { return false; }, give};
+
+    static int32_t give(void* context, uint8_t* dst, int32_t n) {
+        auto& self = *static_cast<SourceReader*>(context);
+        self.largest_request = std::max(self.largest_request, n);
+        const size_t count = std::min(static_cast<size_t>(n), self.bytes.size() - self.given);
+        std::copy_n(self.bytes.begin() + static_cast<std::ptrdiff_t>(self.given), count, dst);
+        self.given += count;
+        return static_cast<int32_t>(count);
+    }
+    explicit SourceReader(const std::vector<uint8_t>& from) : bytes(from) {
+        EXPECT_TRUE(reader_start_source(reader, &source));
+    }
+    ~SourceReader() { reader_stop(reader); }
+};
+
 // Bytes and runs of random lengths, across slot boundaries, compared with the source.
 void walk_and_compare(ArchiveReader& reader, const std::vector<uint8_t>& source) {
     std::mt19937 rng(7);
@@ -71,9 +95,15 @@ TEST(ArchiveReaderReads, BytesAndRunsAcrossSlotBoundariesComeBackInOrder) {
         EXPECT_EQ(m.reader.handles, nullptr) << "bytes in memory need no reader thread";
         walk_and_compare(m.reader, source);
     }
-    FileReader f(source);
-    EXPECT_NE(f.reader.handles, nullptr);
-    walk_and_compare(f.reader, source);
+    {
+        FileReader f(source);
+        EXPECT_NE(f.reader.handles, nullptr);
+        walk_and_compare(f.reader, source);
+    }
+    SourceReader b(source);
+    EXPECT_EQ(b.reader.handles, nullptr) << "a source is read on the reading thread";
+    walk_and_compare(b.reader, source);
+    EXPECT_EQ(b.largest_request, kSourceSlotSize) << "a source is never asked for more than a small slot";
 }
 
 TEST(ArchiveReaderReads, AFileOfLessThanOneSlotIsReadWithoutAThread) {
@@ -109,27 +139,36 @@ TEST(ArchiveReaderReads, FileSourceDeliversTheSameBytes) {
     std::fclose(file);
 }
 
-TEST(ArchiveReaderReads, PageReadAheadAndStepBackAcrossABoundaryRestoresPosition) {
-    const auto source = random_bytes(5 * kReaderSlotSize, 3);
-    MemoryReader m(source);
+// Walks the input in page-sized steps; before every step it peeks `pages` pages ahead and returns.
+void peek_and_step_back(ArchiveReader& reader, const std::vector<uint8_t>& source, int pages) {
     std::vector<uint8_t> page(65307);
-    // Walk the whole input in page-sized steps; before every step, peek two pages ahead and return.
     int32_t expected = 0;
-    while (expected + 2 * static_cast<int32_t>(page.size()) < static_cast<int32_t>(source.size())) {
-        const int32_t saved = reader_position(m.reader);
+    while (expected + pages * static_cast<int32_t>(page.size()) < static_cast<int32_t>(source.size())) {
+        const int32_t saved = reader_position(reader);
         ASSERT_EQ(saved, expected);
-        for (int k = 0; k < 2; ++k) {
-            ASSERT_EQ(read_bytes(m.reader, page.data(), static_cast<int32_t>(page.size())),
+        for (int k = 0; k < pages; ++k) {
+            ASSERT_EQ(read_bytes(reader, page.data(), static_cast<int32_t>(page.size())),
                       static_cast<int32_t>(page.size()));
         }
-        reader_set_position(m.reader, saved);
-        ASSERT_EQ(reader_position(m.reader), saved);
-        ASSERT_EQ(read_byte(m.reader), source[static_cast<size_t>(saved)]) << "at " << saved;
-        ASSERT_EQ(read_bytes(m.reader, page.data(), static_cast<int32_t>(page.size()) - 1),
+        reader_set_position(reader, saved);
+        ASSERT_EQ(reader_position(reader), saved);
+        ASSERT_EQ(read_byte(reader), source[static_cast<size_t>(saved)]) << "at " << saved;
+        ASSERT_EQ(read_bytes(reader, page.data(), static_cast<int32_t>(page.size()) - 1),
                   static_cast<int32_t>(page.size()) - 1);
         ASSERT_TRUE(std::equal(page.begin(), page.end() - 1, source.begin() + saved + 1));
         expected += static_cast<int32_t>(page.size());
     }
+}
+
+TEST(ArchiveReaderReads, PageReadAheadAndStepBackAcrossABoundaryRestoresPosition) {
+    const auto source = random_bytes(5 * kReaderSlotSize, 3);
+    {
+        MemoryReader m(source);
+        peek_and_step_back(m.reader, source, 2);
+    }
+    // A source's slot holds one page, the most a step back ever takes.
+    SourceReader b(source);
+    peek_and_step_back(b.reader, source, 1);
 }
 
 TEST(ArchiveReaderReads, StepBackOfMoreThanOneSlotIsRefused) {

@@ -5,7 +5,8 @@
 // ring and may step back by up to one slot (a page read ahead and returned from). Bytes in memory, and
 // a file smaller than one slot, need no thread: their slots are filled on the calling thread when it
 // enters them, so an in-memory run (the packer's verification, on the packer's own workers) or a small
-// archive starts no thread of its own.
+// archive starts no thread of its own; so are the smaller slots of a source whose bytes are still
+// arriving.
 
 #include "coder/range_decoder.h"
 
@@ -16,6 +17,12 @@
 
 constexpr int32_t kReaderSlotSize = 524288;
 constexpr int kReaderSlotCount = 4;
+// The slots of a source whose bytes arrive while they are read (the verification beside the packer's
+// pass): a slot is handed over only when whole, so a smaller one keeps the reader from waiting for bytes
+// far beyond those it needs. A step back (a page read ahead, at most 65,307 bytes) still fits in one.
+constexpr int32_t kSourceSlotSize = 65536;
+static_assert(kSourceSlotSize <= kReaderSlotSize, "a source's slots are carved from the same ring");
+static_assert(kSourceSlotSize >= 27 + 255 + 255 * 255, "a step back over a whole page fits in one slot");
 // The input's last bytes, kept as they are read: what follows an archive's end, looked at after a
 // read ran into the end.
 constexpr size_t kReaderTailSize = 256;
@@ -23,14 +30,15 @@ constexpr size_t kReaderTailSize = 256;
 enum ReaderSlotState : uint8_t {
     kSlotFree = 0,      // holds no needed data (the slot just left keeps its bytes until requested)
     kSlotRequested = 1, // the reader thread is to fill it
-    kSlotFilled = 2,    // kReaderSlotSize valid bytes
+    kSlotFilled = 2,    // slot_size valid bytes
     kSlotFinal = 3,     // the last slot of the input: final_length valid bytes
 };
 
 struct ReaderThreadHandles; // the platform's thread, its two wake-up signals and the ring memory
 
 struct ArchiveReader {
-    int32_t slot_pos = kReaderSlotSize; // < 0: before the end of the previous slot; >= slot size: used up
+    int32_t slot_size = kReaderSlotSize; // kSourceSlotSize for a source, set when the reader starts
+    int32_t slot_pos = kReaderSlotSize;  // < 0: before the end of the previous slot; >= slot size: used up
     uint8_t* slot_data = nullptr;
     int32_t taken = 0; // bytes taken so far (wraps modulo 2^32; only differences are used)
     int32_t slot_index = 3;
@@ -51,8 +59,8 @@ struct ArchiveReader {
     size_t memory_offset = 0;  // touched by the thread that fills the slots only
     bool fills_inline = false; // no reader thread: the slots are filled on the reading thread
     // Bytes that arrive while they are read (the packer's verification alongside its pass): each slot
-    // is filled on the reading thread, when it is entered, by one call that returns a whole slot, or
-    // fewer bytes only where the input ends.
+    // (kSourceSlotSize) is filled on the reading thread, when it is entered, by one call that returns a
+    // whole slot, or fewer bytes only where the input ends.
     ByteSource* source = nullptr;
 
     ByteSource byte_source{}; // streamed decoders take their bytes through this, at a stable address
