@@ -97,8 +97,8 @@ echo "| folder | files, bytes | per file | one chained file | bundle | xz -9e of
 echo "|---|---|---|---|---|---|"
 for f in "${folders[@]}"; do
   mapfile -t members < <(cd "$sets" && find "$f" -type f | LC_ALL=C sort)
-  total=$(cd "$sets" && cat "${members[@]}" | wc -c)
   (cd "$sets" && cat "${members[@]}") > "$work/chained.ogg"
+  total=$(wc -c < "$work/chained.ogg")
   "$bin/talvo-pack" -q -f -o "$work/chained.talvo" "$work/chained.ogg"
   pack_bundle "$f" 1 > /dev/null
   pack_bundle "$f" 2 > /dev/null

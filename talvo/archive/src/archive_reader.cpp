@@ -143,6 +143,7 @@ int32_t source_read_bytes(void* context, uint8_t* dst, int32_t n) {
 }
 
 bool start(ArchiveReader& reader) {
+    reader.slot_size = reader.source ? kSourceSlotSize : kReaderSlotSize;
     reader.slot_pos = reader.slot_size;
     reader.slot_data = nullptr;
     reader.taken = 0;
@@ -202,7 +203,6 @@ bool reader_start_file(ArchiveReader& reader, FILE* file, bool on_this_thread) {
     // flush on both processors.
     const int64_t left = file ? reader_file_bytes_left(file) : 0;
     reader.fills_inline = on_this_thread || (left >= 0 && left < kReaderSlotSize);
-    reader.slot_size = kReaderSlotSize;
     return start(reader);
 }
 
@@ -212,7 +212,6 @@ bool reader_start_source(ArchiveReader& reader, ByteSource* source) {
     reader.memory_size = 0;
     reader.source = source;
     reader.fills_inline = true;
-    reader.slot_size = kSourceSlotSize;
     return start(reader);
 }
 
@@ -222,7 +221,6 @@ bool reader_start_memory(ArchiveReader& reader, const uint8_t* data, size_t size
     reader.memory = data;
     reader.memory_size = data ? size : 0;
     reader.fills_inline = true;
-    reader.slot_size = kReaderSlotSize;
     return start(reader);
 }
 

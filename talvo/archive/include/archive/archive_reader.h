@@ -37,7 +37,7 @@ enum ReaderSlotState : uint8_t {
 struct ReaderThreadHandles; // the platform's thread, its two wake-up signals and the ring memory
 
 struct ArchiveReader {
-    int32_t slot_size = kReaderSlotSize; // kSourceSlotSize for a source, set when the reader starts
+    int32_t slot_size = kReaderSlotSize; // kSourceSlotSize for a source (set when the reader starts)
     int32_t slot_pos = kReaderSlotSize;  // < 0: before the end of the previous slot; >= slot size: used up
     uint8_t* slot_data = nullptr;
     int32_t taken = 0; // bytes taken so far (wraps modulo 2^32; only differences are used)
